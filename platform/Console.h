@@ -1,0 +1,29 @@
+// Standard output and standard error. Every line ends with CR LF.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Where console lines go; tests install their own to capture them.
+class ConsoleSink {
+ public:
+  virtual ~ConsoleSink() = default;
+  virtual void WriteLine(const std::string& line) = 0;
+  virtual void WriteErrorLine(const std::string& line) = 0;
+};
+
+// Writes line and CR LF to standard output (or the installed sink).
+void WriteLine(const std::string& line);
+
+// Writes line and CR LF to standard error (or the installed sink).
+void WriteErrorLine(const std::string& line);
+
+// Pushes buffered output to the terminal or file.
+void FlushConsole();
+
+// Installs sink for every later line; nullptr restores the real console.
+// Returns the sink that was installed before.
+ConsoleSink* SetConsoleSink(ConsoleSink* sink);
+
+}  // namespace platform

@@ -1,0 +1,21 @@
+// The running process: its command line and its program file.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Records the argument vector; main calls this first.
+void SetProcessArguments(int argc, const char* const* argv);
+
+// The whole command line as one text: the program's file name without its
+// directory, then every argument preceded by one blank.
+std::string CommandLine();
+
+// The program file's full path, links resolved.
+std::string ProgramPath();
+
+// Replaces the command line and the program path (tests only).
+void SetProcessForTesting(const std::string& commandLine, const std::string& programPath);
+
+}  // namespace platform

@@ -1,0 +1,55 @@
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "platform/Process.h"
+
+namespace platform {
+namespace {
+
+std::string commandLine;
+std::string programPath;
+bool overridden = false;
+
+std::string BaseName(const std::string& path) {
+  const std::string::size_type slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ReadProgramPath(const char* argv0) {
+  char buffer[PATH_MAX + 1];
+  const ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
+  if (n > 0) return std::string(buffer, static_cast<std::size_t>(n));
+  char* resolved = realpath(argv0 != nullptr ? argv0 : "", nullptr);
+  if (resolved == nullptr) return argv0 != nullptr ? argv0 : "";
+  std::string result = resolved;
+  free(resolved);
+  return result;
+}
+
+}  // namespace
+
+void SetProcessArguments(int argc, const char* const* argv) {
+  if (overridden) return;
+  const char* argv0 = argc > 0 ? argv[0] : nullptr;
+  programPath = ReadProgramPath(argv0);
+  // Only the file name stands in front of the arguments, so that the slashes
+  // of a POSIX path never become switch pieces.
+  commandLine = BaseName(argv0 != nullptr ? argv0 : programPath);
+  for (int i = 1; i < argc; ++i) {
+    commandLine += ' ';
+    commandLine += argv[i];
+  }
+}
+
+std::string CommandLine() { return commandLine; }
+
+std::string ProgramPath() { return programPath; }
+
+void SetProcessForTesting(const std::string& aCommandLine, const std::string& aProgramPath) {
+  commandLine = aCommandLine;
+  programPath = aProgramPath;
+  overridden = true;
+}
+
+}  // namespace platform

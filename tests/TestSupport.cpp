@@ -1,0 +1,106 @@
+#include "tests/TestSupport.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace testsupport {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "histrel-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  FPath = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  // Give back permissions that a test took away, so that everything goes.
+  for (auto it = std::filesystem::recursive_directory_iterator(
+           FPath, std::filesystem::directory_options::skip_permission_denied, ignored);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+    if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ignored);
+    }
+  }
+  std::filesystem::permissions(FPath, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ignored);
+  std::filesystem::remove_all(FPath, ignored);
+}
+
+void WriteFile(const std::string& APath, const std::string& AContent) {
+  const std::filesystem::path path(APath);
+  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
+  std::ofstream out(APath, std::ios::binary | std::ios::trunc);
+  out.write(AContent.data(), static_cast<std::streamsize>(AContent.size()));
+  if (!out) throw std::runtime_error("cannot write " + APath);
+}
+
+std::string ReadFile(const std::string& APath) {
+  std::ifstream in(APath, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool FileExists(const std::string& APath) {
+  std::error_code ignored;
+  return std::filesystem::exists(std::filesystem::symlink_status(APath, ignored));
+}
+
+namespace {
+
+std::string Drain(int AFd) {
+  std::string result;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(AFd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    result.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(AFd);
+  return result;
+}
+
+}  // namespace
+
+RunResult Run(const std::string& AProgram, const std::vector<std::string>& AArguments,
+              const std::string& ADirectory, const std::vector<std::string>& AEnvironment) {
+  // Output goes to temporary files, so that a large output cannot block the child.
+  TempDir capture;
+  const std::string outPath = capture / "out";
+  const std::string errPath = capture / "err";
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int in = open("/dev/null", O_RDONLY);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (!ADirectory.empty() && chdir(ADirectory.c_str()) != 0) _exit(126);
+    for (const std::string& setting : AEnvironment) putenv(const_cast<char*>(setting.c_str()));
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(AProgram.c_str()));
+    for (const std::string& argument : AArguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(AProgram.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  RunResult result;
+  result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.Out = Drain(open(outPath.c_str(), O_RDONLY));
+  result.Err = Drain(open(errPath.c_str(), O_RDONLY));
+  return result;
+}
+
+}  // namespace testsupport

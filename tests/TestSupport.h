@@ -1,0 +1,48 @@
+// Helpers shared by the tests: temporary directories, whole-file reads and
+// writes, and running the built program.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh directory below the system's temporary directory, removed with
+// everything in it when the object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return FPath; }
+  // Path joined with a relative name by "/".
+  std::string operator/(const std::string& AName) const { return FPath + "/" + AName; }
+
+ private:
+  std::string FPath;
+};
+
+// Writes bytes to a file, creating missing parent directories.
+void WriteFile(const std::string& APath, const std::string& AContent);
+
+// The bytes of a file; empty when it cannot be read.
+std::string ReadFile(const std::string& APath);
+
+bool FileExists(const std::string& APath);
+
+// The result of running a program.
+struct RunResult {
+  int ExitCode;
+  std::string Out;
+  std::string Err;
+};
+
+// Runs AProgram with AArguments in ADirectory (empty: the current one) and
+// the environment changed by AEnvironment ("NAME=value" entries), waits for it
+// and collects its output.
+RunResult Run(const std::string& AProgram, const std::vector<std::string>& AArguments,
+              const std::string& ADirectory = "",
+              const std::vector<std::string>& AEnvironment = {});
+
+}  // namespace testsupport
