@@ -30,10 +30,7 @@ class TDerived : public TCounted {
 };
 
 // Same class name as TCounted but for letter case: shares its entry.
-class TCountedOtherCase : public TSingleton {
- public:
-  static const char* ClassName() { return "tcounted"; }
-};
+class TCountedOtherCase : public TSingleton {};
 
 class TSelfCreating : public TSingleton {
  public:
@@ -83,7 +80,8 @@ TEST_F(SingletonTest, ClassesAreKeptApartByNameWithoutRegardToCase) {
   TDerived* derived = TSingleton::Create<TDerived>();
   EXPECT_NE(static_cast<TSingleton*>(base), static_cast<TSingleton*>(derived));
   EXPECT_EQ(LiveSingletonCount(), 2);
-  TSingleton* sameName = TSingleton::Create<TCountedOtherCase>();
+  TSingleton* sameName =
+      TSingleton::NewInstance("tcounted", []() -> TSingleton* { return new TCountedOtherCase(); });
   EXPECT_EQ(sameName, static_cast<TSingleton*>(base));
   EXPECT_EQ(base->RefCount(), 2);
   sameName->Free();
