@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
+#include <map>
 
 #include "Bibliothek/Schalter/uProgramSwitchConstant.h"
 #include "platform/Ansi.h"
@@ -356,6 +357,15 @@ std::string sofProgramSwitch::ReadValue(const std::string& AName, const std::str
 }
 
 std::string sofProgramSwitch::ExpandMacros(std::string AValue) {
+  // Macros that refer to themselves more than once grow the value
+  // exponentially over the ten passes. Such a runaway expansion is treated
+  // like a cycle (the value becomes empty) instead of taking minutes and
+  // gigabytes; no real switch value comes near these bounds.
+  constexpr std::size_t kMaxReferences = 10000;
+  constexpr std::size_t kMaxLength = std::size_t{256} * 1024;
+  std::size_t references = 0;
+  // The sources do not change during one look-up, so each macro is read once.
+  std::map<std::string, std::string> macroValues;
   for (int pass = 0; pass < 10 && HoldsTwoPercents(AValue); ++pass) {
     std::string copy = AValue;
     while (HoldsTwoPercents(copy)) {
@@ -364,11 +374,15 @@ std::string sofProgramSwitch::ExpandMacros(std::string AValue) {
       const std::string reference = copy.substr(open, close - open + 1);
       const std::string macro = reference.substr(1, reference.size() - 2);
       copy.erase(open, reference.size());
-      const std::string macroValue = ReadValue(macro, kMacroSection);
+      auto known = macroValues.find(macro);
+      if (known == macroValues.end()) {
+        known = macroValues.emplace(macro, ReadValue(macro, kMacroSection)).first;
+      }
       // A reference to a macro given nowhere empties the whole value.
-      if (macroValue.empty()) return std::string();
+      if (known->second.empty()) return std::string();
       const std::string::size_type at = AValue.find(reference);
-      if (at != std::string::npos) AValue.replace(at, reference.size(), macroValue);
+      if (at != std::string::npos) AValue.replace(at, reference.size(), known->second);
+      if (++references > kMaxReferences || AValue.size() > kMaxLength) return std::string();
     }
   }
   // Still references after ten passes: a macro that refers to itself.

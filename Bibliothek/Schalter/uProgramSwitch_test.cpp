@@ -166,6 +166,8 @@ TEST(GetSwitch, ExpandsMacros) {
       {"p /[MACROS].B=1 /FILE=a%b%c%b%d", "a1c1d"},
       {"p /[MACROS].A=%B%%B% /[MACROS].B=x /FILE=%A%-%A%", "xx-xx"},
       {"p /[MACROS].E= /FILE=%E%x", ""},
+      // Self-references that multiply the value end like a cycle, quickly.
+      {"p /[MACROS].X=%X%%X%%X%ab /FILE=%X%", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(Read(c.commandLine, "FILE"), c.value) << c.commandLine;
 }
