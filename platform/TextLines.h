@@ -1,0 +1,82 @@
+// Small helpers for the in-memory parsers of the INI text and the registry
+// hive: walking a text line by line with the byte positions of each line,
+// the text's own line end, blanks, and name comparison without regard to case.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "platform/Ansi.h"
+
+namespace platform {
+
+// One line of a text: content excludes the line end (LF or CR LF); next is
+// where the following line starts (the text's size after the last line).
+struct TextLine {
+  std::size_t begin;
+  std::size_t contentEnd;
+  std::size_t next;
+};
+
+// Walks a text line by line. Copy it to look ahead.
+class TextLineCursor {
+ public:
+  explicit TextLineCursor(std::string_view text) : text_(text) {}
+
+  // The next line; false after the last one.
+  bool Next(TextLine& line) {
+    if (pos_ >= text_.size()) return false;
+    line.begin = pos_;
+    const std::size_t lf = text_.find('\n', pos_);
+    if (lf == std::string_view::npos) {
+      line.contentEnd = line.next = text_.size();
+    } else {
+      line.contentEnd = lf > pos_ && text_[lf - 1] == '\r' ? lf - 1 : lf;
+      line.next = lf + 1;
+    }
+    pos_ = line.next;
+    return true;
+  }
+
+  std::string_view Content(const TextLine& line) const {
+    return text_.substr(line.begin, line.contentEnd - line.begin);
+  }
+
+ private:
+  std::string_view text_;
+  std::size_t pos_ = 0;
+};
+
+// The line end of a text: that of its first line; CR LF when it has none,
+// as in a file written on Windows.
+inline std::string_view LineEndOf(std::string_view text) {
+  const std::size_t lf = text.find('\n');
+  if (lf == std::string_view::npos) return "\r\n";
+  return lf > 0 && text[lf - 1] == '\r' ? "\r\n" : "\n";
+}
+
+// Blanks are the bytes 0 to 32, as in the system's trimming.
+inline bool IsBlankByte(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+inline std::string_view TrimBlanks(std::string_view text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && IsBlankByte(text[begin])) ++begin;
+  while (end > begin && IsBlankByte(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
+// True when the texts are equal without regard to case (ANSI upper-casing).
+inline bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AnsiUpperChar(a[i]) != AnsiUpperChar(b[i])) return false;
+  }
+  return true;
+}
+
+// True when the text ends with a line end or is empty, so that a line can be
+// added after it as it is.
+inline bool EndsWithLineEnd(std::string_view text) { return text.empty() || text.back() == '\n'; }
+
+}  // namespace platform
