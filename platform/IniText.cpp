@@ -162,14 +162,14 @@ std::string IniSetEntry(std::string_view text, const std::string& section, const
   if (found) {
     result.append(text.substr(0, insertAt));
     // The section's last line may be the file's last line, without a line end.
-    if (insertAt == text.size() && !text.empty() && text.back() != '\n') result.append(eol);
+    if (insertAt == text.size()) result.append(MissingLineEnd(text, eol));
     result.append(entry);
     result.append(text.substr(insertAt));
     return result;
   }
   result.append(text);
   if (!text.empty()) {
-    if (text.back() != '\n') result.append(eol);
+    result.append(MissingLineEnd(text, eol));
     // A blank line before the new section, unless the file ends with one.
     std::size_t lastStart = text.size() - 1;
     while (lastStart > 0 && text[lastStart - 1] != '\n') --lastStart;

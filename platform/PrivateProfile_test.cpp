@@ -102,6 +102,8 @@ TEST(IniSetEntry, ReplacesOrAddsAndKeepsEveryOtherByte) {
       {"appends to the last section of a file without final line end", "[P]\r\nA=1", "P", "B", "2",
        "[P]\r\nA=1\r\nB=2\r\n"},
       {"a header without line end", "[P]", "P", "A", "1", "[P]\r\nA=1\r\n"},
+      {"a CR that ends the text is completed to CR LF", "[P]\nA=1\r", "P", "B", "2",
+       "[P]\nA=1\r\nB=2\n"},
       {"replacing in the last line keeps it without line end", "[P]\nA=1", "P", "A", "2",
        "[P]\nA=2"},
       {"a new section after a blank line, in the file's line ends", "x\n[P]\nA=1\n", "Q", "B", "2",

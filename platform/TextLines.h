@@ -10,7 +10,8 @@
 
 namespace platform {
 
-// One line of a text: content excludes the line end (LF or CR LF); next is
+// One line of a text: content excludes the line end (LF or CR LF, or a CR
+// that ends the text, which adding a line later completes to CR LF); next is
 // where the following line starts (the text's size after the last line).
 struct TextLine {
   std::size_t begin;
@@ -29,7 +30,8 @@ class TextLineCursor {
     line.begin = pos_;
     const std::size_t lf = text_.find('\n', pos_);
     if (lf == std::string_view::npos) {
-      line.contentEnd = line.next = text_.size();
+      line.next = text_.size();
+      line.contentEnd = text_.back() == '\r' ? line.next - 1 : line.next;
     } else {
       line.contentEnd = lf > pos_ && text_[lf - 1] == '\r' ? lf - 1 : lf;
       line.next = lf + 1;
@@ -75,8 +77,12 @@ inline bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
-// True when the text ends with a line end or is empty, so that a line can be
-// added after it as it is.
-inline bool EndsWithLineEnd(std::string_view text) { return text.empty() || text.back() == '\n'; }
+// What must follow the text before a line can be added after it: nothing
+// when it is empty or ends with a line end; LF after a last CR (which is then
+// part of a CR LF, as the cursor already reads it); else the line end eol.
+inline std::string_view MissingLineEnd(std::string_view text, std::string_view eol) {
+  if (text.empty() || text.back() == '\n') return {};
+  return text.back() == '\r' ? "\n" : eol;
+}
 
 }  // namespace platform
