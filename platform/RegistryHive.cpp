@@ -101,13 +101,13 @@ std::string DecodeBytes(std::string_view text) {
 // start; false when data is not of that form.
 bool ReadHexType(std::string_view data, unsigned& type, std::size_t& bytesBegin) {
   if (!StartsWithName(data, "hex(")) return false;
-  std::size_t pos = 4;
+  constexpr std::size_t kFirstDigit = 4;
+  std::size_t pos = kFirstDigit;
   type = 0;
-  const std::size_t digits = pos;
-  while (pos < data.size() && HexDigit(data[pos]) >= 0 && pos - digits < 8) {
+  while (pos < data.size() && HexDigit(data[pos]) >= 0 && pos - kFirstDigit < 8) {
     type = type * 16 + static_cast<unsigned>(HexDigit(data[pos++]));
   }
-  if (pos == digits || pos + 1 >= data.size() || data[pos] != ')' || data[pos + 1] != ':') {
+  if (pos == kFirstDigit || pos + 1 >= data.size() || data[pos] != ')' || data[pos + 1] != ':') {
     return false;
   }
   bytesBegin = pos + 2;
@@ -183,15 +183,15 @@ void RegistryHive::Index() {
       const std::size_t pathLength =
           close == std::string_view::npos ? trimmed.size() - 1 : close - 1;
       KeyBlock block;
-      block.begin = line.begin;
       block.pathBegin = start + 1;
       block.pathEnd = block.pathBegin + pathLength;
       block.lastValueEnd = line.next;
       const std::string_view path = trimmed.substr(1, pathLength);
       // "[-...]" removes a key on import; it names no key to read from.
       block.currentUser = false;
-      if (path.empty() || path[0] != '-')
+      if (path.empty() || path[0] != '-') {
         block.normalPath = NormalKeyPath(path, true, &block.currentUser);
+      }
       blocks_.push_back(std::move(block));
       continue;
     }

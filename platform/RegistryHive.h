@@ -80,7 +80,6 @@ class RegistryHive {
     std::size_t contentEnd;  // end of the last line, before its line end
   };
   struct KeyBlock {
-    std::size_t begin;      // start of the key line
     std::size_t pathBegin;  // the path as written
     std::size_t pathEnd;
     std::size_t lastValueEnd;  // after the last value line, or after the key line
