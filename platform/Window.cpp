@@ -231,7 +231,8 @@ void Memo::Paint(Canvas& canvas, int x, int y) const {
   const int height = TextHeight();
   const int top = TopRow();
   for (int i = 0; i < height && top + i < static_cast<int>(rows.size()); ++i) {
-    canvas.Text(box.left + 1, box.top + 1 + i, rows[static_cast<std::size_t>(top + i)], kStylePlain,
+    canvas.Text(box.left + 1, box.top + 1 + i,
+                rows[static_cast<std::size_t>(top) + static_cast<std::size_t>(i)], kStylePlain,
                 TextWidth());
   }
   // The scroll bar lives in the right border: a thumb where the shown rows lie.
@@ -394,7 +395,7 @@ void Canvas::Text(int x, int y, const std::string& text, unsigned char style, in
   if (y < 0 || y >= height_) return;
   for (int i = 0; i < count; ++i) {
     if (x + i < 0 || x + i >= width_) continue;
-    Cell& cell = cells_[static_cast<std::size_t>(y * width_ + x + i)];
+    Cell& cell = cells_[Index(x + i, y)];
     const unsigned char ch = static_cast<unsigned char>(text[static_cast<std::size_t>(i)]);
     cell.ch = (ch < 32 || ch == 127) ? ' ' : static_cast<char>(ch);
     cell.glyph = Glyph::kText;
@@ -404,7 +405,7 @@ void Canvas::Text(int x, int y, const std::string& text, unsigned char style, in
 
 void Canvas::Put(int x, int y, Glyph glyph, unsigned char style) {
   if (x < 0 || x >= width_ || y < 0 || y >= height_) return;
-  Cell& cell = cells_[static_cast<std::size_t>(y * width_ + x)];
+  Cell& cell = cells_[Index(x, y)];
   cell.ch = ' ';
   cell.glyph = glyph;
   cell.style = style;

@@ -285,7 +285,7 @@ class Canvas {
   Canvas(int width, int height);
   int Width() const { return width_; }
   int Height() const { return height_; }
-  const Cell& At(int x, int y) const { return cells_[static_cast<std::size_t>(y * width_ + x)]; }
+  const Cell& At(int x, int y) const { return cells_[Index(x, y)]; }
 
   // Writes text from (x, y) on, at most maxWidth cells of it. Control
   // characters show as blanks.
@@ -302,6 +302,11 @@ class Canvas {
   std::string RowText(int y) const;
 
  private:
+  std::size_t Index(int x, int y) const {
+    return static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
+           static_cast<std::size_t>(x);
+  }
+
   int width_;
   int height_;
   std::vector<Cell> cells_;

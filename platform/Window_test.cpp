@@ -15,7 +15,8 @@ namespace {
 // Records every message it receives with one of its handled numbers.
 class RecordingControl : public WinControl {
  public:
-  RecordingControl(std::string name, std::vector<std::string>* log, std::vector<unsigned> numbers)
+  RecordingControl(std::string name, std::vector<std::string>* log,
+                   const std::vector<unsigned>& numbers)
       : name_(std::move(name)) {
     for (unsigned number : numbers) {
       SetMessageHandler(number, [this, log](Message& message) {

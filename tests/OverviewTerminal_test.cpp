@@ -33,7 +33,9 @@ std::string FindOnPath(const std::string& AName) {
   std::stringstream directories(path != nullptr ? path : "");
   std::string directory;
   while (std::getline(directories, directory, ':')) {
-    const std::string candidate = directory + "/" + AName;
+    std::string candidate = directory;
+    candidate += "/";
+    candidate += AName;
     if (!directory.empty() && access(candidate.c_str(), X_OK) == 0) return candidate;
   }
   return "";
@@ -134,7 +136,7 @@ class OverviewEndToEnd : public ::testing::Test {
 
   // A source the tool would rewrite if it ran: a marker line and a marked comment.
   std::string WriteSource() {
-    const std::string source = FDir / "src/unit.pas";
+    std::string source = FDir / "src/unit.pas";
     WriteFile(source, "{ CVSLOG }\r\n{CVS a note}\r\nunit x;\r\n");
     return source;
   }
