@@ -5,6 +5,7 @@
 #define NCURSES_WIDECHAR 1
 #endif
 #include <curses.h>
+#include <term.h>
 #include <unistd.h>
 
 #include <climits>
@@ -120,6 +121,11 @@ class CursesPresenter : public Presenter {
     std::fflush(stdout);
     if (screen_ == nullptr) {
       screen_ = newterm(nullptr, stdout, stdin);
+      if (screen_ != nullptr && !CanAddressCursor()) {
+        endwin();
+        delscreen(screen_);
+        screen_ = nullptr;
+      }
       if (screen_ == nullptr) {
         std::setlocale(LC_CTYPE, savedLocale_.c_str());
         return false;
@@ -136,6 +142,14 @@ class CursesPresenter : public Presenter {
     BuildCharacters();
     ++sessions_;
     return true;
+  }
+
+  // A terminal that cannot move its cursor (TERM=dumb) cannot show a
+  // dialog; such a terminal gets the plain text instead.
+  static bool CanAddressCursor() {
+    char name[] = "cup";
+    const char* move = tigetstr(name);
+    return move != nullptr && move != reinterpret_cast<const char*>(-1);
   }
 
   void Stop() {
