@@ -10,6 +10,7 @@
 
 #include <climits>
 #include <clocale>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -149,7 +150,8 @@ class CursesPresenter : public Presenter {
   static bool CanAddressCursor() {
     char name[] = "cup";
     const char* move = tigetstr(name);
-    return move != nullptr && move != reinterpret_cast<const char*>(-1);
+    // tigetstr gives -1, cast to a pointer, for a name that is no string capability.
+    return move != nullptr && reinterpret_cast<std::intptr_t>(move) != -1;
   }
 
   void Stop() {
