@@ -78,6 +78,8 @@ TEST_F(StartUpStepTest, TheDefaultTextCountsOnlyInItsOwnLetterCase) {
   testsupport::SwitchFixture switches("histrel /WRITEINI=No Default Value");
   EXPECT_EQ(RunStartUpStep(), 0);
   EXPECT_TRUE(FPresenter.Events.empty());
+  EXPECT_TRUE(FPresenter.MessageBoxes.empty());
+  EXPECT_FALSE(testsupport::FileExists(switches.IniFile())) << "a selection of no section";
 }
 
 TEST_F(StartUpStepTest, AFailedWriteIniIsShownInTheErrorBoxAndTheProgramEnds) {
@@ -87,9 +89,27 @@ TEST_F(StartUpStepTest, AFailedWriteIniIsShownInTheErrorBoxAndTheProgramEnds) {
                                       SwitchPath(scratch / "file/sub"));
   EXPECT_EQ(RunStartUpStep(), 0);
   ASSERT_EQ(FPresenter.MessageBoxes.size(), 1u);
-  EXPECT_EQ(FPresenter.MessageBoxes[0].rfind("Fehler: ", 0), 0u) << FPresenter.MessageBoxes[0];
+  const std::string& box = FPresenter.MessageBoxes[0];
+  EXPECT_EQ(box.rfind("Fehler: Der Pfad ", 0), 0u) << box;
+  EXPECT_NE(box.find(" kann nicht angelegt werden!"), std::string::npos) << box;
   EXPECT_FALSE(testsupport::FileExists(Hive(switches))) << "WRITEREG is not looked at";
   EXPECT_TRUE(FPresenter.Events.empty());
+}
+
+TEST_F(StartUpStepTest, WriteIniWinsOverWriteRegAndEndsTheProgram) {
+  testsupport::SwitchFixture switches("histrel /WRITEINI=all /WRITEREG=all");
+  EXPECT_EQ(RunStartUpStep(), 0);
+  EXPECT_TRUE(FPresenter.MessageBoxes.empty());
+  EXPECT_NE(testsupport::ReadFile(switches.IniFile()).find("REGOFF=-"), std::string::npos);
+  EXPECT_FALSE(testsupport::FileExists(Hive(switches)));
+}
+
+TEST_F(StartUpStepTest, WriteRegWritesTheRegistryAndEndsTheProgram) {
+  testsupport::SwitchFixture switches("histrel /WRITEREG=all");
+  EXPECT_EQ(RunStartUpStep(), 0);
+  EXPECT_TRUE(FPresenter.MessageBoxes.empty());
+  EXPECT_NE(testsupport::ReadFile(Hive(switches)).find("\"REGOFF\"=\"-\""), std::string::npos);
+  EXPECT_FALSE(testsupport::FileExists(switches.IniFile()));
 }
 
 TEST_F(StartUpStepTest, AFailedWriteRegistryIsShownInTheErrorBoxAndTheProgramEnds) {
