@@ -89,7 +89,10 @@ std::string DecodeBytes(std::string_view text) {
     }
     std::size_t end = pos;
     int byte = 0;
-    while (end < text.size() && HexDigit(text[end]) >= 0) byte = byte * 16 + HexDigit(text[end++]);
+    // At most two digits make a byte; a longer run is no byte and ends the data.
+    while (end < text.size() && end - pos < 3 && HexDigit(text[end]) >= 0) {
+      byte = byte * 16 + HexDigit(text[end++]);
+    }
     if (end == pos || end - pos > 2) break;
     bytes += static_cast<char>(byte);
     pos = end;

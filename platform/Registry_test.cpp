@@ -188,6 +188,8 @@ TEST(RegistryHive, TakesWhatItCanFromDamagedText) {
       {"hex(2) without NUL", "[HKEY_CURRENT_USER\\A]\n\"X\"=hex(2):41,42\n", Lookup::kText, "AB"},
       {"hex(2) stops at a bad byte", "[HKEY_CURRENT_USER\\A]\n\"X\"=hex(2):41,zz,42\n",
        Lookup::kText, "A"},
+      {"a run of digits too long for a byte ends the data",
+       "[HKEY_CURRENT_USER\\A]\n\"X\"=hex(2):41,4222222222222222222222,43\n", Lookup::kText, "A"},
       {"hex(1) is a text stored as bytes", "[HKEY_CURRENT_USER\\A]\n\"X\"=hex(1):41,0d,0a,00\n",
        Lookup::kText, "A\r\n"},
       {"bytes over lines that end in \\",

@@ -35,12 +35,16 @@ TEST(TextReader, FollowsTheLineRules) {
       {"a\n", {"a"}},
       {"a\r\nb\r\n", {"a", "b"}},
       {"a\nb", {"a", "b"}},
-      {"a\rb\n", {"ab"}},             // a lone CR is dropped
-      {"a\r\r\nb", {"a", "b"}},       // the first CR stands alone
-      {"a\r", {"a"}},                 // a CR at the very end is dropped
+      {"a\rb\n", {"ab"}},        // a lone CR is dropped
+      {"a\r\r\nb", {"a", "b"}},  // the first CR stands alone
+      {"a\r", {"a"}},            // a CR at the very end is dropped
       {"\n\n", {"", ""}},
-      {"a\nb\x1A" "c\nd\n", {"a", "b"}},  // Ctrl-Z ends the input
-      {"\x1A" "abc", {}},
+      {"a\nb\x1A"
+       "c\nd\n",
+       {"a", "b"}},  // Ctrl-Z ends the input
+      {"\x1A"
+       "abc",
+       {}},
       {std::string("x\0y\n", 4), {std::string("x\0y", 3)}},
       {"\xA7\xFC\xFF\n", {"\xA7\xFC\xFF"}},
   };
