@@ -18,7 +18,8 @@ class TextReader {
   TextReader(const TextReader&) = delete;
   TextReader& operator=(const TextReader&) = delete;
 
-  // Opens path for reading; false when it cannot be opened.
+  // Opens path for reading; false when it cannot be opened or is no regular
+  // file.
   bool Open(const std::string& path);
 
   // Reads the next line into line, without its line end. False at the end of

@@ -95,10 +95,12 @@ bool CanReplaceFile(const std::string& path) {
 bool RemoveFile(const std::string& path) { return unlink(NativePath(path).c_str()) == 0; }
 
 ScanResult ScanFileFor(const std::string& path, const std::string& needle) {
-  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK so that a FIFO without a writer does not hang the open; only
+  // regular files are text files here.
+  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return ScanResult::kCannotOpen;
   struct stat info {};
-  if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     close(fd);
     return ScanResult::kCannotOpen;
   }
@@ -108,6 +110,9 @@ ScanResult ScanFileFor(const std::string& path, const std::string& needle) {
   const std::size_t keep = needle.empty() ? 0 : needle.size() - 1;
   buffer.resize(kChunk + keep);
   std::size_t carried = 0;
+  // A CR ended the previous chunk; whether it stands alone depends on the
+  // first byte of this one.
+  bool crPending = false;
   ScanResult result = ScanResult::kAbsent;
   for (;;) {
     const ssize_t n = read(fd, &buffer[carried], kChunk);
@@ -121,6 +126,31 @@ ScanResult ScanFileFor(const std::string& path, const std::string& needle) {
     if (n == 0) break;
     const std::size_t filled = carried + static_cast<std::size_t>(n);
     if (memmem(buffer.data(), filled, needle.data(), needle.size()) != nullptr) {
+      result = ScanResult::kPresent;
+      break;
+    }
+    // Reading as text drops a CR that no LF follows, which can join the
+    // needle ("CV<CR>S*"): such a file counts as holding it.
+    const char* fresh = buffer.data() + carried;
+    const char* const end = buffer.data() + filled;
+    if (crPending && *fresh != '\n') {
+      result = ScanResult::kPresent;
+      break;
+    }
+    crPending = false;
+    bool loneCr = false;
+    while (const char* cr = static_cast<const char*>(memchr(fresh, '\r', static_cast<std::size_t>(end - fresh)))) {
+      if (cr + 1 == end) {
+        crPending = true;
+        break;
+      }
+      if (cr[1] != '\n') {
+        loneCr = true;
+        break;
+      }
+      fresh = cr + 2;
+    }
+    if (loneCr) {
       result = ScanResult::kPresent;
       break;
     }

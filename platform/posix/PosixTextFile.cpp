@@ -27,10 +27,12 @@ TextReader::~TextReader() { Close(); }
 
 bool TextReader::Open(const std::string& path) {
   Close();
-  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK so that a FIFO without a writer does not hang the open; only
+  // regular files are read as text.
+  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat info {};
-  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     close(fd);
     return false;
   }
