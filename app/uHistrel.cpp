@@ -182,7 +182,7 @@ void THistrel::AnnounceAndProcessFile() {
   ProcessFile();
 }
 
-void THistrel::SearchAllFiles(const std::string& ADirectory) {
+void THistrel::SearchAllFiles(std::string ADirectory) {
   TDescent descent(FDescentPath, ADirectory);
   if (!descent.Entered()) return;
   // The whole listing is read first, so that the temporary files and logs
@@ -200,7 +200,7 @@ void THistrel::SearchAllFiles(const std::string& ADirectory) {
   }
 }
 
-void THistrel::SearchFiles(const std::string& ADirectory, bool AWildcard) {
+void THistrel::SearchFiles(std::string ADirectory, bool AWildcard) {
   const std::string mask = FFileName;
   // A mask is a substring test, not a pattern: "*.pas" selects every name
   // that contains ".PAS" in any letter case ("x.pascal", "old.pas.bak").
