@@ -1,16 +1,26 @@
 // The histrel program: starts the units in their fixed order, runs the tool
 // and shuts the units down in reverse.
-#include <cstdio>
-
+#include "Bibliothek/Schalter/uProgramSwitch.h"
+#include "app/uHistrelEnglishConstant.h"
 #include "platform/Console.h"
 #include "platform/Exception.h"
 #include "platform/Process.h"
+#include "support/uFileRoutines.h"
+#include "support/uSingleton.h"
 #include "support/uStartup.h"
 
 int main(int argc, char** argv) {
   platform::SetProcessArguments(argc, argv);
+  // The order of start-up: texts (German, then English), the support
+  // units, the switch registry with its standard switches, the tool's
+  // switches, the overview's start-up step; then the tool's run.
+  TUnitSequence units({
+      {"uHistrelEnglishConstant", InitializeHistrelEnglishConstantUnit, nullptr},
+      {"uSingleton", InitializeSingletonUnit, FinalizeSingletonUnit},
+      {"uFileRoutines", InitializeFileRoutinesUnit, FinalizeFileRoutinesUnit},
+      {"uProgramSwitch", InitializeProgramSwitchUnit, FinalizeProgramSwitchUnit},
+  });
   int exitCode = 0;
-  TUnitSequence units({});
   try {
     units.Initialize();
   } catch (const EHalt& halt) {

@@ -26,7 +26,24 @@ const std::array<unsigned char, 256>& UpperTable() {
   return table;
 }
 
+std::array<unsigned char, 256> MakeLowerTable() {
+  const std::array<unsigned char, 256>& upper = UpperTable();
+  std::array<unsigned char, 256> table{};
+  for (int i = 0; i < 256; ++i) table[i] = static_cast<unsigned char>(i);
+  for (int i = 0; i < 256; ++i) {
+    if (upper[i] != i) table[upper[i]] = static_cast<unsigned char>(i);
+  }
+  return table;
+}
+
 }  // namespace
+
+std::string AnsiLowerCase(const std::string& text) {
+  static const std::array<unsigned char, 256> table = MakeLowerTable();
+  std::string result = text;
+  for (char& c : result) c = static_cast<char>(table[static_cast<unsigned char>(c)]);
+  return result;
+}
 
 char AnsiUpperChar(char c) {
   return static_cast<char>(UpperTable()[static_cast<unsigned char>(c)]);

@@ -13,6 +13,9 @@ char AnsiUpperChar(char c);
 // The text with every byte upper-cased; never changes the length.
 std::string AnsiUpperCase(const std::string& text);
 
+// The text with every byte lower-cased (the inverse of the upper-casing).
+std::string AnsiLowerCase(const std::string& text);
+
 // Compares the upper-cased texts byte by byte: <0, 0 or >0.
 int AnsiCompareText(const std::string& a, const std::string& b);
 

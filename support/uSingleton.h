@@ -19,6 +19,11 @@ class TSingleton {
     return static_cast<T*>(NewInstance(T::ClassName(), [] { return new T(); }));
   }
 
+  // The one live object registered under AClassName, made by AMake when
+  // there is none. Create<T> is the typed form.
+  static TSingleton* NewInstance(const std::string& AClassName,
+                                 const std::function<TSingleton*()>& AMake);
+
   // Gives back one reference; the last one runs Done and frees the object.
   void Free();
 
@@ -36,9 +41,6 @@ class TSingleton {
   virtual void Done() {}
 
  private:
-  static TSingleton* NewInstance(const std::string& AClassName,
-                                 const std::function<TSingleton*()>& AMake);
-
   std::int32_t FRefCount = 0;
   std::string FClassName;
 };

@@ -89,7 +89,8 @@ RunResult Run(const std::string& AProgram, const std::vector<std::string>& AArgu
     for (const std::string& setting : AEnvironment) putenv(const_cast<char*>(setting.c_str()));
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(AProgram.c_str()));
-    for (const std::string& argument : AArguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : AArguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     execv(AProgram.c_str(), argv.data());
     _exit(127);

@@ -48,6 +48,9 @@ struct TSwitchPiece {
   std::string Value;
 };
 
+// The pieces of a raw source text, cut at runs of "/", each trimmed.
+TStringList SplitPieces(const std::string& ARaw);
+
 // Reads one piece ("NAME=value", "NAME+", "[SECTION].NAME=value", ...).
 TSwitchPiece ReadPiece(const std::string& APiece);
 

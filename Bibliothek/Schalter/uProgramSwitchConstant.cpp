@@ -4,12 +4,18 @@
 std::string SRegistryBasePath = "\\Software\\TAVIK\\";
 std::string SOptLabel = "     Opt: ";
 std::string SDescriptionLabel = "     Beschreibung: ";
-std::string SFormatError = "Format des Abschnittes und Parameters ist ung\xFC" "ltig:";
+std::string SFormatError =
+    "Format des Abschnittes und Parameters ist ung\xFC"
+    "ltig:";
 std::string SIniFileError = "Fehler w\xE4hrend der Suche der INI Datei:";
-std::string SMultipleRegistration = "Mehrfache Registrierung des Schalters: %s ist nicht m\xF6glich!";
-std::string SRegOffDescription = "Dieser Schalter schaltet das Auslesen aus der Registry ein oder aus.";
-std::string SIniOffDescription = "Dieser Schalter schaltet das Auslesen aus der INI Datei ein oder aus.";
-std::string SCmdOffDescription = "Dieser Schalter schaltet das Auslesen aus der Kommandozeile ein oder aus.";
+std::string SMultipleRegistration =
+    "Mehrfache Registrierung des Schalters: %s ist nicht m\xF6glich!";
+std::string SRegOffDescription =
+    "Dieser Schalter schaltet das Auslesen aus der Registry ein oder aus.";
+std::string SIniOffDescription =
+    "Dieser Schalter schaltet das Auslesen aus der INI Datei ein oder aus.";
+std::string SCmdOffDescription =
+    "Dieser Schalter schaltet das Auslesen aus der Kommandozeile ein oder aus.";
 std::string SOnOffOptions = "+, -";
 std::string SOffDefault = "-";
 std::string SIniPathSwitch = "INIPATH";
@@ -25,14 +31,20 @@ std::string SIniFileDescription = "Dieser Schalter setzt den Namen der Ini Datei
 std::string SWriteIniSwitch = "WRITEINI";
 std::string SWriteIniOptions = "all, [Parameters], [Resources], ...";
 std::string SWriteIniDefault = "kein";
-std::string SWriteIniDescription = "Dieser Schalter aktiviert das Schreiben der registrierten Schalter in die Ini Datei. Danach terminiert sofort die Applikation.";
+std::string SWriteIniDescription =
+    "Dieser Schalter aktiviert das Schreiben der registrierten Schalter in die Ini Datei. Danach "
+    "terminiert sofort die Applikation.";
 std::string SWriteRegSwitch = "WRITEREG";
 std::string SWriteRegOptions = "all, [Parameters], [Resources], ...";
 std::string SWriteRegDefault = "kein";
-std::string SWriteRegDescription = "Dieser Schalter aktiviert das Schreiben der registrierten Schalter in die Registry. Danach terminiert sofort die Applikation.";
+std::string SWriteRegDescription =
+    "Dieser Schalter aktiviert das Schreiben der registrierten Schalter in die Registry. Danach "
+    "terminiert sofort die Applikation.";
 std::string SHelpSwitch = "?";
 std::string SShowHiddenSwitch = "SHOWHIDDEN";
 std::string SShowHiddenOptions = "on, off";
 std::string SShowHiddenDefault = "off";
-std::string SShowHiddenDescription = "Dieser Schalter zeigt oder versteckt die Schalter, die mit der Prozedur RegisterHidden registriert sind.";
+std::string SShowHiddenDescription =
+    "Dieser Schalter zeigt oder versteckt die Schalter, die mit der Prozedur RegisterHidden "
+    "registriert sind.";
 std::string SSwitchHelpCaption = "Liste der registrierten Schalter";

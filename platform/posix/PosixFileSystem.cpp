@@ -105,7 +105,7 @@ ScanResult ScanFileFor(const std::string& path, const std::string& needle) {
     return ScanResult::kCannotOpen;
   }
   posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  constexpr std::size_t kChunk = 256 * 1024;
+  constexpr std::size_t kChunk = std::size_t{256} * 1024;
   static thread_local std::string buffer;
   const std::size_t keep = needle.empty() ? 0 : needle.size() - 1;
   buffer.resize(kChunk + keep);

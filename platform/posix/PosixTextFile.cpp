@@ -12,7 +12,7 @@
 namespace platform {
 namespace {
 
-constexpr std::size_t kBufferSize = 256 * 1024;
+constexpr std::size_t kBufferSize = std::size_t{256} * 1024;
 constexpr char kCtrlZ = 26;
 
 std::string SystemError(const std::string& action, const std::string& path) {

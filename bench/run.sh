@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Times histrel against the tools a user would otherwise reach for, on the
+# same synthetic trees, and prints each figure as a ratio to its anchor
+# (medians of several runs) with the targets beside them.
+#
+# Usage: bench/run.sh [work-directory]   (default: a fresh directory in /tmp)
+# Needs python3; installs hyperfine and GNU time when missing (apt-get).
+# Environment: BENCH_RUNS (default 5), BENCH_HUGE_MB (default 1024),
+# BENCH_SCAN_FILES (default 20000), BENCH_REWRITE_FILES (default 2000).
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+repo="$(dirname "$here")"
+work="${1:-$(mktemp -d /tmp/histrel-bench-XXXXXX)}"
+runs="${BENCH_RUNS:-5}"
+huge_mb="${BENCH_HUGE_MB:-1024}"
+scan_files="${BENCH_SCAN_FILES:-20000}"
+rewrite_files="${BENCH_REWRITE_FILES:-2000}"
+
+need() { command -v "$1" >/dev/null 2>&1; }
+if ! need hyperfine || [ ! -x /usr/bin/time ]; then
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO apt-get update -qq && $SUDO apt-get install -y -qq hyperfine time >/dev/null
+fi
+
+echo "== building a release histrel"
+cmake -S "$repo" -B "$repo/build-bench" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$repo/build-bench" -j2 --target histrel >/dev/null
+# A private copy of the program, so that no INI file beside it interferes.
+mkdir -p "$work/bin" "$work/config"
+cp "$repo/build-bench/histrel" "$work/bin/histrel"
+histrel="$work/bin/histrel"
+export XDG_CONFIG_HOME="$work/config"   # no registry hive unless W4 makes one
+
+# The system path of a native directory: backslashes, as histrel expects.
+syspath() { printf '%s' "$1" | tr '/' '\\'; }
+
+median() {  # median of hyperfine's runs of command number $2 in json $1
+  python3 -c 'import json,statistics,sys
+r=json.load(open(sys.argv[1]))["results"][int(sys.argv[2])]
+print(statistics.median(r["times"]))' "$1" "$2"
+}
+ratio() { python3 -c 'import sys; print("%.2f" % (float(sys.argv[1]) / float(sys.argv[2])))' "$1" "$2"; }
+ms() { python3 -c 'import sys; print("%.1f" % (float(sys.argv[1]) * 1000))' "$1"; }
+results=()
+
+echo "== W1 scan: $scan_files files of about 10 KB, no marked comment"
+if [ ! -d "$work/w1" ]; then python3 "$here/gen_tree.py" scan "$work/w1" "$scan_files" 10240; fi
+w1sys="$(syspath "$work/w1")"
+hyperfine -N --warmup 1 --runs "$runs" --export-json "$work/w1.json" \
+  "$histrel /USER=bench /FILE=$w1sys\\*.pas /RECURSIVE+" \
+  "grep -rlF CVS* $work/w1" >/dev/null 2>&1 || true
+hyperfine --warmup 1 --runs "$runs" --export-json "$work/w1cat.json" \
+  "find $work/w1 -type f -exec cat {} + > /dev/null" >/dev/null
+t_h=$(median "$work/w1.json" 0); t_g=$(median "$work/w1.json" 1); t_c=$(median "$work/w1cat.json" 0)
+results+=("W1 scan vs grep -rlF|$(ratio "$t_h" "$t_g")x|<= 1.0x|$(ms "$t_h") ms vs $(ms "$t_g") ms")
+results+=("W1 scan vs read-everything|$(ratio "$t_h" "$t_c")x|<= 1.3x|$(ms "$t_h") ms vs $(ms "$t_c") ms")
+
+echo "== W2 rewrite: $rewrite_files files with a marker and three marked comments"
+if [ ! -d "$work/w2.orig" ]; then python3 "$here/gen_tree.py" rewrite "$work/w2.orig" "$rewrite_files"; fi
+w2sys="$(syspath "$work/w2")"
+hyperfine -N --runs "$runs" --export-json "$work/w2.json" \
+  --prepare "bash -c 'rm -rf $work/w2 && cp -a $work/w2.orig $work/w2'" \
+  "$histrel /USER=bench /FILE=$w2sys\\*.pas /RECURSIVE+" \
+  "bash -c 'find $work/w2 -name \"*.pas\" -exec sed -i s/CVSLOG/CVSLOG/ {} +'" >/dev/null
+t_h=$(median "$work/w2.json" 0); t_s=$(median "$work/w2.json" 1)
+results+=("W2 rewrite vs sed -i|$(ratio "$t_h" "$t_s")x|<= 1.0x|$(ms "$t_h") ms vs $(ms "$t_s") ms")
+
+echo "== W3 one huge source: $huge_mb MB"
+if [ ! -f "$work/w3.orig/Huge.pas" ]; then
+  mkdir -p "$work/w3.orig"; python3 "$here/gen_tree.py" huge "$work/w3.orig/Huge.pas" "$huge_mb"
+fi
+mkdir -p "$work/w3"
+w3sys="$(syspath "$work/w3")"
+hyperfine -N --runs 3 --export-json "$work/w3.json" \
+  --prepare "bash -c 'rm -f $work/w3/* && cp $work/w3.orig/Huge.pas $work/w3/Huge.pas && sync'" \
+  "$histrel /USER=bench /FILE=$w3sys\\Huge.pas /RECURSIVE-" \
+  "cp $work/w3/Huge.pas $work/w3/Copy.pas" >/dev/null
+t_h=$(median "$work/w3.json" 0); t_p=$(median "$work/w3.json" 1)
+rm -f "$work/w3/"*; cp "$work/w3.orig/Huge.pas" "$work/w3/Huge.pas"
+peak_kb=$( { /usr/bin/time -v "$histrel" /USER=bench "/FILE=$w3sys\\Huge.pas" /RECURSIVE- >/dev/null; } 2>&1 |
+  awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}')
+results+=("W3 huge source vs cp|$(ratio "$t_h" "$t_p")x|<= 1.5x|$(ms "$t_h") ms vs $(ms "$t_p") ms")
+results+=("W3 peak memory|$((peak_kb / 1024)) MB|< 16 MB|${peak_kb} KB resident at most")
+
+echo "== W4 start-up with a 1,000-entry INI file and a 1,000-value hive"
+python3 "$here/gen_tree.py" settings "$work/w4" 1000
+cp "$histrel" "$work/w4/histrel"
+mkdir -p "$work/w4/empty"
+w4sys="$(syspath "$work/w4/empty")"
+XDG_CONFIG_HOME="$work/w4/config" hyperfine -N --warmup 3 --runs $((runs * 4)) \
+  --export-json "$work/w4.json" "$work/w4/histrel /USER=bench /FILE=$w4sys" >/dev/null
+t_s=$(median "$work/w4.json" 0)
+results+=("W4 start-up|$(ms "$t_s") ms|< 20 ms|median of $((runs * 4)) runs")
+
+echo
+printf '%-30s %-10s %-10s %s\n' "figure" "measured" "target" "detail"
+for row in "${results[@]}"; do
+  IFS='|' read -r name value target detail <<<"$row"
+  printf '%-30s %-10s %-10s %s\n' "$name" "$value" "$target" "$detail"
+done
+echo "(trees kept in $work; pass it again to reuse them)"

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds the fuzzers with clang (libFuzzer, ASan, UBSan) and runs each for a
+# while on its seed corpus. Usage: fuzz/run.sh [seconds-per-target] [target...]
+# A finding stops the run with a non-zero status and leaves the crash file.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-60}"
+shift || true
+
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+  for source in fuzz/*_fuzzer.cpp; do targets+=("$(basename "$source" .cpp)"); done
+fi
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DHISTREL_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-fuzz -j2 --target "${targets[@]}" >/dev/null
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+for target in "${targets[@]}"; do
+  corpus="fuzz/corpus/${target%_fuzzer}"
+  work="build-fuzz/corpus/${target%_fuzzer}"
+  mkdir -p "$work" "build-fuzz/findings"
+  echo "== $target for ${seconds}s"
+  "build-fuzz/$target" "$work" "$corpus" -max_total_time="$seconds" -max_len=65536 \
+    -artifact_prefix="build-fuzz/findings/$target-" -print_final_stats=1 2>&1 |
+    grep -E 'stat::number_of_executed_units|ERROR|SUMMARY|Done' || true
+  if ls "build-fuzz/findings/$target-"* >/dev/null 2>&1; then
+    echo "finding in $target: build-fuzz/findings/" >&2
+    exit 1
+  fi
+done
