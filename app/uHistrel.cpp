@@ -9,6 +9,7 @@
 #include "platform/Console.h"
 #include "platform/Exception.h"
 #include "platform/TextFile.h"
+#include "support/uStringRoutines.h"
 
 namespace {
 
@@ -20,16 +21,6 @@ constexpr std::size_t kDateLength = 10;
 
 const char kBraceMarker[] = "{CVS*";
 const char kMarker[] = "CVS*";
-
-bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
-
-std::string Trim(const std::string& S) {
-  std::size_t first = 0;
-  std::size_t last = S.size();
-  while (first < last && IsBlankOrControl(S[first])) ++first;
-  while (last > first && IsBlankOrControl(S[last - 1])) --last;
-  return S.substr(first, last - first);
-}
 
 bool EndsWithBackslash(const std::string& S) { return !S.empty() && S.back() == '\\'; }
 
