@@ -79,6 +79,15 @@ bool EntryIsDirectory(const platform::DirectoryEntry& entry, const std::string& 
   return platform::IsDirectory(path);
 }
 
+// AText up to AHeadEnd, then AMiddle, then AText from ATailStart on.
+std::string Spliced(const std::string& AText, std::size_t AHeadEnd, const std::string& AMiddle,
+                    std::size_t ATailStart) {
+  std::string result;
+  result.reserve(AHeadEnd + AMiddle.size() + AText.size() - ATailStart);
+  result.append(AText, 0, AHeadEnd).append(AMiddle).append(AText, ATailStart, std::string::npos);
+  return result;
+}
+
 bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
 
 }  // namespace
@@ -173,17 +182,20 @@ void THistrel::AnnounceAndProcessFile() {
   ProcessFile();
 }
 
-void THistrel::SearchAllFiles(std::string ADirectory) {
-  TDescent descent(FDescentPath, ADirectory);
+void THistrel::SearchAllFiles(const std::string& ADirectory) {
+  // A copy: the first call is given FPath itself, which the walk rewrites.
+  // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
+  const std::string directory = ADirectory;
+  TDescent descent(FDescentPath, directory);
   if (!descent.Entered()) return;
   // The whole listing is read first, so that the temporary files and logs
   // that processing creates here are never taken for entries of the walk.
-  const std::vector<platform::DirectoryEntry> entries = platform::ListDirectory(ADirectory);
+  const std::vector<platform::DirectoryEntry> entries = platform::ListDirectory(directory);
   for (const platform::DirectoryEntry& entry : entries) {
     SetFileName(entry.name);
-    SetPath(ADirectory);
-    if (!EndsWithBackslash(ADirectory)) SetPath(ADirectory + "\\");
-    const std::string joined = ADirectory + "\\" + entry.name;
+    SetPath(directory);
+    if (!EndsWithBackslash(directory)) SetPath(directory + "\\");
+    const std::string joined = directory + "\\" + entry.name;
     if (EntryIsFile(entry, joined)) AnnounceAndProcessFile();
     if (FRecursive && !IsDotEntry(entry.name) && EntryIsDirectory(entry, joined)) {
       SearchAllFiles(FPath + entry.name);
@@ -191,7 +203,10 @@ void THistrel::SearchAllFiles(std::string ADirectory) {
   }
 }
 
-void THistrel::SearchFiles(std::string ADirectory, bool AWildcard) {
+void THistrel::SearchFiles(const std::string& ADirectory, bool AWildcard) {
+  // A copy: the first call is given FPath itself, which the walk rewrites.
+  // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
+  const std::string directory = ADirectory;
   const std::string mask = FFileName;
   // A mask is a substring test, not a pattern: "*.pas" selects every name
   // that contains ".PAS" in any letter case ("x.pascal", "old.pas.bak").
@@ -209,16 +224,16 @@ void THistrel::SearchFiles(std::string ADirectory, bool AWildcard) {
     return;
   }
 
-  TDescent descent(FDescentPath, ADirectory);
+  TDescent descent(FDescentPath, directory);
   if (!descent.Entered()) return;
-  const std::vector<platform::DirectoryEntry> entries = platform::ListDirectory(ADirectory);
+  const std::vector<platform::DirectoryEntry> entries = platform::ListDirectory(directory);
   // Whether the named file is in this directory; it can only change when a
   // descent has run, so it is asked again only after one.
   int namedFileIsFile = -1;
   for (const platform::DirectoryEntry& entry : entries) {
-    SetPath(ADirectory);
-    if (!EndsWithBackslash(ADirectory)) SetPath(ADirectory + "\\");
-    const std::string joined = ADirectory + "\\" + entry.name;
+    SetPath(directory);
+    if (!EndsWithBackslash(directory)) SetPath(directory + "\\");
+    const std::string joined = directory + "\\" + entry.name;
     if (AWildcard) {
       SetFileName(entry.name);
       if (platform::AnsiUpperCase(entry.name).find(upperPattern) != std::string::npos &&
@@ -227,7 +242,7 @@ void THistrel::SearchFiles(std::string ADirectory, bool AWildcard) {
       }
     }
     if (!AWildcard && !namedFileProcessed) {
-      if (namedFileIsFile < 0) namedFileIsFile = platform::IsFile(ADirectory + "\\" + FFileName);
+      if (namedFileIsFile < 0) namedFileIsFile = platform::IsFile(directory + "\\" + FFileName);
       if (namedFileIsFile == 1) {
         AnnounceAndProcessFile();
         namedFileProcessed = true;
@@ -363,6 +378,10 @@ void THistrel::RewriteFile() {
   platform::TextWriter& out = replacement.Writer();
 
   const std::string header = FUser + " " + Today();
+  // What a converted comment carries after "{", "//", or "CVS" kept.
+  std::string middle;
+  if (FKeepCVS) middle = FKeepDate ? ": " + header : ":";
+  if (!FKeepCVS && FKeepDate) middle = header;
   const std::string upperInsertText = platform::AnsiUpperCase(FInsertText);
   const std::string upperBraceInsertText = "{" + upperInsertText;
   const std::size_t lastEntryLine = FHistoryLines.size() - 1;
@@ -378,21 +397,13 @@ void THistrel::RewriteFile() {
     if (brace != std::string::npos) {
       GetCommentText(line, kBraceMarker, collected);
       braceCollected = !collected.empty();
-      const std::string tail = line.substr(brace + 5);
-      if (FKeepCVS) {
-        line = line.substr(0, brace + 4) + ":" + (FKeepDate ? " " + header : std::string()) + tail;
-      } else {
-        line = line.substr(0, brace + 1) + (FKeepDate ? header : std::string()) + tail;
-      }
+      // "{CVS*" becomes "{" or "{CVS" followed by the middle.
+      line = Spliced(line, brace + (FKeepCVS ? 4 : 1), middle, brace + 5);
     }
     const std::string::size_type marker = braceCollected ? std::string::npos : line.find(kMarker);
     if (marker != std::string::npos && Trim(line.substr(0, marker)) == "//") {
-      const std::string tail = line.substr(marker + 4);
-      if (FKeepCVS) {
-        line = line.substr(0, marker + 3) + ":" + (FKeepDate ? " " + header : std::string()) + tail;
-      } else {
-        line = line.substr(0, marker) + (FKeepDate ? header : std::string()) + tail;
-      }
+      // "CVS*" becomes nothing or "CVS" followed by the middle.
+      line = Spliced(line, marker + (FKeepCVS ? 3 : 0), middle, marker + 4);
     }
 
     const std::string::size_type column =

@@ -73,10 +73,8 @@ class THistrel {
 
  protected:
   void ProcessDirectory();
-  // The directory is taken by value: the walk rewrites FPath, which the
-  // first call is given.
-  void SearchAllFiles(std::string ADirectory);
-  void SearchFiles(std::string ADirectory, bool AWildcard);
+  void SearchAllFiles(const std::string& ADirectory);
+  void SearchFiles(const std::string& ADirectory, bool AWildcard);
   void RewriteFile();
   void WrapHistoryText(std::string AText, std::string ALine, const std::string& ADate,
                        bool AEndOfEntry, std::size_t AIndex);

@@ -22,6 +22,7 @@ struct Registration {
 
 std::vector<Registration> Registered() {
   std::vector<Registration> result;
+  result.reserve(static_cast<std::size_t>(ProgramSwitch->RegisteredCount()));
   for (int i = 0; i < ProgramSwitch->RegisteredCount(); ++i) {
     result.push_back({ProgramSwitch->RegisteredName(i), ProgramSwitch->RegisteredRecord(i)});
   }

@@ -196,8 +196,9 @@ TEST_F(HistoryEntries, ContinuationColumnFollowsTheUserName) {
   for (const UserCase& c : std::vector<UserCase>{
            {"a", 13}, {"qa", 14}, {"abcde", 17}, {"a-rather-long-user-name", 35}}) {
     // A first word that fills the line to 80, so that "next" wraps.
-    const std::string filler(68 - c.user.size(), 'w');
-    const Lines lines = Build(c.user, {filler + " next" + kMark, "second" + kMark});
+    std::string first(68 - c.user.size(), 'w');
+    first += " next" + kMark;
+    const Lines lines = Build(c.user, {first, "second" + kMark});
     ASSERT_EQ(lines.size(), 5u) << c.user;
     EXPECT_EQ(lines[1].size(), 80u) << c.user;
     EXPECT_EQ(lines[2], Blanks(c.continuation) + "next") << c.user;
