@@ -65,18 +65,20 @@ bool ReadSourceLine(platform::TextReader& reader, std::string& line, const std::
   }
 }
 
-// Whether a listed entry is a file or a directory, from the listing where it
-// knows, else from the file system.
-bool EntryIsFile(const platform::DirectoryEntry& entry, const std::string& path) {
+// Whether an entry of directory is a file or a directory (links followed),
+// from the listing where it knows, else from the file system. The path is
+// joined as text: a directory ending in a backslash gives two in a row,
+// which the file system takes as one.
+bool EntryIsFile(const platform::DirectoryEntry& entry, const std::string& directory) {
   if (entry.kind == platform::EntryKind::kFile) return true;
   if (entry.kind == platform::EntryKind::kDirectory) return false;
-  return platform::IsFile(path);
+  return platform::IsFile(directory + "\\" + entry.name);
 }
 
-bool EntryIsDirectory(const platform::DirectoryEntry& entry, const std::string& path) {
+bool EntryIsDirectory(const platform::DirectoryEntry& entry, const std::string& directory) {
   if (entry.kind == platform::EntryKind::kDirectory) return true;
   if (entry.kind == platform::EntryKind::kFile) return false;
-  return platform::IsDirectory(path);
+  return platform::IsDirectory(directory + "\\" + entry.name);
 }
 
 // AText up to AHeadEnd, then AMiddle, then AText from ATailStart on.
@@ -191,13 +193,12 @@ void THistrel::SearchAllFiles(const std::string& ADirectory) {
   // The whole listing is read first, so that the temporary files and logs
   // that processing creates here are never taken for entries of the walk.
   const std::vector<platform::DirectoryEntry> entries = platform::ListDirectory(directory);
+  const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
   for (const platform::DirectoryEntry& entry : entries) {
     SetFileName(entry.name);
-    SetPath(directory);
-    if (!EndsWithBackslash(directory)) SetPath(directory + "\\");
-    const std::string joined = directory + "\\" + entry.name;
-    if (EntryIsFile(entry, joined)) AnnounceAndProcessFile();
-    if (FRecursive && !IsDotEntry(entry.name) && EntryIsDirectory(entry, joined)) {
+    SetPath(path);
+    if (EntryIsFile(entry, directory)) AnnounceAndProcessFile();
+    if (FRecursive && !IsDotEntry(entry.name) && EntryIsDirectory(entry, directory)) {
       SearchAllFiles(FPath + entry.name);
     }
   }
@@ -230,14 +231,13 @@ void THistrel::SearchFiles(const std::string& ADirectory, bool AWildcard) {
   // Whether the named file is in this directory; it can only change when a
   // descent has run, so it is asked again only after one.
   int namedFileIsFile = -1;
+  const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
   for (const platform::DirectoryEntry& entry : entries) {
-    SetPath(directory);
-    if (!EndsWithBackslash(directory)) SetPath(directory + "\\");
-    const std::string joined = directory + "\\" + entry.name;
+    SetPath(path);
     if (AWildcard) {
       SetFileName(entry.name);
       if (platform::AnsiUpperCase(entry.name).find(upperPattern) != std::string::npos &&
-          EntryIsFile(entry, joined)) {
+          EntryIsFile(entry, directory)) {
         AnnounceAndProcessFile();
       }
     }
@@ -248,7 +248,7 @@ void THistrel::SearchFiles(const std::string& ADirectory, bool AWildcard) {
         namedFileProcessed = true;
       }
     }
-    if (FRecursive && !IsDotEntry(entry.name) && EntryIsDirectory(entry, joined)) {
+    if (FRecursive && !IsDotEntry(entry.name) && EntryIsDirectory(entry, directory)) {
       SetFileName(mask);
       SearchFiles(FPath + entry.name, AWildcard);
       namedFileIsFile = -1;
