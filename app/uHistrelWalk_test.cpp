@@ -2,7 +2,6 @@
 // selection takes, in which order, and what it announces.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +22,7 @@ using testsupport::FixedDate;
 using testsupport::ReadFile;
 using testsupport::SystemPath;
 using testsupport::TempDir;
+using testsupport::WithoutPrivileges;
 using testsupport::WriteFile;
 using Lines = std::vector<std::string>;
 
@@ -247,37 +247,6 @@ TEST_F(Walk, LinkCyclesEnd) {
   EXPECT_EQ(sorted, expected);
   EXPECT_EQ(Run(Top(), "", true).size(), 4u);
   EXPECT_EQ(Run(Top(), "c.pas", true).size(), 2u);
-}
-
-// Runs AWalk in a child process without the power to read what it may not:
-// a root process reads every directory. Returns the lines the walk wrote.
-template <class TWalk>
-Lines WithoutPrivileges(TWalk AWalk) {
-  int channel[2];
-  if (pipe(channel) != 0) return {"pipe failed"};
-  const pid_t child = fork();
-  if (child == 0) {
-    close(channel[0]);
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
-    std::string text;
-    for (const std::string& line : AWalk()) text += line + "\n";
-    const ssize_t written = write(channel[1], text.data(), text.size());
-    _exit(written == static_cast<ssize_t>(text.size()) ? 0 : 3);
-  }
-  close(channel[1]);
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-  close(channel[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {"child failed"};
-  Lines lines;
-  for (std::string::size_type start = 0, end; (end = text.find('\n', start)) != std::string::npos;
-       start = end + 1) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  return lines;
 }
 
 TEST_F(Walk, AnUnreadableSubdirectoryIsSkippedSilently) {

@@ -566,6 +566,20 @@ TEST_F(RewriteSource, AReadOnlySourceIsReportedAndNothingIsWritten) {
   EXPECT_FALSE(FileExists(Temporary()));
 }
 
+// Mend: a rename that fails is reported, and the temporary file goes.
+TEST_F(RewriteSource, ASourceThatCannotBeRenamedOverIsReportedAndLeftAsItWas) {
+  // In a sticky directory only the owner may replace a file, however
+  // writable it is.
+  ASSERT_EQ(chmod(FDir.Path().c_str(), 01777), 0);
+  WriteFile(Source(), "{CVS* a}\n");
+  ASSERT_EQ(chmod(Source().c_str(), 0666), 0);
+  if (geteuid() != 0) GTEST_SKIP() << "needs a file of another owner";
+  EXPECT_EQ(testsupport::WithoutPrivileges([&] { return Lines{Process()}; }),
+            Lines{"The file " + Shown() + " cannot be edited!"});
+  EXPECT_EQ(ReadFile(Source()), "{CVS* a}\n");
+  EXPECT_FALSE(FileExists(Temporary()));
+}
+
 // Mend: the last line of an entry whose comment never closes is not lost.
 TEST_F(RewriteSource, ASourceEndingInsideAnOpenCommentKeepsItsLastLine) {
   EXPECT_EQ(Rewritten("{CVSLOG}\n{CVS* done}\n{CVS* never\nclosed"),

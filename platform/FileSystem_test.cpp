@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -18,6 +19,9 @@ using testsupport::TempDir;
 using testsupport::WriteFile;
 
 ScanResult ScanContent(const TempDir& ADir, const std::string& AContent) {
+  // A new file each time: truncating one that was just written makes the
+  // file system flush it.
+  std::remove((ADir / "f").c_str());
   WriteFile(ADir / "f", AContent);
   return ScanFileFor(ADir / "f", "CVS*");
 }
