@@ -90,6 +90,19 @@ std::string Spliced(const std::string& AText, std::size_t AHeadEnd, const std::s
   return result;
 }
 
+// Closes a reader kept by the worker when a file's processing ends, a
+// failure included.
+class TReaderClosing {
+ public:
+  explicit TReaderClosing(platform::TextReader& AReader) : FReader(AReader) {}
+  ~TReaderClosing() { FReader.Close(); }
+  TReaderClosing(const TReaderClosing&) = delete;
+  TReaderClosing& operator=(const TReaderClosing&) = delete;
+
+ private:
+  platform::TextReader& FReader;
+};
+
 bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
 
 }  // namespace
@@ -309,7 +322,8 @@ void THistrel::ProcessFile() {
   if (platform::ScanFileFor(source, kMarker) == platform::ScanResult::kAbsent) return;
 
   const std::string shown = ShownSourcePath();
-  platform::TextReader reader;
+  platform::TextReader& reader = FReader;
+  const TReaderClosing closing(reader);
   if (!reader.Open(source)) throw Exception(FormatText(SCannotEditFile, shown));
   bool commentOpen = false;
   std::string line;
@@ -363,7 +377,8 @@ void THistrel::RewriteFile() {
   // otherwise the log would gain lines for comments that stay marked.
   if (!platform::CanReplaceFile(source)) throw Exception(FormatText(SCannotEditFile, shown));
 
-  platform::TextReader reader;
+  platform::TextReader& reader = FReader;
+  const TReaderClosing closing(reader);
   if (!reader.Open(source)) throw Exception(FormatText(SCannotEditFile, shown));
   platform::AtomicFile replacement;
   switch (replacement.Open(target, temporary)) {
@@ -429,13 +444,18 @@ void THistrel::RewriteFile() {
   // full disk fails here and leaves the log as it was.
   out.Close();
 
-  platform::TextWriter log;
+  platform::TextWriter& log = FLog;
   if (!log.OpenAppend(logPath)) throw Exception(FormatText(SCannotEditFile, shown));
   // Without a marker line the log also receives the empty line that ends the
   // last entry.
   const std::size_t logEnd = inserted ? lastEntryLine : lastEntryLine + 1;
-  for (std::size_t k = 1; k < logEnd; ++k) log.WriteLine(Trim(FHistoryLines[k]));
-  log.Close();
+  try {
+    for (std::size_t k = 1; k < logEnd; ++k) log.WriteLine(Trim(FHistoryLines[k]));
+    log.Close();
+  } catch (const Exception&) {
+    log.Abandon();
+    throw;
+  }
 
   if (!replacement.Commit()) throw Exception(FormatText(SCannotEditFile, shown));
 }

@@ -9,6 +9,7 @@
 
 #include "platform/Date.h"
 #include "platform/FileSystem.h"
+#include "platform/TextFile.h"
 
 // Where the worker takes today's date from; tests give a fixed one.
 using TDateSource = std::function<platform::LocalDate()>;
@@ -99,6 +100,10 @@ class THistrel {
   bool FRecursive = true;
 
   TDateSource FDateSource;
+  // Kept from file to file, so that a walk over thousands of sources does
+  // not allocate their buffers anew for each.
+  platform::TextReader FReader;
+  platform::TextWriter FLog;
   // The directories of the walk's current descent path, so that a link back
   // to one of them ends the descent instead of looping.
   std::vector<platform::FileIdentity> FDescentPath;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,7 @@ class TextReader {
   bool Fill();
 
   int fd_;
-  std::vector<char> buffer_;
+  std::unique_ptr<char[]> buffer_;  // allocated once, never zero-filled
   std::size_t pos_;
   std::size_t end_;
   bool atEnd_;
@@ -79,7 +80,7 @@ class TextWriter {
 
   int fd_;
   std::string path_;
-  std::vector<char> buffer_;
+  std::unique_ptr<char[]> buffer_;  // allocated once, never zero-filled
   std::size_t used_;
 };
 
