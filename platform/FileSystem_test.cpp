@@ -31,7 +31,7 @@ TEST(ScanFileFor, FindsTheNeedleAsReadingAsTextSeesIt) {
     std::string content;
     ScanResult result;
   };
-  const std::string chunk(256 * 1024, 'x');
+  const std::string chunk(std::size_t{256} * 1024, 'x');
   const std::vector<Case> cases = {
       {"", ScanResult::kAbsent},
       {"CVS*", ScanResult::kPresent},
