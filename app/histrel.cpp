@@ -1,5 +1,6 @@
 // The histrel program: starts the units in their fixed order, runs the tool
 // and shuts the units down in reverse.
+#include "Bibliothek/Schalter/fProgramSwitchHelp.h"
 #include "Bibliothek/Schalter/uProgramSwitch.h"
 #include "app/uHistrelEnglishConstant.h"
 #include "platform/Console.h"
@@ -19,6 +20,9 @@ int main(int argc, char** argv) {
       {"uSingleton", InitializeSingletonUnit, FinalizeSingletonUnit},
       {"uFileRoutines", InitializeFileRoutinesUnit, FinalizeFileRoutinesUnit},
       {"uProgramSwitch", InitializeProgramSwitchUnit, FinalizeProgramSwitchUnit},
+      {"cController", nullptr, nullptr},
+      {"cProgramSwitchHelp", nullptr, nullptr},
+      {"fProgramSwitchHelp", InitializeProgramSwitchHelpUnit, nullptr},
   });
   int exitCode = 0;
   try {

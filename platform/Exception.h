@@ -15,3 +15,11 @@ class Exception : public std::runtime_error {
 // Returns AFormat with its first "%s" replaced by AText; AFormat unchanged
 // when it holds no "%s".
 std::string FormatText(const std::string& AFormat, const std::string& AText);
+
+// The failure of an assertion in the code: a condition its author held to be
+// always true was false. The message names the source file and the line.
+class EAssertionFailed : public Exception {
+ public:
+  // ASourceFile as __FILE__ gives it; only its name goes into the message.
+  EAssertionFailed(const std::string& ASourceFile, int ALine);
+};

@@ -9,13 +9,15 @@
 
 namespace testsupport {
 
-SwitchFixture::SwitchFixture(const std::string& ACommandLine, bool ARegisterStandard) {
+SwitchFixture::SwitchFixture(const std::string& ACommandLine, bool ARegisterStandard,
+                             const std::function<void(const SwitchFixture&)>& APrepare) {
   const char* old = getenv("XDG_CONFIG_HOME");
   FHadXdg = old != nullptr;
   if (FHadXdg) FOldXdg = old;
   setenv("XDG_CONFIG_HOME", ConfigHome().c_str(), 1);
   WriteFile(FDir / "bin/.keep", "");
   platform::SetProcessForTesting(ACommandLine, FDir / "bin/histrel");
+  if (APrepare) APrepare(*this);
   InitializeSingletonUnit();
   InitializeFileRoutinesUnit();
   if (ARegisterStandard) {

@@ -3,6 +3,7 @@
 // file is private) and a private registry hive.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "tests/TestSupport.h"
@@ -13,7 +14,9 @@ class SwitchFixture {
  public:
   // ACommandLine as the process would report it ("histrel /USER=a ...").
   // With ARegisterStandard the nine standard switches are registered too.
-  explicit SwitchFixture(const std::string& ACommandLine, bool ARegisterStandard = true);
+  // APrepare runs before the registry is made, to write its INI file or hive.
+  explicit SwitchFixture(const std::string& ACommandLine, bool ARegisterStandard = true,
+                         const std::function<void(const SwitchFixture&)>& APrepare = {});
   ~SwitchFixture();
   SwitchFixture(const SwitchFixture&) = delete;
   SwitchFixture& operator=(const SwitchFixture&) = delete;
@@ -23,6 +26,8 @@ class SwitchFixture {
   std::string IniFile() const { return FDir / "bin/histrel.ini"; }
   // The private configuration home (XDG_CONFIG_HOME) holding the hive.
   std::string ConfigHome() const { return FDir / "config"; }
+  // The registry hive file below ConfigHome().
+  std::string HiveFile() const { return FDir / "config/programswitch/HKEY_CURRENT_USER.reg"; }
   const TempDir& Dir() const { return FDir; }
 
  private:

@@ -9,7 +9,9 @@
 #include "platform/Ansi.h"
 #include "platform/Exception.h"
 #include "platform/MessageBox.h"
+#include "platform/PrivateProfile.h"
 #include "platform/Process.h"
+#include "platform/Registry.h"
 #include "support/uFileRoutines.h"
 #include "support/uStringRoutines.h"
 
@@ -199,11 +201,27 @@ TINIParameter::TINIParameter(const std::string& AProgramPath) {
 }
 
 std::string TINIParameter::GetSource() {
-  FSection = kDefaultSection;
-  return std::string();
+  // The lines of an INI section carry no section of their own; setting the
+  // section back to PARAMETERS makes the generic reading match every line of
+  // the section read by its name alone. This happens also when reading fails.
+  struct TResetSection {
+    std::string& Section;
+    ~TResetSection() { Section = kDefaultSection; }
+  } resetSection{FSection};
+  std::string raw;
+  if (FSection.empty()) return raw;
+  for (const std::string& line : platform::ReadIniSection(FIniPath + FIniFileName, FSection)) {
+    raw += "/";
+    raw += line;
+  }
+  return raw;
 }
 
-std::string TRegistryParameter::GetSource() { return std::string(); }
+std::string TRegistryParameter::GetSource() {
+  std::string value;
+  if (!platform::ReadRegistryString(FRegistryPath + FSection + "\\", FName, value)) value.clear();
+  return value;
+}
 
 std::string TRegistryParameter::GetValue() { return GetSource(); }
 
@@ -433,14 +451,20 @@ void sofProgramSwitch::WriteSelected(const std::string& ASelectionSwitch, TWrite
 }
 
 void sofProgramSwitch::WriteIni() {
-  WriteSelected(SWriteIniSwitch, [](const std::string&, const std::string&, const std::string&) {
-    throw Exception("Writing the INI file is not available yet");
+  const std::string iniFile = FIniParameter->FIniPath + FIniParameter->FIniFileName;
+  // The directory is made first, also when the selection names no section.
+  CreatePath(FIniParameter->FIniPath);
+  WriteSelected(SWriteIniSwitch, [&](const std::string& ASection, const std::string& AName,
+                                     const std::string& ADefault) {
+    platform::WriteIniEntry(iniFile, ASection, AName, ADefault);
   });
 }
 
 void sofProgramSwitch::WriteRegistry() {
-  WriteSelected(SWriteRegSwitch, [](const std::string&, const std::string&, const std::string&) {
-    throw Exception("Writing the registry is not available yet");
+  const std::string registryPath = FRegistryParameter->FRegistryPath;
+  WriteSelected(SWriteRegSwitch, [&](const std::string& ASection, const std::string& AName,
+                                     const std::string& ADefault) {
+    platform::WriteRegistryString(registryPath + ASection + "\\", AName, ADefault);
   });
 }
 

@@ -1,0 +1,70 @@
+#include "Bibliothek/Schalter/fProgramSwitchHelp.h"
+
+#include <string>
+
+#include "Bibliothek/Schalter/cProgramSwitchHelp.h"
+#include "Bibliothek/Schalter/uProgramSwitch.h"
+#include "Bibliothek/Schalter/uProgramSwitchConstant.h"
+#include "platform/Exception.h"
+#include "platform/MessageBox.h"
+#include "support/uStartup.h"
+
+TfrmSwitchHelp::TfrmSwitchHelp() : mlRegistredSwitches(nullptr), pbOk(nullptr) {
+  // The layout as designed (617 by 462 pixels of client area) in character
+  // cells: an 80 by 23 client area below the caption bar. The memo keeps a
+  // column to the left and right, a row to the top and three rows to the
+  // bottom, where the OK button keeps two columns and a row to its edges.
+  SetCaption("Liste der registrierten Schalter");
+  SetDesignClientSize(80, 23);
+  mlRegistredSwitches = new platform::Memo();
+  InsertControl(mlRegistredSwitches);
+  mlRegistredSwitches->SetBounds(1, 1, 78, 19);
+  mlRegistredSwitches->SetAnchors(platform::kAnchorLeft | platform::kAnchorTop |
+                                  platform::kAnchorRight | platform::kAnchorBottom);
+  mlRegistredSwitches->AddLine("");
+  pbOk = new platform::Button();
+  InsertControl(pbOk);
+  pbOk->SetBounds(70, 21, 8, 1);
+  pbOk->SetAnchors(platform::kAnchorRight | platform::kAnchorBottom);
+  pbOk->SetCaption("OK");
+  pbOk->SetModalResult(platform::ModalResult::kOk);
+  pbOk->SetDefault(true);
+  SetActiveControl(mlRegistredSwitches);
+
+  FController = TBaseController::Create<TProgramSwitchHelpController>(this);
+  FController->FillSwitchList();
+}
+
+TfrmSwitchHelp::~TfrmSwitchHelp() { FController.reset(); }
+
+namespace {
+
+// WRITEINI or WRITEREG: false when ASwitch asks for nothing (empty or its
+// default text, compared exactly); else runs AWrite, shows its failure in
+// the error message box, and gives true.
+bool WriteAllSwitches(const std::string& ASwitch, const std::string& ADefault,
+                      void (sofProgramSwitch::*AWrite)()) {
+  const std::string selection = ProgramSwitch->GetSwitch(ASwitch, "", "")->AsString();
+  if (selection.empty() || selection == ADefault) return false;
+  try {
+    (ProgramSwitch->*AWrite)();
+  } catch (const Exception& failure) {
+    platform::ShowErrorMessageBox(failure.Message());
+  }
+  return true;
+}
+
+}  // namespace
+
+void InitializeProgramSwitchHelpUnit() {
+  if (ProgramSwitch->GetSwitch(SHelpSwitch, "", "")->AsBoolean()) {
+    auto form = std::make_unique<TfrmSwitchHelp>();
+    form->ShowModal();
+    form.reset();
+    Halt(0);
+  }
+  if (WriteAllSwitches(SWriteIniSwitch, SWriteIniDefault, &sofProgramSwitch::WriteIni)) Halt(0);
+  if (WriteAllSwitches(SWriteRegSwitch, SWriteRegDefault, &sofProgramSwitch::WriteRegistry)) {
+    Halt(0);
+  }
+}

@@ -1,0 +1,25 @@
+// The private-profile (INI file) service: read the entries of a section,
+// write one entry. Paths are system paths (backslashes allowed). The rules of
+// the file's text are those of platform/IniText.h.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// The entries of section in file order, as "NAME=value" lines (a line without
+// "=" as its trimmed text). Empty when the file or the section is missing; a
+// file that cannot be read counts as missing, as with the Windows service.
+std::vector<std::string> ReadIniSection(const std::string& file, const std::string& section);
+
+// Sets entry name of section to value: replaces the first entry of that name
+// or adds it, creating a missing section or file; every other line stays.
+// The file is replaced atomically under an exclusive lock, so writers in
+// parallel processes lose nothing. Throws Exception naming the file when it
+// cannot be written: a missing directory, a read-only file, a name that the
+// file cannot hold.
+void WriteIniEntry(const std::string& file, const std::string& section, const std::string& name,
+                   const std::string& value);
+
+}  // namespace platform

@@ -1,8 +1,0 @@
-#include "platform/Console.h"
-#include "platform/MessageBox.h"
-
-namespace platform {
-
-void ShowErrorMessageBox(const std::string& AMessage) { WriteErrorLine(AMessage); }
-
-}  // namespace platform

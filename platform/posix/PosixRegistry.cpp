@@ -1,0 +1,119 @@
+#include <fcntl.h>
+#include <pwd.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "platform/Exception.h"
+#include "platform/FileSystem.h"
+#include "platform/Registry.h"
+#include "platform/RegistryHive.h"
+#include "platform/posix/PosixStoreFile.h"
+
+namespace platform {
+namespace {
+
+std::string HomeDirectory() {
+  const char* home = getenv("HOME");
+  if (home != nullptr && home[0] != '\0') return home;
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+      found->pw_dir != nullptr) {
+    return found->pw_dir;
+  }
+  return {};
+}
+
+// The key as a person reads it: HKEY_CURRENT_USER\Software\...
+std::string KeyDisplayName(const std::string& keyPath) {
+  std::string name = "HKEY_CURRENT_USER";
+  std::size_t pos = 0;
+  while (pos <= keyPath.size()) {
+    std::size_t end = keyPath.find('\\', pos);
+    if (end == std::string::npos) end = keyPath.size();
+    if (end > pos) name += "\\" + keyPath.substr(pos, end - pos);
+    pos = end + 1;
+  }
+  return name;
+}
+
+[[noreturn]] void Fail(const std::string& hive, const std::string& reason) {
+  throw Exception("Cannot write the registry hive " + hive + ": " + reason);
+}
+
+}  // namespace
+
+std::string RegistryHivePath() {
+  // As the XDG base directory rules say: an empty or relative value does not count.
+  const char* config = getenv("XDG_CONFIG_HOME");
+  std::string base = config != nullptr && config[0] == '/' ? config : HomeDirectory() + "/.config";
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  return base + "/programswitch/HKEY_CURRENT_USER.reg";
+}
+
+bool ReadRegistryString(const std::string& keyPath, const std::string& valueName,
+                        std::string& value) {
+  std::string text;
+  // A hive that cannot be read has no keys, as a key that cannot be opened
+  // reads as missing on Windows.
+  if (ReadWholeFile(NativePath(RegistryHivePath()), text) != ReadResult::kOk) text.clear();
+  const RegistryHive hive(std::move(text));
+  std::string found;
+  switch (hive.Find(keyPath, valueName, found)) {
+    case RegistryHive::Lookup::kNoKey:
+      return false;
+    case RegistryHive::Lookup::kNoValue:
+      value.clear();
+      return true;
+    case RegistryHive::Lookup::kText:
+      value = std::move(found);
+      return true;
+    case RegistryHive::Lookup::kNotText:
+      break;
+  }
+  throw Exception("The registry value \"" + (valueName.empty() ? "@" : valueName) + "\" of " +
+                  KeyDisplayName(keyPath) + " is not a text value");
+}
+
+void WriteRegistryString(const std::string& keyPath, const std::string& valueName,
+                         const std::string& value) {
+  const std::string hive = RegistryHivePath();
+  if (const int error = CreateDirectories(DirectoryOf(hive), 0700)) Fail(hive, ErrorText(error));
+
+  // The hive is replaced by a rename, so a lock on the hive itself would stay
+  // with the copy being replaced; the lock file beside it stays put. It lives
+  // in the hive's own folder and is never removed, since removing it would
+  // let two writers lock two different files.
+  ExclusiveLock lock;
+  if (const int error = lock.Acquire(hive + ".lock", O_RDWR | O_CREAT | O_NOFOLLOW, 0600)) {
+    Fail(hive, ErrorText(error));
+  }
+
+  // A hive that is a link (kept with other settings) stays a link.
+  const std::string target = NativePath(FinalTarget(hive));
+  std::string text;
+  switch (ReadWholeFile(target, text)) {
+    case ReadResult::kOk:
+      if (const int error = CheckReplaceable(target)) Fail(hive, ErrorText(error));
+      break;
+    case ReadResult::kMissing:
+      break;
+    case ReadResult::kFailed:
+      Fail(hive, ErrorText(errno));
+  }
+
+  RegistryHive model(text);
+  try {
+    model.SetString(keyPath, valueName, value);
+  } catch (const Exception& e) {
+    Fail(hive, e.Message());
+  }
+  if (model.Text() == text) return;  // the value is stored already
+  if (const int error = ReplaceWholeFile(target, model.Text())) Fail(hive, ErrorText(error));
+}
+
+}  // namespace platform
