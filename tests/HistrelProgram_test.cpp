@@ -243,6 +243,21 @@ TEST_F(Program, ARewrittenSourceKeepsItsModeAndItsLink) {
   EXPECT_EQ(ReadFile(FTree / "shared/real.pas"), "{ann " + Today() + " b}\r\n");
 }
 
+TEST_F(Program, TheOverviewListsTheToolsSwitchesWithTheirEnglishTexts) {
+  const Lines lines = Run({"/?"});
+  const auto contains = [&](const std::string& ALine) {
+    return std::find(lines.begin(), lines.end(), ALine) != lines.end();
+  };
+  for (const char* line : {"/USER=no default value", "/FILE=no default value", "/INSERT=CVSLOG",
+                           "/RECURSIVE=+", "/KEEPCVS=-", "/KEEPDATE=+", "     Opt: c:\\pek\\*.pas",
+                           "     Description: This switch turns on or off the recursive "
+                           "searching in the subdirectories."}) {
+    EXPECT_TRUE(contains(line)) << line;
+  }
+  // The overview ends the program: the tool does not run.
+  EXPECT_FALSE(contains("The parameter FILE must be indicated!"));
+}
+
 TEST_F(Program, TheBundledExampleRunsAsTheQuickStartShows) {
   std::filesystem::copy(HISTREL_SOURCE_DIR "/examples", FTree / "examples",
                         std::filesystem::copy_options::recursive);
