@@ -440,8 +440,8 @@ void THistrel::RewriteFile() {
     if (line.find('}') != std::string::npos) out.WriteLine("}");
   }
   reader.Close();
-  // The new source is complete on disk before the log is touched, so that a
-  // full disk fails here and leaves the log as it was.
+  // The new source is completely written before the log is touched, so that
+  // a full disk fails here and leaves the log as it was.
   out.Close();
 
   platform::TextWriter& log = FLog;
