@@ -14,16 +14,21 @@
 #include "app/uHistrelEnglishConstant.h"
 #include "platform/Exception.h"
 #include "tests/HistrelTestSupport.h"
+#include "tests/SampleUnit.h"
 #include "tests/TestSupport.h"
 
 namespace {
 
 using testsupport::FileExists;
 using testsupport::FixedDate;
+using testsupport::kSampleAfterFirstRun;
+using testsupport::kSampleBefore;
+using testsupport::kSampleLogAfterFirstRun;
 using testsupport::ReadFile;
 using testsupport::SystemPath;
 using testsupport::TempDir;
 using testsupport::WithCrLf;
+using testsupport::WithDate;
 using testsupport::WriteFile;
 using Lines = std::vector<std::string>;
 
@@ -292,60 +297,6 @@ class RewriteSource : public ::testing::Test {
   std::string FInsertText = "CVSLOG";
 };
 
-const char kSampleBefore[] = R"(unit Sample;
-
-interface
-
-{CVSLOG}
-
-implementation
-
-procedure Foo;
-begin
-  {CVS* Fixed the rounding of totals in the footer of the monthly report, so that cents are no longer lost.}
-  Bar;
-  // CVS* Removed the second parameter of Bar.
-  {CVS* First line of a longer note
-        that goes on in a second line
-  }
-end;
-
-end.
-)";
-
-const char kSampleAfterFirstRun[] = R"(unit Sample;
-
-interface
-
-{CVSLOG
-   dev 2003.05.14 Fixed the rounding of totals in the footer of the monthly report,
-                  so that cents are no longer lost.
-                  Removed the second parameter of Bar.
-                  First line of a longer note that goes on in a second line
-}
-
-implementation
-
-procedure Foo;
-begin
-  {dev 2003.05.14 Fixed the rounding of totals in the footer of the monthly report, so that cents are no longer lost.}
-  Bar;
-  // dev 2003.05.14 Removed the second parameter of Bar.
-  {dev 2003.05.14 First line of a longer note
-        that goes on in a second line
-  }
-end;
-
-end.
-)";
-
-const char kSampleLogAfterFirstRun[] =
-    R"(dev 2003.05.14 Fixed the rounding of totals in the footer of the monthly report,
-so that cents are no longer lost.
-Removed the second parameter of Bar.
-First line of a longer note that goes on in a second line
-)";
-
 const char kSampleAfterSecondRun[] = R"(unit Sample;
 
 interface
@@ -384,16 +335,16 @@ std::string Replace(std::string AText, const std::string& AOld, const std::strin
 TEST_F(RewriteSource, FirstWorkedExampleComesOutByteForByte) {
   WriteFile(Source(), kSampleBefore);  // LF line ends in, CR LF out
   ASSERT_EQ(Process("dev", 2003, 5, 14), "");
-  EXPECT_EQ(ReadFile(Source()), WithCrLf(kSampleAfterFirstRun));
-  EXPECT_EQ(ReadFile(Log()), WithCrLf(kSampleLogAfterFirstRun));
+  EXPECT_EQ(ReadFile(Source()), WithCrLf(WithDate(kSampleAfterFirstRun, "2003.05.14")));
+  EXPECT_EQ(ReadFile(Log()), WithCrLf(WithDate(kSampleLogAfterFirstRun, "2003.05.14")));
   EXPECT_FALSE(FileExists(Temporary()));
 }
 
 TEST_F(RewriteSource, SecondWorkedExamplePutsTheNewEntryOnTop) {
-  WriteFile(Source(), WithCrLf(kSampleAfterFirstRun));
-  WriteFile(Log(), WithCrLf(kSampleLogAfterFirstRun));
+  WriteFile(Source(), WithCrLf(WithDate(kSampleAfterFirstRun, "2003.05.14")));
+  WriteFile(Log(), WithCrLf(WithDate(kSampleLogAfterFirstRun, "2003.05.14")));
   std::string edited =
-      Replace(kSampleAfterFirstRun, "  Bar;\n",
+      Replace(WithDate(kSampleAfterFirstRun, "2003.05.14"), "  Bar;\n",
               "  Bar; {CVS* Bar is now called once per report instead of once per page.}\n");
   edited = Replace(edited, "  }\nend;",
                    "  }\n  // CVS* Tested the page totals again after the change of Bar.\nend;");
@@ -401,7 +352,7 @@ TEST_F(RewriteSource, SecondWorkedExamplePutsTheNewEntryOnTop) {
   ASSERT_EQ(Process("qa", 2003, 6, 2), "");
   EXPECT_EQ(ReadFile(Source()), WithCrLf(kSampleAfterSecondRun));
   EXPECT_EQ(ReadFile(Log()),
-            WithCrLf(std::string(kSampleLogAfterFirstRun) +
+            WithCrLf(WithDate(kSampleLogAfterFirstRun, "2003.05.14") +
                      "qa 2003.06.02 Bar is now called once per report instead of once per page.\n"
                      "Tested the page totals again after the change of Bar.\n"));
 }

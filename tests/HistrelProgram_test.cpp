@@ -14,16 +14,21 @@
 #include "app/uHistrel.h"
 #include "platform/Date.h"
 #include "tests/HistrelTestSupport.h"
+#include "tests/SampleUnit.h"
 #include "tests/TestSupport.h"
 
 namespace {
 
 using testsupport::FileExists;
+using testsupport::kSampleAfterFirstRun;
+using testsupport::kSampleBefore;
+using testsupport::kSampleLogAfterFirstRun;
 using testsupport::ReadFile;
 using testsupport::RunResult;
 using testsupport::SystemPath;
 using testsupport::TempDir;
 using testsupport::WithCrLf;
+using testsupport::WithDate;
 using testsupport::WriteFile;
 using Lines = std::vector<std::string>;
 
@@ -86,73 +91,14 @@ class Program : public ::testing::Test {
   std::string FProgram;
 };
 
-const char kSampleBefore[] = R"(unit Sample;
-
-interface
-
-{CVSLOG}
-
-implementation
-
-procedure Foo;
-begin
-  {CVS* Fixed the rounding of totals in the footer of the monthly report, so that cents are no longer lost.}
-  Bar;
-  // CVS* Removed the second parameter of Bar.
-  {CVS* First line of a longer note
-        that goes on in a second line
-  }
-end;
-
-end.
-)";
-
-// The result with the date as DATE.
-const char kSampleAfter[] = R"(unit Sample;
-
-interface
-
-{CVSLOG
-   dev DATE Fixed the rounding of totals in the footer of the monthly report,
-                  so that cents are no longer lost.
-                  Removed the second parameter of Bar.
-                  First line of a longer note that goes on in a second line
-}
-
-implementation
-
-procedure Foo;
-begin
-  {dev DATE Fixed the rounding of totals in the footer of the monthly report, so that cents are no longer lost.}
-  Bar;
-  // dev DATE Removed the second parameter of Bar.
-  {dev DATE First line of a longer note
-        that goes on in a second line
-  }
-end;
-
-end.
-)";
-
-std::string WithDate(std::string AText, const std::string& ADate) {
-  for (std::string::size_type at; (at = AText.find("DATE")) != std::string::npos;) {
-    AText.replace(at, 4, ADate);
-  }
-  return AText;
-}
-
 TEST_F(Program, RewritesTheWorkedExampleAndAnnouncesIt) {
   WriteFile(FTree / "src/Sample.pas", kSampleBefore);
   const std::string date = Today();
   EXPECT_EQ(Run({"/USER=dev", "/FILE=" + Top() + "\\src\\*.pas"}),
             Lines{Top() + "\\src\\Sample.pas"});
-  EXPECT_EQ(ReadFile(FTree / "src/Sample.pas"), WithCrLf(WithDate(kSampleAfter, date)));
+  EXPECT_EQ(ReadFile(FTree / "src/Sample.pas"), WithCrLf(WithDate(kSampleAfterFirstRun, date)));
   EXPECT_EQ(ReadFile(FTree / "src/Sample.pas.cvs"),
-            WithCrLf("dev " + date +
-                     " Fixed the rounding of totals in the footer of the monthly report,\n"
-                     "so that cents are no longer lost.\n"
-                     "Removed the second parameter of Bar.\n"
-                     "First line of a longer note that goes on in a second line\n"));
+            WithCrLf(WithDate(kSampleLogAfterFirstRun, date)));
   EXPECT_FALSE(FileExists(FTree / "src/Sample.tmp"));
 }
 
