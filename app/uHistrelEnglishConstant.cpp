@@ -1,8 +1,34 @@
 #include "app/uHistrelEnglishConstant.h"
 
 #include "Bibliothek/Schalter/uProgramSwitchConstant.h"
+#include "app/uHistrelConstants.h"
 
 namespace {
+
+// The option texts and the defaults of INSERT and the yes/no switches are
+// the same in every language and keep their initial values.
+void AssignHistrelTexts() {
+  SUserDefault = "no default value";
+  SUserDescription =
+      "This switch serves around the user of the program to identify. In addition, the switch "
+      "will be written in comments.";
+  SFileDefault = "no default value";
+  SFileDescription = "This switch sets the path and perhaps the file this one shall be processed.";
+  SInsertDescription =
+      "This switch serves to find the place in the same file where the formatted comment then "
+      "is inserted.";
+  SRecursiveDescription =
+      "This switch turns on or off the recursive searching in the subdirectories.";
+  SKeepCVSDescription = "This switch checks, whether the opening comment shall remain unchanged.";
+  SKeepDateDescription =
+      "This switch checks, whether the date shall remain unchanged in the evaluated comment.";
+  SPathMissing = "The path must be indicated!";
+  SUserMissing = "The user must be indicated!";
+  SCannotAccessDirectory = "Cannot access the directory: %s";
+  SCannotEditFile = "The file %s cannot be edited!";
+  SFileSwitchMissing = "The parameter FILE must be indicated!";
+  STemporaryFileExists = "The temporary file %s already exists!";
+}
 
 void AssignSwitchLibraryTexts() {
   SDescriptionLabel = "     Description: ";
@@ -31,4 +57,7 @@ void AssignSwitchLibraryTexts() {
 
 }  // namespace
 
-void InitializeHistrelEnglishConstantUnit() { AssignSwitchLibraryTexts(); }
+void InitializeHistrelEnglishConstantUnit() {
+  AssignHistrelTexts();
+  AssignSwitchLibraryTexts();
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,8 @@ class TextReader {
   TextReader(const TextReader&) = delete;
   TextReader& operator=(const TextReader&) = delete;
 
-  // Opens path for reading; false when it cannot be opened.
+  // Opens path for reading; false when it cannot be opened or is no regular
+  // file.
   bool Open(const std::string& path);
 
   // Reads the next line into line, without its line end. False at the end of
@@ -32,7 +34,7 @@ class TextReader {
   bool Fill();
 
   int fd_;
-  std::vector<char> buffer_;
+  std::unique_ptr<char[]> buffer_;  // allocated once, never zero-filled
   std::size_t pos_;
   std::size_t end_;
   bool atEnd_;
@@ -78,7 +80,7 @@ class TextWriter {
 
   int fd_;
   std::string path_;
-  std::vector<char> buffer_;
+  std::unique_ptr<char[]> buffer_;  // allocated once, never zero-filled
   std::size_t used_;
 };
 

@@ -56,9 +56,7 @@ bool GetIdentity(const std::string& path, FileIdentity& identity) {
   return true;
 }
 
-bool CreateDirectory(const std::string& path) {
-  return mkdir(NativePath(path).c_str(), 0777) == 0;
-}
+bool CreateDirectory(const std::string& path) { return mkdir(NativePath(path).c_str(), 0777) == 0; }
 
 std::string FinalTarget(const std::string& path) {
   const std::string native = NativePath(path);
@@ -94,20 +92,73 @@ bool CanReplaceFile(const std::string& path) {
 
 bool RemoveFile(const std::string& path) { return unlink(NativePath(path).c_str()) == 0; }
 
+namespace {
+
+// How a search of one buffer for the needle ended.
+enum class Found { kNo, kYes, kUndecided };
+
+// Looks for needle in data as it reads once every CR that no LF follows is
+// dropped (as reading a text file does), so that "CV<CR>S*" holds "CVS*".
+// Anchors on the needle's last byte with memchr and checks the bytes before
+// it backwards, skipping CRs: a CR met that way is followed by a needle byte,
+// never by an LF, so it is one that reading drops. kUndecided when a check
+// runs off the front of data and bytes before data were not kept.
+Found FindTextNeedle(const char* data, std::size_t size, const std::string& needle,
+                     bool dataStartsTheFile) {
+  const std::size_t n = needle.size();
+  if (n == 0) return Found::kYes;
+  const char last = needle[n - 1];
+  const char* from = data;
+  const char* const end = data + size;
+  while (const char* hit =
+             static_cast<const char*>(memchr(from, last, static_cast<std::size_t>(end - from)))) {
+    const char* p = hit;
+    std::size_t k = n - 1;
+    bool undecided = false;
+    while (k > 0) {
+      --p;
+      while (p >= data && *p == '\r') --p;
+      if (p < data) {
+        undecided = !dataStartsTheFile;
+        break;
+      }
+      if (*p != needle[k - 1]) break;
+      --k;
+    }
+    if (k == 0) return Found::kYes;
+    if (undecided) return Found::kUndecided;
+    from = hit + 1;
+  }
+  return Found::kNo;
+}
+
+}  // namespace
+
 ScanResult ScanFileFor(const std::string& path, const std::string& needle) {
-  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK so that a FIFO without a writer does not hang the open; only
+  // regular files are text files here.
+  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return ScanResult::kCannotOpen;
   struct stat info {};
-  if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     close(fd);
     return ScanResult::kCannotOpen;
   }
-  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   constexpr std::size_t kChunk = std::size_t{256} * 1024;
+  // Most sources fit in one read: spare them the advice and the read that
+  // only finds the end.
+  if (static_cast<std::size_t>(info.st_size) > kChunk) {
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  }
+  const std::size_t size = static_cast<std::size_t>(info.st_size);
+  std::size_t total = 0;
+  // The tail of one chunk is kept before the next, so that a needle split
+  // between two reads is found; CRs inside it may need a few bytes more.
+  constexpr std::size_t kKeep = 64;
   static thread_local std::string buffer;
-  const std::size_t keep = needle.empty() ? 0 : needle.size() - 1;
-  buffer.resize(kChunk + keep);
+  buffer.resize(kChunk + kKeep);
   std::size_t carried = 0;
+  bool atFileStart = true;
   ScanResult result = ScanResult::kAbsent;
   for (;;) {
     const ssize_t n = read(fd, &buffer[carried], kChunk);
@@ -119,13 +170,19 @@ ScanResult ScanFileFor(const std::string& path, const std::string& needle) {
       break;
     }
     if (n == 0) break;
+    total += static_cast<std::size_t>(n);
     const std::size_t filled = carried + static_cast<std::size_t>(n);
-    if (memmem(buffer.data(), filled, needle.data(), needle.size()) != nullptr) {
+    // Undecided only after a pathological run of CRs: count it as present,
+    // and the full reading decides.
+    if (FindTextNeedle(buffer.data(), filled, needle, atFileStart) != Found::kNo) {
       result = ScanResult::kPresent;
       break;
     }
-    carried = filled < keep ? filled : keep;
-    memmove(&buffer[0], &buffer[filled - carried], carried);
+    if (total == size) break;
+    const std::size_t keep = filled < kKeep ? filled : kKeep;
+    atFileStart = atFileStart && keep == filled;
+    memmove(&buffer[0], &buffer[filled - keep], keep);
+    carried = keep;
   }
   close(fd);
   return result;

@@ -15,6 +15,13 @@ namespace {
 constexpr std::size_t kBufferSize = std::size_t{256} * 1024;
 constexpr char kCtrlZ = 26;
 
+// A buffer is allocated once per reader or writer and kept for its next
+// file. It is not zero-filled: only the pages that a file fills are touched,
+// which matters when a run opens thousands of small files.
+void AllocateBuffer(std::unique_ptr<char[]>& buffer) {
+  if (!buffer) buffer.reset(new char[kBufferSize]);
+}
+
 std::string SystemError(const std::string& action, const std::string& path) {
   return action + " " + path + ": " + strerror(errno);
 }
@@ -27,16 +34,21 @@ TextReader::~TextReader() { Close(); }
 
 bool TextReader::Open(const std::string& path) {
   Close();
-  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK so that a FIFO without a writer does not hang the open; only
+  // regular files are read as text.
+  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat info {};
-  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     close(fd);
     return false;
   }
-  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  // Read-ahead advice pays only for files that take more than one read.
+  if (static_cast<std::size_t>(info.st_size) > kBufferSize) {
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  }
   fd_ = fd;
-  buffer_.resize(kBufferSize);
+  AllocateBuffer(buffer_);
   pos_ = 0;
   end_ = 0;
   atEnd_ = false;
@@ -53,7 +65,7 @@ void TextReader::Close() {
 bool TextReader::Fill() {
   if (atEnd_ || fd_ < 0) return false;
   for (;;) {
-    const ssize_t n = read(fd_, buffer_.data(), buffer_.size());
+    const ssize_t n = read(fd_, buffer_.get(), kBufferSize);
     if (n < 0) {
       if (errno == EINTR) continue;
       throw Exception(SystemError("Cannot read", "file"));
@@ -70,14 +82,14 @@ bool TextReader::Fill() {
 
 bool TextReader::ReadLine(std::string& line) {
   line.clear();
-  bool any = false;      // something of this line was read, its end included
+  bool any = false;        // something of this line was read, its end included
   bool pendingCr = false;  // a CR whose fate depends on the next byte
   for (;;) {
     if (pos_ >= end_ && !Fill()) {
       // End of input: a pending CR is a lone CR and is dropped.
       return any;
     }
-    const char* start = buffer_.data() + pos_;
+    const char* start = buffer_.get() + pos_;
     const std::size_t avail = end_ - pos_;
     if (pendingCr) {
       pendingCr = false;
@@ -120,7 +132,7 @@ TextWriter::CreateResult TextWriter::CreateExclusive(const std::string& path) {
   if (fd < 0) return errno == EEXIST ? CreateResult::kExists : CreateResult::kFailed;
   fd_ = fd;
   path_ = path;
-  buffer_.resize(kBufferSize);
+  AllocateBuffer(buffer_);
   used_ = 0;
   return CreateResult::kOk;
 }
@@ -131,7 +143,7 @@ bool TextWriter::OpenAppend(const std::string& path) {
   if (fd < 0) return false;
   fd_ = fd;
   path_ = path;
-  buffer_.resize(kBufferSize);
+  AllocateBuffer(buffer_);
   used_ = 0;
   return true;
 }
@@ -139,7 +151,7 @@ bool TextWriter::OpenAppend(const std::string& path) {
 void TextWriter::Flush() {
   std::size_t done = 0;
   while (done < used_) {
-    const ssize_t n = write(fd_, buffer_.data() + done, used_ - done);
+    const ssize_t n = write(fd_, buffer_.get() + done, used_ - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       used_ = 0;
@@ -152,9 +164,9 @@ void TextWriter::Flush() {
 
 void TextWriter::Write(const char* data, std::size_t size) {
   if (fd_ < 0) throw Exception("Cannot write " + path_ + ": the file is not open");
-  if (used_ + size > buffer_.size()) {
+  if (used_ + size > kBufferSize) {
     Flush();
-    if (size > buffer_.size()) {
+    if (size > kBufferSize) {
       used_ = 0;
       std::size_t done = 0;
       while (done < size) {
@@ -168,7 +180,7 @@ void TextWriter::Write(const char* data, std::size_t size) {
       return;
     }
   }
-  memcpy(buffer_.data() + used_, data, size);
+  memcpy(buffer_.get() + used_, data, size);
   used_ += size;
 }
 

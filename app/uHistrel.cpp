@@ -1,0 +1,556 @@
+#include "app/uHistrel.h"
+
+#include <array>
+#include <cstdio>
+
+#include "app/uHistrelConstants.h"
+#include "platform/Ansi.h"
+#include "platform/AtomicFile.h"
+#include "platform/Console.h"
+#include "platform/Exception.h"
+#include "platform/TextFile.h"
+#include "support/uStringRoutines.h"
+
+namespace {
+
+// A line is word-wrapped while its length plus the next word stays within
+// this; with the blank before the word a line then holds at most 80.
+constexpr std::size_t kWrapLimit = 79;
+// The date "yyyy.mm.dd" is always this long.
+constexpr std::size_t kDateLength = 10;
+
+const char kBraceMarker[] = "{CVS*";
+const char kMarker[] = "CVS*";
+
+bool EndsWithBackslash(const std::string& S) { return !S.empty() && S.back() == '\\'; }
+
+// The position of upperNeedle in text upper-cased by the ANSI rules, or npos;
+// an empty needle is never found. Works without copying the text, because
+// every line of a source goes through here until the marker line is met.
+std::string::size_type FindAnsiText(const std::string& text, const std::string& upperNeedle) {
+  static const std::array<char, 256> upper = [] {
+    std::array<char, 256> table{};
+    for (int i = 0; i < 256; ++i) table[i] = platform::AnsiUpperChar(static_cast<char>(i));
+    return table;
+  }();
+  const std::size_t n = upperNeedle.size();
+  if (n == 0 || text.size() < n) return std::string::npos;
+  for (std::size_t i = 0; i + n <= text.size(); ++i) {
+    std::size_t k = 0;
+    while (k < n && upper[static_cast<unsigned char>(text[i + k])] == upperNeedle[k]) ++k;
+    if (k == n) return i;
+  }
+  return std::string::npos;
+}
+
+// The temporary file of a source: its name with the extension (from the last
+// dot of the name) replaced by ".tmp", or ".tmp" appended. Works on system
+// and native paths alike.
+std::string TemporaryPathOf(const std::string& source) {
+  const std::string::size_type nameStart = source.find_last_of("\\/");
+  const std::string::size_type dot = source.rfind('.');
+  if (dot == std::string::npos || (nameStart != std::string::npos && dot < nameStart)) {
+    return source + ".tmp";
+  }
+  return source.substr(0, dot) + ".tmp";
+}
+
+// Reads the next line of a source; a read failure becomes the tool's message
+// naming the file, because the platform's message does not name it.
+bool ReadSourceLine(platform::TextReader& reader, std::string& line, const std::string& shown) {
+  try {
+    return reader.ReadLine(line);
+  } catch (const Exception&) {
+    throw Exception(FormatText(SCannotEditFile, shown));
+  }
+}
+
+// Whether an entry of directory is a file or a directory (links followed),
+// from the listing where it knows, else from the file system. The path is
+// joined as text: a directory ending in a backslash gives two in a row,
+// which the file system takes as one.
+bool EntryIsFile(const platform::DirectoryEntry& entry, const std::string& directory) {
+  if (entry.kind == platform::EntryKind::kFile) return true;
+  if (entry.kind == platform::EntryKind::kDirectory) return false;
+  return platform::IsFile(directory + "\\" + entry.name);
+}
+
+bool EntryIsDirectory(const platform::DirectoryEntry& entry, const std::string& directory) {
+  if (entry.kind == platform::EntryKind::kDirectory) return true;
+  if (entry.kind == platform::EntryKind::kFile) return false;
+  return platform::IsDirectory(directory + "\\" + entry.name);
+}
+
+// AText up to AHeadEnd, then AMiddle, then AText from ATailStart on.
+std::string Spliced(const std::string& AText, std::size_t AHeadEnd, const std::string& AMiddle,
+                    std::size_t ATailStart) {
+  std::string result;
+  result.reserve(AHeadEnd + AMiddle.size() + AText.size() - ATailStart);
+  result.append(AText, 0, AHeadEnd).append(AMiddle).append(AText, ATailStart, std::string::npos);
+  return result;
+}
+
+// Closes a reader kept by the worker when a file's processing ends, a
+// failure included.
+class TReaderClosing {
+ public:
+  explicit TReaderClosing(platform::TextReader& AReader) : FReader(AReader) {}
+  ~TReaderClosing() { FReader.Close(); }
+  TReaderClosing(const TReaderClosing&) = delete;
+  TReaderClosing& operator=(const TReaderClosing&) = delete;
+
+ private:
+  platform::TextReader& FReader;
+};
+
+bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
+
+}  // namespace
+
+std::string FormatHistoryDate(const platform::LocalDate& ADate) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d.%02d.%02d", ADate.year, ADate.month, ADate.day);
+  return text;
+}
+
+class THistrel::TDescent {
+ public:
+  // Enters ADirectory unless it is already on the descent path (reached again
+  // through a link). A directory whose identity cannot be read is entered: its
+  // listing will be empty anyway.
+  TDescent(std::vector<platform::FileIdentity>& APath, const std::string& ADirectory)
+      : FPath(APath) {
+    platform::FileIdentity identity{};
+    if (!platform::GetIdentity(ADirectory, identity)) {
+      FEntered = true;
+      return;
+    }
+    for (const platform::FileIdentity& known : FPath) {
+      if (known == identity) return;
+    }
+    FPath.push_back(identity);
+    FEntered = FPushed = true;
+  }
+  ~TDescent() {
+    if (FPushed) FPath.pop_back();
+  }
+  TDescent(const TDescent&) = delete;
+  TDescent& operator=(const TDescent&) = delete;
+  bool Entered() const { return FEntered; }
+
+ private:
+  std::vector<platform::FileIdentity>& FPath;
+  bool FEntered = false;
+  bool FPushed = false;
+};
+
+THistrel::THistrel(TDateSource ADateSource) : FDateSource(std::move(ADateSource)) {
+  SetInsertText("CVSLOG");
+  SetRecursive(true);
+  SetKeepCVS(false);
+  SetKeepDate(true);
+}
+
+THistrel::~THistrel() = default;
+
+void THistrel::SetPath(const std::string& AValue) { FPath = AValue; }
+void THistrel::SetFileName(const std::string& AValue) { FFileName = AValue; }
+void THistrel::SetUser(const std::string& AValue) { FUser = AValue; }
+void THistrel::SetInsertText(const std::string& AValue) { FInsertText = AValue; }
+void THistrel::SetKeepCVS(bool AValue) { FKeepCVS = AValue; }
+void THistrel::SetKeepDate(bool AValue) { FKeepDate = AValue; }
+void THistrel::SetRecursive(bool AValue) { FRecursive = AValue; }
+
+std::string THistrel::Today() const { return FormatHistoryDate(FDateSource()); }
+
+// The column of the date in the first entry line, which always starts with
+// the user and a blank. Continuation words stand 11 columns further on, under
+// the first word after the date. Taken from the user's length rather than by
+// looking for the date, so that a user name holding a date, or a date that
+// changes at midnight between two pieces, cannot shift the columns.
+std::size_t THistrel::DateColumn() const { return FUser.size() + 2; }
+
+// ---------------------------------------------------------------------------
+// The walk
+
+void THistrel::Execute() {
+  if (FUser.empty()) throw Exception(SUserMissing);
+  if (FPath.empty()) throw Exception(SPathMissing);
+  if (!platform::IsDirectory(FPath)) throw Exception(FormatText(SCannotAccessDirectory, FPath));
+  if (FFileName.empty()) {
+    ProcessDirectory();
+    return;
+  }
+  // Only these two substrings make a mask: "*x.pas" is a file name.
+  const bool isMask =
+      FFileName.find("*.") != std::string::npos || FFileName.find(".*") != std::string::npos;
+  SearchFiles(FPath, isMask);
+}
+
+void THistrel::ProcessDirectory() {
+  if (!platform::IsDirectory(FPath)) throw Exception(FormatText(SCannotAccessDirectory, FPath));
+  SearchAllFiles(FPath);
+}
+
+void THistrel::AnnounceAndProcessFile() {
+  platform::WriteLine(FPath + FFileName);
+  ProcessFile();
+}
+
+void THistrel::SearchAllFiles(const std::string& ADirectory) {
+  // A copy: the first call is given FPath itself, which the walk rewrites.
+  // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
+  const std::string directory = ADirectory;
+  TDescent descent(FDescentPath, directory);
+  if (!descent.Entered()) return;
+  // The whole listing is read first, so that the temporary files and logs
+  // that processing creates here are never taken for entries of the walk.
+  const std::vector<platform::DirectoryEntry> entries = platform::ListDirectory(directory);
+  const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
+  for (const platform::DirectoryEntry& entry : entries) {
+    SetFileName(entry.name);
+    SetPath(path);
+    if (EntryIsFile(entry, directory)) AnnounceAndProcessFile();
+    if (FRecursive && !IsDotEntry(entry.name) && EntryIsDirectory(entry, directory)) {
+      SearchAllFiles(FPath + entry.name);
+    }
+  }
+}
+
+void THistrel::SearchFiles(const std::string& ADirectory, bool AWildcard) {
+  // A copy: the first call is given FPath itself, which the walk rewrites.
+  // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
+  const std::string directory = ADirectory;
+  const std::string mask = FFileName;
+  // A mask is a substring test, not a pattern: "*.pas" selects every name
+  // that contains ".PAS" in any letter case ("x.pascal", "old.pas.bak").
+  std::string pattern;
+  for (char c : mask) {
+    if (c != '*') pattern += c;
+  }
+  const std::string upperPattern = platform::AnsiUpperCase(pattern);
+  bool namedFileProcessed = false;
+
+  if (!FRecursive && !AWildcard) {
+    // A named file outside a recursive walk is opened as it is: no line and
+    // no test, so a missing file is reported by ProcessFile.
+    ProcessFile();
+    return;
+  }
+
+  TDescent descent(FDescentPath, directory);
+  if (!descent.Entered()) return;
+  const std::vector<platform::DirectoryEntry> entries = platform::ListDirectory(directory);
+  // Whether the named file is in this directory; it can only change when a
+  // descent has run, so it is asked again only after one.
+  int namedFileIsFile = -1;
+  const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
+  for (const platform::DirectoryEntry& entry : entries) {
+    SetPath(path);
+    if (AWildcard) {
+      SetFileName(entry.name);
+      if (platform::AnsiUpperCase(entry.name).find(upperPattern) != std::string::npos &&
+          EntryIsFile(entry, directory)) {
+        AnnounceAndProcessFile();
+      }
+    }
+    if (!AWildcard && !namedFileProcessed) {
+      if (namedFileIsFile < 0) namedFileIsFile = platform::IsFile(directory + "\\" + FFileName);
+      if (namedFileIsFile == 1) {
+        AnnounceAndProcessFile();
+        namedFileProcessed = true;
+      }
+    }
+    if (FRecursive && !IsDotEntry(entry.name) && EntryIsDirectory(entry, directory)) {
+      SetFileName(mask);
+      SearchFiles(FPath + entry.name, AWildcard);
+      namedFileIsFile = -1;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Collecting and rewriting one source
+
+std::string THistrel::SourcePath() const {
+  if (FPath.empty()) return FFileName;
+  if (EndsWithBackslash(FPath)) return FPath + FFileName;
+  return FPath + "\\" + FFileName;
+}
+
+void THistrel::GetCommentText(const std::string& ALine, const std::string& APattern,
+                              std::string& AText) {
+  AText.clear();
+  if (APattern == kBraceMarker) {
+    const std::string::size_type at = ALine.find(kBraceMarker);
+    if (at == std::string::npos) return;
+    // The character after the asterisk separates and is not part of the text:
+    // "{CVS*note}" gives "ote", and in "{CVS*}" the brace itself is dropped.
+    const std::string::size_type start = at + 6;
+    const std::string rest = Trim(start < ALine.size() ? ALine.substr(start) : std::string());
+    const std::string::size_type close = rest.find('}');
+    if (close != std::string::npos) {
+      AText = rest.substr(0, close);
+    } else {
+      AText = rest + kHistoryMark;
+    }
+  } else if (APattern == "}") {
+    const std::string::size_type close = ALine.find('}');
+    if (close == std::string::npos) {
+      AText = ALine + kHistoryMark;
+    } else if (close == 0) {
+      // Not empty, so that a "}" in column 1 still ends an open comment.
+      AText = " ";
+    } else {
+      AText = ALine.substr(0, close);
+    }
+  } else if (APattern == "//") {
+    const std::string::size_type at = ALine.find(kMarker);
+    if (at == std::string::npos) return;
+    // Only a line comment of its own counts: "x := 1; // CVS* note" does not.
+    if (Trim(ALine.substr(0, at)) != "//") return;
+    const std::string::size_type start = at + 5;
+    AText = Trim(start < ALine.size() ? ALine.substr(start) : std::string());
+  }
+}
+
+void THistrel::ProcessFile() {
+  FHistoryLines.clear();
+  const std::string source = SourcePath();
+  // A file without "CVS*" cannot hold a marked comment: skip reading it line
+  // by line. Most files of a tree are of this kind.
+  if (platform::ScanFileFor(source, kMarker) == platform::ScanResult::kAbsent) return;
+
+  const std::string shown = ShownSourcePath();
+  platform::TextReader& reader = FReader;
+  const TReaderClosing closing(reader);
+  if (!reader.Open(source)) throw Exception(FormatText(SCannotEditFile, shown));
+  bool commentOpen = false;
+  std::string line;
+  std::string text;
+  while (ReadSourceLine(reader, line, shown)) {
+    if (commentOpen) {
+      GetCommentText(line, "}", text);
+      if (!text.empty()) {
+        if (text.back() == kHistoryMark) {
+          text.pop_back();
+          AddHistoryText(text);
+        } else {
+          commentOpen = false;
+          AddHistoryText(text + kHistoryMark);
+        }
+      }
+    }
+    // Both forms hold "CVS*"; most lines do not.
+    if (line.find(kMarker) == std::string::npos) continue;
+    GetCommentText(line, kBraceMarker, text);
+    if (text.empty()) GetCommentText(line, "//", text);
+    if (text.empty()) continue;
+    if (text.back() == kHistoryMark) {
+      text.pop_back();
+      commentOpen = true;
+      AddHistoryText(text);
+    } else {
+      commentOpen = false;
+      AddHistoryText(text + kHistoryMark);
+    }
+  }
+  reader.Close();
+  // A source that ends inside an open comment: end the entry here, so that
+  // its last line is written like every other. Its comment is converted and
+  // would never be collected again.
+  if (commentOpen) AddHistoryText(std::string(1, kHistoryMark));
+  if (!FHistoryLines.empty()) RewriteFile();
+}
+
+void THistrel::RewriteFile() {
+  const std::string shown = ShownSourcePath();
+  const std::string source = SourcePath();
+  // A source that is a link stays one: the file it names is replaced, in its
+  // own directory. The log stays beside the name that was selected.
+  const std::string target = platform::FinalTarget(source);
+  const std::string temporary = TemporaryPathOf(target);
+  const std::string shownTemporary = target == source ? TemporaryPathOf(shown) : temporary;
+  const std::string logPath = source + ".cvs";
+
+  // Nothing is written unless the source can be replaced afterwards:
+  // otherwise the log would gain lines for comments that stay marked.
+  if (!platform::CanReplaceFile(source)) throw Exception(FormatText(SCannotEditFile, shown));
+
+  platform::TextReader& reader = FReader;
+  const TReaderClosing closing(reader);
+  if (!reader.Open(source)) throw Exception(FormatText(SCannotEditFile, shown));
+  platform::AtomicFile replacement;
+  switch (replacement.Open(target, temporary)) {
+    case platform::AtomicFile::Status::kOk:
+      break;
+    case platform::AtomicFile::Status::kExists:
+      // Whatever has that name (another file, a link) is left as it is.
+      throw Exception(FormatText(STemporaryFileExists, shownTemporary));
+    case platform::AtomicFile::Status::kFailed:
+      throw Exception(FormatText(SCannotEditFile, shown));
+  }
+  platform::TextWriter& out = replacement.Writer();
+
+  const std::string header = FUser + " " + Today();
+  // What a converted comment carries after "{", "//", or "CVS" kept.
+  std::string middle;
+  if (FKeepCVS) middle = FKeepDate ? ": " + header : ":";
+  if (!FKeepCVS && FKeepDate) middle = header;
+  const std::string upperInsertText = platform::AnsiUpperCase(FInsertText);
+  const std::string upperBraceInsertText = "{" + upperInsertText;
+  const std::size_t lastEntryLine = FHistoryLines.size() - 1;
+  bool inserted = false;
+  std::string line;
+  std::string collected;
+  while (ReadSourceLine(reader, line, shown)) {
+    // Only the comment that was collected is converted: a line comment behind
+    // a collected brace comment on the same line keeps its marker, so that the
+    // next run still takes its text.
+    bool braceCollected = false;
+    const std::string::size_type brace = line.find(kBraceMarker);
+    if (brace != std::string::npos) {
+      GetCommentText(line, kBraceMarker, collected);
+      braceCollected = !collected.empty();
+      // "{CVS*" becomes "{" or "{CVS" followed by the middle.
+      line = Spliced(line, brace + (FKeepCVS ? 4 : 1), middle, brace + 5);
+    }
+    const std::string::size_type marker = braceCollected ? std::string::npos : line.find(kMarker);
+    if (marker != std::string::npos && Trim(line.substr(0, marker)) == "//") {
+      // "CVS*" becomes nothing or "CVS" followed by the middle.
+      line = Spliced(line, marker + (FKeepCVS ? 3 : 0), middle, marker + 4);
+    }
+
+    const std::string::size_type column =
+        inserted ? std::string::npos : FindAnsiText(line, upperInsertText);
+    if (column == std::string::npos) {
+      out.WriteLine(line);
+      continue;
+    }
+    inserted = true;
+    // The marker line is rebuilt as "{" and the marker text: whatever else
+    // stood on it, a closing brace included, is replaced by what follows.
+    if (FindAnsiText(line, upperBraceInsertText) != std::string::npos) {
+      out.WriteLine(FHistoryLines[0] + FInsertText);
+    } else {
+      out.WriteLine(line);
+    }
+    const std::string indentation(column + 2, ' ');
+    for (std::size_t k = 1; k < lastEntryLine; ++k) out.WriteLine(indentation + FHistoryLines[k]);
+    if (line.find('}') != std::string::npos) out.WriteLine("}");
+  }
+  reader.Close();
+  // The new source is completely written before the log is touched, so that
+  // a full disk fails here and leaves the log as it was.
+  out.Close();
+
+  platform::TextWriter& log = FLog;
+  if (!log.OpenAppend(logPath)) throw Exception(FormatText(SCannotEditFile, shown));
+  // Without a marker line the log also receives the empty line that ends the
+  // last entry.
+  const std::size_t logEnd = inserted ? lastEntryLine : lastEntryLine + 1;
+  try {
+    for (std::size_t k = 1; k < logEnd; ++k) log.WriteLine(Trim(FHistoryLines[k]));
+    log.Close();
+  } catch (const Exception&) {
+    log.Abandon();
+    throw;
+  }
+
+  if (!replacement.Commit()) throw Exception(FormatText(SCannotEditFile, shown));
+}
+
+// ---------------------------------------------------------------------------
+// History entries
+
+void THistrel::AddHistoryText(const std::string& AText) {
+  if (FUser.empty()) throw Exception(SUserMissing);
+  std::string text = Trim(AText);
+  std::string line;
+  bool endOfEntry = false;
+  const std::string date = Today();
+  if (!text.empty() && text.back() == kHistoryMark) {
+    endOfEntry = true;
+    text.pop_back();
+  }
+  std::size_t index;
+  if (FHistoryLines.empty()) {
+    FHistoryLines.insert(FHistoryLines.begin(), "{");
+    index = 1;
+    line = FUser + " " + date;
+  } else {
+    index = FHistoryLines.size() - 1;
+    line = FHistoryLines.back();
+    FHistoryLines.pop_back();
+    // An empty last line closed the previous entry: this piece begins a new
+    // one, whose first word goes under the first word after the date.
+    if (line.empty()) line = std::string(DateColumn() + kDateLength - 1, ' ');
+  }
+  WrapHistoryText(text, line, date, endOfEntry, index);
+}
+
+void THistrel::WrapHistoryText(std::string AText, std::string ALine, const std::string& ADate,
+                               bool AEndOfEntry, std::size_t AIndex) {
+  // ADate is the date of this piece; the columns follow from the header
+  // (DateColumn), which always holds a date of the same length.
+  (void)ADate;
+  const auto closeLine = [&](const std::string& word) {
+    FHistoryLines.insert(FHistoryLines.begin() + static_cast<std::ptrdiff_t>(AIndex), ALine);
+    ++AIndex;
+    ALine = std::string(DateColumn() + kDateLength, ' ') + word;
+  };
+  if (AText.empty()) {
+    FHistoryLines.push_back(ALine);
+  } else {
+    for (;;) {
+      AText = Trim(AText);
+      const std::string::size_type blank = AText.find(' ');
+      if (blank == std::string::npos) {
+        // The last word: the line enters the list once, with it or after it.
+        if (ALine.size() + AText.size() <= kWrapLimit) {
+          ALine += " " + AText;
+        } else {
+          closeLine(AText);
+        }
+        FHistoryLines.insert(FHistoryLines.begin() + static_cast<std::ptrdiff_t>(AIndex), ALine);
+        break;
+      }
+      const std::string word = Trim(AText.substr(0, blank));
+      AText.erase(0, blank + 1);
+      // A word is never split: one longer than the room of a line stands
+      // alone on it, and the line may then exceed 80 characters.
+      if (ALine.size() + word.size() <= kWrapLimit) {
+        ALine += " " + word;
+      } else {
+        closeLine(word);
+      }
+    }
+  }
+  if (AEndOfEntry) FHistoryLines.push_back("");
+}
+
+// ---------------------------------------------------------------------------
+
+void ApplyFileSwitch(THistrel& AHistrel, const std::string& AFile) {
+  if (AFile.empty()) throw Exception(SFileSwitchMissing);
+  std::string rest;
+  for (char c : AFile) {
+    if (c != '"') rest += c;
+  }
+  // Everything up to and including the last backslash is the path; only the
+  // backslash separates directories.
+  for (std::string::size_type slash = rest.find('\\'); slash != std::string::npos;
+       slash = rest.find('\\')) {
+    AHistrel.SetPath(AHistrel.Path() + rest.substr(0, slash + 1));
+    rest.erase(0, slash + 1);
+  }
+  // A last part with a full stop is a file name or mask, even when a
+  // directory of that name exists; one without names a directory.
+  if (rest.find('.') != std::string::npos) {
+    AHistrel.SetFileName(rest);
+  } else {
+    AHistrel.SetPath(AHistrel.Path() + rest);
+    AHistrel.SetFileName("");
+  }
+  if (!AHistrel.FileName().empty() && AHistrel.Path().empty()) AHistrel.SetPath(".\\");
+}

@@ -1,0 +1,115 @@
+// The history worker: walks the files that FILE selects and, for each file
+// with marked comments ("{CVS* ...}" or "// CVS* ..."), writes their texts as
+// one new history entry under the marker line and into the file's history log.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/Date.h"
+#include "platform/FileSystem.h"
+#include "platform/TextFile.h"
+
+// Where the worker takes today's date from; tests give a fixed one.
+using TDateSource = std::function<platform::LocalDate()>;
+
+// The date as written into history entries: "yyyy.mm.dd".
+std::string FormatHistoryDate(const platform::LocalDate& ADate);
+
+// Byte 0xA7 at the end of a comment piece: the piece ends its entry (or, from
+// GetCommentText, the comment goes on in the next line).
+constexpr char kHistoryMark = '\xA7';
+
+class THistrel {
+ public:
+  // Empty path, file name and user; INSERT "CVSLOG", RECURSIVE on, KEEPCVS
+  // off, KEEPDATE on.
+  explicit THistrel(TDateSource ADateSource = platform::Today);
+  virtual ~THistrel();
+  THistrel(const THistrel&) = delete;
+  THistrel& operator=(const THistrel&) = delete;
+
+  // Each setter stores its argument as it is: no check, no trimming.
+  void SetPath(const std::string& AValue);
+  void SetFileName(const std::string& AValue);
+  void SetUser(const std::string& AValue);
+  void SetInsertText(const std::string& AValue);
+  void SetKeepCVS(bool AValue);
+  void SetKeepDate(bool AValue);
+  void SetRecursive(bool AValue);
+
+  const std::string& Path() const { return FPath; }
+  const std::string& FileName() const { return FFileName; }
+  const std::string& User() const { return FUser; }
+  const std::string& InsertText() const { return FInsertText; }
+  bool KeepCVS() const { return FKeepCVS; }
+  bool KeepDate() const { return FKeepDate; }
+  bool Recursive() const { return FRecursive; }
+
+  // The lines gathered from the last file processed: "{", the entry lines,
+  // and an empty line after an entry that has ended.
+  const std::vector<std::string>& HistoryLines() const { return FHistoryLines; }
+
+  // Checks the settings (user, path, directory) and walks the selected files,
+  // writing each file's path on standard output before processing it. Throws
+  // Exception on the first failure; files processed before it stay rewritten.
+  void Execute();
+
+  // Collects the marked comments of the file FPath + FFileName and, when it
+  // has any, rewrites it. Throws Exception (SCannotEditFile) when the file
+  // cannot be read or replaced; a file without marked comments is not touched.
+  void ProcessFile();
+
+  // The text that APattern ("{CVS*", "}" or "//") yields for ALine, into
+  // AText; empty when the pattern yields none. A trailing kHistoryMark says
+  // that the comment is not closed on this line.
+  static void GetCommentText(const std::string& ALine, const std::string& APattern,
+                             std::string& AText);
+
+  // Adds one piece of comment text to the entry being built in FHistoryLines;
+  // a trailing kHistoryMark ends the entry. Throws Exception (SUserMissing)
+  // when the user is empty.
+  void AddHistoryText(const std::string& AText);
+
+ protected:
+  void ProcessDirectory();
+  void SearchAllFiles(const std::string& ADirectory);
+  void SearchFiles(const std::string& ADirectory, bool AWildcard);
+  void RewriteFile();
+  void WrapHistoryText(std::string AText, std::string ALine, const std::string& ADate,
+                       bool AEndOfEntry, std::size_t AIndex);
+
+ private:
+  // Keeps a directory on the current descent path for as long as it is walked.
+  class TDescent;
+
+  std::string SourcePath() const;
+  std::string ShownSourcePath() const { return FPath + FFileName; }
+  std::size_t DateColumn() const;
+  std::string Today() const;
+  void AnnounceAndProcessFile();
+
+  std::vector<std::string> FHistoryLines;
+  std::string FFileName;
+  std::string FPath;
+  std::string FUser;
+  std::string FInsertText;
+  bool FKeepCVS = false;
+  bool FKeepDate = true;
+  bool FRecursive = true;
+
+  TDateSource FDateSource;
+  // Kept from file to file, so that a walk over thousands of sources does
+  // not allocate their buffers anew for each.
+  platform::TextReader FReader;
+  platform::TextWriter FLog;
+  // The directories of the walk's current descent path, so that a link back
+  // to one of them ends the descent instead of looping.
+  std::vector<platform::FileIdentity> FDescentPath;
+};
+
+// Steps 7 to 11 of the program run: derives the worker's path and file name
+// (or mask) from the text of FILE. Throws Exception (SFileSwitchMissing) when
+// AFile is empty.
+void ApplyFileSwitch(THistrel& AHistrel, const std::string& AFile);

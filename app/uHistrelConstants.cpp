@@ -1,0 +1,51 @@
+// Initial (German) values, as Windows-1252 bytes.
+#include "app/uHistrelConstants.h"
+
+std::string SUserOptions = "PEK";
+std::string SUserDefault = "kein";
+std::string SUserDescription =
+    "Dieser Schalter dient um den Ben\xFCtzer des Programms zu identifizieren. Au\xDF"
+    "erdem wird "
+    "in Kommentaren der Schalter geschrieben.";
+std::string SFileOptions = "c:\\pek\\*.pas";
+std::string SFileDefault = "kein";
+std::string SFileDescription =
+    "Dieser Schalter setzt den Pfad und eventuell die Datei die bearbeitet werden soll.";
+std::string SInsertOptions = "History";
+std::string SInsertDefault = "CVSLOG";
+std::string SInsertDescription =
+    "Dieser Schalter dient um die Stelle in der selben Datei zu finden, wo der formatierte "
+    "Kommentar dann eingef\xFCgt wird.";
+std::string SRecursiveOptions = "+, -";
+std::string SRecursiveDefault = "+";
+std::string SRecursiveDescription =
+    "Dieser Schalter schaltet das rekursive durchsuchen im Unterverzeichnissen ein oder aus.";
+std::string SKeepCVSOptions = "+, -";
+std::string SKeepCVSDefault = "-";
+std::string SKeepCVSDescription =
+    "Dieser Schalter kontrolliert, ob der einleitende Kommentar erhalten bleiben soll.";
+std::string SKeepDateOptions = "+, -";
+std::string SKeepDateDefault = "+";
+std::string SKeepDateDescription =
+    "Dieser Schalter kontrolliert, ob das Datum erhalten bleiben soll in dem ausgewerteten "
+    "Kommentar.";
+std::string SPathMissing = "Der Pfad mu\xDF angegeben werden!";
+std::string SUserMissing = "Der User mu\xDF angegeben werden!";
+std::string SCannotAccessDirectory = "Auf das Verzeichnis %s kann nicht zugegriffen werden!";
+std::string SCannotEditFile = "Die Datei %s kann nicht bearbeitet werden!";
+std::string SFileSwitchMissing = "Der Schalter FILE mu\xDF angegeben werden!";
+std::string STemporaryFileExists = "Die tempor\xE4re Datei %s existiert bereits!";
+
+void FinalizeHistrelConstantsUnit() {
+  for (std::string* text : {&SUserOptions,      &SUserDefault,       &SUserDescription,
+                            &SFileOptions,      &SFileDefault,       &SFileDescription,
+                            &SInsertOptions,    &SInsertDefault,     &SInsertDescription,
+                            &SRecursiveOptions, &SRecursiveDefault,  &SRecursiveDescription,
+                            &SKeepCVSOptions,   &SKeepCVSDefault,    &SKeepCVSDescription,
+                            &SKeepDateOptions,  &SKeepDateDefault,   &SKeepDateDescription,
+                            &SPathMissing,      &SUserMissing,       &SCannotAccessDirectory,
+                            &SCannotEditFile,   &SFileSwitchMissing, &STemporaryFileExists}) {
+    text->clear();
+    text->shrink_to_fit();
+  }
+}

@@ -1,0 +1,40 @@
+// The tool's texts: the three texts of each of its six switches and its
+// failure messages. Each starts with its German value; uHistrelEnglishConstant
+// assigns the English ones at start-up.
+#pragma once
+
+#include <string>
+
+extern std::string SUserOptions;
+extern std::string SUserDefault;
+extern std::string SUserDescription;
+extern std::string SFileOptions;
+extern std::string SFileDefault;
+extern std::string SFileDescription;
+extern std::string SInsertOptions;
+extern std::string SInsertDefault;
+extern std::string SInsertDescription;
+extern std::string SRecursiveOptions;
+extern std::string SRecursiveDefault;
+extern std::string SRecursiveDescription;
+extern std::string SKeepCVSOptions;
+extern std::string SKeepCVSDefault;
+extern std::string SKeepCVSDescription;
+extern std::string SKeepDateOptions;
+extern std::string SKeepDateDefault;
+extern std::string SKeepDateDescription;
+// Execute: the path of FILE is empty.
+extern std::string SPathMissing;
+// Execute (and AddHistoryText): USER is empty.
+extern std::string SUserMissing;
+// The directory of FILE is no directory; %s is the path.
+extern std::string SCannotAccessDirectory;
+// A selected file cannot be read or replaced; %s is its path.
+extern std::string SCannotEditFile;
+// The program run: FILE is empty.
+extern std::string SFileSwitchMissing;
+// A file already has the name of a source's temporary file; %s is its path.
+extern std::string STemporaryFileExists;
+
+// Unit shut-down: releases the texts.
+void FinalizeHistrelConstantsUnit();

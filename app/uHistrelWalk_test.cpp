@@ -1,0 +1,268 @@
+// The history worker's walk: the settings it checks, which files each
+// selection takes, in which order, and what it announces.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/uHistrel.h"
+#include "app/uHistrelEnglishConstant.h"
+#include "platform/FileSystem.h"
+#include "tests/HistrelTestSupport.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+using testsupport::CurrentDirectory;
+using testsupport::ExecuteCapturing;
+using testsupport::FixedDate;
+using testsupport::ReadFile;
+using testsupport::SystemPath;
+using testsupport::TempDir;
+using testsupport::WithoutPrivileges;
+using testsupport::WriteFile;
+using Lines = std::vector<std::string>;
+
+const char kMarked[] = "{CVSLOG}\n{CVS* note}\n";
+const char kConverted[] = "{CVSLOG\r\n   ann 2003.05.14 note\r\n}\r\n{ann 2003.05.14 note}\r\n";
+
+class Walk : public ::testing::Test {
+ protected:
+  void SetUp() override { InitializeHistrelEnglishConstantUnit(); }
+
+  // The system path of the test directory, ending in a backslash.
+  std::string Top() const { return SystemPath(FDir.Path()) + "\\"; }
+
+  Lines Run(const std::string& APath, const std::string& AFileName, bool ARecursive,
+            const std::string& AUser = "ann") {
+    THistrel histrel(FixedDate(2003, 5, 14));
+    histrel.SetUser(AUser);
+    histrel.SetPath(APath);
+    histrel.SetFileName(AFileName);
+    histrel.SetRecursive(ARecursive);
+    return ExecuteCapturing(histrel);
+  }
+
+  // The names of a directory in the order the file system lists them.
+  static Lines Listed(const std::string& ADirectory) {
+    Lines names;
+    for (const platform::DirectoryEntry& entry : platform::ListDirectory(ADirectory)) {
+      if (entry.name != "." && entry.name != "..") names.push_back(entry.name);
+    }
+    return names;
+  }
+
+  // AShownDirectory + name for each listed name that APredicate selects,
+  // in listing order.
+  template <class TPredicate>
+  static Lines ListedLines(const std::string& ANative, const std::string& AShownDirectory,
+                           TPredicate APredicate) {
+    Lines lines;
+    for (const std::string& name : Listed(ANative)) {
+      if (APredicate(name)) lines.push_back(AShownDirectory + name);
+    }
+    return lines;
+  }
+
+  TempDir FDir;
+};
+
+TEST_F(Walk, ChecksUserThenPathThenDirectory) {
+  EXPECT_EQ(Run("", "", true, ""), Lines{"The user must be indicated!"});
+  EXPECT_EQ(Run("", "x.pas", true), Lines{"The path must be indicated!"});
+  const std::string missing = Top() + "missing\\";
+  EXPECT_EQ(Run(missing, "*.pas", true), Lines{"Cannot access the directory: " + missing});
+  WriteFile(FDir / "file", "");
+  EXPECT_EQ(Run(Top() + "file", "", true), Lines{"Cannot access the directory: " + Top() + "file"});
+}
+
+TEST_F(Walk, AMaskIsASubstringTestInAnyLetterCase) {
+  for (const char* name : {"Unit1.pas", "MAIN.PAS", "old.pas.bak", "x.pascal", "abc.pas",
+                           "data.pas", "readme.txt", "pas", "x.p?s"}) {
+    WriteFile(FDir / name, "");
+  }
+  ASSERT_EQ(mkdir((FDir / "old.pas").c_str(), 0755), 0);
+  struct MaskCase {
+    std::string mask;
+    Lines names;
+  };
+  const std::vector<MaskCase> cases = {
+      {"*.pas", {"Unit1.pas", "MAIN.PAS", "old.pas.bak", "x.pascal", "abc.pas", "data.pas"}},
+      {"a*.pas", {"data.pas"}},  // the pattern is "a.pas"
+      {"*.p?s", {"x.p?s"}},      // a question mark is an ordinary character
+      {"*.*",
+       {"Unit1.pas", "MAIN.PAS", "old.pas.bak", "x.pascal", "abc.pas", "data.pas", "readme.txt",
+        "x.p?s"}},
+  };
+  for (const MaskCase& c : cases) {
+    const Lines expected = ListedLines(FDir.Path(), Top(), [&](const std::string& name) {
+      return std::find(c.names.begin(), c.names.end(), name) != c.names.end();
+    });
+    EXPECT_EQ(Run(Top(), c.mask, false), expected) << c.mask;
+  }
+}
+
+TEST_F(Walk, AMaskWalksSubdirectoriesWhereTheyAreListed) {
+  WriteFile(FDir / "a.pas", "");
+  WriteFile(FDir / "b.txt", "");
+  WriteFile(FDir / "old.pas/inner.pas", "");
+  WriteFile(FDir / "sub/deep/c.PAS", "");
+  WriteFile(FDir / "sub/.hidden.pas", "");
+  Lines expected;
+  for (const std::string& name : Listed(FDir.Path())) {
+    if (name == "a.pas") expected.push_back(Top() + name);
+    if (name == "old.pas") expected.push_back(Top() + "old.pas\\inner.pas");
+    if (name == "sub") {
+      for (const std::string& inner : Listed(FDir / "sub")) {
+        if (inner == ".hidden.pas") expected.push_back(Top() + "sub\\.hidden.pas");
+        if (inner == "deep") expected.push_back(Top() + "sub\\deep\\c.PAS");
+      }
+    }
+  }
+  EXPECT_EQ(Run(Top(), "*.pas", true), expected);
+  EXPECT_EQ(Run(Top(), "*.pas", false), Lines{Top() + "a.pas"});
+}
+
+TEST_F(Walk, AWholeDirectoryTakesEveryFileHiddenOnesIncluded) {
+  WriteFile(FDir / "a.pas", "");
+  WriteFile(FDir / ".hidden", "");
+  WriteFile(FDir / "noext", "");
+  WriteFile(FDir / "sub/b.inc", "");
+  ASSERT_EQ(mkdir((FDir / "empty").c_str(), 0755), 0);
+  Lines expected;
+  for (const std::string& name : Listed(FDir.Path())) {
+    if (name == "sub") {
+      expected.push_back(Top() + "sub\\b.inc");
+    } else if (name != "empty") {
+      expected.push_back(Top() + name);
+    }
+  }
+  EXPECT_EQ(Run(Top(), "", true), expected);
+  // A directory given without its final backslash is walked the same way.
+  EXPECT_EQ(Run(SystemPath(FDir.Path()), "", true), expected);
+  expected.erase(std::find(expected.begin(), expected.end(), Top() + "sub\\b.inc"));
+  EXPECT_EQ(Run(Top(), "", false), expected);
+}
+
+TEST_F(Walk, ANamedFileWithoutRecursiveIsOpenedAsItIsAndNotAnnounced) {
+  WriteFile(FDir / "x.pas", kMarked);
+  WriteFile(FDir / "sub/x.pas", kMarked);
+  const CurrentDirectory here(FDir.Path());
+  EXPECT_EQ(Run(".\\", "x.pas", false), Lines{});
+  EXPECT_EQ(ReadFile(FDir / "x.pas"), kConverted);
+  EXPECT_EQ(ReadFile(FDir / "sub/x.pas"), kMarked);
+  EXPECT_EQ(Run(".\\", "y.pas", false), Lines{"The file .\\y.pas cannot be edited!"});
+  // "*x.pas" holds no "*." and no ".*": a named file, not a mask.
+  EXPECT_EQ(Run(".\\", "*x.pas", false), Lines{"The file .\\*x.pas cannot be edited!"});
+}
+
+TEST_F(Walk, ANamedFileWithRecursiveIsLookedForInEveryDirectory) {
+  WriteFile(FDir / "x.pas", kMarked);
+  WriteFile(FDir / "sub/x.pas", kMarked);
+  WriteFile(FDir / "sub/other.pas", kMarked);
+  WriteFile(FDir / "none/y.pas", "");
+  // A directory of that name is no file: it is walked, and its x.pas taken.
+  WriteFile(FDir / "dir/x.pas/x.pas", kMarked);
+  const CurrentDirectory here(FDir.Path());
+  const Lines lines = Run(".\\", "x.pas", true);
+  // The top directory's file comes first, before any subdirectory is walked.
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], ".\\x.pas");
+  const Lines rest(lines.begin() + 1, lines.end());
+  Lines expected;
+  for (const std::string& name : Listed(FDir.Path())) {
+    if (name == "sub") expected.push_back(".\\sub\\x.pas");
+    if (name == "dir") expected.push_back(".\\dir\\x.pas\\x.pas");
+  }
+  EXPECT_EQ(rest, expected);
+  EXPECT_EQ(ReadFile(FDir / "sub/x.pas"), kConverted);
+  EXPECT_EQ(ReadFile(FDir / "sub/other.pas"), kMarked);
+  // Found nowhere: nothing to say.
+  EXPECT_EQ(Run(".\\", "z.pas", true), Lines{});
+}
+
+TEST_F(Walk, FilesCreatedByTheWalkAreNotWalked) {
+  WriteFile(FDir / "a.pas", kMarked);
+  WriteFile(FDir / "b.pas", kMarked);
+  const Lines expected = ListedLines(FDir.Path(), Top(), [](const std::string&) { return true; });
+  EXPECT_EQ(Run(Top(), "", true), expected);
+  EXPECT_EQ(ReadFile(FDir / "a.pas"), kConverted);
+  EXPECT_EQ(ReadFile(FDir / "b.pas"), kConverted);
+}
+
+TEST_F(Walk, ASecondRunChangesNothing) {
+  WriteFile(FDir / "a.pas", kMarked);
+  WriteFile(FDir / "sub/b.pas", std::string(kMarked) + "// CVS* more\n");
+  WriteFile(FDir / "sub/c.pas", "plain\n");
+  Run(Top(), "*.pas", true);
+  const std::string a = ReadFile(FDir / "a.pas");
+  const std::string b = ReadFile(FDir / "sub/b.pas");
+  const std::string log = ReadFile(FDir / "sub/b.pas.cvs");
+  ASSERT_EQ(a, kConverted);
+  Run(Top(), "*.pas", true);
+  EXPECT_EQ(ReadFile(FDir / "a.pas"), a);
+  EXPECT_EQ(ReadFile(FDir / "sub/b.pas"), b);
+  EXPECT_EQ(ReadFile(FDir / "sub/b.pas.cvs"), log);
+  EXPECT_EQ(ReadFile(FDir / "sub/c.pas"), "plain\n");
+}
+
+TEST_F(Walk, AFailureEndsTheWalkAndFilesBeforeItStayRewritten) {
+  const Lines names = {"1.pas", "2.pas", "3.pas", "4.pas"};
+  for (const std::string& name : names) WriteFile(FDir / name, kMarked);
+  ASSERT_EQ(chmod((FDir / "3.pas").c_str(), 0444), 0);
+  Lines expected;
+  bool failed = false;
+  for (const std::string& name : Listed(FDir.Path())) {
+    if (failed) {
+      EXPECT_EQ(ReadFile(FDir / name), kMarked) << name;
+      continue;
+    }
+    expected.push_back(Top() + name);
+    if (name == "3.pas") {
+      expected.push_back("The file " + Top() + "3.pas cannot be edited!");
+      failed = true;
+    }
+  }
+  EXPECT_EQ(Run(Top(), "*.pas", false), expected);
+  EXPECT_EQ(ReadFile(FDir / "3.pas"), kMarked);
+}
+
+TEST_F(Walk, LinkCyclesEnd) {
+  WriteFile(FDir / "a.pas", "");
+  WriteFile(FDir / "sub/b.pas", "");
+  ASSERT_EQ(symlink("..", (FDir / "sub/up").c_str()), 0);
+  ASSERT_EQ(symlink(".", (FDir / "sub/self").c_str()), 0);
+  WriteFile(FDir / "other/c.pas", "");
+  ASSERT_EQ(symlink("../other", (FDir / "sub/sibling").c_str()), 0);
+  const Lines lines = Run(Top(), "*.pas", true);
+  Lines sorted = lines;
+  std::sort(sorted.begin(), sorted.end());
+  // The sibling is not on the descent path, so it is walked through the link too.
+  Lines expected = {Top() + "a.pas", Top() + "other\\c.pas", Top() + "sub\\b.pas",
+                    Top() + "sub\\sibling\\c.pas"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(sorted, expected);
+  EXPECT_EQ(Run(Top(), "", true).size(), 4u);
+  EXPECT_EQ(Run(Top(), "c.pas", true).size(), 2u);
+}
+
+TEST_F(Walk, AnUnreadableSubdirectoryIsSkippedSilently) {
+  WriteFile(FDir / "a.pas", "");
+  WriteFile(FDir / "closed/hidden.pas", "");
+  WriteFile(FDir / "open/b.pas", "");
+  for (const char* directory : {"", "/open"}) {
+    ASSERT_EQ(chmod((FDir.Path() + directory).c_str(), 0755), 0);
+  }
+  ASSERT_EQ(chmod((FDir / "a.pas").c_str(), 0644), 0);
+  ASSERT_EQ(chmod((FDir / "open/b.pas").c_str(), 0644), 0);
+  ASSERT_EQ(chmod((FDir / "closed").c_str(), 0), 0);
+  const Lines lines = WithoutPrivileges([&] { return Run(Top(), "*.pas", true); });
+  Lines sorted = lines;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(sorted, (Lines{Top() + "a.pas", Top() + "open\\b.pas"}));
+}
+
+}  // namespace

@@ -1,0 +1,616 @@
+// The history worker on single files: entries and their wrapping, comment
+// collection, conversion and the rewriting of a source with its log.
+#include "app/uHistrel.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/uHistrelConstants.h"
+#include "app/uHistrelEnglishConstant.h"
+#include "platform/Exception.h"
+#include "tests/HistrelTestSupport.h"
+#include "tests/SampleUnit.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+using testsupport::FileExists;
+using testsupport::FixedDate;
+using testsupport::kSampleAfterFirstRun;
+using testsupport::kSampleBefore;
+using testsupport::kSampleLogAfterFirstRun;
+using testsupport::ReadFile;
+using testsupport::SystemPath;
+using testsupport::TempDir;
+using testsupport::WithCrLf;
+using testsupport::WithDate;
+using testsupport::WriteFile;
+using Lines = std::vector<std::string>;
+
+const std::string kMark(1, kHistoryMark);
+
+std::string Blanks(std::size_t ACount) { return std::string(ACount, ' '); }
+
+TEST(THistrel, StartsWithTheDefaultsThatTakeEffectWhenNoSwitchIsGiven) {
+  const THistrel histrel;
+  EXPECT_EQ(histrel.Path(), "");
+  EXPECT_EQ(histrel.FileName(), "");
+  EXPECT_EQ(histrel.User(), "");
+  EXPECT_EQ(histrel.InsertText(), "CVSLOG");
+  EXPECT_TRUE(histrel.Recursive());
+  EXPECT_FALSE(histrel.KeepCVS());
+  EXPECT_TRUE(histrel.KeepDate());
+  EXPECT_TRUE(histrel.HistoryLines().empty());
+}
+
+TEST(FormatHistoryDate, PadsMonthAndDay) {
+  EXPECT_EQ(FormatHistoryDate({2003, 5, 4}), "2003.05.04");
+  EXPECT_EQ(FormatHistoryDate({2024, 12, 31}), "2024.12.31");
+}
+
+// ---------------------------------------------------------------------------
+// FILE splitting
+
+struct FileSwitchCase {
+  std::string file;
+  std::string path;
+  std::string fileName;
+};
+
+TEST(ApplyFileSwitch, SplitsPathAndFileNameOrMask) {
+  const std::vector<FileSwitchCase> cases = {
+      {"c:\\pek\\*.pas", "c:\\pek\\", "*.pas"},
+      {"c:\\a\\b", "c:\\a\\b", ""},
+      {"c:\\a\\b\\", "c:\\a\\b\\", ""},
+      {"x.pas", ".\\", "x.pas"},
+      {"sub\\", "sub\\", ""},
+      {"c:\\a.b\\src", "c:\\a.b\\src", ""},
+      {"c:\\a\\b.c", "c:\\a\\", "b.c"},
+      {"\"c:\\pek\\*.pas\"", "c:\\pek\\", "*.pas"},
+      {"\"\"", "", ""},  // only quotes: Execute then reports the missing path
+      {"\\\\", "\\\\", ""},
+      {"\\home\\ann\\src\\*.pas", "\\home\\ann\\src\\", "*.pas"},
+      {"dir", "dir", ""},
+      {"c:\\a\"\\\"b.c", "c:\\a\\", "b.c"},  // quotes count nowhere
+  };
+  for (const FileSwitchCase& c : cases) {
+    THistrel histrel;
+    ApplyFileSwitch(histrel, c.file);
+    EXPECT_EQ(histrel.Path(), c.path) << c.file;
+    EXPECT_EQ(histrel.FileName(), c.fileName) << c.file;
+  }
+}
+
+TEST(ApplyFileSwitch, RefusesAnEmptyFile) {
+  InitializeHistrelEnglishConstantUnit();
+  THistrel histrel;
+  try {
+    ApplyFileSwitch(histrel, "");
+    FAIL() << "no failure";
+  } catch (const Exception& failure) {
+    EXPECT_EQ(failure.Message(), "The parameter FILE must be indicated!");
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Comment texts
+
+struct CommentCase {
+  std::string line;
+  std::string pattern;
+  std::string text;
+};
+
+TEST(GetCommentText, YieldsTheTextOfEachPattern) {
+  const std::vector<CommentCase> cases = {
+      {"{CVS* Fixed a typo.}", "{CVS*", "Fixed a typo."},
+      {"x := 1; {CVS* note}", "{CVS*", "note"},
+      {"{CVS*note}", "{CVS*", "ote"},  // the character after the asterisk separates
+      {"{CVS*}", "{CVS*", kMark},      // the brace is that character: still open
+      {"{CVS*", "{CVS*", kMark},
+      {"{CVS* }", "{CVS*", ""},
+      {"{CVS*  open comment  ", "{CVS*", "open comment" + kMark},
+      {"{CVS* a} {CVS* b}", "{CVS*", "a"},
+      {"{cvs* note}", "{CVS*", ""},
+      {"no marker", "{CVS*", ""},
+      {"{CVS* x\xA7}", "{CVS*", "x\xA7"},  // reads as not closed
+      {"text without brace", "}", "text without brace" + kMark},
+      {"", "}", kMark},
+      {"}", "}", " "},
+      {"} rest", "}", " "},
+      {"  end of it } more", "}", "  end of it "},
+      {"// CVS* Removed a parameter.", "//", "Removed a parameter."},
+      {"   //   CVS* spaced  ", "//", "spaced"},
+      {"//CVS*x", "//", ""},  // the x is the separator character
+      {"// CVS*", "//", ""},
+      {"x := 1; // CVS* note", "//", ""},
+      {"// CVS note", "//", ""},
+      {"/ / CVS* note", "//", ""},
+  };
+  for (const CommentCase& c : cases) {
+    std::string text = "previous";
+    THistrel::GetCommentText(c.line, c.pattern, text);
+    EXPECT_EQ(text, c.text) << c.pattern << " on: " << c.line;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// History entries
+
+class HistoryEntries : public ::testing::Test {
+ protected:
+  void SetUp() override { InitializeHistrelEnglishConstantUnit(); }
+
+  Lines Build(const std::string& AUser, const Lines& APieces) {
+    THistrel histrel(FixedDate(2003, 5, 14));
+    histrel.SetUser(AUser);
+    for (const std::string& piece : APieces) histrel.AddHistoryText(piece);
+    return histrel.HistoryLines();
+  }
+};
+
+TEST_F(HistoryEntries, OneCommentThatFitsIsOneLineAndTheEndLine) {
+  EXPECT_EQ(Build("dev", {"  Fixed a typo.  " + kMark}),
+            (Lines{"{", "dev 2003.05.14 Fixed a typo.", ""}));
+}
+
+TEST_F(HistoryEntries, WrapsAtTheEightiethColumn) {
+  // "dev 2003.05.14" is 14 long: with a word of 63 the line is 78, and one
+  // more word of 1 makes it 80, the most a line holds.
+  const std::string w63(63, 'a');
+  EXPECT_EQ(Build("dev", {w63 + " b c" + kMark}),
+            (Lines{"{", "dev 2003.05.14 " + w63 + " b", Blanks(15) + "c", ""}));
+  EXPECT_EQ(Build("dev", {w63 + " b" + kMark}), (Lines{"{", "dev 2003.05.14 " + w63 + " b", ""}));
+  // With a word of 64 the same "b" would make 81: it starts the next line.
+  const std::string w64(64, 'a');
+  EXPECT_EQ(Build("dev", {w64 + " b c" + kMark}),
+            (Lines{"{", "dev 2003.05.14 " + w64, Blanks(15) + "b c", ""}));
+  EXPECT_EQ(Build("dev", {w64 + " b" + kMark}),
+            (Lines{"{", "dev 2003.05.14 " + w64, Blanks(15) + "b", ""}));
+}
+
+TEST_F(HistoryEntries, AWordLongerThanALineStandsAloneAndIsNeverRepeated) {
+  const std::string longWord(90, 'x');
+  EXPECT_EQ(
+      Build("dev", {"one " + longWord + " two three" + kMark}),
+      (Lines{"{", "dev 2003.05.14 one", Blanks(15) + longWord, Blanks(15) + "two three", ""}));
+  // As the last word, too.
+  EXPECT_EQ(Build("dev", {"one " + longWord + kMark}),
+            (Lines{"{", "dev 2003.05.14 one", Blanks(15) + longWord, ""}));
+  // As the first word, the header stands alone.
+  EXPECT_EQ(Build("dev", {longWord + " z" + kMark}),
+            (Lines{"{", "dev 2003.05.14", Blanks(15) + longWord, Blanks(15) + "z", ""}));
+}
+
+TEST_F(HistoryEntries, ALastWordThatDoesNotFitMovesOnceToANewLine) {
+  const std::string w60(60, 'a');
+  EXPECT_EQ(Build("dev", {w60 + " lastword" + kMark}),
+            (Lines{"{", "dev 2003.05.14 " + w60, Blanks(15) + "lastword", ""}));
+}
+
+TEST_F(HistoryEntries, ContinuationColumnFollowsTheUserName) {
+  struct UserCase {
+    std::string user;
+    std::size_t continuation;
+  };
+  for (const UserCase& c : std::vector<UserCase>{
+           {"a", 13}, {"qa", 14}, {"abcde", 17}, {"a-rather-long-user-name", 35}}) {
+    // A first word that fills the line to 80, so that "next" wraps.
+    std::string first(68 - c.user.size(), 'w');
+    first += " next" + kMark;
+    const Lines lines = Build(c.user, {first, "second" + kMark});
+    ASSERT_EQ(lines.size(), 5u) << c.user;
+    EXPECT_EQ(lines[1].size(), 80u) << c.user;
+    EXPECT_EQ(lines[2], Blanks(c.continuation) + "next") << c.user;
+    // A later entry's first word stands in the same column.
+    EXPECT_EQ(lines[3], Blanks(c.continuation) + "second") << c.user;
+  }
+}
+
+TEST_F(HistoryEntries, PiecesOfOneCommentFlowOnInOneLine) {
+  EXPECT_EQ(
+      Build("dev", {"First line of a longer note", "that goes on", "  in a second line " + kMark}),
+      (Lines{"{", "dev 2003.05.14 First line of a longer note that goes on in a second line", ""}));
+}
+
+TEST_F(HistoryEntries, AnEmptyFirstPieceLeavesTheHeaderAlone) {
+  EXPECT_EQ(Build("dev", {""}), (Lines{"{", "dev 2003.05.14"}));
+  EXPECT_EQ(Build("dev", {"", "words" + kMark}), (Lines{"{", "dev 2003.05.14 words", ""}));
+}
+
+TEST_F(HistoryEntries, AnEmptyPieceThatEndsTheEntryKeepsTheLine) {
+  EXPECT_EQ(Build("dev", {"open", " " + kMark}), (Lines{"{", "dev 2003.05.14 open", ""}));
+}
+
+TEST_F(HistoryEntries, BlanksSeparateButTabsInsideAWordDoNot) {
+  EXPECT_EQ(Build("dev", {"a    b\tc \x01" + kMark}), (Lines{"{", "dev 2003.05.14 a b\tc", ""}));
+}
+
+TEST_F(HistoryEntries, OnlyTheLastMarkEndsTheEntry) {
+  EXPECT_EQ(Build("dev", {"a\xA7"
+                          "b" +
+                          kMark}),
+            (Lines{"{",
+                   "dev 2003.05.14 a\xA7"
+                   "b",
+                   ""}));
+  EXPECT_EQ(Build("dev", {"a" + kMark + kMark}), (Lines{"{", "dev 2003.05.14 a\xA7", ""}));
+}
+
+TEST_F(HistoryEntries, WithoutAUserNothingIsAdded) {
+  THistrel histrel(FixedDate(2003, 5, 14));
+  try {
+    histrel.AddHistoryText("text" + kMark);
+    FAIL() << "no failure";
+  } catch (const Exception& failure) {
+    EXPECT_EQ(failure.Message(), "The user must be indicated!");
+  }
+  EXPECT_TRUE(histrel.HistoryLines().empty());
+}
+
+// ---------------------------------------------------------------------------
+// Rewriting one source
+
+class RewriteSource : public ::testing::Test {
+ protected:
+  void SetUp() override { InitializeHistrelEnglishConstantUnit(); }
+
+  std::string Source() const { return FDir / "Unit1.pas"; }
+  std::string Log() const { return FDir / "Unit1.pas.cvs"; }
+  std::string Temporary() const { return FDir / "Unit1.tmp"; }
+
+  // Processes Unit1.pas with the given settings; the failure's message, or "".
+  std::string Process(const std::string& AUser = "qa", int AYear = 2003, int AMonth = 6,
+                      int ADay = 2) {
+    THistrel histrel(FixedDate(AYear, AMonth, ADay));
+    histrel.SetUser(AUser);
+    histrel.SetPath(SystemPath(FDir.Path()) + "\\");
+    histrel.SetFileName("Unit1.pas");
+    histrel.SetKeepCVS(FKeepCVS);
+    histrel.SetKeepDate(FKeepDate);
+    histrel.SetInsertText(FInsertText);
+    try {
+      histrel.ProcessFile();
+    } catch (const Exception& failure) {
+      return failure.Message();
+    }
+    return "";
+  }
+
+  // The source after one run on AContent (written with CR LF).
+  std::string Rewritten(const std::string& AContent) {
+    WriteFile(Source(), WithCrLf(AContent));
+    EXPECT_EQ(Process(), "");
+    return ReadFile(Source());
+  }
+
+  std::string Shown() const { return SystemPath(FDir.Path()) + "\\Unit1.pas"; }
+
+  TempDir FDir;
+  bool FKeepCVS = false;
+  bool FKeepDate = true;
+  std::string FInsertText = "CVSLOG";
+};
+
+const char kSampleAfterSecondRun[] = R"(unit Sample;
+
+interface
+
+{CVSLOG
+   qa 2003.06.02 Bar is now called once per report instead of once per page.
+                 Tested the page totals again after the change of Bar.
+   dev 2003.05.14 Fixed the rounding of totals in the footer of the monthly report,
+                  so that cents are no longer lost.
+                  Removed the second parameter of Bar.
+                  First line of a longer note that goes on in a second line
+}
+
+implementation
+
+procedure Foo;
+begin
+  {dev 2003.05.14 Fixed the rounding of totals in the footer of the monthly report, so that cents are no longer lost.}
+  Bar; {qa 2003.06.02 Bar is now called once per report instead of once per page.}
+  // dev 2003.05.14 Removed the second parameter of Bar.
+  {dev 2003.05.14 First line of a longer note
+        that goes on in a second line
+  }
+  // qa 2003.06.02 Tested the page totals again after the change of Bar.
+end;
+
+end.
+)";
+
+std::string Replace(std::string AText, const std::string& AOld, const std::string& ANew) {
+  const std::string::size_type at = AText.find(AOld);
+  if (at != std::string::npos) AText.replace(at, AOld.size(), ANew);
+  return AText;
+}
+
+TEST_F(RewriteSource, FirstWorkedExampleComesOutByteForByte) {
+  WriteFile(Source(), kSampleBefore);  // LF line ends in, CR LF out
+  ASSERT_EQ(Process("dev", 2003, 5, 14), "");
+  EXPECT_EQ(ReadFile(Source()), WithCrLf(WithDate(kSampleAfterFirstRun, "2003.05.14")));
+  EXPECT_EQ(ReadFile(Log()), WithCrLf(WithDate(kSampleLogAfterFirstRun, "2003.05.14")));
+  EXPECT_FALSE(FileExists(Temporary()));
+}
+
+TEST_F(RewriteSource, SecondWorkedExamplePutsTheNewEntryOnTop) {
+  WriteFile(Source(), WithCrLf(WithDate(kSampleAfterFirstRun, "2003.05.14")));
+  WriteFile(Log(), WithCrLf(WithDate(kSampleLogAfterFirstRun, "2003.05.14")));
+  std::string edited =
+      Replace(WithDate(kSampleAfterFirstRun, "2003.05.14"), "  Bar;\n",
+              "  Bar; {CVS* Bar is now called once per report instead of once per page.}\n");
+  edited = Replace(edited, "  }\nend;",
+                   "  }\n  // CVS* Tested the page totals again after the change of Bar.\nend;");
+  WriteFile(Source(), WithCrLf(edited));
+  ASSERT_EQ(Process("qa", 2003, 6, 2), "");
+  EXPECT_EQ(ReadFile(Source()), WithCrLf(kSampleAfterSecondRun));
+  EXPECT_EQ(ReadFile(Log()),
+            WithCrLf(WithDate(kSampleLogAfterFirstRun, "2003.05.14") +
+                     "qa 2003.06.02 Bar is now called once per report instead of once per page.\n"
+                     "Tested the page totals again after the change of Bar.\n"));
+}
+
+TEST_F(RewriteSource, ASecondRunWithoutNewCommentsTouchesNothing) {
+  WriteFile(Source(), kSampleBefore);
+  ASSERT_EQ(Process("dev", 2003, 5, 14), "");
+  const std::string source = ReadFile(Source());
+  const std::string log = ReadFile(Log());
+  struct stat before {};
+  ASSERT_EQ(stat(Source().c_str(), &before), 0);
+  ASSERT_EQ(Process("qa"), "");
+  struct stat after {};
+  ASSERT_EQ(stat(Source().c_str(), &after), 0);
+  EXPECT_EQ(ReadFile(Source()), source);
+  EXPECT_EQ(ReadFile(Log()), log);
+  EXPECT_EQ(before.st_ino, after.st_ino);  // not even replaced by an equal copy
+}
+
+struct ConversionCase {
+  bool keepCVS;
+  bool keepDate;
+  std::string brace;
+  std::string line;
+};
+
+TEST_F(RewriteSource, ConvertsMarkedCommentsAsKeepCvsAndKeepDateSay) {
+  const std::vector<ConversionCase> cases = {
+      {false, true, "{qa 2003.06.02 Fixed a typo.}", "  // qa 2003.06.02 Fixed a typo."},
+      {false, false, "{ Fixed a typo.}", "  //  Fixed a typo."},
+      {true, true, "{CVS: qa 2003.06.02 Fixed a typo.}", "  // CVS: qa 2003.06.02 Fixed a typo."},
+      {true, false, "{CVS: Fixed a typo.}", "  // CVS: Fixed a typo."},
+  };
+  for (const ConversionCase& c : cases) {
+    FKeepCVS = c.keepCVS;
+    FKeepDate = c.keepDate;
+    EXPECT_EQ(Rewritten("{CVS* Fixed a typo.}\n  // CVS* Fixed a typo.\n"),
+              WithCrLf(c.brace + "\n" + c.line + "\n"))
+        << "KEEPCVS " << c.keepCVS << " KEEPDATE " << c.keepDate;
+  }
+}
+
+struct SourceCase {
+  std::string name;
+  std::string before;
+  std::string after;
+  std::string log;
+};
+
+TEST_F(RewriteSource, CollectsAndConvertsTheMarkedComments) {
+  const std::string h = "qa 2003.06.02";
+  const std::vector<SourceCase> cases = {
+      {"lower case is no marker", "{cvs* note}\n{CVS* real}\n", "{cvs* note}\n{" + h + " real}\n",
+       h + " real\n\n"},
+      {"brace comment after code", "x := 1; {CVS* note}\n", "x := 1; {" + h + " note}\n",
+       h + " note\n\n"},
+      {"line comment after code is none", "x := 1; // CVS* no\n{CVS* yes}\n",
+       "x := 1; // CVS* no\n{" + h + " yes}\n", h + " yes\n\n"},
+      {"no blank after the asterisk", "{CVS*note}\n", "{" + h + "note}\n", h + " ote\n\n"},
+      {"the marker's own asterisk", "x := a * b; {CVS* note}\n", "x := a * b; {" + h + " note}\n",
+       h + " note\n\n"},
+      {"open comment from {CVS*}", "{CVS*}\nfirst\n  second } tail\n",
+       "{" + h + "}\nfirst\n  second } tail\n", h + " first second\n\n"},
+      {"empty comments are converted, add nothing", "{CVS* }\n// CVS*\n{CVS* text}\n",
+       "{" + h + " }\n// " + h + "\n{" + h + " text}\n", h + " text\n\n"},
+      {"two on one line: the second waits", "{CVS* one} {CVS* two}\n",
+       "{" + h + " one} {CVS* two}\n", h + " one\n\n"},
+      {"mark before the brace keeps it open", "{CVS* a\xA7}\nb }\n", "{" + h + " a\xA7}\nb }\n",
+       h + " a b\n\n"},
+      {"a closing line may open the next", "{CVS* a\nb } {CVS* c}\n",
+       "{" + h + " a\nb } {" + h + " c}\n", h + " a b\nc\n\n"},
+      {"brace in column one ends the entry", "{CVS* a\n}\n// CVS* b\n",
+       "{" + h + " a\n}\n// " + h + " b\n", h + " a\nb\n\n"},
+      {"empty lines add nothing", "{CVS* a\n\n\nb}\n", "{" + h + " a\n\n\nb}\n", h + " a b\n\n"},
+  };
+  for (const SourceCase& c : cases) {
+    std::remove(Log().c_str());
+    EXPECT_EQ(Rewritten(c.before), WithCrLf(c.after)) << c.name;
+    EXPECT_EQ(ReadFile(Log()), WithCrLf(c.log)) << c.name;
+  }
+}
+
+TEST_F(RewriteSource, AFileWithoutMarkedCommentsIsLeftExactlyAsItWas) {
+  const std::string content =
+      "unit A;\n{CVSLOG}\n{cvs* not}\r// CVS note\x1A"
+      "after\n";
+  WriteFile(Source(), content);
+  EXPECT_EQ(Process(), "");
+  EXPECT_EQ(ReadFile(Source()), content);
+  EXPECT_FALSE(FileExists(Log()));
+  EXPECT_FALSE(FileExists(Temporary()));
+}
+
+TEST_F(RewriteSource, WithoutTheInsertTextTheEntryGoesOnlyToTheLog) {
+  EXPECT_EQ(Rewritten("unit A;\n{CVS* a}\n"), WithCrLf("unit A;\n{qa 2003.06.02 a}\n"));
+  EXPECT_EQ(ReadFile(Log()), WithCrLf("qa 2003.06.02 a\n\n"));
+}
+
+TEST_F(RewriteSource, TheFirstLineHoldingTheInsertTextInAnyCaseReceivesTheHistory) {
+  EXPECT_EQ(Rewritten("unit CvsLogTools;\n{CVSLOG}\n{CVS* a}\n"),
+            WithCrLf("unit CvsLogTools;\n" + Blanks(7) +
+                     "qa 2003.06.02 a\n{CVSLOG}\n{qa 2003.06.02 a}\n"));
+}
+
+TEST_F(RewriteSource, AMarkerLineIsRebuiltButKeepsItsColumn) {
+  EXPECT_EQ(Rewritten("  {CvsLog} more\n{CVS* a}\n"),
+            WithCrLf("{CVSLOG\n" + Blanks(5) + "qa 2003.06.02 a\n}\n{qa 2003.06.02 a}\n"));
+  FInsertText = "History";
+  EXPECT_EQ(Rewritten("(* history *)\n{CVS* a}\n"),
+            WithCrLf("(* history *)\n" + Blanks(5) + "qa 2003.06.02 a\n{qa 2003.06.02 a}\n"));
+}
+
+TEST_F(RewriteSource, AnInsertTextIsPlainTextNotAPattern) {
+  FInsertText = ".*[log]";
+  EXPECT_EQ(Rewritten("{CVSLOG}\n{.*[LOG]\n{CVS* a}\n"),
+            WithCrLf("{CVSLOG}\n{.*[log]\n" + Blanks(3) + "qa 2003.06.02 a\n{qa 2003.06.02 a}\n"));
+}
+
+TEST_F(RewriteSource, LineEndsBecomeCrLfAndCtrlZEndsTheSource) {
+  WriteFile(Source(),
+            "{CVS* a}\nlone\rcr\r\nlast\x1A"
+            "dropped {CVS* b}\n");
+  ASSERT_EQ(Process(), "");
+  EXPECT_EQ(ReadFile(Source()), "{qa 2003.06.02 a}\r\nlonecr\r\nlast\r\n");
+}
+
+TEST_F(RewriteSource, ALoneCrThatJoinsTheMarkerIsSeenAsTheFullReadingSeesIt) {
+  WriteFile(Source(), "{CV\rS* joined}\r\n");
+  ASSERT_EQ(Process(), "");
+  EXPECT_EQ(ReadFile(Source()), "{qa 2003.06.02 joined}\r\n");
+  WriteFile(Source(), "{CVS\r\r* joined}\r\nCVS\r");
+  ASSERT_EQ(Process(), "");
+  EXPECT_EQ(ReadFile(Source()), "{qa 2003.06.02 joined}\r\nCVS\r\n");
+}
+
+TEST_F(RewriteSource, BinaryBytesAndVeryLongLinesPassUnchanged) {
+  const std::string binary("\x00\x01\xFF\xA7\x80 bytes", 10);
+  const std::string longLine(3'000'000, 'z');
+  WriteFile(Source(), binary + "\n{CVS* a}\n" + longLine + "\n");
+  ASSERT_EQ(Process(), "");
+  EXPECT_EQ(ReadFile(Source()), binary + "\r\n{qa 2003.06.02 a}\r\n" + longLine + "\r\n");
+}
+
+TEST_F(RewriteSource, AMissingFileCannotBeEdited) {
+  EXPECT_EQ(Process(), "The file " + Shown() + " cannot be edited!");
+  EXPECT_FALSE(FileExists(Log()));
+}
+
+TEST_F(RewriteSource, WithoutAUserTheFirstMarkedCommentFails) {
+  WriteFile(Source(), "{CVS* a}\n");
+  EXPECT_EQ(Process(""), "The user must be indicated!");
+  EXPECT_EQ(ReadFile(Source()), "{CVS* a}\n");
+}
+
+// Mend: a source that cannot be replaced is reported, and nothing is written.
+TEST_F(RewriteSource, AReadOnlySourceIsReportedAndNothingIsWritten) {
+  WriteFile(Source(), "{CVS* a}\n");
+  ASSERT_EQ(chmod(Source().c_str(), 0444), 0);
+  EXPECT_EQ(Process(), "The file " + Shown() + " cannot be edited!");
+  EXPECT_EQ(ReadFile(Source()), "{CVS* a}\n");
+  EXPECT_FALSE(FileExists(Log()));
+  EXPECT_FALSE(FileExists(Temporary()));
+}
+
+// Mend: a rename that fails is reported, and the temporary file goes.
+TEST_F(RewriteSource, ASourceThatCannotBeRenamedOverIsReportedAndLeftAsItWas) {
+  // In a sticky directory only the owner may replace a file, however
+  // writable it is.
+  ASSERT_EQ(chmod(FDir.Path().c_str(), 01777), 0);
+  WriteFile(Source(), "{CVS* a}\n");
+  ASSERT_EQ(chmod(Source().c_str(), 0666), 0);
+  if (geteuid() != 0) GTEST_SKIP() << "needs a file of another owner";
+  EXPECT_EQ(testsupport::WithoutPrivileges([&] { return Lines{Process()}; }),
+            Lines{"The file " + Shown() + " cannot be edited!"});
+  EXPECT_EQ(ReadFile(Source()), "{CVS* a}\n");
+  EXPECT_FALSE(FileExists(Temporary()));
+}
+
+// Mend: the last line of an entry whose comment never closes is not lost.
+TEST_F(RewriteSource, ASourceEndingInsideAnOpenCommentKeepsItsLastLine) {
+  EXPECT_EQ(Rewritten("{CVSLOG}\n{CVS* done}\n{CVS* never\nclosed"),
+            WithCrLf("{CVSLOG\n   qa 2003.06.02 done\n" + Blanks(17) +
+                     "never closed\n}\n{qa 2003.06.02 done}\n{qa 2003.06.02 never\nclosed\n"));
+  EXPECT_EQ(ReadFile(Log()), WithCrLf("qa 2003.06.02 done\nnever closed\n"));
+  std::remove(Log().c_str());
+  EXPECT_EQ(Rewritten("{CVS*}\nonly"), WithCrLf("{qa 2003.06.02}\nonly\n"));
+  EXPECT_EQ(ReadFile(Log()), WithCrLf("qa 2003.06.02 only\n\n"));
+}
+
+// Mend: whatever already has the temporary file's name is left alone.
+TEST_F(RewriteSource, AnExistingTemporaryFileIsLeftAloneAndReported) {
+  WriteFile(Source(), "{CVS* a}\n");
+  WriteFile(Temporary(), "someone's file\n");
+  EXPECT_EQ(Process(),
+            "The temporary file " + SystemPath(FDir.Path()) + "\\Unit1.tmp already exists!");
+  EXPECT_EQ(ReadFile(Temporary()), "someone's file\n");
+  EXPECT_EQ(ReadFile(Source()), "{CVS* a}\n");
+  EXPECT_FALSE(FileExists(Log()));
+
+  // A link of that name is not followed.
+  std::remove(Temporary().c_str());
+  WriteFile(FDir / "elsewhere", "kept\n");
+  ASSERT_EQ(symlink((FDir / "elsewhere").c_str(), Temporary().c_str()), 0);
+  EXPECT_NE(Process(), "");
+  EXPECT_EQ(ReadFile(FDir / "elsewhere"), "kept\n");
+  EXPECT_EQ(ReadFile(Source()), "{CVS* a}\n");
+}
+
+TEST_F(RewriteSource, ASourceNamedLikeItsTemporaryFileIsNotOverwritten) {
+  WriteFile(FDir / "notes.tmp", "{CVS* a}\n");
+  THistrel histrel(FixedDate(2003, 6, 2));
+  histrel.SetUser("qa");
+  histrel.SetPath(SystemPath(FDir.Path()) + "\\");
+  histrel.SetFileName("notes.tmp");
+  EXPECT_THROW(histrel.ProcessFile(), Exception);
+  EXPECT_EQ(ReadFile(FDir / "notes.tmp"), "{CVS* a}\n");
+}
+
+// Mend: a rewritten source keeps its permission bits and stays a link.
+TEST_F(RewriteSource, ARewrittenSourceKeepsItsPermissionBits) {
+  for (const mode_t mode : {0600, 0640, 0755, 0604}) {
+    WriteFile(Source(), "{CVS* a}\n");
+    ASSERT_EQ(chmod(Source().c_str(), mode), 0);
+    ASSERT_EQ(Process(), "");
+    struct stat info {};
+    ASSERT_EQ(stat(Source().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, mode);
+    EXPECT_EQ(ReadFile(Source()), "{qa 2003.06.02 a}\r\n");
+  }
+}
+
+TEST_F(RewriteSource, ASourceThatIsALinkStaysALinkAndItsTargetIsRewritten) {
+  WriteFile(FDir / "real/Real.pas", "{CVS* a}\n");
+  ASSERT_EQ(symlink("real/Real.pas", Source().c_str()), 0);
+  ASSERT_EQ(Process(), "");
+  struct stat info {};
+  ASSERT_EQ(lstat(Source().c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  EXPECT_EQ(ReadFile(FDir / "real/Real.pas"), "{qa 2003.06.02 a}\r\n");
+  EXPECT_EQ(ReadFile(Log()), WithCrLf("qa 2003.06.02 a\n\n"));
+  EXPECT_FALSE(FileExists(FDir / "real/Real.tmp"));
+  EXPECT_FALSE(FileExists(Temporary()));
+}
+
+// Mend: a line comment behind a collected brace comment keeps its marker, so
+// that its text is collected on the next run instead of being lost.
+TEST_F(RewriteSource, OnlyTheCollectedCommentOfALineIsConverted) {
+  EXPECT_EQ(Rewritten("// CVS* first {CVS* second}\n"),
+            WithCrLf("// CVS* first {qa 2003.06.02 second}\n"));
+  EXPECT_EQ(Rewritten("// CVS* first {qa 2003.06.02 second}\n"),
+            WithCrLf("// qa 2003.06.02 first {qa 2003.06.02 second}\n"));
+  EXPECT_EQ(ReadFile(Log()), WithCrLf("qa 2003.06.02 second\n\n"
+                                      "qa 2003.06.02 first {qa 2003.06.02 second}\n\n"));
+}
+
+TEST_F(RewriteSource, ASpecialFileIsReportedInsteadOfWaitedFor) {
+  ASSERT_EQ(mkfifo(Source().c_str(), 0644), 0);
+  EXPECT_EQ(Process(), "The file " + Shown() + " cannot be edited!");
+}
+
+}  // namespace

@@ -1,0 +1,236 @@
+// End-to-end tests of the built histrel on temporary trees: a private copy of
+// the program (no INI file beside it) with a private HOME and
+// XDG_CONFIG_HOME (no registry hive), run as a user would run it.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/uHistrel.h"
+#include "platform/Date.h"
+#include "tests/HistrelTestSupport.h"
+#include "tests/SampleUnit.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+using testsupport::FileExists;
+using testsupport::kSampleAfterFirstRun;
+using testsupport::kSampleBefore;
+using testsupport::kSampleLogAfterFirstRun;
+using testsupport::ReadFile;
+using testsupport::RunResult;
+using testsupport::SystemPath;
+using testsupport::TempDir;
+using testsupport::WithCrLf;
+using testsupport::WithDate;
+using testsupport::WriteFile;
+using Lines = std::vector<std::string>;
+
+// Every file of a tree with its bytes, by path relative to the tree.
+std::map<std::string, std::string> Snapshot(const std::string& ATree) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(ATree)) {
+    if (entry.is_regular_file()) {
+      files[std::filesystem::relative(entry.path(), ATree).string()] =
+          ReadFile(entry.path().string());
+    }
+  }
+  return files;
+}
+
+Lines SplitCrLfLines(const std::string& AText) {
+  Lines lines;
+  std::string::size_type start = 0;
+  for (std::string::size_type end; (end = AText.find("\r\n", start)) != std::string::npos;
+       start = end + 2) {
+    lines.push_back(AText.substr(start, end - start));
+  }
+  EXPECT_EQ(start, AText.size()) << "output does not end with CR LF: " << AText;
+  return lines;
+}
+
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string program = FHome / "bin/histrel";
+    std::filesystem::create_directories(FHome / "bin");
+    std::filesystem::copy_file(HISTREL_BINARY, program);
+    FProgram = program;
+    // Until the program's start-up runs the tool it answers nothing at all.
+    const RunResult probe = testsupport::Run(FProgram, {}, "", Environment());
+    if (probe.ExitCode == 0 && probe.Out.empty() && probe.Err.empty()) {
+      GTEST_SKIP() << "histrel does not run the tool yet";
+    }
+  }
+
+  std::vector<std::string> Environment() const {
+    return {"HOME=" + FHome.Path(), "XDG_CONFIG_HOME=" + FHome / "config"};
+  }
+
+  // The lines the program writes, in ADirectory (default: the tree), after
+  // checking that it ends normally with nothing on standard error.
+  Lines Run(const std::vector<std::string>& AArguments, const std::string& ADirectory = "") {
+    const RunResult result = testsupport::Run(
+        FProgram, AArguments, ADirectory.empty() ? FTree.Path() : ADirectory, Environment());
+    EXPECT_EQ(result.ExitCode, 0);
+    EXPECT_EQ(result.Err, "");
+    return SplitCrLfLines(result.Out);
+  }
+
+  std::string Top() const { return SystemPath(FTree.Path()); }
+  static std::string Today() { return FormatHistoryDate(platform::Today()); }
+
+  TempDir FHome;
+  TempDir FTree;
+  std::string FProgram;
+};
+
+TEST_F(Program, RewritesTheWorkedExampleAndAnnouncesIt) {
+  WriteFile(FTree / "src/Sample.pas", kSampleBefore);
+  const std::string date = Today();
+  EXPECT_EQ(Run({"/USER=dev", "/FILE=" + Top() + "\\src\\*.pas"}),
+            Lines{Top() + "\\src\\Sample.pas"});
+  EXPECT_EQ(ReadFile(FTree / "src/Sample.pas"), WithCrLf(WithDate(kSampleAfterFirstRun, date)));
+  EXPECT_EQ(ReadFile(FTree / "src/Sample.pas.cvs"),
+            WithCrLf(WithDate(kSampleLogAfterFirstRun, date)));
+  EXPECT_FALSE(FileExists(FTree / "src/Sample.tmp"));
+}
+
+TEST_F(Program, ReportsFailuresAsOneLineInTheirOrderAndEndsNormally) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{}, "The parameter FILE must be indicated!"},
+      {{"/FILE=x.pas"}, "The user must be indicated!"},
+      {{"/USER=ann", "/FILE=\"\""}, "The path must be indicated!"},
+      {{"/USER=ann", "/FILE=" + Top() + "\\nowhere\\*.pas"},
+       "Cannot access the directory: " + Top() + "\\nowhere\\"},
+      {{"/USER=ann", "/FILE=missing.pas", "/RECURSIVE-"},
+       "The file .\\missing.pas cannot be edited!"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Run(c.arguments), Lines{c.message}) << c.message;
+}
+
+TEST_F(Program, SelectsByMaskByNameOrWholeDirectory) {
+  for (const char* name : {"a.pas", "B.PAS", "c.pas.bak", "d.txt", "sub/e.pas", "sub/a.pas"}) {
+    WriteFile(FTree / name, "");
+  }
+  const auto sorted = [](Lines ALines) {
+    std::sort(ALines.begin(), ALines.end());
+    return ALines;
+  };
+  EXPECT_EQ(sorted(Run({"/USER=ann", "/FILE=" + Top() + "\\*.pas", "/RECURSIVE-"})),
+            sorted({Top() + "\\a.pas", Top() + "\\B.PAS", Top() + "\\c.pas.bak"}));
+  EXPECT_EQ(sorted(Run({"/USER=ann", "/FILE=" + Top() + "\\*.pas"})),
+            sorted({Top() + "\\a.pas", Top() + "\\B.PAS", Top() + "\\c.pas.bak",
+                    Top() + "\\sub\\e.pas", Top() + "\\sub\\a.pas"}));
+  EXPECT_EQ(Run({"/USER=ann", "/FILE=a.pas"}), (Lines{".\\a.pas", ".\\sub\\a.pas"}));
+  EXPECT_EQ(Run({"/USER=ann", "/FILE=a.pas", "/RECURSIVE-"}), Lines{});
+  EXPECT_EQ(sorted(Run({"/USER=ann", "/FILE=sub"})), sorted({"sub\\e.pas", "sub\\a.pas"}));
+}
+
+TEST_F(Program, ASecondRunChangesNothing) {
+  WriteFile(FTree / "a.pas", kSampleBefore);
+  WriteFile(FTree / "sub/b.pas", "{CVSLOG}\n// CVS* one\n{CVS* two\n}\n");
+  WriteFile(FTree / "sub/c.pas", "unit C;\n");
+  Run({"/USER=dev", "/FILE=" + Top() + "\\*.pas"});
+  const auto first = Snapshot(FTree.Path());
+  EXPECT_EQ(first.size(), 5u);  // two logs added
+  Run({"/USER=qa", "/FILE=" + Top() + "\\*.pas"});
+  EXPECT_EQ(Snapshot(FTree.Path()), first);
+}
+
+// Mend: a source that cannot be replaced is reported before anything is written.
+TEST_F(Program, AReadOnlySourceIsReportedAndLeftWithoutTrace) {
+  WriteFile(FTree / "a.pas", "{CVS* a}\n");
+  ASSERT_EQ(chmod((FTree / "a.pas").c_str(), 0444), 0);
+  EXPECT_EQ(Run({"/USER=ann", "/FILE=a.pas", "/RECURSIVE-"}),
+            Lines{"The file .\\a.pas cannot be edited!"});
+  EXPECT_EQ(Snapshot(FTree.Path()), (std::map<std::string, std::string>{{"a.pas", "{CVS* a}\n"}}));
+}
+
+// Mend: text at the end of a source inside an open comment reaches the history.
+TEST_F(Program, AnOpenCommentAtTheEndOfASourceIsNotLost) {
+  WriteFile(FTree / "a.pas", "{CVSLOG}\n{CVS* started\nbut never closed");
+  Run({"/USER=ann", "/FILE=a.pas", "/RECURSIVE-"});
+  EXPECT_EQ(ReadFile(FTree / "a.pas.cvs"), "ann " + Today() + " started but never closed\r\n");
+}
+
+// Mend: an existing file with the temporary file's name is never touched.
+TEST_F(Program, AnExistingTemporaryFileStopsTheRewriting) {
+  WriteFile(FTree / "a.pas", "{CVS* a}\n");
+  WriteFile(FTree / "a.tmp", "precious\n");
+  EXPECT_EQ(Run({"/USER=ann", "/FILE=" + Top() + "\\a.pas", "/RECURSIVE-"}),
+            Lines{"The temporary file " + Top() + "\\a.tmp already exists!"});
+  EXPECT_EQ(Snapshot(FTree.Path()),
+            (std::map<std::string, std::string>{{"a.pas", "{CVS* a}\n"}, {"a.tmp", "precious\n"}}));
+}
+
+// Mend: permission bits survive, and a linked source stays a link.
+TEST_F(Program, ARewrittenSourceKeepsItsModeAndItsLink) {
+  WriteFile(FTree / "a.pas", "{CVS* a}\n");
+  ASSERT_EQ(chmod((FTree / "a.pas").c_str(), 0751), 0);
+  WriteFile(FTree / "shared/real.pas", "{CVS* b}\n");
+  ASSERT_EQ(symlink("shared/real.pas", (FTree / "b.pas").c_str()), 0);
+  Run({"/USER=ann", "/FILE=" + Top() + "\\*.pas", "/RECURSIVE-"});
+  struct stat info {};
+  ASSERT_EQ(stat((FTree / "a.pas").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0751u);
+  ASSERT_EQ(lstat((FTree / "b.pas").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  EXPECT_EQ(ReadFile(FTree / "shared/real.pas"), "{ann " + Today() + " b}\r\n");
+}
+
+TEST_F(Program, TheOverviewListsTheToolsSwitchesWithTheirEnglishTexts) {
+  const Lines lines = Run({"/?"});
+  const auto contains = [&](const std::string& ALine) {
+    return std::find(lines.begin(), lines.end(), ALine) != lines.end();
+  };
+  for (const char* line : {"/USER=no default value", "/FILE=no default value", "/INSERT=CVSLOG",
+                           "/RECURSIVE=+", "/KEEPCVS=-", "/KEEPDATE=+", "     Opt: c:\\pek\\*.pas",
+                           "     Description: This switch turns on or off the recursive "
+                           "searching in the subdirectories."}) {
+    EXPECT_TRUE(contains(line)) << line;
+  }
+  // The overview ends the program: the tool does not run.
+  EXPECT_FALSE(contains("The parameter FILE must be indicated!"));
+}
+
+TEST_F(Program, TheBundledExampleRunsAsTheQuickStartShows) {
+  std::filesystem::copy(HISTREL_SOURCE_DIR "/examples", FTree / "examples",
+                        std::filesystem::copy_options::recursive);
+  const auto before = Snapshot(FTree / "examples");
+  Lines lines = Run({"/USER=ann", "/FILE=examples\\*.pas"});
+  std::sort(lines.begin(), lines.end());
+  Lines expected;
+  for (const auto& [name, content] : before) {
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".pas") == 0) {
+      expected.push_back("examples\\" + SystemPath(name));
+    }
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(lines, expected);
+  const auto after = Snapshot(FTree / "examples");
+  int logs = 0;
+  for (const auto& [name, content] : after) {
+    EXPECT_EQ(content.find("CVS*"), std::string::npos) << name;
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".cvs") == 0) ++logs;
+  }
+  EXPECT_GE(logs, 2);
+  // A file without marked comments is left as it was.
+  for (const auto& [name, content] : before) {
+    if (content.find("CVS*") == std::string::npos) {
+      EXPECT_EQ(after.at(name), content) << name;
+    }
+  }
+}
+
+}  // namespace

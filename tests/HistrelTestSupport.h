@@ -1,0 +1,124 @@
+// Helpers for the tests of the history worker: captured console lines, a
+// fixed date, system paths and running the worker as the program run does.
+#pragma once
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/uHistrel.h"
+#include "platform/Console.h"
+#include "platform/Exception.h"
+
+namespace testsupport {
+
+// Collects every console line while it lives.
+class ConsoleCapture : public platform::ConsoleSink {
+ public:
+  ConsoleCapture() : FPrevious(platform::SetConsoleSink(this)) {}
+  ~ConsoleCapture() override { platform::SetConsoleSink(FPrevious); }
+  ConsoleCapture(const ConsoleCapture&) = delete;
+  ConsoleCapture& operator=(const ConsoleCapture&) = delete;
+  void WriteLine(const std::string& ALine) override { Lines.push_back(ALine); }
+  void WriteErrorLine(const std::string& ALine) override { ErrorLines.push_back(ALine); }
+
+  std::vector<std::string> Lines;
+  std::vector<std::string> ErrorLines;
+
+ private:
+  platform::ConsoleSink* FPrevious;
+};
+
+// Makes ADirectory the current directory while it lives.
+class CurrentDirectory {
+ public:
+  explicit CurrentDirectory(const std::string& ADirectory) {
+    char buffer[4096];
+    if (getcwd(buffer, sizeof buffer) == nullptr) throw std::runtime_error("getcwd failed");
+    FPrevious = buffer;
+    if (chdir(ADirectory.c_str()) != 0) throw std::runtime_error("chdir failed");
+  }
+  ~CurrentDirectory() {
+    if (chdir(FPrevious.c_str()) != 0) {
+      // Nothing sensible is left to do in a destructor.
+    }
+  }
+  CurrentDirectory(const CurrentDirectory&) = delete;
+  CurrentDirectory& operator=(const CurrentDirectory&) = delete;
+
+ private:
+  std::string FPrevious;
+};
+
+// A native path written as the tool's users write it, with backslashes.
+inline std::string SystemPath(std::string ANative) {
+  for (char& c : ANative) {
+    if (c == '/') c = '\\';
+  }
+  return ANative;
+}
+
+// Every "\n" of AText made CR LF: the line ends of what the tool writes.
+inline std::string WithCrLf(const std::string& AText) {
+  std::string result;
+  for (char c : AText) {
+    if (c == '\n') result += '\r';
+    result += c;
+  }
+  return result;
+}
+
+inline TDateSource FixedDate(int AYear, int AMonth, int ADay) {
+  return [=] { return platform::LocalDate{AYear, AMonth, ADay}; };
+}
+
+// Runs Execute as the program run does: the lines written on standard output,
+// with a failure's message as the last one.
+inline std::vector<std::string> ExecuteCapturing(THistrel& AHistrel) {
+  ConsoleCapture capture;
+  try {
+    AHistrel.Execute();
+  } catch (const Exception& failure) {
+    platform::WriteLine(failure.Message());
+  }
+  return capture.Lines;
+}
+
+// Runs AWork (which returns lines) in a child process as an ordinary user
+// when the tests run as root, who may read and rename anything. Returns the
+// lines, or one line saying what went wrong.
+template <class TWork>
+std::vector<std::string> WithoutPrivileges(TWork AWork) {
+  int channel[2];
+  if (pipe(channel) != 0) return {"pipe failed"};
+  const pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+    std::string text;
+    for (const std::string& line : AWork()) text += line + "\n";
+    const ssize_t written = write(channel[1], text.data(), text.size());
+    _exit(written == static_cast<ssize_t>(text.size()) ? 0 : 3);
+  }
+  close(channel[1]);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;) {
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(channel[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {"child failed"};
+  std::vector<std::string> lines;
+  for (std::string::size_type start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+       start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+}  // namespace testsupport
