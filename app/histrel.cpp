@@ -2,7 +2,10 @@
 // and shuts the units down in reverse.
 #include "Bibliothek/Schalter/fProgramSwitchHelp.h"
 #include "Bibliothek/Schalter/uProgramSwitch.h"
+#include "app/uHistrelConstants.h"
 #include "app/uHistrelEnglishConstant.h"
+#include "app/uHistrelRegisterSwitches.h"
+#include "app/uHistrelRun.h"
 #include "platform/Console.h"
 #include "platform/Exception.h"
 #include "platform/Process.h"
@@ -16,10 +19,12 @@ int main(int argc, char** argv) {
   // units, the switch registry with its standard switches, the tool's
   // switches, the overview's start-up step; then the tool's run.
   TUnitSequence units({
+      {"uHistrelConstants", nullptr, FinalizeHistrelConstantsUnit},
       {"uHistrelEnglishConstant", InitializeHistrelEnglishConstantUnit, nullptr},
       {"uSingleton", InitializeSingletonUnit, FinalizeSingletonUnit},
       {"uFileRoutines", InitializeFileRoutinesUnit, FinalizeFileRoutinesUnit},
       {"uProgramSwitch", InitializeProgramSwitchUnit, FinalizeProgramSwitchUnit},
+      {"uHistrelRegisterSwitches", InitializeHistrelRegisterSwitchesUnit, nullptr},
       {"cController", nullptr, nullptr},
       {"cProgramSwitchHelp", nullptr, nullptr},
       {"fProgramSwitchHelp", InitializeProgramSwitchHelpUnit, nullptr},
@@ -27,6 +32,7 @@ int main(int argc, char** argv) {
   int exitCode = 0;
   try {
     units.Initialize();
+    RunHistrel();
   } catch (const EHalt& halt) {
     exitCode = halt.ExitCode();
   } catch (const Exception& failure) {
