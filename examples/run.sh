@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Builds histrel and runs it on a copy of this example tree, then shows what
+# it did to Billing.pas and its history log. The tree itself stays as it is.
+# Usage: examples/run.sh [user]   (default user: ann)
+set -euo pipefail
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+user="${1:-ann}"
+cmake -S "$repo" -B "$repo/build" >/dev/null
+cmake --build "$repo/build" -j2 --target histrel >/dev/null
+
+work="${TMPDIR:-/tmp}/histrel-example"
+rm -rf "$work"
+mkdir -p "$work"
+cp -r "$repo/examples/." "$work/"
+rm -f "$work/run.sh"
+# histrel takes paths with backslashes: a "/" would begin a new switch.
+file="$(printf '%s' "$work" | tr '/' '\\')\\*.pas"
+
+echo "\$ histrel /USER=$user '/FILE=$file'"
+"$repo/build/histrel" "/USER=$user" "/FILE=$file"
+echo
+echo "== $work/Billing.pas"
+cat "$work/Billing.pas"
+echo "== $work/Billing.pas.cvs"
+cat "$work/Billing.pas.cvs"
+echo "== a second run changes nothing:"
+before="$(cat "$work/Billing.pas")"
+"$repo/build/histrel" "/USER=$user" "/FILE=$file" >/dev/null
+[ "$before" = "$(cat "$work/Billing.pas")" ] && echo "Billing.pas unchanged"
