@@ -20,27 +20,9 @@ using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
-pid_t Start(const std::string& AProgram, const std::vector<std::string>& AArguments) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (freopen("/dev/null", "w", stdout) == nullptr ||
-        freopen("/dev/null", "w", stderr) == nullptr)
-      _exit(124);
-    std::vector<char*> argv{const_cast<char*>(AProgram.c_str())};
-    for (const std::string& argument : AArguments)
-      argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    execv(AProgram.c_str(), argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
 TEST(ConcurrentWriters, LoseNothingInTheHiveOrTheIniFile) {
   TempDir dir;
-  fs::create_directories(dir / "bin");
-  fs::copy_file(HISTREL_BINARY, dir / "bin/histrel");
-  const std::string program = dir / "bin/histrel";
+  const std::string program = testsupport::PrivateProgram(dir);
   setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
   // Entries of its own in the INI file that every writer must keep.
   std::string ini = "; shared settings\r\n[PARAMETERS]\r\n";
@@ -61,10 +43,10 @@ TEST(ConcurrentWriters, LoseNothingInTheHiveOrTheIniFile) {
     if (static_cast<int>(running.size()) == kParallel) reap();
     if (i % 2 == 0) {
       // Each registry writer has a key of its own, so a lost update shows.
-      running.push_back(
-          Start(program, {"/WRITEREG=all", "/REGPATH=\\Software\\Run" + std::to_string(i)}));
+      running.push_back(testsupport::Start(
+          program, {"/WRITEREG=all", "/REGPATH=\\Software\\Run" + std::to_string(i)}));
     } else {
-      running.push_back(Start(program, {"/WRITEINI=all"}));
+      running.push_back(testsupport::Start(program, {"/WRITEINI=all"}));
     }
   }
   while (!running.empty()) reap();

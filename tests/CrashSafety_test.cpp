@@ -22,6 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using testsupport::ReadFile;
+using testsupport::Snapshot;
+using testsupport::SystemPath;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
@@ -36,28 +38,10 @@ std::string Source(int AIndex) {
   return text + "end.\r\n";
 }
 
-// Every regular file below ARoot by relative path, with its content.
-std::map<std::string, std::string> Snapshot(const std::string& ARoot) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(ARoot)) {
-    if (entry.is_regular_file()) {
-      files[fs::relative(entry.path(), ARoot).string()] = ReadFile(entry.path().string());
-    }
-  }
-  return files;
-}
-
-std::string SystemPath(std::string APath) {
-  for (char& c : APath) c = c == '/' ? '\\' : c;
-  return APath;
-}
-
 class CrashSafety : public ::testing::Test {
  protected:
   void SetUp() override {
-    fs::create_directories(dir_ / "bin");
-    fs::copy_file(HISTREL_BINARY, dir_ / "bin/histrel");
-    program_ = dir_ / "bin/histrel";
+    program_ = testsupport::PrivateProgram(dir_);
     setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
     for (int i = 0; i < 300; ++i) {
       WriteFile(
@@ -95,17 +79,8 @@ TEST_F(CrashSafety, AKillNeverLeavesAMissingOrPartialSource) {
     fs::remove_all(work);
     fs::copy(dir_ / "original", work, fs::copy_options::recursive);
     const std::vector<std::string> arguments = Arguments(work);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      freopen("/dev/null", "w", stdout);
-      std::vector<char*> argv{const_cast<char*>(program_.c_str())};
-      for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-      argv.push_back(nullptr);
-      execv(program_.c_str(), argv.data());
-      _exit(127);
-    }
+    const pid_t pid = testsupport::Start(program_, arguments);
+    ASSERT_GT(pid, 0);
     std::this_thread::sleep_for(std::chrono::microseconds(random() % fullMicros));
     kill(pid, SIGKILL);
     int status = 0;

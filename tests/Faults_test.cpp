@@ -21,22 +21,16 @@ namespace {
 namespace fs = std::filesystem;
 using testsupport::FileExists;
 using testsupport::ReadFile;
+using testsupport::SystemPath;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
 const std::string kMarked = "unit U;\r\n{CVSLOG}\r\n{CVS* A note.}\r\nend.\r\n";
 
-std::string SystemPath(std::string APath) {
-  for (char& c : APath) c = c == '/' ? '\\' : c;
-  return APath;
-}
-
 class Faults : public ::testing::Test {
  protected:
   void SetUp() override {
-    fs::create_directories(dir_ / "bin");
-    fs::copy_file(HISTREL_BINARY, dir_ / "bin/histrel");
-    program_ = dir_ / "bin/histrel";
+    program_ = testsupport::PrivateProgram(dir_);
     setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
   }
   testsupport::RunResult RunOn(const std::string& AFile) {

@@ -25,24 +25,13 @@ using testsupport::kSampleBefore;
 using testsupport::kSampleLogAfterFirstRun;
 using testsupport::ReadFile;
 using testsupport::RunResult;
+using testsupport::Snapshot;
 using testsupport::SystemPath;
 using testsupport::TempDir;
 using testsupport::WithCrLf;
 using testsupport::WithDate;
 using testsupport::WriteFile;
 using Lines = std::vector<std::string>;
-
-// Every file of a tree with its bytes, by path relative to the tree.
-std::map<std::string, std::string> Snapshot(const std::string& ATree) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(ATree)) {
-    if (entry.is_regular_file()) {
-      files[std::filesystem::relative(entry.path(), ATree).string()] =
-          ReadFile(entry.path().string());
-    }
-  }
-  return files;
-}
 
 Lines SplitCrLfLines(const std::string& AText) {
   Lines lines;
@@ -57,17 +46,7 @@ Lines SplitCrLfLines(const std::string& AText) {
 
 class Program : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const std::string program = FHome / "bin/histrel";
-    std::filesystem::create_directories(FHome / "bin");
-    std::filesystem::copy_file(HISTREL_BINARY, program);
-    FProgram = program;
-    // Until the program's start-up runs the tool it answers nothing at all.
-    const RunResult probe = testsupport::Run(FProgram, {}, "", Environment());
-    if (probe.ExitCode == 0 && probe.Out.empty() && probe.Err.empty()) {
-      GTEST_SKIP() << "histrel does not run the tool yet";
-    }
-  }
+  void SetUp() override { FProgram = testsupport::PrivateProgram(FHome); }
 
   std::vector<std::string> Environment() const {
     return {"HOME=" + FHome.Path(), "XDG_CONFIG_HOME=" + FHome / "config"};

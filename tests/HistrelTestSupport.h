@@ -12,6 +12,7 @@
 #include "app/uHistrel.h"
 #include "platform/Console.h"
 #include "platform/Exception.h"
+#include "tests/TestSupport.h"
 
 namespace testsupport {
 
@@ -52,14 +53,6 @@ class CurrentDirectory {
  private:
   std::string FPrevious;
 };
-
-// A native path written as the tool's users write it, with backslashes.
-inline std::string SystemPath(std::string ANative) {
-  for (char& c : ANative) {
-    if (c == '/') c = '\\';
-  }
-  return ANative;
-}
 
 // Every "\n" of AText made CR LF: the line ends of what the tool writes.
 inline std::string WithCrLf(const std::string& AText) {

@@ -123,16 +123,9 @@ class TmuxSession {
   std::string FSocket;
 };
 
-// The overview and the writing of all switches act only once histrel's
-// start-up runs the overview's unit; until then there is nothing to test.
 class OverviewEndToEnd : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const std::string main = ReadFile(std::string(HISTREL_SOURCE_DIR) + "/app/histrel.cpp");
-    if (!Contains(main, "InitializeProgramSwitchHelpUnit")) {
-      GTEST_SKIP() << "histrel's start-up does not run the overview unit yet";
-    }
-  }
+  void SetUp() override { FProgram = testsupport::PrivateProgram(FDir); }
 
   // A source the tool would rewrite if it ran: a marker line and a marked comment.
   std::string WriteSource() {
@@ -142,11 +135,12 @@ class OverviewEndToEnd : public ::testing::Test {
   }
 
   RunResult RunHistrel(const std::vector<std::string>& AArguments) {
-    return testsupport::Run(HISTREL_BINARY, AArguments, FDir.Path(),
+    return testsupport::Run(FProgram, AArguments, FDir.Path(),
                             {"XDG_CONFIG_HOME=" + (FDir / "config")});
   }
 
   TempDir FDir;
+  std::string FProgram;
 };
 
 class OverviewInTerminal : public OverviewEndToEnd {
@@ -166,7 +160,7 @@ class OverviewInTerminal : public OverviewEndToEnd {
     // when the test itself dies before it can close the dialog.
     std::string command = "cd " + Quoted(FDir.Path()) +
                           " && LC_ALL=C.UTF-8 XDG_CONFIG_HOME=" + Quoted(FDir / "config") +
-                          " timeout --foreground 120 " + Quoted(HISTREL_BINARY);
+                          " timeout --foreground 120 " + Quoted(FProgram);
     for (const std::string& argument : AArguments) command += " " + Quoted(argument);
     command += "; echo $? > " + Quoted(StatusFile());
     ASession.Start(command, AWidth, AHeight);

@@ -54,6 +54,51 @@ bool FileExists(const std::string& APath) {
   return std::filesystem::exists(std::filesystem::symlink_status(APath, ignored));
 }
 
+std::string SystemPath(std::string ANative) {
+  for (char& c : ANative) {
+    if (c == '/') c = '\\';
+  }
+  return ANative;
+}
+
+std::map<std::string, std::string> Snapshot(const std::string& ATree) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(ATree)) {
+    if (entry.is_regular_file()) {
+      files[std::filesystem::relative(entry.path(), ATree).string()] =
+          ReadFile(entry.path().string());
+    }
+  }
+  return files;
+}
+
+std::string PrivateProgram(const TempDir& ADir) {
+  const std::string program = ADir / "bin/histrel";
+  std::filesystem::create_directories(ADir / "bin");
+  std::filesystem::copy_file(HISTREL_BINARY, program,
+                             std::filesystem::copy_options::overwrite_existing);
+  return program;
+}
+
+int Start(const std::string& AProgram, const std::vector<std::string>& AArguments,
+          const std::string& AOutput) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (freopen(AOutput.c_str(), "w", stdout) == nullptr ||
+        freopen("/dev/null", "w", stderr) == nullptr) {
+      _exit(124);
+    }
+    std::vector<char*> argv{const_cast<char*>(AProgram.c_str())};
+    for (const std::string& argument : AArguments) {
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    execv(AProgram.c_str(), argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
 namespace {
 
 std::string Drain(int AFd) {

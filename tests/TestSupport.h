@@ -2,6 +2,7 @@
 // writes, and running the built program.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,21 @@ void WriteFile(const std::string& APath, const std::string& AContent);
 std::string ReadFile(const std::string& APath);
 
 bool FileExists(const std::string& APath);
+
+// A native path written as the tool's users write it, with backslashes.
+std::string SystemPath(std::string ANative);
+
+// Every regular file below ATree by its path relative to ATree, with its bytes.
+std::map<std::string, std::string> Snapshot(const std::string& ATree);
+
+// A private copy of the built histrel in ADir/bin, so that no INI file beside
+// the build's program takes part; returns its path.
+std::string PrivateProgram(const TempDir& ADir);
+
+// Starts AProgram with AArguments without waiting; its standard output goes
+// to AOutput (a file path), standard error to /dev/null.
+int Start(const std::string& AProgram, const std::vector<std::string>& AArguments,
+          const std::string& AOutput = "/dev/null");
 
 // The result of running a program.
 struct RunResult {
