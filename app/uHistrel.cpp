@@ -241,7 +241,9 @@ void THistrel::ProcessDirectory() {
 }
 
 void THistrel::AnnounceAndProcessFile() {
-  platform::WriteLine(FPath + FFileName);
+  // Joined in a kept string: a walk announces every file it selects.
+  FAnnouncedPath.assign(FPath).append(FFileName);
+  platform::WriteLine(FAnnouncedPath);
   ProcessFile();
 }
 
@@ -297,7 +299,7 @@ void THistrel::SearchFiles(const std::string& ADirectory, bool AWildcard) {
     SetPath(path);
     if (AWildcard) {
       SetFileName(entry.name);
-      if (platform::AnsiUpperCase(entry.name).find(upperPattern) != std::string::npos &&
+      if ((upperPattern.empty() || FindAnsiText(entry.name, upperPattern) != std::string::npos) &&
           EntryIsFile(entry, directory)) {
         AnnounceAndProcessFile();
       }
@@ -320,10 +322,10 @@ void THistrel::SearchFiles(const std::string& ADirectory, bool AWildcard) {
 // ---------------------------------------------------------------------------
 // Collecting and rewriting one source
 
-std::string THistrel::SourcePath() const {
-  if (FPath.empty()) return FFileName;
-  if (EndsWithBackslash(FPath)) return FPath + FFileName;
-  return FPath + "\\" + FFileName;
+const std::string& THistrel::SourcePath() {
+  FSourcePath.assign(FPath);
+  if (!FPath.empty() && !EndsWithBackslash(FPath)) FSourcePath += '\\';
+  return FSourcePath.append(FFileName);
 }
 
 void THistrel::GetCommentText(const std::string& ALine, const std::string& APattern,
@@ -393,21 +395,19 @@ void THistrel::CollectLine(const std::string& ALine, bool& ACommentOpen, std::st
 void THistrel::ProcessFile() {
   FHistoryLines.clear();
   FPlainStretches.clear();
-  const std::string source = SourcePath();
-  const std::string shown = ShownSourcePath();
   const bool lineByLine = FSourceReading.LineByLine;
   platform::TextReader& reader = FReader;
   const TReaderClosing closing(reader);
-  if (!reader.Open(source, lineByLine ? 0 : FSourceReading.HoldLimit)) {
-    throw Exception(FormatText(SCannotEditFile, shown));
+  if (!reader.Open(SourcePath(), lineByLine ? 0 : FSourceReading.HoldLimit)) {
+    throw Exception(FormatText(SCannotEditFile, ShownSourcePath()));
   }
   // A file without "CVS*" cannot hold a marked comment: most files of a tree
   // are of this kind, and they are searched, not split into lines.
   if (!lineByLine) {
     if (!MayHoldMarker(reader)) return;
-    if (!reader.Seek(0)) throw Exception(FormatText(SCannotEditFile, shown));
+    if (!reader.Seek(0)) throw Exception(FormatText(SCannotEditFile, ShownSourcePath()));
   }
-  CollectComments(reader, shown);
+  CollectComments(reader, ShownSourcePath());
   if (!FHistoryLines.empty()) RewriteFile();
 }
 

@@ -112,7 +112,8 @@ class THistrel {
     std::uint64_t To;
   };
 
-  std::string SourcePath() const;
+  // FPath and FFileName joined, in a string kept from file to file.
+  const std::string& SourcePath();
   std::string ShownSourcePath() const { return FPath + FFileName; }
   std::size_t DateColumn() const;
   std::string Today() const;
@@ -138,6 +139,8 @@ class THistrel {
   // not allocate their buffers anew for each.
   platform::TextReader FReader;
   platform::TextWriter FLog;
+  std::string FSourcePath;
+  std::string FAnnouncedPath;
   // The directories of the walk's current descent path, so that a link back
   // to one of them ends the descent instead of looping.
   std::vector<platform::FileIdentity> FDescentPath;
