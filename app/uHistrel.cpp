@@ -125,6 +125,26 @@ bool EntryIsDirectory(const platform::DirectoryEntry& entry, const std::string& 
   return platform::IsDirectory(directory + "\\" + entry.name);
 }
 
+// Whether AText before AEnd, trimmed, is exactly "//": the head of a line
+// comment of its own.
+bool IsLineCommentHead(const std::string& AText, std::size_t AEnd) {
+  std::size_t first = 0;
+  while (first < AEnd && static_cast<unsigned char>(AText[first]) <= 32) ++first;
+  while (AEnd > first && static_cast<unsigned char>(AText[AEnd - 1]) <= 32) --AEnd;
+  return AText.compare(first, AEnd - first, "//") == 0;
+}
+
+// Writes AText without the characters of code 0 to 32 at both ends, as a
+// line.
+void WriteTrimmedLine(platform::TextWriter& AWriter, const std::string& AText) {
+  std::size_t first = 0;
+  std::size_t last = AText.size();
+  while (first < last && static_cast<unsigned char>(AText[first]) <= 32) ++first;
+  while (last > first && static_cast<unsigned char>(AText[last - 1]) <= 32) --last;
+  AWriter.Write(AText.data() + first, last - first);
+  AWriter.Write("\r\n", 2);
+}
+
 // AText up to AHeadEnd, then AMiddle, then AText from ATailStart on.
 std::string Spliced(const std::string& AText, std::size_t AHeadEnd, const std::string& AMiddle,
                     std::size_t ATailStart) {
@@ -358,7 +378,7 @@ void THistrel::GetCommentText(const std::string& ALine, const std::string& APatt
     const std::string::size_type at = ALine.find(kMarker);
     if (at == std::string::npos) return;
     // Only a line comment of its own counts: "x := 1; // CVS* note" does not.
-    if (Trim(ALine.substr(0, at)) != "//") return;
+    if (!IsLineCommentHead(ALine, at)) return;
     const std::string::size_type start = at + 5;
     AText = Trim(start < ALine.size() ? ALine.substr(start) : std::string());
   }
@@ -485,7 +505,7 @@ void THistrel::RewriteLine(std::string& ALine, TRewriting& ARewriting) {
     ALine = Spliced(ALine, brace + (FKeepCVS ? 4 : 1), ARewriting.Middle, brace + 5);
   }
   const std::string::size_type marker = braceCollected ? std::string::npos : ALine.find(kMarker);
-  if (marker != std::string::npos && Trim(ALine.substr(0, marker)) == "//") {
+  if (marker != std::string::npos && IsLineCommentHead(ALine, marker)) {
     // "CVS*" becomes nothing or "CVS" followed by the middle.
     ALine = Spliced(ALine, marker + (FKeepCVS ? 3 : 0), ARewriting.Middle, marker + 4);
   }
@@ -507,7 +527,8 @@ void THistrel::RewriteLine(std::string& ALine, TRewriting& ARewriting) {
   }
   const std::string indentation(column + 2, ' ');
   for (std::size_t k = 1; k < ARewriting.LastEntryLine; ++k) {
-    out.WriteLine(indentation + FHistoryLines[k]);
+    out.Write(indentation);
+    out.WriteLine(FHistoryLines[k]);
   }
   if (ALine.find('}') != std::string::npos) out.WriteLine("}");
 }
@@ -576,7 +597,7 @@ void THistrel::RewriteFile() {
   const std::size_t logEnd =
       rewriting.Inserted ? rewriting.LastEntryLine : rewriting.LastEntryLine + 1;
   try {
-    for (std::size_t k = 1; k < logEnd; ++k) log.WriteLine(Trim(FHistoryLines[k]));
+    for (std::size_t k = 1; k < logEnd; ++k) WriteTrimmedLine(log, FHistoryLines[k]);
     log.Close();
   } catch (const Exception&) {
     log.Abandon();
@@ -634,7 +655,7 @@ void THistrel::WrapHistoryText(std::string AText, std::string ALine, const std::
       if (blank == std::string::npos) {
         // The last word: the line enters the list once, with it or after it.
         if (ALine.size() + AText.size() <= kWrapLimit) {
-          ALine += " " + AText;
+          ALine.append(1, ' ').append(AText);
         } else {
           closeLine(AText);
         }
@@ -646,7 +667,7 @@ void THistrel::WrapHistoryText(std::string AText, std::string ALine, const std::
       // A word is never split: one longer than the room of a line stands
       // alone on it, and the line may then exceed 80 characters.
       if (ALine.size() + word.size() <= kWrapLimit) {
-        ALine += " " + word;
+        ALine.append(1, ' ').append(word);
       } else {
         closeLine(word);
       }
