@@ -730,6 +730,8 @@ TEST_F(SourceReadings, GiveTheSameBytesOnTheWorkedExamplesAndTheEdgeCases) {
       plain + "{CVS* \xA7}\r\nb }\r\n" + plain,
       plain,
       Repeated("x\n", 2000) + "{CVSLOG}\n{CVS* b}\n",
+      // More stretches than are noted: the rest is rewritten line by line.
+      "{CVSLOG}\r\n{CVS* a}\r\n" + Repeated("x\r\n// CVS*\r\n", 5000) + "{CVS* b}\r\n" + plain,
       "",
   };
   for (const std::string& content : contents) ExpectTheSame(content);

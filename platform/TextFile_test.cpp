@@ -70,6 +70,17 @@ TEST(TextReader, ReadsLinesLongerThanItsBuffer) {
   EXPECT_EQ(ReadAllLines(dir / "g"), (std::vector<std::string>{split, "z"}));
 }
 
+TEST(TextReader, ReadsFilesWhoseSizeSaysNothingToTheirEnd) {
+  // /proc files have size 0 and give their text a page or so at a time.
+  platform::TextReader reader;
+  ASSERT_TRUE(reader.Open("/proc/self/maps", std::size_t{1} << 20));
+  std::string line;
+  std::size_t lines = 0;
+  while (reader.ReadLine(line)) ++lines;
+  EXPECT_EQ(lines, ReadAllLines("/proc/self/maps").size());
+  EXPECT_GT(lines, 10u);
+}
+
 TEST(TextReader, CannotOpenMissingFilesOrDirectories) {
   TempDir dir;
   platform::TextReader reader;

@@ -108,8 +108,9 @@ bool TextReader::Fill() {
     }
     end_ += static_cast<std::size_t>(n);
     // A regular file gives fewer bytes than asked for only at its end: spare
-    // the read that would only find it.
-    if (static_cast<std::size_t>(n) < room && base_ + end_ >= size_) eof_ = true;
+    // the read that would only find it, but only when the size it had at the
+    // open agrees (files of /proc say 0 and give a page at a time).
+    if (static_cast<std::size_t>(n) < room && base_ + end_ == size_) eof_ = true;
     return true;
   }
 }
