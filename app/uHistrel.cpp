@@ -9,6 +9,7 @@
 #include "platform/Console.h"
 #include "platform/Exception.h"
 #include "platform/TextFile.h"
+#include "platform/TextScan.h"
 #include "support/uStringRoutines.h"
 
 namespace {
@@ -21,6 +22,11 @@ constexpr std::size_t kDateLength = 10;
 
 const char kBraceMarker[] = "{CVS*";
 const char kMarker[] = "CVS*";
+
+// Bounds on what the collection notes for the rewrite of one source; beyond
+// them the rest of it is rewritten line by line.
+constexpr std::size_t kMaxPlainStretches = 4096;
+constexpr std::size_t kMaxUnplannedStops = 1024;
 
 bool EndsWithBackslash(const std::string& S) { return !S.empty() && S.back() == '\\'; }
 
@@ -65,6 +71,44 @@ bool ReadSourceLine(platform::TextReader& reader, std::string& line, const std::
   }
 }
 
+// Whether the source may hold "CVS*". A read failure says yes: the reading
+// line by line then reports it, naming the file.
+bool MayHoldMarker(platform::TextReader& reader) {
+  try {
+    return reader.MayHold(kMarker);
+  } catch (const Exception&) {
+    return true;
+  }
+}
+
+// Passes over lines as ReadSourceLine would read them.
+bool SkipSourceLines(platform::TextReader& reader, const platform::LineStops& stops,
+                     const std::string& shown) {
+  try {
+    return reader.SkipLines(stops);
+  } catch (const Exception&) {
+    throw Exception(FormatText(SCannotEditFile, shown));
+  }
+}
+
+// Whether a line can hold the upper-cased insert text: no line holds a line
+// end or a Ctrl-Z, and an empty text is never found.
+bool InsertTextCanBeFound(const std::string& upperInsertText) {
+  return !upperInsertText.empty() && upperInsertText.find_first_of("\r\n\x1A") == std::string::npos;
+}
+
+// Notes stretches of plain lines for the rewrite: joined when they meet,
+// left out when empty.
+template <class TStretches>
+void AddPlainStretch(TStretches& stretches, std::uint64_t from, std::uint64_t to) {
+  if (to <= from) return;
+  if (!stretches.empty() && stretches.back().To == from) {
+    stretches.back().To = to;
+    return;
+  }
+  stretches.push_back({from, to});
+}
+
 // Whether an entry of directory is a file or a directory (links followed),
 // from the listing where it knows, else from the file system. The path is
 // joined as text: a directory ending in a backslash gives two in a row,
@@ -79,6 +123,26 @@ bool EntryIsDirectory(const platform::DirectoryEntry& entry, const std::string& 
   if (entry.kind == platform::EntryKind::kDirectory) return true;
   if (entry.kind == platform::EntryKind::kFile) return false;
   return platform::IsDirectory(directory + "\\" + entry.name);
+}
+
+// Whether AText before AEnd, trimmed, is exactly "//": the head of a line
+// comment of its own.
+bool IsLineCommentHead(const std::string& AText, std::size_t AEnd) {
+  std::size_t first = 0;
+  while (first < AEnd && static_cast<unsigned char>(AText[first]) <= 32) ++first;
+  while (AEnd > first && static_cast<unsigned char>(AText[AEnd - 1]) <= 32) --AEnd;
+  return AText.compare(first, AEnd - first, "//") == 0;
+}
+
+// Writes AText without the characters of code 0 to 32 at both ends, as a
+// line.
+void WriteTrimmedLine(platform::TextWriter& AWriter, const std::string& AText) {
+  std::size_t first = 0;
+  std::size_t last = AText.size();
+  while (first < last && static_cast<unsigned char>(AText[first]) <= 32) ++first;
+  while (last > first && static_cast<unsigned char>(AText[last - 1]) <= 32) --last;
+  AWriter.Write(AText.data() + first, last - first);
+  AWriter.Write("\r\n", 2);
 }
 
 // AText up to AHeadEnd, then AMiddle, then AText from ATailStart on.
@@ -160,6 +224,10 @@ void THistrel::SetInsertText(const std::string& AValue) { FInsertText = AValue; 
 void THistrel::SetKeepCVS(bool AValue) { FKeepCVS = AValue; }
 void THistrel::SetKeepDate(bool AValue) { FKeepDate = AValue; }
 void THistrel::SetRecursive(bool AValue) { FRecursive = AValue; }
+void THistrel::SetSourceReading(const TSourceReading& AValue) {
+  FSourceReading = AValue;
+  FReader.SetBufferSize(AValue.BufferSize);
+}
 
 std::string THistrel::Today() const { return FormatHistoryDate(FDateSource()); }
 
@@ -193,7 +261,9 @@ void THistrel::ProcessDirectory() {
 }
 
 void THistrel::AnnounceAndProcessFile() {
-  platform::WriteLine(FPath + FFileName);
+  // Joined in a kept string: a walk announces every file it selects.
+  FAnnouncedPath.assign(FPath).append(FFileName);
+  platform::WriteLine(FAnnouncedPath);
   ProcessFile();
 }
 
@@ -249,7 +319,7 @@ void THistrel::SearchFiles(const std::string& ADirectory, bool AWildcard) {
     SetPath(path);
     if (AWildcard) {
       SetFileName(entry.name);
-      if (platform::AnsiUpperCase(entry.name).find(upperPattern) != std::string::npos &&
+      if ((upperPattern.empty() || FindAnsiText(entry.name, upperPattern) != std::string::npos) &&
           EntryIsFile(entry, directory)) {
         AnnounceAndProcessFile();
       }
@@ -272,10 +342,10 @@ void THistrel::SearchFiles(const std::string& ADirectory, bool AWildcard) {
 // ---------------------------------------------------------------------------
 // Collecting and rewriting one source
 
-std::string THistrel::SourcePath() const {
-  if (FPath.empty()) return FFileName;
-  if (EndsWithBackslash(FPath)) return FPath + FFileName;
-  return FPath + "\\" + FFileName;
+const std::string& THistrel::SourcePath() {
+  FSourcePath.assign(FPath);
+  if (!FPath.empty() && !EndsWithBackslash(FPath)) FSourcePath += '\\';
+  return FSourcePath.append(FFileName);
 }
 
 void THistrel::GetCommentText(const std::string& ALine, const std::string& APattern,
@@ -308,59 +378,159 @@ void THistrel::GetCommentText(const std::string& ALine, const std::string& APatt
     const std::string::size_type at = ALine.find(kMarker);
     if (at == std::string::npos) return;
     // Only a line comment of its own counts: "x := 1; // CVS* note" does not.
-    if (Trim(ALine.substr(0, at)) != "//") return;
+    if (!IsLineCommentHead(ALine, at)) return;
     const std::string::size_type start = at + 5;
     AText = Trim(start < ALine.size() ? ALine.substr(start) : std::string());
   }
 }
 
+void THistrel::CollectLine(const std::string& ALine, bool& ACommentOpen, std::string& AText) {
+  if (ACommentOpen) {
+    GetCommentText(ALine, "}", AText);
+    if (!AText.empty()) {
+      if (AText.back() == kHistoryMark) {
+        AText.pop_back();
+        AddHistoryText(AText);
+      } else {
+        ACommentOpen = false;
+        AddHistoryText(AText + kHistoryMark);
+      }
+    }
+  }
+  // Both forms hold "CVS*"; most lines do not.
+  if (ALine.find(kMarker) == std::string::npos) return;
+  GetCommentText(ALine, kBraceMarker, AText);
+  if (AText.empty()) GetCommentText(ALine, "//", AText);
+  if (AText.empty()) return;
+  if (AText.back() == kHistoryMark) {
+    AText.pop_back();
+    ACommentOpen = true;
+    AddHistoryText(AText);
+  } else {
+    ACommentOpen = false;
+    AddHistoryText(AText + kHistoryMark);
+  }
+}
+
 void THistrel::ProcessFile() {
   FHistoryLines.clear();
-  const std::string source = SourcePath();
-  // A file without "CVS*" cannot hold a marked comment: skip reading it line
-  // by line. Most files of a tree are of this kind.
-  if (platform::ScanFileFor(source, kMarker) == platform::ScanResult::kAbsent) return;
-
-  const std::string shown = ShownSourcePath();
+  FPlainStretches.clear();
+  const bool lineByLine = FSourceReading.LineByLine;
   platform::TextReader& reader = FReader;
   const TReaderClosing closing(reader);
-  if (!reader.Open(source)) throw Exception(FormatText(SCannotEditFile, shown));
+  if (!reader.Open(SourcePath(), lineByLine ? 0 : FSourceReading.HoldLimit)) {
+    throw Exception(FormatText(SCannotEditFile, ShownSourcePath()));
+  }
+  // A file without "CVS*" cannot hold a marked comment: most files of a tree
+  // are of this kind, and they are searched, not split into lines.
+  if (!lineByLine) {
+    if (!MayHoldMarker(reader)) return;
+    if (!reader.Seek(0)) throw Exception(FormatText(SCannotEditFile, ShownSourcePath()));
+  }
+  CollectComments(reader, ShownSourcePath());
+  if (!FHistoryLines.empty()) RewriteFile();
+}
+
+void THistrel::CollectComments(platform::TextReader& AReader, const std::string& AShown) {
+  const bool skipping = !FSourceReading.LineByLine;
+  // Lines are passed over, not read, while no comment is open, as long as
+  // they hold no "CVS*" and, until the line that takes the history is
+  // found, not the insert text either. While the passed lines are also plain
+  // (their text and CR LF), they are noted for the rewrite to copy.
+  const std::string upperInsertText = platform::AnsiUpperCase(FInsertText);
+  bool insertSearch = skipping && InsertTextCanBeFound(upperInsertText);
+  bool planning = skipping;
+  std::size_t unplannedStops = 0;
+  const platform::LineStops plainOrInsert(kMarker, upperInsertText, true);
+  const platform::LineStops plain(kMarker, "", true);
+  const platform::LineStops markerOrInsert(kMarker, upperInsertText, false);
+  const platform::LineStops marker(kMarker, "", false);
+
   bool commentOpen = false;
   std::string line;
   std::string text;
-  while (ReadSourceLine(reader, line, shown)) {
-    if (commentOpen) {
-      GetCommentText(line, "}", text);
-      if (!text.empty()) {
-        if (text.back() == kHistoryMark) {
-          text.pop_back();
-          AddHistoryText(text);
-        } else {
-          commentOpen = false;
-          AddHistoryText(text + kHistoryMark);
-        }
-      }
+  for (;;) {
+    bool stopped = false;
+    if (skipping && !commentOpen) {
+      const platform::LineStops& stops = planning ? (insertSearch ? plainOrInsert : plain)
+                                                  : (insertSearch ? markerOrInsert : marker);
+      const std::uint64_t from = AReader.Offset();
+      const bool more = SkipSourceLines(AReader, stops, AShown);
+      if (planning) AddPlainStretch(FPlainStretches, from, AReader.Offset());
+      if (!more) break;
+      stopped = true;
     }
-    // Both forms hold "CVS*"; most lines do not.
-    if (line.find(kMarker) == std::string::npos) continue;
-    GetCommentText(line, kBraceMarker, text);
-    if (text.empty()) GetCommentText(line, "//", text);
-    if (text.empty()) continue;
-    if (text.back() == kHistoryMark) {
-      text.pop_back();
-      commentOpen = true;
-      AddHistoryText(text);
-    } else {
-      commentOpen = false;
-      AddHistoryText(text + kHistoryMark);
+    if (!ReadSourceLine(AReader, line, AShown)) break;
+    const bool marked = line.find(kMarker) != std::string::npos;
+    CollectLine(line, commentOpen, text);
+    // The first line with the insert text and without "CVS*" (which no
+    // conversion changes) takes the history, or an earlier one does.
+    if (insertSearch && !marked && FindAnsiText(line, upperInsertText) != std::string::npos) {
+      insertSearch = false;
+    }
+    // Sources whose lines end in a bare LF have few plain lines to copy:
+    // their rewrite writes every line, and the collection no longer notes.
+    if (stopped && !marked) ++unplannedStops;
+    if (unplannedStops > kMaxUnplannedStops || FPlainStretches.size() >= kMaxPlainStretches) {
+      planning = false;
     }
   }
-  reader.Close();
   // A source that ends inside an open comment: end the entry here, so that
   // its last line is written like every other. Its comment is converted and
   // would never be collected again.
   if (commentOpen) AddHistoryText(std::string(1, kHistoryMark));
-  if (!FHistoryLines.empty()) RewriteFile();
+}
+
+struct THistrel::TRewriting {
+  platform::TextWriter& Out;
+  // What a converted comment carries after "{", "//", or "CVS" kept.
+  std::string Middle;
+  std::string UpperInsertText;
+  std::string UpperBraceInsertText;
+  std::size_t LastEntryLine;
+  bool Inserted;
+  std::string Collected;
+};
+
+void THistrel::RewriteLine(std::string& ALine, TRewriting& ARewriting) {
+  // Only the comment that was collected is converted: a line comment behind
+  // a collected brace comment on the same line keeps its marker, so that the
+  // next run still takes its text.
+  bool braceCollected = false;
+  const std::string::size_type brace = ALine.find(kBraceMarker);
+  if (brace != std::string::npos) {
+    GetCommentText(ALine, kBraceMarker, ARewriting.Collected);
+    braceCollected = !ARewriting.Collected.empty();
+    // "{CVS*" becomes "{" or "{CVS" followed by the middle.
+    ALine = Spliced(ALine, brace + (FKeepCVS ? 4 : 1), ARewriting.Middle, brace + 5);
+  }
+  const std::string::size_type marker = braceCollected ? std::string::npos : ALine.find(kMarker);
+  if (marker != std::string::npos && IsLineCommentHead(ALine, marker)) {
+    // "CVS*" becomes nothing or "CVS" followed by the middle.
+    ALine = Spliced(ALine, marker + (FKeepCVS ? 3 : 0), ARewriting.Middle, marker + 4);
+  }
+
+  platform::TextWriter& out = ARewriting.Out;
+  const std::string::size_type column =
+      ARewriting.Inserted ? std::string::npos : FindAnsiText(ALine, ARewriting.UpperInsertText);
+  if (column == std::string::npos) {
+    out.WriteLine(ALine);
+    return;
+  }
+  ARewriting.Inserted = true;
+  // The marker line is rebuilt as "{" and the marker text: whatever else
+  // stood on it, a closing brace included, is replaced by what follows.
+  if (FindAnsiText(ALine, ARewriting.UpperBraceInsertText) != std::string::npos) {
+    out.WriteLine(FHistoryLines[0] + FInsertText);
+  } else {
+    out.WriteLine(ALine);
+  }
+  const std::string indentation(column + 2, ' ');
+  for (std::size_t k = 1; k < ARewriting.LastEntryLine; ++k) {
+    out.Write(indentation);
+    out.WriteLine(FHistoryLines[k]);
+  }
+  if (ALine.find('}') != std::string::npos) out.WriteLine("}");
 }
 
 void THistrel::RewriteFile() {
@@ -375,11 +545,11 @@ void THistrel::RewriteFile() {
 
   // Nothing is written unless the source can be replaced afterwards:
   // otherwise the log would gain lines for comments that stay marked.
-  if (!platform::CanReplaceFile(source)) throw Exception(FormatText(SCannotEditFile, shown));
+  if (!platform::CanReplaceFile(target)) throw Exception(FormatText(SCannotEditFile, shown));
 
+  // The source is read again from the reader that collected it.
   platform::TextReader& reader = FReader;
-  const TReaderClosing closing(reader);
-  if (!reader.Open(source)) throw Exception(FormatText(SCannotEditFile, shown));
+  if (!reader.Seek(0)) throw Exception(FormatText(SCannotEditFile, shown));
   platform::AtomicFile replacement;
   switch (replacement.Open(target, temporary)) {
     case platform::AtomicFile::Status::kOk:
@@ -390,67 +560,44 @@ void THistrel::RewriteFile() {
     case platform::AtomicFile::Status::kFailed:
       throw Exception(FormatText(SCannotEditFile, shown));
   }
-  platform::TextWriter& out = replacement.Writer();
 
   const std::string header = FUser + " " + Today();
-  // What a converted comment carries after "{", "//", or "CVS" kept.
-  std::string middle;
-  if (FKeepCVS) middle = FKeepDate ? ": " + header : ":";
-  if (!FKeepCVS && FKeepDate) middle = header;
-  const std::string upperInsertText = platform::AnsiUpperCase(FInsertText);
-  const std::string upperBraceInsertText = "{" + upperInsertText;
-  const std::size_t lastEntryLine = FHistoryLines.size() - 1;
-  bool inserted = false;
+  TRewriting rewriting{replacement.Writer(),
+                       "",
+                       platform::AnsiUpperCase(FInsertText),
+                       "",
+                       FHistoryLines.size() - 1,
+                       false,
+                       ""};
+  if (FKeepCVS) rewriting.Middle = FKeepDate ? ": " + header : ":";
+  if (!FKeepCVS && FKeepDate) rewriting.Middle = header;
+  rewriting.UpperBraceInsertText = "{" + rewriting.UpperInsertText;
   std::string line;
-  std::string collected;
-  while (ReadSourceLine(reader, line, shown)) {
-    // Only the comment that was collected is converted: a line comment behind
-    // a collected brace comment on the same line keeps its marker, so that the
-    // next run still takes its text.
-    bool braceCollected = false;
-    const std::string::size_type brace = line.find(kBraceMarker);
-    if (brace != std::string::npos) {
-      GetCommentText(line, kBraceMarker, collected);
-      braceCollected = !collected.empty();
-      // "{CVS*" becomes "{" or "{CVS" followed by the middle.
-      line = Spliced(line, brace + (FKeepCVS ? 4 : 1), middle, brace + 5);
+  for (const TPlainStretch& stretch : FPlainStretches) {
+    while (reader.Offset() < stretch.From && ReadSourceLine(reader, line, shown)) {
+      RewriteLine(line, rewriting);
     }
-    const std::string::size_type marker = braceCollected ? std::string::npos : line.find(kMarker);
-    if (marker != std::string::npos && Trim(line.substr(0, marker)) == "//") {
-      // "CVS*" becomes nothing or "CVS" followed by the middle.
-      line = Spliced(line, marker + (FKeepCVS ? 3 : 0), middle, marker + 4);
+    // A source changed since it was collected is read on line by line.
+    if (reader.Offset() != stretch.From) break;
+    if (!replacement.Writer().CopyFrom(reader, stretch.From, stretch.To) ||
+        !reader.Seek(stretch.To)) {
+      throw Exception(FormatText(SCannotEditFile, shown));
     }
-
-    const std::string::size_type column =
-        inserted ? std::string::npos : FindAnsiText(line, upperInsertText);
-    if (column == std::string::npos) {
-      out.WriteLine(line);
-      continue;
-    }
-    inserted = true;
-    // The marker line is rebuilt as "{" and the marker text: whatever else
-    // stood on it, a closing brace included, is replaced by what follows.
-    if (FindAnsiText(line, upperBraceInsertText) != std::string::npos) {
-      out.WriteLine(FHistoryLines[0] + FInsertText);
-    } else {
-      out.WriteLine(line);
-    }
-    const std::string indentation(column + 2, ' ');
-    for (std::size_t k = 1; k < lastEntryLine; ++k) out.WriteLine(indentation + FHistoryLines[k]);
-    if (line.find('}') != std::string::npos) out.WriteLine("}");
   }
+  while (ReadSourceLine(reader, line, shown)) RewriteLine(line, rewriting);
   reader.Close();
   // The new source is completely written before the log is touched, so that
   // a full disk fails here and leaves the log as it was.
-  out.Close();
+  replacement.Complete();
 
   platform::TextWriter& log = FLog;
   if (!log.OpenAppend(logPath)) throw Exception(FormatText(SCannotEditFile, shown));
   // Without a marker line the log also receives the empty line that ends the
   // last entry.
-  const std::size_t logEnd = inserted ? lastEntryLine : lastEntryLine + 1;
+  const std::size_t logEnd =
+      rewriting.Inserted ? rewriting.LastEntryLine : rewriting.LastEntryLine + 1;
   try {
-    for (std::size_t k = 1; k < logEnd; ++k) log.WriteLine(Trim(FHistoryLines[k]));
+    for (std::size_t k = 1; k < logEnd; ++k) WriteTrimmedLine(log, FHistoryLines[k]);
     log.Close();
   } catch (const Exception&) {
     log.Abandon();
@@ -508,7 +655,7 @@ void THistrel::WrapHistoryText(std::string AText, std::string ALine, const std::
       if (blank == std::string::npos) {
         // The last word: the line enters the list once, with it or after it.
         if (ALine.size() + AText.size() <= kWrapLimit) {
-          ALine += " " + AText;
+          ALine.append(1, ' ').append(AText);
         } else {
           closeLine(AText);
         }
@@ -520,7 +667,7 @@ void THistrel::WrapHistoryText(std::string AText, std::string ALine, const std::
       // A word is never split: one longer than the room of a line stands
       // alone on it, and the line may then exceed 80 characters.
       if (ALine.size() + word.size() <= kWrapLimit) {
-        ALine += " " + word;
+        ALine.append(1, ' ').append(word);
       } else {
         closeLine(word);
       }

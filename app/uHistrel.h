@@ -3,6 +3,8 @@
 // one new history entry under the marker line and into the file's history log.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,6 +18,19 @@ using TDateSource = std::function<platform::LocalDate()>;
 
 // The date as written into history entries: "yyyy.mm.dd".
 std::string FormatHistoryDate(const platform::LocalDate& ADate);
+
+// How the worker reads a source. By default a source of at most HoldLimit
+// bytes is read once into memory; what needs no attention (files without
+// "CVS*", runs of plain lines) is searched rather than split into lines, and
+// the rewrite copies it as it is. LineByLine reads and writes every line one
+// by one instead; both ways give the same bytes, which the tests check.
+struct TSourceReading {
+  bool LineByLine = false;
+  std::size_t HoldLimit = std::size_t{4} * 1024 * 1024;
+  // How much one read takes from a source that is not held (tests make it
+  // small, so that lines cross the reads).
+  std::size_t BufferSize = std::size_t{256} * 1024;
+};
 
 // Byte 0xA7 at the end of a comment piece: the piece ends its entry (or, from
 // GetCommentText, the comment goes on in the next line).
@@ -38,6 +53,7 @@ class THistrel {
   void SetKeepCVS(bool AValue);
   void SetKeepDate(bool AValue);
   void SetRecursive(bool AValue);
+  void SetSourceReading(const TSourceReading& AValue);
 
   const std::string& Path() const { return FPath; }
   const std::string& FileName() const { return FFileName; }
@@ -77,18 +93,33 @@ class THistrel {
   void SearchAllFiles(const std::string& ADirectory);
   void SearchFiles(const std::string& ADirectory, bool AWildcard);
   void RewriteFile();
+  // One line of the collection: its marked comment, or the continuation of
+  // an open one, goes to AddHistoryText.
+  void CollectLine(const std::string& ALine, bool& ACommentOpen, std::string& AText);
   void WrapHistoryText(std::string AText, std::string ALine, const std::string& ADate,
                        bool AEndOfEntry, std::size_t AIndex);
 
  private:
   // Keeps a directory on the current descent path for as long as it is walked.
   class TDescent;
+  // What the rewrite of one source keeps from line to line.
+  struct TRewriting;
+  // Bytes [From, To) of a source: whole lines that the rewrite writes as they
+  // are (each is its text and CR LF, holds no "CVS*", and the history is
+  // placed before them or nowhere).
+  struct TPlainStretch {
+    std::uint64_t From;
+    std::uint64_t To;
+  };
 
-  std::string SourcePath() const;
+  // FPath and FFileName joined, in a string kept from file to file.
+  const std::string& SourcePath();
   std::string ShownSourcePath() const { return FPath + FFileName; }
   std::size_t DateColumn() const;
   std::string Today() const;
   void AnnounceAndProcessFile();
+  void CollectComments(platform::TextReader& AReader, const std::string& AShown);
+  void RewriteLine(std::string& ALine, TRewriting& ARewriting);
 
   std::vector<std::string> FHistoryLines;
   std::string FFileName;
@@ -100,10 +131,16 @@ class THistrel {
   bool FRecursive = true;
 
   TDateSource FDateSource;
+  TSourceReading FSourceReading;
+  // Found while collecting, used by the rewrite of the same source; in file
+  // order, and bounded, so that memory does not grow with the source.
+  std::vector<TPlainStretch> FPlainStretches;
   // Kept from file to file, so that a walk over thousands of sources does
   // not allocate their buffers anew for each.
   platform::TextReader FReader;
   platform::TextWriter FLog;
+  std::string FSourcePath;
+  std::string FAnnouncedPath;
   // The directories of the walk's current descent path, so that a link back
   // to one of them ends the descent instead of looping.
   std::vector<platform::FileIdentity> FDescentPath;

@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -611,6 +613,166 @@ TEST_F(RewriteSource, OnlyTheCollectedCommentOfALineIsConverted) {
 TEST_F(RewriteSource, ASpecialFileIsReportedInsteadOfWaitedFor) {
   ASSERT_EQ(mkfifo(Source().c_str(), 0644), 0);
   EXPECT_EQ(Process(), "The file " + Shown() + " cannot be edited!");
+}
+
+// ---------------------------------------------------------------------------
+// The ways of reading a source give the same bytes
+
+// What one run on one source left behind.
+struct Outcome {
+  std::string source;
+  std::string log;
+  bool logExists;
+  std::string message;
+  bool replaced;
+  bool operator==(const Outcome& AOther) const {
+    return source == AOther.source && log == AOther.log && logExists == AOther.logExists &&
+           message == AOther.message && replaced == AOther.replaced;
+  }
+};
+
+void PrintTo(const Outcome& AOutcome, std::ostream* AStream) {
+  *AStream << "message " << testing::PrintToString(AOutcome.message) << ", replaced "
+           << AOutcome.replaced << ", log " << testing::PrintToString(AOutcome.log) << ", source "
+           << testing::PrintToString(AOutcome.source.substr(0, 300));
+}
+
+// Line by line as the algorithm states it; held in memory; streamed through
+// buffers so small that lines cross them; streamed with the kernel copying.
+const std::vector<TSourceReading> kReadings = {
+    {true, 0, std::size_t{256} * 1024},
+    {false, std::size_t{4} * 1024 * 1024, std::size_t{256} * 1024},
+    {false, 0, 5},
+    {false, 0, 64},
+    {false, 0, 4096},
+};
+
+class SourceReadings : public ::testing::Test {
+ protected:
+  void SetUp() override { InitializeHistrelEnglishConstantUnit(); }
+
+  Outcome Run(const std::string& AContent, const TSourceReading& AReading) {
+    const std::string source = FDir / "Unit1.pas";
+    const std::string log = source + ".cvs";
+    std::remove(source.c_str());
+    std::remove(log.c_str());
+    WriteFile(source, AContent);
+    struct stat before {};
+    EXPECT_EQ(stat(source.c_str(), &before), 0);
+    THistrel histrel(FixedDate(2003, 6, 2));
+    histrel.SetUser("qa");
+    histrel.SetPath(SystemPath(FDir.Path()) + "\\");
+    histrel.SetFileName("Unit1.pas");
+    histrel.SetInsertText(FInsertText);
+    histrel.SetKeepCVS(FKeepCVS);
+    histrel.SetSourceReading(AReading);
+    Outcome outcome{"", "", false, "", false};
+    try {
+      histrel.ProcessFile();
+    } catch (const Exception& failure) {
+      outcome.message = failure.Message();
+    }
+    struct stat after {};
+    EXPECT_EQ(stat(source.c_str(), &after), 0);
+    outcome.replaced = before.st_ino != after.st_ino;
+    outcome.source = ReadFile(source);
+    outcome.logExists = FileExists(log);
+    outcome.log = ReadFile(log);
+    EXPECT_FALSE(FileExists(FDir / "Unit1.tmp"));
+    return outcome;
+  }
+
+  // Every way of reading gives what line by line gives, which is returned.
+  Outcome ExpectTheSame(const std::string& AContent) {
+    Outcome expected = Run(AContent, kReadings[0]);
+    for (std::size_t i = 1; i < kReadings.size(); ++i) {
+      EXPECT_EQ(Run(AContent, kReadings[i]), expected)
+          << "reading " << i << " of " << testing::PrintToString(AContent.substr(0, 200));
+    }
+    // A source whose text holds no "CVS*" is not even replaced.
+    std::string text = AContent.substr(0, AContent.find('\x1A'));
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    if (text.find("CVS*") == std::string::npos) {
+      EXPECT_FALSE(expected.replaced);
+    }
+    return expected;
+  }
+
+  TempDir FDir;
+  std::string FInsertText = "CVSLOG";
+  bool FKeepCVS = false;
+};
+
+std::string Repeated(const std::string& ALine, int ACount) {
+  std::string result;
+  for (int i = 0; i < ACount; ++i) result += ALine;
+  return result;
+}
+
+TEST_F(SourceReadings, GiveTheSameBytesOnTheWorkedExamplesAndTheEdgeCases) {
+  const std::string plain = Repeated("  x := x * 2; (* twice *)\r\n", 300);
+  const std::vector<std::string> contents = {
+      kSampleBefore,
+      WithCrLf(kSampleBefore),
+      WithCrLf(WithDate(kSampleAfterFirstRun, "2003.05.14")),
+      plain + "{CVSLOG}\r\n" + plain + "  {CVS* a note}\r\n" + plain + "// CVS* last\r\n" + plain,
+      "unit A;\r\n" + plain + "{CVS* no marker}\r\n" + plain,
+      plain + "{CVS* marker comes late}\r\n" + plain + "  {CvsLog} here\r\n" + plain,
+      plain + "{CVS* open\r\n" + plain + "still open } {CVS* x}\r\n" + plain,
+      plain + "{CVS* never closed\r\n" + plain,
+      plain + "{CVSLOG}\n{CVS* bare LF}\n" + plain + "lone\rCR {CVS* y}\r\n" + plain,
+      plain + "{CVS* a}\r\n" + plain + "\x1A" + "{CVS* after Ctrl-Z}\r\n" + plain,
+      plain + "{CVS* a}\r\n" + plain + "end.",
+      plain + "{CVS* a}\r\n" + plain + "end.\r",
+      plain + "{CV\rS* joined}\r\n" + plain,
+      plain + "x := 1; // CVS* not a comment of its own\r\n" + plain,
+      plain + "{CVS* a}\r\n" + std::string(5000, 'z') + "{CVSLOG}\r\n" + plain,
+      plain + "{CVS* \xA7}\r\nb }\r\n" + plain,
+      plain,
+      Repeated("x\n", 2000) + "{CVSLOG}\n{CVS* b}\n",
+      // More stretches than are noted: the rest is rewritten line by line.
+      "{CVSLOG}\r\n{CVS* a}\r\n" + Repeated("x\r\n// CVS*\r\n", 5000) + "{CVS* b}\r\n" + plain,
+      "",
+  };
+  for (const std::string& content : contents) ExpectTheSame(content);
+}
+
+TEST_F(SourceReadings, GiveTheSameBytesWhereConversionMakesOrHidesTheInsertText) {
+  FInsertText = "qa 2003";  // only converted comments hold it
+  ExpectTheSame(Repeated("a\r\n", 100) + "{CVS* a}\r\n" + Repeated("qa 2003\r\n", 3));
+  FInsertText = "CVS*";  // conversion removes it from marked lines
+  ExpectTheSame(Repeated("a\r\n", 100) + "{CVS* a}\r\n" + Repeated("b\r\n", 100) + "CVS*\r\n");
+  FInsertText = "";
+  ExpectTheSame(Repeated("a\r\n", 100) + "{CVS* a}\r\n{CVSLOG}\r\n");
+  FInsertText = "LOG\r";
+  ExpectTheSame(Repeated("a\r\n", 100) + "{CVS* a}\r\n{CVSLOG\r\r\n");
+  FKeepCVS = true;
+  FInsertText = "CVS:";
+  ExpectTheSame(Repeated("a\r\n", 100) + "{CVS* a}\r\n" + Repeated("b\r\n", 100) + "cvs:\r\n");
+}
+
+TEST_F(SourceReadings, GiveTheSameBytesOnRandomSources) {
+  const std::vector<std::string> pieces = {
+      "{CVS*", "{CVS* ", "}",  "// CVS* ", "CVSLOG", "{CVSLOG}", "cvslog", "\r\n", "\r\n",
+      "\r\n",  "\n",     "\r", "\x1A",     "\xA7",   "word ",    "  ",     "CVS",  "*"};
+  std::mt19937 random(4711);
+  int replaced = 0;
+  for (int round = 0; round < 150; ++round) {
+    std::string content;
+    const std::size_t count = random() % 40;
+    for (std::size_t i = 0; i < count; ++i) content += pieces[random() % pieces.size()];
+    if (ExpectTheSame(content).replaced) ++replaced;
+  }
+  EXPECT_GT(replaced, 50);
+}
+
+TEST_F(SourceReadings, GiveTheSameBytesOnASourceLargerThanWhatIsHeld) {
+  std::string content = "unit Huge;\r\n\r\n{CVSLOG}\r\n\r\n  {CVS* near the start}\r\n";
+  content += Repeated("  begin inc(total, count); end;\r\n", 150000);  // about 5 MB
+  content += "  // CVS* near the end\r\nend.\r\n";
+  const Outcome streamed = Run(content, TSourceReading{});
+  EXPECT_EQ(streamed, Run(content, kReadings[0]));
+  EXPECT_EQ(streamed.log, "qa 2003.06.02 near the start\r\nnear the end\r\n");
 }
 
 }  // namespace

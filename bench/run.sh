@@ -33,6 +33,18 @@ export XDG_CONFIG_HOME="$work/config"   # no registry hive unless W4 makes one
 
 # The system path of a native directory: backslashes, as histrel expects.
 syspath() { printf '%s' "$1" | tr '/' '\\'; }
+# hyperfine -N splits a command into words as a shell would, so a backslash
+# outside quotes escapes the next character: arguments with backslashes are
+# single-quoted in the commands below.
+
+# Stops the benchmark when a timed command did not do its work, so that a
+# figure never comes from a run that failed early.
+expect() {  # expect DESCRIPTION ACTUAL WANTED
+  if [ "$2" != "$3" ]; then
+    echo "benchmark check failed: $1: got '$2', expected '$3'" >&2
+    exit 1
+  fi
+}
 
 median() {  # median of hyperfine's runs of command number $2 in json $1
   python3 -c 'import json,statistics,sys
@@ -46,9 +58,12 @@ results=()
 echo "== W1 scan: $scan_files files of about 10 KB, no marked comment"
 if [ ! -d "$work/w1" ]; then python3 "$here/gen_tree.py" scan "$work/w1" "$scan_files" 10240; fi
 w1sys="$(syspath "$work/w1")"
-hyperfine -N --warmup 1 --runs "$runs" --export-json "$work/w1.json" \
-  "$histrel /USER=bench /FILE=$w1sys\\*.pas /RECURSIVE+" \
-  "grep -rlF CVS* $work/w1" >/dev/null 2>&1 || true
+expect "W1 files announced" \
+  "$("$histrel" /USER=bench "/FILE=$w1sys\\*.pas" /RECURSIVE+ | grep -c 'Unit.*\.pas')" "$scan_files"
+# -i: grep's exit status is 1 when it finds nothing, which is the point here.
+hyperfine -N -i --warmup 1 --runs "$runs" --export-json "$work/w1.json" \
+  "$histrel /USER=bench '/FILE=$w1sys\\*.pas' /RECURSIVE+" \
+  "grep -rlF CVS* $work/w1" >/dev/null
 hyperfine --warmup 1 --runs "$runs" --export-json "$work/w1cat.json" \
   "find $work/w1 -type f -exec cat {} + > /dev/null" >/dev/null
 t_h=$(median "$work/w1.json" 0); t_g=$(median "$work/w1.json" 1); t_c=$(median "$work/w1cat.json" 0)
@@ -60,9 +75,13 @@ if [ ! -d "$work/w2.orig" ]; then python3 "$here/gen_tree.py" rewrite "$work/w2.
 w2sys="$(syspath "$work/w2")"
 hyperfine -N --runs "$runs" --export-json "$work/w2.json" \
   --prepare "bash -c 'rm -rf $work/w2 && cp -a $work/w2.orig $work/w2'" \
-  "$histrel /USER=bench /FILE=$w2sys\\*.pas /RECURSIVE+" \
+  "$histrel /USER=bench '/FILE=$w2sys\\*.pas' /RECURSIVE+" \
   "bash -c 'find $work/w2 -name \"*.pas\" -exec sed -i s/CVSLOG/CVSLOG/ {} +'" >/dev/null
 t_h=$(median "$work/w2.json" 0); t_s=$(median "$work/w2.json" 1)
+rm -rf "$work/w2" && cp -a "$work/w2.orig" "$work/w2"
+"$histrel" /USER=bench "/FILE=$w2sys\\*.pas" /RECURSIVE+ >/dev/null
+expect "W2 logs written" "$(find "$work/w2" -name '*.pas.cvs' | wc -l)" "$rewrite_files"
+expect "W2 marked comments left" "$(grep -rlF 'CVS*' "$work/w2" | wc -l)" 0
 results+=("W2 rewrite vs sed -i|$(ratio "$t_h" "$t_s")x|<= 1.0x|$(ms "$t_h") ms vs $(ms "$t_s") ms")
 
 echo "== W3 one huge source: $huge_mb MB"
@@ -73,12 +92,13 @@ mkdir -p "$work/w3"
 w3sys="$(syspath "$work/w3")"
 hyperfine -N --runs 3 --export-json "$work/w3.json" \
   --prepare "bash -c 'rm -f $work/w3/* && cp $work/w3.orig/Huge.pas $work/w3/Huge.pas && sync'" \
-  "$histrel /USER=bench /FILE=$w3sys\\Huge.pas /RECURSIVE-" \
+  "$histrel /USER=bench '/FILE=$w3sys\\Huge.pas' /RECURSIVE-" \
   "cp $work/w3/Huge.pas $work/w3/Copy.pas" >/dev/null
 t_h=$(median "$work/w3.json" 0); t_p=$(median "$work/w3.json" 1)
 rm -f "$work/w3/"*; cp "$work/w3.orig/Huge.pas" "$work/w3/Huge.pas"
 peak_kb=$( { /usr/bin/time -v "$histrel" /USER=bench "/FILE=$w3sys\\Huge.pas" /RECURSIVE- >/dev/null; } 2>&1 |
   awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}')
+expect "W3 log lines" "$(wc -l <"$work/w3/Huge.pas.cvs")" 2
 results+=("W3 huge source vs cp|$(ratio "$t_h" "$t_p")x|<= 1.5x|$(ms "$t_h") ms vs $(ms "$t_p") ms")
 results+=("W3 peak memory|$((peak_kb / 1024)) MB|< 16 MB|${peak_kb} KB resident at most")
 
@@ -87,8 +107,9 @@ python3 "$here/gen_tree.py" settings "$work/w4" 1000
 cp "$histrel" "$work/w4/histrel"
 mkdir -p "$work/w4/empty"
 w4sys="$(syspath "$work/w4/empty")"
+expect "W4 output" "$(XDG_CONFIG_HOME="$work/w4/config" "$work/w4/histrel" /USER=bench "/FILE=$w4sys")" ""
 XDG_CONFIG_HOME="$work/w4/config" hyperfine -N --warmup 3 --runs $((runs * 4)) \
-  --export-json "$work/w4.json" "$work/w4/histrel /USER=bench /FILE=$w4sys" >/dev/null
+  --export-json "$work/w4.json" "$work/w4/histrel /USER=bench '/FILE=$w4sys'" >/dev/null
 t_s=$(median "$work/w4.json" 0)
 results+=("W4 start-up|$(ms "$t_s") ms|< 20 ms|median of $((runs * 4)) runs")
 

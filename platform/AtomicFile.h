@@ -31,9 +31,14 @@ class AtomicFile {
   TextWriter& Writer() { return writer_; }
   const std::string& TemporaryPath() const { return temporary_; }
 
-  // Closes the temporary file, gives it the permission bits (and owner and
-  // group, where allowed) of target when target exists, and renames it over
-  // target. False when any step fails; the temporary file is then removed.
+  // Writes what is buffered, gives the temporary file the permission bits
+  // (and owner and group, where allowed) of target when target exists, and
+  // closes it. Throws Exception when writing fails; the temporary file stays
+  // until Commit or the destructor. Harmless when done already.
+  void Complete();
+
+  // Completes the temporary file unless done and renames it over target.
+  // False when any step fails; the temporary file is then removed.
   bool Commit();
 
  private:

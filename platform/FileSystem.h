@@ -50,7 +50,8 @@ bool CreateDirectory(const std::string& path);
 std::string FinalTarget(const std::string& path);
 
 // True when the process may replace the file: it has a write permission bit,
-// the process may write it, and the process may write its directory.
+// the process may write it, and the process may write its directory. path
+// names the file itself, not a link to it (see FinalTarget).
 bool CanReplaceFile(const std::string& path);
 
 // Removes a file. False when it could not be removed.

@@ -3,11 +3,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace platform {
+
+class LineStops;
+class TextWriter;
 
 // Reads a text file line by line: LF or CR LF ends a line, a CR not followed
 // by LF is dropped, byte 26 (Ctrl-Z) ends the input, a last line without a
@@ -20,24 +24,59 @@ class TextReader {
   TextReader& operator=(const TextReader&) = delete;
 
   // Opens path for reading; false when it cannot be opened or is no regular
-  // file.
-  bool Open(const std::string& path);
+  // file. A file of at most holdLimit bytes is read whole at its first read
+  // and kept: going back in it and copying from it then read nothing again.
+  bool Open(const std::string& path, std::size_t holdLimit = 0);
 
   // Reads the next line into line, without its line end. False at the end of
   // the input. Throws Exception when reading fails.
   bool ReadLine(std::string& line);
 
+  // The offset in the file of the next byte that reading takes.
+  std::uint64_t Offset() const { return base_ + pos_; }
+
+  // Goes on reading at offset, which is taken as the start of a line. False
+  // when the file cannot be positioned there.
+  bool Seek(std::uint64_t offset);
+
+  // Whether the rest of the text may hold needle (no CR or LF in it), lone
+  // CRs dropped as reading drops them; the position is then undefined. True
+  // may be said of a text that proves not to hold it, never false of one
+  // that does. Throws Exception when reading fails.
+  bool MayHold(const std::string& needle);
+
+  // Passes over whole lines that stops lets pass, and stops at the start of
+  // the first line that it does not (or at one longer than the buffer, which
+  // ReadLine then takes). False at the end of the input. Throws Exception
+  // when reading fails.
+  bool SkipLines(const LineStops& stops);
+
   // Closes the file; harmless when it is not open.
   void Close();
 
+  // The size of the buffer from the next Open on (tests make it small).
+  void SetBufferSize(std::size_t size);
+
  private:
+  friend class TextWriter;
+
+  // Keeps the unread bytes and reads more behind them; false when nothing
+  // more can be read (the end of the input, or a full buffer).
   bool Fill();
+  // The bytes [from, to) of the file when the buffer holds them, else nullptr.
+  const char* Buffered(std::uint64_t from, std::uint64_t to) const;
 
   int fd_;
-  std::unique_ptr<char[]> buffer_;  // allocated once, never zero-filled
+  std::unique_ptr<char[]> buffer_;  // allocated once, grown only to hold a file
+  std::size_t capacity_;
+  std::size_t bufferSize_;  // how much one read takes, unless the file is held
+  std::size_t window_;      // how much of the buffer this file uses
   std::size_t pos_;
   std::size_t end_;
-  bool atEnd_;
+  std::uint64_t base_;  // the offset in the file of buffer_[0]
+  std::uint64_t size_;  // the file's size when it was opened
+  bool eof_;            // nothing more to read behind end_
+  bool stopped_;        // a Ctrl-Z ended the input
 };
 
 // Writes a file through a buffer. WriteLine adds CR LF.
@@ -65,6 +104,12 @@ class TextWriter {
   // Writes bytes as they are. Throws Exception when writing fails.
   void Write(const char* data, std::size_t size);
   void Write(const std::string& text) { Write(text.data(), text.size()); }
+
+  // Writes the bytes [from, to) of the file that source reads, as they are:
+  // from its buffer when it holds them, else file to file in the kernel. False
+  // when source cannot give them all (it was shortened, or reading failed);
+  // throws Exception when writing fails.
+  bool CopyFrom(const TextReader& source, std::uint64_t from, std::uint64_t to);
 
   // Writes what is buffered and closes. Throws Exception when that fails.
   void Close();

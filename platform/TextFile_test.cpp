@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/AtomicFile.h"
 #include "platform/Exception.h"
 #include "platform/TextFile.h"
+#include "platform/TextScan.h"
 #include "tests/TestSupport.h"
 
 namespace {
@@ -66,11 +70,178 @@ TEST(TextReader, ReadsLinesLongerThanItsBuffer) {
   EXPECT_EQ(ReadAllLines(dir / "g"), (std::vector<std::string>{split, "z"}));
 }
 
+TEST(TextReader, ReadsFilesWhoseSizeSaysNothingToTheirEnd) {
+  // /proc files have size 0 and give their text a page or so at a time.
+  platform::TextReader reader;
+  ASSERT_TRUE(reader.Open("/proc/self/maps", std::size_t{1} << 20));
+  std::string line;
+  std::size_t lines = 0;
+  while (reader.ReadLine(line)) ++lines;
+  EXPECT_EQ(lines, ReadAllLines("/proc/self/maps").size());
+  EXPECT_GT(lines, 10u);
+}
+
 TEST(TextReader, CannotOpenMissingFilesOrDirectories) {
   TempDir dir;
   platform::TextReader reader;
   EXPECT_FALSE(reader.Open(dir / "missing"));
   EXPECT_FALSE(reader.Open(dir.Path()));
+}
+
+// How a reader was opened: buffer size and how much it holds whole.
+struct ReaderSetting {
+  std::size_t bufferSize;
+  std::size_t holdLimit;
+};
+const std::vector<ReaderSetting> kReaderSettings = {{std::size_t{256} * 1024, 0},
+                                                    {std::size_t{256} * 1024, std::size_t{1} << 20},
+                                                    {7, 0},
+                                                    {1, 0},
+                                                    {16, std::size_t{1} << 20},
+                                                    {33, 0}};
+
+// Reads APath with SkipLines before each line, as the collection does: the
+// lines read, and the lines of the stretches passed over (split at CR LF,
+// which is all they may hold), in file order.
+std::vector<std::string> SkipAndReadLines(const std::string& APath, const ReaderSetting& ASetting,
+                                          const platform::LineStops& AStops) {
+  platform::TextReader reader;
+  reader.SetBufferSize(ASetting.bufferSize);
+  EXPECT_TRUE(reader.Open(APath, ASetting.holdLimit));
+  const std::string content = ReadFile(APath);
+  std::vector<std::string> lines;
+  std::string line;
+  for (;;) {
+    const std::uint64_t from = reader.Offset();
+    const bool more = reader.SkipLines(AStops);
+    const std::string passed = content.substr(from, reader.Offset() - from);
+    for (std::size_t start = 0; start < passed.size();) {
+      const std::size_t end = passed.find("\r\n", start);
+      EXPECT_NE(end, std::string::npos) << "a stretch of plain lines ends in CR LF";
+      if (end == std::string::npos) break;
+      lines.push_back(passed.substr(start, end - start));
+      EXPECT_EQ(lines.back().find_first_of("\r\n\x1A"), std::string::npos);
+      EXPECT_EQ(lines.back().find("CVS*"), std::string::npos);
+      start = end + 2;
+    }
+    if (!more || !reader.ReadLine(line)) break;
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST(TextReader, PassingOverPlainLinesGivesTheLinesThatReadingGives) {
+  const std::string alphabet = "CVS*\r\n\x1Axx  ";
+  std::mt19937 random(4711);
+  const platform::LineStops stops("CVS*", "", true);
+  TempDir dir;
+  for (int round = 0; round < 300; ++round) {
+    std::string content;
+    const std::size_t lines = random() % 12;
+    for (std::size_t i = 0; i < lines; ++i) {
+      std::string text(random() % 40, 'x');
+      for (char& c : text) c = alphabet[random() % alphabet.size()];
+      content += text + (random() % 4 == 0 ? "\n" : "\r\n");
+    }
+    if (random() % 3 == 0) content += "tail";
+    WriteFile(dir / "f", content);
+    for (const ReaderSetting& setting : kReaderSettings) {
+      ASSERT_EQ(SkipAndReadLines(dir / "f", setting, stops), ReadAllLines(dir / "f"))
+          << testing::PrintToString(content) << " buffer " << setting.bufferSize << " hold "
+          << setting.holdLimit;
+    }
+  }
+}
+
+TEST(TextReader, GoesBackAndTellsWhereItIs) {
+  TempDir dir;
+  WriteFile(dir / "f",
+            "one\r\ntwo\nthree\x1A"
+            "after");
+  for (const ReaderSetting& setting : kReaderSettings) {
+    platform::TextReader reader;
+    reader.SetBufferSize(setting.bufferSize);
+    ASSERT_TRUE(reader.Open(dir / "f", setting.holdLimit));
+    std::string line;
+    ASSERT_TRUE(reader.ReadLine(line));
+    EXPECT_EQ(reader.Offset(), 5u);
+    ASSERT_TRUE(reader.ReadLine(line));
+    EXPECT_EQ(line, "two");
+    ASSERT_TRUE(reader.ReadLine(line));
+    EXPECT_EQ(line, "three");
+    EXPECT_FALSE(reader.ReadLine(line));  // Ctrl-Z ended the input
+    ASSERT_TRUE(reader.Seek(5));
+    ASSERT_TRUE(reader.ReadLine(line));
+    EXPECT_EQ(line, "two");
+    ASSERT_TRUE(reader.Seek(0));
+    ASSERT_TRUE(reader.ReadLine(line));
+    EXPECT_EQ(line, "one");
+  }
+}
+
+// AText without the CRs that no LF follows, which reading drops.
+std::string WithoutLoneCrs(const std::string& AText) {
+  std::string result;
+  for (std::size_t i = 0; i < AText.size(); ++i) {
+    if (AText[i] != '\r' || (i + 1 < AText.size() && AText[i + 1] == '\n')) result += AText[i];
+  }
+  return result;
+}
+
+TEST(TextReader, MayHoldNeverMissesWhatTheTextHolds) {
+  const std::string alphabet = "CVS*\r\nx";
+  std::mt19937 random(4711);
+  TempDir dir;
+  for (int round = 0; round < 500; ++round) {
+    std::string content(random() % 40, ' ');
+    for (char& c : content) c = alphabet[random() % alphabet.size()];
+    WriteFile(dir / "f", content);
+    bool holds = false;
+    for (const std::string& line : ReadAllLines(dir / "f")) {
+      holds = holds || line.find("CVS*") != std::string::npos;
+    }
+    for (const ReaderSetting& setting : kReaderSettings) {
+      platform::TextReader reader;
+      reader.SetBufferSize(setting.bufferSize);
+      ASSERT_TRUE(reader.Open(dir / "f", setting.holdLimit));
+      const bool may = reader.MayHold("CVS*");
+      if (holds) {
+        EXPECT_TRUE(may) << testing::PrintToString(content);
+      }
+      // With all of the text in one buffer the answer is exact, Ctrl-Z aside.
+      if (setting.bufferSize > content.size()) {
+        EXPECT_EQ(may, WithoutLoneCrs(content).find("CVS*") != std::string::npos)
+            << testing::PrintToString(content);
+      }
+    }
+  }
+}
+
+TEST(TextWriter, CopiesStretchesOfAFileFromMemoryOrFileToFile) {
+  TempDir dir;
+  std::string content;
+  for (int i = 0; i < 40000; ++i) content += "line " + std::to_string(i) + "\r\n";
+  WriteFile(dir / "source", content);
+  for (const ReaderSetting& setting : kReaderSettings) {
+    platform::TextReader reader;
+    reader.SetBufferSize(setting.bufferSize);
+    ASSERT_TRUE(reader.Open(dir / "source", setting.holdLimit));
+    std::string line;
+    ASSERT_TRUE(reader.ReadLine(line));  // something buffered, or all of it
+    std::remove((dir / "copy").c_str());
+    platform::TextWriter writer;
+    ASSERT_EQ(writer.CreateExclusive(dir / "copy"), platform::TextWriter::CreateResult::kOk);
+    writer.Write("<");
+    EXPECT_TRUE(writer.CopyFrom(reader, 3, 10));
+    writer.Write("|");
+    EXPECT_TRUE(writer.CopyFrom(reader, 100, content.size()));
+    writer.Write(">");
+    EXPECT_FALSE(writer.CopyFrom(reader, content.size() - 5, content.size() + 5));
+    writer.Close();
+    EXPECT_EQ(ReadFile(dir / "copy"), "<" + content.substr(3, 7) + "|" + content.substr(100) + ">" +
+                                          content.substr(content.size() - 5))
+        << "buffer " << setting.bufferSize << " hold " << setting.holdLimit;
+  }
 }
 
 TEST(TextWriter, EndsLinesWithCrLfAndAppends) {
@@ -94,6 +265,24 @@ TEST(TextWriter, CreateExclusiveNeverTouchesWhatIsThere) {
   EXPECT_EQ(ReadFile(dir / "t"), "keep");
   EXPECT_EQ(writer.CreateExclusive(dir / "no-such-dir/t"),
             platform::TextWriter::CreateResult::kFailed);
+}
+
+TEST(AtomicFile, CompletedFileTakesTheTargetsPermissionBitsBeforeTheRename) {
+  TempDir dir;
+  WriteFile(dir / "target", "old");
+  ASSERT_EQ(chmod((dir / "target").c_str(), 0604), 0);
+  platform::AtomicFile file;
+  ASSERT_EQ(file.Open(dir / "target", dir / "target.tmp"), platform::AtomicFile::Status::kOk);
+  file.Writer().WriteLine("new");
+  file.Complete();
+  struct stat info {};
+  ASSERT_EQ(stat((dir / "target.tmp").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0604u);
+  EXPECT_EQ(ReadFile(dir / "target.tmp"), "new\r\n");
+  EXPECT_EQ(ReadFile(dir / "target"), "old");
+  ASSERT_TRUE(file.Commit());
+  EXPECT_EQ(ReadFile(dir / "target"), "new\r\n");
+  EXPECT_FALSE(testsupport::FileExists(dir / "target.tmp"));
 }
 
 TEST(AtomicFile, CommitReplacesAndAnUncommittedFileLeavesNoTrace) {

@@ -44,30 +44,44 @@ AtomicFile::Status AtomicFile::OpenUnique(const std::string& target) {
   return Status::kFailed;
 }
 
+void AtomicFile::Complete() {
+  if (!writer_.IsOpen()) return;
+  struct stat info {};
+  if (stat(NativePath(target_).c_str(), &info) == 0) {
+    // Through the open file, not its name, and only what differs: a new
+    // file mostly has the owner and the permission bits of the one it
+    // replaces already.
+    const int fd = writer_.Descriptor();
+    struct stat mine {};
+    bool known = fstat(fd, &mine) == 0;
+    if (!known || mine.st_uid != info.st_uid || mine.st_gid != info.st_gid) {
+      // Keep the owner and group where the process may set them, then the
+      // permission bits (chown may clear set-id bits, so chmod comes last).
+      if (fchown(fd, info.st_uid, info.st_gid) != 0) {
+        if (fchown(fd, static_cast<uid_t>(-1), info.st_gid) != 0) {
+          // Neither is allowed: the file keeps the process's owner and group.
+        }
+      }
+      known = false;
+    }
+    if (!known || (mine.st_mode & 07777) != (info.st_mode & 07777)) {
+      fchmod(fd, info.st_mode & 07777);
+    }
+  }
+  writer_.Close();
+}
+
 bool AtomicFile::Commit() {
   if (!pending_) return false;
   try {
-    writer_.Close();
+    Complete();
   } catch (const Exception&) {
     RemoveFile(temporary_);
     pending_ = false;
     return false;
   }
-  const std::string nativeTarget = NativePath(target_);
-  const std::string nativeTemporary = NativePath(temporary_);
-  struct stat info {};
-  if (stat(nativeTarget.c_str(), &info) == 0) {
-    // Keep the owner and group where the process may set them, then the
-    // permission bits (chown may clear set-id bits, so chmod comes last).
-    if (chown(nativeTemporary.c_str(), info.st_uid, info.st_gid) != 0) {
-      if (chown(nativeTemporary.c_str(), static_cast<uid_t>(-1), info.st_gid) != 0) {
-        // Neither is allowed: the file keeps the process's owner and group.
-      }
-    }
-    chmod(nativeTemporary.c_str(), info.st_mode & 07777);
-  }
   pending_ = false;
-  if (rename(nativeTemporary.c_str(), nativeTarget.c_str()) != 0) {
+  if (rename(NativePath(temporary_).c_str(), NativePath(target_).c_str()) != 0) {
     RemoveFile(temporary_);
     return false;
   }

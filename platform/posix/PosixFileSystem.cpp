@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "platform/FileSystem.h"
+#include "platform/TextScan.h"
 
 namespace platform {
 
@@ -81,7 +82,7 @@ std::string DirectoryOf(const std::string& native) {
 }  // namespace
 
 bool CanReplaceFile(const std::string& path) {
-  const std::string native = NativePath(FinalTarget(path));
+  const std::string native = NativePath(path);
   struct stat info {};
   if (stat(native.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return false;
   // No write bit at all is the read-only attribute; it holds for root too.
@@ -91,48 +92,6 @@ bool CanReplaceFile(const std::string& path) {
 }
 
 bool RemoveFile(const std::string& path) { return unlink(NativePath(path).c_str()) == 0; }
-
-namespace {
-
-// How a search of one buffer for the needle ended.
-enum class Found { kNo, kYes, kUndecided };
-
-// Looks for needle in data as it reads once every CR that no LF follows is
-// dropped (as reading a text file does), so that "CV<CR>S*" holds "CVS*".
-// Anchors on the needle's last byte with memchr and checks the bytes before
-// it backwards, skipping CRs: a CR met that way is followed by a needle byte,
-// never by an LF, so it is one that reading drops. kUndecided when a check
-// runs off the front of data and bytes before data were not kept.
-Found FindTextNeedle(const char* data, std::size_t size, const std::string& needle,
-                     bool dataStartsTheFile) {
-  const std::size_t n = needle.size();
-  if (n == 0) return Found::kYes;
-  const char last = needle[n - 1];
-  const char* from = data;
-  const char* const end = data + size;
-  while (const char* hit =
-             static_cast<const char*>(memchr(from, last, static_cast<std::size_t>(end - from)))) {
-    const char* p = hit;
-    std::size_t k = n - 1;
-    bool undecided = false;
-    while (k > 0) {
-      --p;
-      while (p >= data && *p == '\r') --p;
-      if (p < data) {
-        undecided = !dataStartsTheFile;
-        break;
-      }
-      if (*p != needle[k - 1]) break;
-      --k;
-    }
-    if (k == 0) return Found::kYes;
-    if (undecided) return Found::kUndecided;
-    from = hit + 1;
-  }
-  return Found::kNo;
-}
-
-}  // namespace
 
 ScanResult ScanFileFor(const std::string& path, const std::string& needle) {
   // O_NONBLOCK so that a FIFO without a writer does not hang the open; only
@@ -174,7 +133,7 @@ ScanResult ScanFileFor(const std::string& path, const std::string& needle) {
     const std::size_t filled = carried + static_cast<std::size_t>(n);
     // Undecided only after a pathological run of CRs: count it as present,
     // and the full reading decides.
-    if (FindTextNeedle(buffer.data(), filled, needle, atFileStart) != Found::kNo) {
+    if (FindTextNeedle(buffer.data(), filled, needle, atFileStart) != NeedleFound::kNo) {
       result = ScanResult::kPresent;
       break;
     }

@@ -8,6 +8,7 @@
 #include "platform/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
+#include "platform/TextScan.h"
 
 namespace platform {
 namespace {
@@ -28,11 +29,23 @@ std::string SystemError(const std::string& action, const std::string& path) {
 
 }  // namespace
 
-TextReader::TextReader() : fd_(-1), pos_(0), end_(0), atEnd_(true) {}
+TextReader::TextReader()
+    : fd_(-1),
+      capacity_(0),
+      bufferSize_(kBufferSize),
+      window_(0),
+      pos_(0),
+      end_(0),
+      base_(0),
+      size_(0),
+      eof_(true),
+      stopped_(false) {}
 
 TextReader::~TextReader() { Close(); }
 
-bool TextReader::Open(const std::string& path) {
+void TextReader::SetBufferSize(std::size_t size) { bufferSize_ = size > 0 ? size : 1; }
+
+bool TextReader::Open(const std::string& path, std::size_t holdLimit) {
   Close();
   // O_NONBLOCK so that a FIFO without a writer does not hang the open; only
   // regular files are read as text.
@@ -43,45 +56,123 @@ bool TextReader::Open(const std::string& path) {
     close(fd);
     return false;
   }
-  // Read-ahead advice pays only for files that take more than one read.
-  if (static_cast<std::size_t>(info.st_size) > kBufferSize) {
-    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  size_ = static_cast<std::uint64_t>(info.st_size);
+  // One byte more than the file, so that the first read already tells that
+  // it reached the end.
+  window_ = bufferSize_;
+  if (size_ <= holdLimit && size_ + 1 > window_) window_ = static_cast<std::size_t>(size_) + 1;
+  if (window_ > capacity_) {
+    // Not zero-filled: only the pages that a file fills are touched, which
+    // matters when a run opens thousands of small files.
+    buffer_.reset(new char[window_]);
+    capacity_ = window_;
   }
+  // Read-ahead advice pays only for files that take more than one read.
+  if (size_ >= window_) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   fd_ = fd;
-  AllocateBuffer(buffer_);
-  pos_ = 0;
-  end_ = 0;
-  atEnd_ = false;
+  pos_ = end_ = 0;
+  base_ = 0;
+  eof_ = false;
+  stopped_ = false;
   return true;
 }
 
 void TextReader::Close() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
-  atEnd_ = true;
+  eof_ = true;
+  stopped_ = false;
   pos_ = end_ = 0;
+  base_ = 0;
 }
 
 bool TextReader::Fill() {
-  if (atEnd_ || fd_ < 0) return false;
+  if (stopped_ || eof_ || fd_ < 0) return false;
+  if (pos_ > 0) {
+    memmove(buffer_.get(), buffer_.get() + pos_, end_ - pos_);
+    base_ += pos_;
+    end_ -= pos_;
+    pos_ = 0;
+  }
+  if (end_ >= window_) return false;
   for (;;) {
-    const ssize_t n = read(fd_, buffer_.get(), kBufferSize);
+    const std::size_t room = window_ - end_;
+    const ssize_t n = read(fd_, buffer_.get() + end_, room);
     if (n < 0) {
       if (errno == EINTR) continue;
       throw Exception(SystemError("Cannot read", "file"));
     }
     if (n == 0) {
-      atEnd_ = true;
+      eof_ = true;
       return false;
     }
-    pos_ = 0;
-    end_ = static_cast<std::size_t>(n);
+    end_ += static_cast<std::size_t>(n);
+    // A regular file gives fewer bytes than asked for only at its end: spare
+    // the read that would only find it, but only when the size it had at the
+    // open agrees (files of /proc say 0 and give a page at a time).
+    if (static_cast<std::size_t>(n) < room && base_ + end_ == size_) eof_ = true;
     return true;
+  }
+}
+
+bool TextReader::Seek(std::uint64_t offset) {
+  if (fd_ < 0) return false;
+  stopped_ = false;
+  if (offset >= base_ && offset <= base_ + end_) {
+    pos_ = static_cast<std::size_t>(offset - base_);
+    return true;
+  }
+  if (lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) return false;
+  base_ = offset;
+  pos_ = end_ = 0;
+  eof_ = false;
+  return true;
+}
+
+const char* TextReader::Buffered(std::uint64_t from, std::uint64_t to) const {
+  if (from < base_ || to > base_ + end_ || from > to) return nullptr;
+  return buffer_.get() + (from - base_);
+}
+
+bool TextReader::MayHold(const std::string& needle) {
+  // The tail of what was searched is kept before the next read, so that a
+  // needle split between two reads is found; CRs inside it may need a few
+  // bytes more, and then the answer is yes.
+  const std::size_t keep = window_ / 2 < 64 ? window_ / 2 : 64;
+  for (;;) {
+    if (pos_ < end_) {
+      if (FindTextNeedle(buffer_.get() + pos_, end_ - pos_, needle, Offset() == 0) !=
+          NeedleFound::kNo) {
+        return true;
+      }
+      if (end_ - pos_ > keep) pos_ = end_ - keep;
+    }
+    if (!Fill()) return false;
+  }
+}
+
+bool TextReader::SkipLines(const LineStops& stops) {
+  if (fd_ < 0 || stopped_) return false;
+  for (;;) {
+    const char* data = buffer_.get();
+    // Only whole lines are looked at: the last one may go on in the next read.
+    std::size_t limit = end_;
+    while (limit > pos_ && data[limit - 1] != '\n') --limit;
+    if (limit > pos_) {
+      pos_ = stops.FirstStop(data, pos_, limit);
+      if (pos_ < limit) return true;
+    }
+    if (!Fill()) {
+      // At the end a last line without a line end is left for ReadLine, as is
+      // a line longer than the buffer.
+      return !eof_ || pos_ < end_;
+    }
   }
 }
 
 bool TextReader::ReadLine(std::string& line) {
   line.clear();
+  if (stopped_) return false;
   bool any = false;        // something of this line was read, its end included
   bool pendingCr = false;  // a CR whose fate depends on the next byte
   for (;;) {
@@ -112,8 +203,7 @@ bool TextReader::ReadLine(std::string& line) {
     ++pos_;
     if (c == '\n') return true;
     if (c == kCtrlZ) {
-      atEnd_ = true;
-      pos_ = end_ = 0;
+      stopped_ = true;
       return any;
     }
     any = true;  // a CR: end of line when LF follows, else dropped
@@ -182,6 +272,43 @@ void TextWriter::Write(const char* data, std::size_t size) {
   }
   memcpy(buffer_.get() + used_, data, size);
   used_ += size;
+}
+
+bool TextWriter::CopyFrom(const TextReader& source, std::uint64_t from, std::uint64_t to) {
+  if (to <= from) return true;
+  if (const char* held = source.Buffered(from, to)) {
+    Write(held, static_cast<std::size_t>(to - from));
+    return true;
+  }
+  if (fd_ < 0) throw Exception("Cannot write " + path_ + ": the file is not open");
+  if (source.fd_ < 0) return false;
+  Flush();
+  off_t at = static_cast<off_t>(from);
+  std::uint64_t left = to - from;
+  // The kernel copies from file to file without the bytes passing through
+  // this process; where it cannot (another file system), they are read and
+  // written, and a failure of either is reported as it happens there.
+  while (left > 0) {
+    const ssize_t n = copy_file_range(source.fd_, &at, fd_, nullptr, left, 0);
+    if (n > 0) {
+      left -= static_cast<std::uint64_t>(n);
+      continue;
+    }
+    if (n == 0) return false;  // the source ended early
+    if (errno == EINTR) continue;
+    break;
+  }
+  while (left > 0) {
+    const std::size_t chunk = left < kBufferSize ? static_cast<std::size_t>(left) : kBufferSize;
+    const ssize_t n = pread(source.fd_, buffer_.get(), chunk, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    used_ = static_cast<std::size_t>(n);
+    Flush();
+    at += n;
+    left -= static_cast<std::uint64_t>(n);
+  }
+  return true;
 }
 
 void TextWriter::WriteLine(const std::string& line) {

@@ -1,0 +1,110 @@
+#include "platform/TextScan.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/Ansi.h"
+
+namespace {
+
+using platform::LineStops;
+
+// The definition FirstStop must meet, line by line: a line stops when its raw
+// bytes hold Ctrl-Z, when its text (CRs dropped) holds needle or, upper-cased,
+// upperNeedle, or, for plain lines, when it is not its text and CR LF.
+std::size_t NaiveFirstStop(const std::string& AData, std::size_t AFrom, const std::string& ANeedle,
+                           const std::string& AUpperNeedle, bool APlain) {
+  std::size_t start = AFrom;
+  while (start < AData.size()) {
+    const std::size_t lf = AData.find('\n', start);
+    const std::string raw = AData.substr(start, lf + 1 - start);
+    std::string text;
+    for (char c : raw.substr(0, raw.size() - 1)) {
+      if (c != '\r') text += c;
+    }
+    const bool ctrlZ = raw.find('\x1A') != std::string::npos;
+    const bool holds = !ANeedle.empty() && text.find(ANeedle) != std::string::npos;
+    const bool holdsUpper = !AUpperNeedle.empty() &&
+                            platform::AnsiUpperCase(text).find(AUpperNeedle) != std::string::npos;
+    const bool notPlain = APlain && raw != text + "\r\n";
+    if (ctrlZ || holds || holdsUpper || notPlain) return start;
+    start = lf + 1;
+  }
+  return AData.size();
+}
+
+TEST(LineStops, StopsWhereTheLineByLineDefinitionSays) {
+  const std::string alphabet = "CVS*cvs\r\n\x1A xg\xE9\xC9";
+  std::mt19937 random(4711);
+  int stopsBeforeTheEnd = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::string data(random() % 90, ' ');
+    for (char& c : data) c = alphabet[random() % alphabet.size()];
+    // Mostly plain lines, so that long stretches pass.
+    if (round % 3 == 0) {
+      for (std::size_t at = 0; at + 1 < data.size(); ++at) {
+        if (data[at] == '\r' || data[at] == '\n') {
+          data[at] = '\r';
+          data[at + 1] = '\n';
+          ++at;
+        }
+      }
+    }
+    data += '\n';
+    const std::size_t from =
+        data.find('\n') + 1 < data.size() && round % 2 == 0 ? data.find('\n') + 1 : 0;
+    const bool plain = random() % 2 == 0;
+    const std::string needle = round % 5 == 4 ? "" : "CVS*";
+    const std::string upperNeedle = round % 4 == 0 ? "" : (round % 4 == 1 ? "SV" : "\xC9G");
+    const LineStops stops(needle, upperNeedle, plain);
+    const std::size_t expected = NaiveFirstStop(data, from, needle, upperNeedle, plain);
+    ASSERT_EQ(stops.FirstStop(data.data(), from, data.size()), expected)
+        << testing::PrintToString(data) << " from " << from << " plain " << plain << " needle "
+        << needle << " upper " << testing::PrintToString(upperNeedle);
+    if (expected < data.size()) ++stopsBeforeTheEnd;
+  }
+  EXPECT_GT(stopsBeforeTheEnd, 1000);
+}
+
+TEST(LineStops, PassesLongPlainStretchesAndFindsWhatStandsFarIntoThem) {
+  std::string data;
+  for (int i = 0; i < 1000; ++i) data += "  x := y + " + std::to_string(i) + ";\r\n";
+  const LineStops plain("CVS*", "CVSLOG", true);
+  EXPECT_EQ(plain.FirstStop(data.data(), 0, data.size()), data.size());
+  struct Case {
+    std::string line;
+    bool stops;
+  };
+  for (const Case& c : std::vector<Case>{{"  {CVS* note}\r\n", true},
+                                         {"  {cvslog\r\n", true},
+                                         {"  CV\rS* joined\r\n", true},
+                                         {"  bare\n", true},
+                                         {"  lone\rcr\r\n", true},
+                                         {"  ctrl\x1Az\r\n", true},
+                                         {"  CVS *\r\n", false},
+                                         {"  (* a * b *)\r\n", false}}) {
+    std::string text = data;
+    text += c.line;
+    text += data;
+    EXPECT_EQ(plain.FirstStop(text.data(), 0, text.size()), c.stops ? data.size() : text.size())
+        << testing::PrintToString(c.line);
+  }
+  // Without plain lines, only what a line holds stops.
+  const LineStops marker("CVS*", "", false);
+  const std::string text = data + "  bare\n  lone\rcr\r\n" + data;
+  EXPECT_EQ(marker.FirstStop(text.data(), 0, text.size()), text.size());
+}
+
+TEST(FindTextNeedle, SaysUndecidedOnlyWhenBytesBeforeTheStretchWouldBeNeeded) {
+  EXPECT_EQ(platform::FindTextNeedle("S* x", 4, "CVS*", false), platform::NeedleFound::kUndecided);
+  EXPECT_EQ(platform::FindTextNeedle("S* x", 4, "CVS*", true), platform::NeedleFound::kNo);
+  EXPECT_EQ(platform::FindTextNeedle("\r\rS*", 4, "CVS*", false),
+            platform::NeedleFound::kUndecided);
+  EXPECT_EQ(platform::FindTextNeedle("xS*", 3, "CVS*", false), platform::NeedleFound::kNo);
+  EXPECT_EQ(platform::FindTextNeedle("C\rV\r\rS*", 7, "CVS*", true), platform::NeedleFound::kYes);
+}
+
+}  // namespace
