@@ -95,13 +95,16 @@ class TmuxSession {
     return rows;
   }
 
-  // Polls the pane until APredicate holds, at most ten seconds; AScreen gets
-  // the last picture either way.
+  // Polls the pane until APredicate holds on a settled picture (the same on
+  // two captures in a row, so that a half-drawn screen never counts), at
+  // most twenty seconds; AScreen gets the last picture either way.
   bool WaitFor(const std::function<bool(const Screen&)>& APredicate, Screen* AScreen) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    Screen previous;
     for (;;) {
       *AScreen = Capture();
-      if (APredicate(*AScreen)) return true;
+      if (*AScreen == previous && APredicate(*AScreen)) return true;
+      previous = *AScreen;
       if (std::chrono::steady_clock::now() > deadline) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
