@@ -21,17 +21,11 @@
 
 #include "app/uHistrel.h"
 #include "app/uHistrelEnglishConstant.h"
+#include "fuzz/FuzzCheck.h"
 #include "platform/Console.h"
 #include "platform/Exception.h"
 
 namespace {
-
-void Fail(int ALine) {
-  std::fprintf(stderr, "check failed at line %d\n", ALine);
-  std::abort();
-}
-#define CHECK(condition) \
-  if (!(condition)) Fail(__LINE__)
 
 // A directory on a memory file system, made once per process.
 std::string gDirectory;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/FuzzCheck.h"
 #include "platform/Ansi.h"
 #include "platform/Exception.h"
 #include "platform/IniText.h"
@@ -13,13 +14,6 @@
 #include "support/uStringRoutines.h"
 
 namespace {
-
-void Fail(int ALine) {
-  std::fprintf(stderr, "check failed at line %d\n", ALine);
-  std::abort();
-}
-#define CHECK(condition) \
-  if (!(condition)) Fail(__LINE__)
 
 // The first three lines of the input name what to set; the rest is the file.
 struct Input {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Bibliothek/Schalter/uProgramSwitch.h"
+#include "fuzz/FuzzCheck.h"
 #include "platform/Process.h"
 #include "support/uFileRoutines.h"
 #include "support/uSingleton.h"
@@ -26,9 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 512) {
     const TStringList pieces = SplitPieces(input);
     const std::int32_t count = WordCount(input, {'/'});
-    if (pieces.size() != static_cast<std::size_t>(count)) abort();
+    CHECK(pieces.size() == static_cast<std::size_t>(count));
     for (std::int32_t i = 1; i <= count; ++i) {
-      if (pieces[static_cast<std::size_t>(i - 1)] != Trim(ExtractWord(input, {'/'}, i))) abort();
+      CHECK(pieces[static_cast<std::size_t>(i - 1)] == Trim(ExtractWord(input, {'/'}, i)));
     }
   }
   ProgramSwitch->CommandParameter().FCommandLine = "histrel " + input;

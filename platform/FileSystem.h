@@ -57,14 +57,4 @@ bool CanReplaceFile(const std::string& path);
 // Removes a file. False when it could not be removed.
 bool RemoveFile(const std::string& path);
 
-// How a scan for a byte sequence ended.
-enum class ScanResult { kCannotOpen, kAbsent, kPresent };
-
-// Reads the file once and tells whether needle (which holds no CR or LF)
-// may occur in its text as TextReader reads it: a CR that no LF follows is
-// dropped there, so "CV<CR>S*" holds "CVS*". kPresent may be said of a file
-// that proves not to hold it, never the other way round. kCannotOpen also
-// for anything but a regular file.
-ScanResult ScanFileFor(const std::string& path, const std::string& needle);
-
 }  // namespace platform

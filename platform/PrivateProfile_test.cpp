@@ -299,28 +299,14 @@ TEST(WriteIniEntry, ConcurrentWritersLoseNothing) {
   const std::string file = dir / "shared.ini";
   WriteFile(file, "; shared\r\n[P]\r\nKEEP=1\r\n");
   constexpr int kWriters = 20;
-  std::vector<pid_t> children;
-  for (int i = 0; i < kWriters; ++i) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      int status = 0;
-      try {
-        // Two sections, so that writers both add lines and add sections.
-        WriteIniEntry(file, "P", "W" + std::to_string(i), std::to_string(i));
-        WriteIniEntry(file, "S" + std::to_string(i % 3), "W" + std::to_string(i), "x");
-      } catch (...) {
-        status = 1;
-      }
-      _exit(status);
-    }
-    children.push_back(pid);
-  }
-  for (const pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  // Two sections, so that writers both add lines and add sections.
+  EXPECT_EQ(testsupport::RunInChildren(
+                kWriters,
+                [&](int i) {
+                  WriteIniEntry(file, "P", "W" + std::to_string(i), std::to_string(i));
+                  WriteIniEntry(file, "S" + std::to_string(i % 3), "W" + std::to_string(i), "x");
+                }),
+            0);
   const Lines entries = ReadIniSection(file, "P");
   ASSERT_EQ(entries.size(), kWriters + 1u);
   EXPECT_EQ(entries[0], "KEEP=1");

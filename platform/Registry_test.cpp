@@ -532,29 +532,15 @@ TEST_F(HiveTest, WriteFailuresNameTheHiveAndTheReason) {
 
 TEST_F(HiveTest, ConcurrentWritersLoseNothing) {
   constexpr int kWriters = 20;
-  std::vector<pid_t> children;
-  for (int i = 0; i < kWriters; ++i) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      int status = 0;
-      try {
-        // Two keys, so that writers both create keys and add values.
-        const std::string key = "\\Software\\TAVIK\\Histrel\\K" + std::to_string(i % 2);
-        WriteRegistryString(key, "W" + std::to_string(i), std::to_string(i));
-        WriteRegistryString(kParameters, "W" + std::to_string(i), std::to_string(i));
-      } catch (...) {
-        status = 1;
-      }
-      _exit(status);
-    }
-    children.push_back(pid);
-  }
-  for (const pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  // Two keys, so that writers both create keys and add values.
+  EXPECT_EQ(testsupport::RunInChildren(
+                kWriters,
+                [](int i) {
+                  const std::string key = "\\Software\\TAVIK\\Histrel\\K" + std::to_string(i % 2);
+                  WriteRegistryString(key, "W" + std::to_string(i), std::to_string(i));
+                  WriteRegistryString(kParameters, "W" + std::to_string(i), std::to_string(i));
+                }),
+            0);
   for (int i = 0; i < kWriters; ++i) {
     const std::string name = "W" + std::to_string(i);
     const std::string key = "\\Software\\TAVIK\\Histrel\\K" + std::to_string(i % 2);

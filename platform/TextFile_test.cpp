@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -191,6 +192,37 @@ std::string WithoutLoneCrs(const std::string& AText) {
     if (AText[i] != '\r' || (i + 1 < AText.size() && AText[i + 1] == '\n')) result += AText[i];
   }
   return result;
+}
+
+TEST(TextReader, MayHoldSeesTheNeedleAsReadingAsTextSeesIt) {
+  const std::string chunk(std::size_t{256} * 1024, 'x');
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"", false},
+      {"CVS*", true},
+      {"{CVS* note}", true},
+      {"CVS *", false},
+      {"cvs*", false},
+      {"C\rVS*", true},  // a lone CR is dropped when read
+      {"CVS\r\r\r*", true},
+      {"CVS\r\n*", false},  // a line end separates
+      {"CVS\n*", false},
+      {"*CVS", false},
+      {"\r\r*", false},
+      {"(* a * b *) CV S*", false},
+      {chunk.substr(2) + "CVS*", true},  // split between two reads
+      {chunk.substr(1) + "CV\rS*", true},
+      {chunk + chunk + "x CVS* x", true},
+      {chunk + chunk + "x CVS x", false},
+      {std::string("\0CVS*\0", 6), true},
+  };
+  TempDir dir;
+  for (const auto& [content, holds] : cases) {
+    std::remove((dir / "f").c_str());
+    WriteFile(dir / "f", content);
+    platform::TextReader reader;
+    ASSERT_TRUE(reader.Open(dir / "f"));
+    EXPECT_EQ(reader.MayHold("CVS*"), holds) << content.substr(0, 40);
+  }
 }
 
 TEST(TextReader, MayHoldNeverMissesWhatTheTextHolds) {

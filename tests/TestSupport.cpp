@@ -80,6 +80,35 @@ std::string PrivateProgram(const TempDir& ADir) {
   return program;
 }
 
+int RunInChildren(int ACount, const std::function<void(int)>& AWork) {
+  std::vector<pid_t> children;
+  int failed = 0;
+  for (int i = 0; i < ACount; ++i) {
+    const pid_t pid = fork();
+    if (pid < 0) {
+      ++failed;
+      continue;
+    }
+    if (pid == 0) {
+      int status = 0;
+      try {
+        AWork(i);
+      } catch (...) {
+        status = 1;
+      }
+      _exit(status);
+    }
+    children.push_back(pid);
+  }
+  for (const pid_t pid : children) {
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      ++failed;
+    }
+  }
+  return failed;
+}
+
 int Start(const std::string& AProgram, const std::vector<std::string>& AArguments,
           const std::string& AOutput) {
   const pid_t pid = fork();

@@ -2,6 +2,7 @@
 // writes, and running the built program.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -41,6 +42,10 @@ std::map<std::string, std::string> Snapshot(const std::string& ATree);
 // A private copy of the built histrel in ADir/bin, so that no INI file beside
 // the build's program takes part; returns its path.
 std::string PrivateProgram(const TempDir& ADir);
+
+// Runs AWork(0) .. AWork(ACount - 1) in ACount forked child processes at
+// once and waits for all of them; returns how many failed (threw or died).
+int RunInChildren(int ACount, const std::function<void(int)>& AWork);
 
 // Starts AProgram with AArguments without waiting; its standard output goes
 // to AOutput (a file path), standard error to /dev/null.

@@ -1,15 +1,10 @@
 #include <dirent.h>
-#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
-#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include "platform/FileSystem.h"
-#include "platform/TextScan.h"
 
 namespace platform {
 
@@ -92,59 +87,5 @@ bool CanReplaceFile(const std::string& path) {
 }
 
 bool RemoveFile(const std::string& path) { return unlink(NativePath(path).c_str()) == 0; }
-
-ScanResult ScanFileFor(const std::string& path, const std::string& needle) {
-  // O_NONBLOCK so that a FIFO without a writer does not hang the open; only
-  // regular files are text files here.
-  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return ScanResult::kCannotOpen;
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
-    return ScanResult::kCannotOpen;
-  }
-  constexpr std::size_t kChunk = std::size_t{256} * 1024;
-  // Most sources fit in one read: spare them the advice and the read that
-  // only finds the end.
-  if (static_cast<std::size_t>(info.st_size) > kChunk) {
-    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  }
-  const std::size_t size = static_cast<std::size_t>(info.st_size);
-  std::size_t total = 0;
-  // The tail of one chunk is kept before the next, so that a needle split
-  // between two reads is found; CRs inside it may need a few bytes more.
-  constexpr std::size_t kKeep = 64;
-  static thread_local std::string buffer;
-  buffer.resize(kChunk + kKeep);
-  std::size_t carried = 0;
-  bool atFileStart = true;
-  ScanResult result = ScanResult::kAbsent;
-  for (;;) {
-    const ssize_t n = read(fd, &buffer[carried], kChunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      // An unreadable file may still hold the needle; let the full reading
-      // report the failure.
-      result = ScanResult::kPresent;
-      break;
-    }
-    if (n == 0) break;
-    total += static_cast<std::size_t>(n);
-    const std::size_t filled = carried + static_cast<std::size_t>(n);
-    // Undecided only after a pathological run of CRs: count it as present,
-    // and the full reading decides.
-    if (FindTextNeedle(buffer.data(), filled, needle, atFileStart) != NeedleFound::kNo) {
-      result = ScanResult::kPresent;
-      break;
-    }
-    if (total == size) break;
-    const std::size_t keep = filled < kKeep ? filled : kKeep;
-    atFileStart = atFileStart && keep == filled;
-    memmove(&buffer[0], &buffer[filled - keep], keep);
-    carried = keep;
-  }
-  close(fd);
-  return result;
-}
 
 }  // namespace platform
