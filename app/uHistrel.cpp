@@ -851,8 +851,8 @@ void THistrel::AddHistoryPiece(const std::string& AText, std::size_t ABegin, std
   WrapWords(AText, ABegin, AEnd, std::move(line), endOfEntry, index);
 }
 
-void THistrel::WrapHistoryText(std::string AText, std::string ALine, const std::string& ADate,
-                               bool AEndOfEntry, std::size_t AIndex) {
+void THistrel::WrapHistoryText(const std::string& AText, std::string ALine,
+                               const std::string& ADate, bool AEndOfEntry, std::size_t AIndex) {
   // ADate is the date of this piece; the columns follow from the header
   // (DateColumn), which always holds a date of the same length.
   (void)ADate;

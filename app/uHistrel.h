@@ -96,7 +96,7 @@ class THistrel {
   // One line of the collection: its marked comment, or the continuation of
   // an open one, goes to the entry being built.
   void CollectLine(const std::string& ALine, bool& ACommentOpen);
-  void WrapHistoryText(std::string AText, std::string ALine, const std::string& ADate,
+  void WrapHistoryText(const std::string& AText, std::string ALine, const std::string& ADate,
                        bool AEndOfEntry, std::size_t AIndex);
 
  private:

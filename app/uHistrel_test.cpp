@@ -577,10 +577,10 @@ TEST_F(RewriteSource, KeepsLoneCrsCtrlZTailsAndTheLineEndsOfTheFirstLine) {
       {"CR LF first line", "unit U;\r\n{CVS* a}\nx\n", "unit U;\r\n{" + h + " a}\r\nx\r\n"},
       {"a Ctrl-Z tail is copied",
        "{CVS* a}\nlast\x1A"
-       "dropped {CVS* b}\n\x00\n",
+       "dropped {CVS* b}\n\x01\n",
        "{" + h +
            " a}\nlast\x1A"
-           "dropped {CVS* b}\n\x00\n"},
+           "dropped {CVS* b}\n\x01\n"},
       {"a Ctrl-Z at the start of a line", "{CVS* a}\r\n\x1A\r\nrest",
        "{" + h + " a}\r\n\x1A\r\nrest"},
       {"a Ctrl-Z on the marker line", "{CVS* a}\r\nx {CVSLOG} y\x1Az",
@@ -611,8 +611,8 @@ TEST_F(RewriteSource, LongLinesAndBytesOtherThanNulPassUnchanged) {
 // Mend: a file with a NUL byte (an editor's swap file, say) is no source.
 TEST_F(RewriteSource, AFileWithANulByteIsLeftAlone) {
   for (const std::string& content :
-       {std::string("{CVS* a}\n\0\n", 12), std::string("{CVS* a}\n\x1A\0", 11),
-        std::string(5'000'000, 'x') + std::string("\n{CVS* a}\n\0", 12)}) {
+       {std::string("{CVS* a}\n") + '\0' + "\n", std::string("{CVS* a}\n\x1A") + '\0',
+        std::string(5'000'000, 'x') + "\n{CVS* a}\n" + '\0'}) {
     WriteFile(Source(), content);
     EXPECT_EQ(Process(), "");
     EXPECT_EQ(ReadFile(Source()), content);
