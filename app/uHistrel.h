@@ -108,8 +108,9 @@ class THistrel {
   // way through the lines.
   struct TCollecting;
   // Bytes [From, To) of a source: whole lines that the rewrite writes as they
-  // are (each is its text and CR LF, holds no "CVS*", and the history is
-  // placed before them or nowhere).
+  // are (each is its text and the line end the rewrite writes, holds no
+  // "CVS*" or, inside the history comment, no "}", and the history is placed
+  // before them or nowhere).
   struct TPlainStretch {
     std::uint64_t From;
     std::uint64_t To;
