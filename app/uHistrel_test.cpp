@@ -593,6 +593,28 @@ TEST_F(RewriteSource, KeepsLoneCrsCtrlZTailsAndTheLineEndsOfTheFirstLine) {
   }
 }
 
+// Mend: a log keeps its own line ends; a new one takes its source's.
+TEST_F(RewriteSource, LinesAppendedToALogTakeItsLineEnds) {
+  struct LogCase {
+    std::string source;
+    std::string logBefore;  // "" for none
+    std::string logAfter;
+  };
+  const std::vector<LogCase> cases = {
+      {"{CVS* a}\n", "old\r\n", "old\r\nqa 2003.06.02 a\r\n\r\n"},
+      {"{CVS* a}\r\n", "old\n", "old\nqa 2003.06.02 a\n\n"},
+      {"{CVS* a}\n", "", "qa 2003.06.02 a\n\n"},
+      {"{CVS* a}\r\n", "", "qa 2003.06.02 a\r\n\r\n"},
+  };
+  for (const LogCase& c : cases) {
+    std::remove(Log().c_str());
+    if (!c.logBefore.empty()) WriteFile(Log(), c.logBefore);
+    WriteFile(Source(), c.source);
+    ASSERT_EQ(Process(), "");
+    EXPECT_EQ(ReadFile(Log()), c.logAfter) << testing::PrintToString(c.source + c.logBefore);
+  }
+}
+
 TEST_F(RewriteSource, ALoneCrDoesNotJoinAMarker) {
   WriteFile(Source(), "{CV\rS* no note}\r\n// CVS\r* none\r\n");
   ASSERT_EQ(Process(), "");
