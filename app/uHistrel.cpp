@@ -1,7 +1,9 @@
 #include "app/uHistrel.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 
 #include "app/uHistrelConstants.h"
 #include "platform/Ansi.h"
@@ -91,10 +93,33 @@ bool SkipSourceLines(platform::TextReader& reader, const platform::LineStops& st
   }
 }
 
-// Whether a line can hold the upper-cased insert text: no line holds a line
-// end or a Ctrl-Z, and an empty text is never found.
+// Whether a line can hold the upper-cased insert text: no line holds an LF
+// or a Ctrl-Z, and an empty text is never found.
 bool InsertTextCanBeFound(const std::string& upperInsertText) {
-  return !upperInsertText.empty() && upperInsertText.find_first_of("\r\n\x1A") == std::string::npos;
+  return !upperInsertText.empty() && upperInsertText.find_first_of("\n\x1A") == std::string::npos;
+}
+
+// The line end that the source's first line has, which the rewrite gives
+// every line it writes: LF when that line ends in LF alone, else CR LF.
+const char* SourceLineEnd(platform::TextReader& reader, const std::string& shown) {
+  try {
+    return reader.FirstLineEnd() == platform::LineEnd::kLf ? "\n" : "\r\n";
+  } catch (const Exception&) {
+    throw Exception(FormatText(SCannotEditFile, shown));
+  }
+}
+
+// The line end of lines appended to a log: that of the log, or, for a log
+// that is new or empty, that of its source.
+std::string LogLineEnd(const std::string& logPath, const std::string& sourceLineEnd) {
+  platform::TextReader log;
+  log.SetBufferSize(4096);
+  if (!log.Open(logPath) || log.Size() == 0) return sourceLineEnd;
+  try {
+    return log.FirstLineEnd() == platform::LineEnd::kLf ? "\n" : "\r\n";
+  } catch (const Exception&) {
+    return sourceLineEnd;  // appending then reports what is wrong with it
+  }
 }
 
 // Notes stretches of plain lines for the rewrite: joined when they meet,
@@ -125,6 +150,43 @@ bool EntryIsDirectory(const platform::DirectoryEntry& entry, const std::string& 
   return platform::IsDirectory(directory + "\\" + entry.name);
 }
 
+bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+// Narrows the bytes [ABegin, AEnd) of AText to those without the characters
+// of code 0 to 32 at both ends.
+void TrimRange(const std::string& AText, std::size_t& ABegin, std::size_t& AEnd) {
+  while (ABegin < AEnd && IsBlank(AText[ABegin])) ++ABegin;
+  while (AEnd > ABegin && IsBlank(AText[AEnd - 1])) --AEnd;
+}
+
+// Where the text of a comment stands in its line: the bytes [Begin, End);
+// Open when the comment goes on in the next line; Marker is the position of
+// its marker.
+struct TCommentRange {
+  std::size_t Marker = 0;
+  std::size_t Begin = 0;
+  std::size_t End = 0;
+  bool Open = false;
+};
+
+// The brace form "{CVS*": false when the line holds none.
+bool FindBraceComment(const std::string& ALine, TCommentRange& ARange) {
+  const std::string::size_type at = ALine.find(kBraceMarker);
+  if (at == std::string::npos) return false;
+  // The character after the asterisk separates and is not part of the text:
+  // "{CVS*note}" gives "ote", and in "{CVS*}" the brace itself is dropped.
+  std::size_t begin = std::min(at + 6, ALine.size());
+  std::size_t end = ALine.size();
+  TrimRange(ALine, begin, end);
+  const std::string::size_type close = ALine.find('}', begin);
+  if (close == std::string::npos) {
+    ARange = {at, begin, end, true};
+  } else {
+    ARange = {at, begin, close, false};
+  }
+  return true;
+}
+
 // Whether AText before AEnd, trimmed, is exactly "//": the head of a line
 // comment of its own.
 bool IsLineCommentHead(const std::string& AText, std::size_t AEnd) {
@@ -134,25 +196,91 @@ bool IsLineCommentHead(const std::string& AText, std::size_t AEnd) {
   return AText.compare(first, AEnd - first, "//") == 0;
 }
 
-// Writes AText without the characters of code 0 to 32 at both ends, as a
-// line.
-void WriteTrimmedLine(platform::TextWriter& AWriter, const std::string& AText) {
-  std::size_t first = 0;
-  std::size_t last = AText.size();
-  while (first < last && static_cast<unsigned char>(AText[first]) <= 32) ++first;
-  while (last > first && static_cast<unsigned char>(AText[last - 1]) <= 32) --last;
-  AWriter.Write(AText.data() + first, last - first);
-  AWriter.Write("\r\n", 2);
+// The line form "// CVS*": false when the line holds none.
+bool FindLineComment(const std::string& ALine, TCommentRange& ARange) {
+  const std::string::size_type at = ALine.find(kMarker);
+  // Only a line comment of its own counts: "x := 1; // CVS* note" does not.
+  if (at == std::string::npos || !IsLineCommentHead(ALine, at)) return false;
+  std::size_t begin = std::min(at + 5, ALine.size());
+  std::size_t end = ALine.size();
+  TrimRange(ALine, begin, end);
+  ARange = {at, begin, end, false};
+  return true;
 }
 
-// AText up to AHeadEnd, then AMiddle, then AText from ATailStart on.
-std::string Spliced(const std::string& AText, std::size_t AHeadEnd, const std::string& AMiddle,
-                    std::size_t ATailStart) {
-  std::string result;
-  result.reserve(AHeadEnd + AMiddle.size() + AText.size() - ATailStart);
-  result.append(AText, 0, AHeadEnd).append(AMiddle).append(AText, ATailStart, std::string::npos);
-  return result;
+// Writes AText without the characters of code 0 to 32 at both ends, as a
+// line.
+void WriteTrimmedLine(platform::TextWriter& AWriter, const std::string& AText,
+                      const std::string& ALineEnd) {
+  std::size_t first = 0;
+  std::size_t last = AText.size();
+  TrimRange(AText, first, last);
+  AWriter.Write(AText.data() + first, last - first);
+  AWriter.Write(ALineEnd);
 }
+
+// Writes AText with "{" as "(" and "}" as ")": a history line under a brace
+// comment's marker must neither end that comment nor open a nested one.
+void WriteWithoutBraces(platform::TextWriter& AWriter, const std::string& AText) {
+  std::size_t from = 0;
+  for (std::size_t at = AText.find_first_of("{}"); at != std::string::npos;
+       at = AText.find_first_of("{}", from)) {
+    AWriter.Write(AText.data() + from, at - from);
+    AWriter.Write(AText[at] == '{' ? "(" : ")", 1);
+    from = at + 1;
+  }
+  AWriter.Write(AText.data() + from, AText.size() - from);
+}
+
+// Converts the marked comment that the collection takes from a line: a brace
+// form "{CVS*" becomes "{" or "{CVS" followed by the middle; otherwise a line
+// form "CVS*" becomes nothing or "CVS" followed by the middle. A line comment
+// behind a collected brace comment keeps its marker, so that the next run
+// still takes its text. Markers are looked for in AView, which is ALine
+// itself or ALine with its part inside the history comment blanked; both are
+// converted alike, in place, so that a long line is not copied.
+void ConvertLine(std::string& ALine, std::string& AView, bool AKeepCVS,
+                 const std::string& AMiddle) {
+  const auto splice = [&](std::size_t at, std::size_t count) {
+    ALine.replace(at, count, AMiddle);
+    if (&AView != &ALine) AView.replace(at, count, AMiddle);
+  };
+  TCommentRange range;
+  if (FindBraceComment(AView, range)) {
+    const std::size_t kept = AKeepCVS ? 4 : 1;
+    splice(range.Marker + kept, 5 - kept);
+    // A brace comment with text was collected: the line holds no other.
+    if (range.Open || range.End > range.Begin) return;
+  }
+  const std::string::size_type marker = AView.find(kMarker);
+  if (marker != std::string::npos && IsLineCommentHead(AView, marker)) {
+    const std::size_t kept = AKeepCVS ? 3 : 0;
+    splice(marker + kept, 4 - kept);
+  }
+}
+
+// While the history comment is open, only what follows its closing "}" is
+// looked at: nullptr when the line lies inside it entirely; else the line
+// with what stands before that "}" blanked, in AView, and the comment closed.
+// What the tool wrote into the history is thus never collected again.
+std::string* OutsideHistory(const std::string& ALine, bool& AHistoryOpen, std::string& AView) {
+  const std::string::size_type close = ALine.find('}');
+  if (close == std::string::npos) return nullptr;
+  AHistoryOpen = false;
+  AView.assign(ALine);
+  std::fill_n(AView.begin(), close, ' ');
+  return &AView;
+}
+
+// What a converted comment carries after "{", "//", or "CVS" kept.
+std::string ConversionMiddle(bool AKeepCVS, bool AKeepDate, const std::string& AHeader) {
+  if (AKeepCVS) return AKeepDate ? ": " + AHeader : ":";
+  return AKeepDate ? AHeader : "";
+}
+
+// Lines no longer than this are kept from file to file in the worker's line
+// buffer; a longer one's memory is given back before the next file.
+constexpr std::size_t kKeptLineCapacity = std::size_t{1} << 20;
 
 // Closes a reader kept by the worker when a file's processing ends, a
 // failure included.
@@ -351,19 +479,11 @@ const std::string& THistrel::SourcePath() {
 void THistrel::GetCommentText(const std::string& ALine, const std::string& APattern,
                               std::string& AText) {
   AText.clear();
+  TCommentRange range;
   if (APattern == kBraceMarker) {
-    const std::string::size_type at = ALine.find(kBraceMarker);
-    if (at == std::string::npos) return;
-    // The character after the asterisk separates and is not part of the text:
-    // "{CVS*note}" gives "ote", and in "{CVS*}" the brace itself is dropped.
-    const std::string::size_type start = at + 6;
-    const std::string rest = Trim(start < ALine.size() ? ALine.substr(start) : std::string());
-    const std::string::size_type close = rest.find('}');
-    if (close != std::string::npos) {
-      AText = rest.substr(0, close);
-    } else {
-      AText = rest + kHistoryMark;
-    }
+    if (!FindBraceComment(ALine, range)) return;
+    AText.assign(ALine, range.Begin, range.End - range.Begin);
+    if (range.Open) AText += kHistoryMark;
   } else if (APattern == "}") {
     const std::string::size_type close = ALine.find('}');
     if (close == std::string::npos) {
@@ -375,46 +495,54 @@ void THistrel::GetCommentText(const std::string& ALine, const std::string& APatt
       AText = ALine.substr(0, close);
     }
   } else if (APattern == "//") {
-    const std::string::size_type at = ALine.find(kMarker);
-    if (at == std::string::npos) return;
-    // Only a line comment of its own counts: "x := 1; // CVS* note" does not.
-    if (!IsLineCommentHead(ALine, at)) return;
-    const std::string::size_type start = at + 5;
-    AText = Trim(start < ALine.size() ? ALine.substr(start) : std::string());
+    if (FindLineComment(ALine, range)) AText.assign(ALine, range.Begin, range.End - range.Begin);
   }
 }
 
-void THistrel::CollectLine(const std::string& ALine, bool& ACommentOpen, std::string& AText) {
+// As GetCommentText and AddHistoryText would do it, on the positions of the
+// texts in the line, so that a long note is not copied on its way.
+void THistrel::CollectLine(const std::string& ALine, bool& ACommentOpen) {
   if (ACommentOpen) {
-    GetCommentText(ALine, "}", AText);
-    if (!AText.empty()) {
-      if (AText.back() == kHistoryMark) {
-        AText.pop_back();
-        AddHistoryText(AText);
-      } else {
-        ACommentOpen = false;
-        AddHistoryText(AText + kHistoryMark);
-      }
+    const std::string::size_type close = ALine.find('}');
+    if (close == std::string::npos) {
+      AddHistoryPiece(ALine, 0, ALine.size(), false);
+    } else {
+      ACommentOpen = false;
+      AddHistoryPiece(ALine, 0, close, true);
     }
   }
   // Both forms hold "CVS*"; most lines do not.
   if (ALine.find(kMarker) == std::string::npos) return;
-  GetCommentText(ALine, kBraceMarker, AText);
-  if (AText.empty()) GetCommentText(ALine, "//", AText);
-  if (AText.empty()) return;
-  if (AText.back() == kHistoryMark) {
-    AText.pop_back();
-    ACommentOpen = true;
-    AddHistoryText(AText);
-  } else {
-    ACommentOpen = false;
-    AddHistoryText(AText + kHistoryMark);
+  TCommentRange range;
+  const bool brace = FindBraceComment(ALine, range) && (range.Open || range.End > range.Begin);
+  if (!brace && (!FindLineComment(ALine, range) || range.End == range.Begin)) return;
+  // A text whose last character is the mark reads as not closed.
+  if (!range.Open && ALine[range.End - 1] == kHistoryMark) {
+    range.Open = true;
+    --range.End;
   }
+  ACommentOpen = range.Open;
+  AddHistoryPiece(ALine, range.Begin, range.End, !range.Open);
+}
+
+bool THistrel::IsLogOfAFileBeside() {
+  static const char kLogExtension[] = ".cvs";
+  const std::size_t extension = sizeof kLogExtension - 1;
+  if (FFileName.size() <= extension ||
+      FFileName.compare(FFileName.size() - extension, extension, kLogExtension) != 0) {
+    return false;
+  }
+  const std::string& path = SourcePath();
+  return platform::IsFile(path.substr(0, path.size() - extension));
 }
 
 void THistrel::ProcessFile() {
   FHistoryLines.clear();
   FPlainStretches.clear();
+  if (FLine.capacity() > kKeptLineCapacity) std::string().swap(FLine);
+  // A log beside its source holds what the tool wrote; "*.pas" selects
+  // "a.pas.cvs" too, but it is never collected from.
+  if (IsLogOfAFileBeside()) return;
   const bool lineByLine = FSourceReading.LineByLine;
   platform::TextReader& reader = FReader;
   const TReaderClosing closing(reader);
@@ -428,32 +556,85 @@ void THistrel::ProcessFile() {
     if (!reader.Seek(0)) throw Exception(FormatText(SCannotEditFile, ShownSourcePath()));
   }
   CollectComments(reader, ShownSourcePath());
-  if (!FHistoryLines.empty()) RewriteFile();
+  if (FHistoryLines.empty()) return;
+  // A NUL byte makes it no Pascal source but, say, an editor's swap file,
+  // which would lose what it keeps: it is left as it is.
+  bool binary = true;
+  try {
+    binary = !reader.Seek(0) || reader.Holds('\0');
+  } catch (const Exception&) {
+    throw Exception(FormatText(SCannotEditFile, ShownSourcePath()));
+  }
+  if (binary) {
+    FHistoryLines.clear();
+    return;
+  }
+  RewriteFile();
+}
+
+struct THistrel::TCollecting {
+  std::string Middle;
+  std::string UpperInsertText;
+  std::string UpperBraceInsertText;
+  bool InsertCanBeFound = false;
+  bool MarkerFound = false;
+  bool HistoryOpen = false;
+};
+
+void THistrel::FindMarkerLine(const std::string& ALine, TCollecting& ACollecting) {
+  const std::string* converted = &ALine;
+  if (ALine.find(kMarker) != std::string::npos) {
+    FConverted.assign(ALine);
+    ConvertLine(FConverted, FConverted, FKeepCVS, ACollecting.Middle);
+    converted = &FConverted;
+  }
+  if (FindAnsiText(*converted, ACollecting.UpperInsertText) == std::string::npos) return;
+  ACollecting.MarkerFound = true;
+  // As the rewrite writes it: a brace comment's marker without a "}" behind
+  // it leaves the history comment open below.
+  const std::string::size_type brace = FindAnsiText(*converted, ACollecting.UpperBraceInsertText);
+  ACollecting.HistoryOpen =
+      brace != std::string::npos &&
+      converted->find('}', brace + ACollecting.UpperBraceInsertText.size()) == std::string::npos;
 }
 
 void THistrel::CollectComments(platform::TextReader& AReader, const std::string& AShown) {
   const bool skipping = !FSourceReading.LineByLine;
+  FLineEnd = SourceLineEnd(AReader, AShown);
+  if (!AReader.Seek(0)) throw Exception(FormatText(SCannotEditFile, AShown));
+  TCollecting collecting;
+  collecting.Middle = ConversionMiddle(FKeepCVS, FKeepDate, FUser + " " + Today());
+  collecting.UpperInsertText = platform::AnsiUpperCase(FInsertText);
+  collecting.UpperBraceInsertText = "{" + collecting.UpperInsertText;
+  collecting.InsertCanBeFound = InsertTextCanBeFound(collecting.UpperInsertText);
   // Lines are passed over, not read, while no comment is open, as long as
   // they hold no "CVS*" and, until the line that takes the history is
-  // found, not the insert text either. While the passed lines are also plain
-  // (their text and CR LF), they are noted for the rewrite to copy.
-  const std::string upperInsertText = platform::AnsiUpperCase(FInsertText);
-  bool insertSearch = skipping && InsertTextCanBeFound(upperInsertText);
+  // found, not the insert text either; inside the history comment, as long
+  // as they hold no "}". While the passed lines are also plain (their text
+  // and the line end the rewrite writes), they are noted for the rewrite to
+  // copy.
   bool planning = skipping;
   std::size_t unplannedStops = 0;
-  const platform::LineStops plainOrInsert(kMarker, upperInsertText, true);
-  const platform::LineStops plain(kMarker, "", true);
-  const platform::LineStops markerOrInsert(kMarker, upperInsertText, false);
-  const platform::LineStops marker(kMarker, "", false);
+  using Plain = platform::LineStops::Plain;
+  const Plain plainEnd = FLineEnd == "\n" ? Plain::kLf : Plain::kCrLf;
+  const std::string& upperInsertText = collecting.UpperInsertText;
+  const platform::LineStops plainOrInsert(kMarker, upperInsertText, plainEnd);
+  const platform::LineStops plain(kMarker, "", plainEnd);
+  const platform::LineStops plainInHistory("}", "", plainEnd);
+  const platform::LineStops markerOrInsert(kMarker, upperInsertText, Plain::kAny);
+  const platform::LineStops marker(kMarker, "", Plain::kAny);
+  const platform::LineStops inHistory("}", "", Plain::kAny);
 
   bool commentOpen = false;
-  std::string line;
-  std::string text;
+  std::string& line = FLine;
   for (;;) {
     bool stopped = false;
+    const bool insertSearch = !collecting.MarkerFound && collecting.InsertCanBeFound;
     if (skipping && !commentOpen) {
-      const platform::LineStops& stops = planning ? (insertSearch ? plainOrInsert : plain)
-                                                  : (insertSearch ? markerOrInsert : marker);
+      const platform::LineStops& stops = collecting.HistoryOpen
+                                             ? (planning ? plainInHistory : inHistory)
+                                         : planning ? (insertSearch ? plainOrInsert : plain)
+                                                    : (insertSearch ? markerOrInsert : marker);
       const std::uint64_t from = AReader.Offset();
       const bool more = SkipSourceLines(AReader, stops, AShown);
       if (planning) AddPlainStretch(FPlainStretches, from, AReader.Offset());
@@ -461,15 +642,14 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
       stopped = true;
     }
     if (!ReadSourceLine(AReader, line, AShown)) break;
-    const bool marked = line.find(kMarker) != std::string::npos;
-    CollectLine(line, commentOpen, text);
-    // The first line with the insert text and without "CVS*" (which no
-    // conversion changes) takes the history, or an earlier one does.
-    if (insertSearch && !marked && FindAnsiText(line, upperInsertText) != std::string::npos) {
-      insertSearch = false;
-    }
-    // Sources whose lines end in a bare LF have few plain lines to copy:
-    // their rewrite writes every line, and the collection no longer notes.
+    const std::string* view = &line;
+    if (collecting.HistoryOpen) view = OutsideHistory(line, collecting.HistoryOpen, FView);
+    const bool marked = view != nullptr && view->find(kMarker) != std::string::npos;
+    if (view != nullptr) CollectLine(*view, commentOpen);
+    // The first line with the insert text, once converted, takes the history.
+    if (insertSearch) FindMarkerLine(line, collecting);
+    // Sources with mixed line ends have few plain lines to copy: their
+    // rewrite writes every line, and the collection no longer notes.
     if (stopped && !marked) ++unplannedStops;
     if (unplannedStops > kMaxUnplannedStops || FPlainStretches.size() >= kMaxPlainStretches) {
       planning = false;
@@ -489,48 +669,70 @@ struct THistrel::TRewriting {
   std::string UpperBraceInsertText;
   std::size_t LastEntryLine;
   bool Inserted;
-  std::string Collected;
+  bool HistoryOpen;
 };
 
-void THistrel::RewriteLine(std::string& ALine, TRewriting& ARewriting) {
-  // Only the comment that was collected is converted: a line comment behind
-  // a collected brace comment on the same line keeps its marker, so that the
-  // next run still takes its text.
-  bool braceCollected = false;
-  const std::string::size_type brace = ALine.find(kBraceMarker);
-  if (brace != std::string::npos) {
-    GetCommentText(ALine, kBraceMarker, ARewriting.Collected);
-    braceCollected = !ARewriting.Collected.empty();
-    // "{CVS*" becomes "{" or "{CVS" followed by the middle.
-    ALine = Spliced(ALine, brace + (FKeepCVS ? 4 : 1), ARewriting.Middle, brace + 5);
-  }
-  const std::string::size_type marker = braceCollected ? std::string::npos : ALine.find(kMarker);
-  if (marker != std::string::npos && IsLineCommentHead(ALine, marker)) {
-    // "CVS*" becomes nothing or "CVS" followed by the middle.
-    ALine = Spliced(ALine, marker + (FKeepCVS ? 3 : 0), ARewriting.Middle, marker + 4);
-  }
-
+void THistrel::RewriteLine(std::string& ALine, platform::LineEnd AEnd, TRewriting& ARewriting) {
   platform::TextWriter& out = ARewriting.Out;
+  // A line that a Ctrl-Z ended is followed by the Ctrl-Z and what comes after
+  // it, as they are.
+  static const std::string kNoLineEnd;
+  const std::string& lineEnd = AEnd == platform::LineEnd::kCtrlZ ? kNoLineEnd : FLineEnd;
+  std::string* view = &ALine;
+  if (ARewriting.HistoryOpen) view = OutsideHistory(ALine, ARewriting.HistoryOpen, FView);
+  if (view == nullptr) {
+    out.Write(ALine);
+    out.Write(lineEnd);
+    return;
+  }
+  ConvertLine(ALine, *view, FKeepCVS, ARewriting.Middle);
+
   const std::string::size_type column =
       ARewriting.Inserted ? std::string::npos : FindAnsiText(ALine, ARewriting.UpperInsertText);
   if (column == std::string::npos) {
-    out.WriteLine(ALine);
+    out.Write(ALine);
+    out.Write(lineEnd);
     return;
   }
   ARewriting.Inserted = true;
-  // The marker line is rebuilt as "{" and the marker text: whatever else
-  // stood on it, a closing brace included, is replaced by what follows.
-  if (FindAnsiText(ALine, ARewriting.UpperBraceInsertText) != std::string::npos) {
-    out.WriteLine(FHistoryLines[0] + FInsertText);
-  } else {
-    out.WriteLine(ALine);
-  }
   const std::string indentation(column + 2, ' ');
-  for (std::size_t k = 1; k < ARewriting.LastEntryLine; ++k) {
-    out.Write(indentation);
-    out.WriteLine(FHistoryLines[k]);
+  const std::string::size_type brace = FindAnsiText(ALine, ARewriting.UpperBraceInsertText);
+  if (brace == std::string::npos) {
+    // A marker line that opens no brace comment is written as it is.
+    out.Write(ALine);
+    for (std::size_t k = 1; k < ARewriting.LastEntryLine; ++k) {
+      out.Write(FLineEnd);
+      out.Write(indentation);
+      out.Write(FHistoryLines[k]);
+    }
+    if (ALine.find('}') != std::string::npos) {
+      out.Write(FLineEnd);
+      out.Write("}");
+    }
+    out.Write(lineEnd);
+    return;
   }
-  if (ALine.find('}') != std::string::npos) out.WriteLine("}");
+  // The marker line is rebuilt as "{" and the marker text, behind whatever
+  // stood before them; the history follows, and what stood behind the first
+  // "}" after the marker goes behind the "}" that closes it. Without such a
+  // "}" the history comment goes on below, closed further down.
+  out.Write(ALine.data(), brace);
+  out.Write(FHistoryLines[0]);
+  out.Write(FInsertText);
+  for (std::size_t k = 1; k < ARewriting.LastEntryLine; ++k) {
+    out.Write(FLineEnd);
+    out.Write(indentation);
+    WriteWithoutBraces(out, FHistoryLines[k]);
+  }
+  const std::string::size_type close =
+      ALine.find('}', brace + ARewriting.UpperBraceInsertText.size());
+  if (close != std::string::npos) {
+    out.Write(FLineEnd);
+    out.Write(ALine.data() + close, ALine.size() - close);
+  } else {
+    ARewriting.HistoryOpen = true;
+  }
+  out.Write(lineEnd);
 }
 
 void THistrel::RewriteFile() {
@@ -561,21 +763,18 @@ void THistrel::RewriteFile() {
       throw Exception(FormatText(SCannotEditFile, shown));
   }
 
-  const std::string header = FUser + " " + Today();
   TRewriting rewriting{replacement.Writer(),
-                       "",
+                       ConversionMiddle(FKeepCVS, FKeepDate, FUser + " " + Today()),
                        platform::AnsiUpperCase(FInsertText),
                        "",
                        FHistoryLines.size() - 1,
                        false,
-                       ""};
-  if (FKeepCVS) rewriting.Middle = FKeepDate ? ": " + header : ":";
-  if (!FKeepCVS && FKeepDate) rewriting.Middle = header;
+                       false};
   rewriting.UpperBraceInsertText = "{" + rewriting.UpperInsertText;
-  std::string line;
+  std::string& line = FLine;
   for (const TPlainStretch& stretch : FPlainStretches) {
     while (reader.Offset() < stretch.From && ReadSourceLine(reader, line, shown)) {
-      RewriteLine(line, rewriting);
+      RewriteLine(line, reader.LastLineEnd(), rewriting);
     }
     // A source changed since it was collected is read on line by line.
     if (reader.Offset() != stretch.From) break;
@@ -584,12 +783,17 @@ void THistrel::RewriteFile() {
       throw Exception(FormatText(SCannotEditFile, shown));
     }
   }
-  while (ReadSourceLine(reader, line, shown)) RewriteLine(line, rewriting);
+  while (ReadSourceLine(reader, line, shown)) RewriteLine(line, reader.LastLineEnd(), rewriting);
+  // What follows a Ctrl-Z is no text of the source, but it is kept.
+  if (reader.AtCtrlZ() && !replacement.Writer().CopyFrom(reader, reader.Offset(), reader.Size())) {
+    throw Exception(FormatText(SCannotEditFile, shown));
+  }
   reader.Close();
   // The new source is completely written before the log is touched, so that
   // a full disk fails here and leaves the log as it was.
   replacement.Complete();
 
+  const std::string logLineEnd = LogLineEnd(logPath, FLineEnd);
   platform::TextWriter& log = FLog;
   if (!log.OpenAppend(logPath)) throw Exception(FormatText(SCannotEditFile, shown));
   // Without a marker line the log also receives the empty line that ends the
@@ -597,7 +801,7 @@ void THistrel::RewriteFile() {
   const std::size_t logEnd =
       rewriting.Inserted ? rewriting.LastEntryLine : rewriting.LastEntryLine + 1;
   try {
-    for (std::size_t k = 1; k < logEnd; ++k) WriteTrimmedLine(log, FHistoryLines[k]);
+    for (std::size_t k = 1; k < logEnd; ++k) WriteTrimmedLine(log, FHistoryLines[k], logLineEnd);
     log.Close();
   } catch (const Exception&) {
     log.Abandon();
@@ -611,15 +815,26 @@ void THistrel::RewriteFile() {
 // History entries
 
 void THistrel::AddHistoryText(const std::string& AText) {
+  AddHistoryPiece(AText, 0, AText.size(), false);
+}
+
+void THistrel::AddHistoryPiece(const std::string& AText, std::size_t ABegin, std::size_t AEnd,
+                               bool AWithMark) {
   if (FUser.empty()) throw Exception(SUserMissing);
-  std::string text = Trim(AText);
-  std::string line;
-  bool endOfEntry = false;
-  const std::string date = Today();
-  if (!text.empty() && text.back() == kHistoryMark) {
-    endOfEntry = true;
-    text.pop_back();
+  // The text trimmed; a mark behind it is its last character, which ends
+  // the entry and goes.
+  bool endOfEntry = AWithMark;
+  if (AWithMark) {
+    while (ABegin < AEnd && IsBlank(AText[ABegin])) ++ABegin;
+  } else {
+    TrimRange(AText, ABegin, AEnd);
+    if (ABegin < AEnd && AText[AEnd - 1] == kHistoryMark) {
+      endOfEntry = true;
+      --AEnd;
+    }
   }
+  const std::string date = Today();
+  std::string line;
   std::size_t index;
   if (FHistoryLines.empty()) {
     FHistoryLines.insert(FHistoryLines.begin(), "{");
@@ -627,53 +842,61 @@ void THistrel::AddHistoryText(const std::string& AText) {
     line = FUser + " " + date;
   } else {
     index = FHistoryLines.size() - 1;
-    line = FHistoryLines.back();
+    line = std::move(FHistoryLines.back());
     FHistoryLines.pop_back();
     // An empty last line closed the previous entry: this piece begins a new
     // one, whose first word goes under the first word after the date.
-    if (line.empty()) line = std::string(DateColumn() + kDateLength - 1, ' ');
+    if (line.empty()) line.assign(DateColumn() + kDateLength - 1, ' ');
   }
-  WrapHistoryText(text, line, date, endOfEntry, index);
+  WrapWords(AText, ABegin, AEnd, std::move(line), endOfEntry, index);
 }
 
-void THistrel::WrapHistoryText(std::string AText, std::string ALine, const std::string& ADate,
-                               bool AEndOfEntry, std::size_t AIndex) {
+void THistrel::WrapHistoryText(const std::string& AText, std::string ALine,
+                               const std::string& ADate, bool AEndOfEntry, std::size_t AIndex) {
   // ADate is the date of this piece; the columns follow from the header
   // (DateColumn), which always holds a date of the same length.
   (void)ADate;
-  const auto closeLine = [&](const std::string& word) {
-    FHistoryLines.insert(FHistoryLines.begin() + static_cast<std::ptrdiff_t>(AIndex), ALine);
+  WrapWords(AText, 0, AText.size(), std::move(ALine), AEndOfEntry, AIndex);
+}
+
+void THistrel::WrapWords(const std::string& AText, std::size_t ABegin, std::size_t AEnd,
+                         std::string ALine, bool AEndOfEntry, std::size_t AIndex) {
+  // The words are taken where they stand, never by cutting the front off
+  // the rest of the text, so that a note of any length is wrapped in one pass.
+  TrimRange(AText, ABegin, AEnd);
+  const auto insertLine = [&] {
+    FHistoryLines.insert(FHistoryLines.begin() + static_cast<std::ptrdiff_t>(AIndex),
+                         std::move(ALine));
     ++AIndex;
-    ALine = std::string(DateColumn() + kDateLength, ' ') + word;
   };
-  if (AText.empty()) {
-    FHistoryLines.push_back(ALine);
+  if (ABegin == AEnd) {
+    FHistoryLines.push_back(std::move(ALine));
   } else {
-    for (;;) {
-      AText = Trim(AText);
-      const std::string::size_type blank = AText.find(' ');
-      if (blank == std::string::npos) {
-        // The last word: the line enters the list once, with it or after it.
-        if (ALine.size() + AText.size() <= kWrapLimit) {
-          ALine.append(1, ' ').append(AText);
-        } else {
-          closeLine(AText);
-        }
-        FHistoryLines.insert(FHistoryLines.begin() + static_cast<std::ptrdiff_t>(AIndex), ALine);
-        break;
-      }
-      const std::string word = Trim(AText.substr(0, blank));
-      AText.erase(0, blank + 1);
+    for (std::size_t at = ABegin;;) {
+      while (IsBlank(AText[at])) ++at;
+      const void* blank = std::memchr(AText.data() + at, ' ', AEnd - at);
+      const bool last = blank == nullptr;
+      const std::size_t next =
+          last ? AEnd : static_cast<std::size_t>(static_cast<const char*>(blank) - AText.data());
+      std::size_t wordEnd = next;
+      while (wordEnd > at && IsBlank(AText[wordEnd - 1])) --wordEnd;
       // A word is never split: one longer than the room of a line stands
       // alone on it, and the line may then exceed 80 characters.
-      if (ALine.size() + word.size() <= kWrapLimit) {
-        ALine.append(1, ' ').append(word);
+      if (ALine.size() + (wordEnd - at) <= kWrapLimit) {
+        ALine.append(1, ' ').append(AText, at, wordEnd - at);
       } else {
-        closeLine(word);
+        insertLine();
+        ALine.assign(DateColumn() + kDateLength, ' ').append(AText, at, wordEnd - at);
       }
+      // The last word: the line enters the list once, with it or after it.
+      if (last) {
+        insertLine();
+        break;
+      }
+      at = next + 1;
     }
   }
-  if (AEndOfEntry) FHistoryLines.push_back("");
+  if (AEndOfEntry) FHistoryLines.emplace_back();
 }
 
 // ---------------------------------------------------------------------------

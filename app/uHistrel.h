@@ -94,9 +94,9 @@ class THistrel {
   void SearchFiles(const std::string& ADirectory, bool AWildcard);
   void RewriteFile();
   // One line of the collection: its marked comment, or the continuation of
-  // an open one, goes to AddHistoryText.
-  void CollectLine(const std::string& ALine, bool& ACommentOpen, std::string& AText);
-  void WrapHistoryText(std::string AText, std::string ALine, const std::string& ADate,
+  // an open one, goes to the entry being built.
+  void CollectLine(const std::string& ALine, bool& ACommentOpen);
+  void WrapHistoryText(const std::string& AText, std::string ALine, const std::string& ADate,
                        bool AEndOfEntry, std::size_t AIndex);
 
  private:
@@ -104,9 +104,13 @@ class THistrel {
   class TDescent;
   // What the rewrite of one source keeps from line to line.
   struct TRewriting;
+  // Where the collection of one source stands; the rewrite follows the same
+  // way through the lines.
+  struct TCollecting;
   // Bytes [From, To) of a source: whole lines that the rewrite writes as they
-  // are (each is its text and CR LF, holds no "CVS*", and the history is
-  // placed before them or nowhere).
+  // are (each is its text and the line end the rewrite writes, holds no
+  // "CVS*" or, inside the history comment, no "}", and the history is placed
+  // before them or nowhere).
   struct TPlainStretch {
     std::uint64_t From;
     std::uint64_t To;
@@ -119,7 +123,20 @@ class THistrel {
   std::string Today() const;
   void AnnounceAndProcessFile();
   void CollectComments(platform::TextReader& AReader, const std::string& AShown);
-  void RewriteLine(std::string& ALine, TRewriting& ARewriting);
+  // Notes whether ALine, as the rewrite will convert it, is the line that
+  // takes the history, and whether the history comment stays open after it.
+  void FindMarkerLine(const std::string& ALine, TCollecting& ACollecting);
+  void RewriteLine(std::string& ALine, platform::LineEnd AEnd, TRewriting& ARewriting);
+  // AddHistoryText on the bytes [ABegin, AEnd) of AText, followed by the mark
+  // when AWithMark, without copying them.
+  void AddHistoryPiece(const std::string& AText, std::size_t ABegin, std::size_t AEnd,
+                       bool AWithMark);
+  // WrapHistoryText on the bytes [ABegin, AEnd) of AText, in time linear in
+  // their number.
+  void WrapWords(const std::string& AText, std::size_t ABegin, std::size_t AEnd, std::string ALine,
+                 bool AEndOfEntry, std::size_t AIndex);
+  // Whether the selected file is the history log of a file beside it.
+  bool IsLogOfAFileBeside();
 
   std::vector<std::string> FHistoryLines;
   std::string FFileName;
@@ -139,6 +156,13 @@ class THistrel {
   // not allocate their buffers anew for each.
   platform::TextReader FReader;
   platform::TextWriter FLog;
+  // The line end of every line the rewrite writes into the source: that of
+  // the source's first line.
+  std::string FLineEnd;
+  // The line read, and what the collection and the rewrite look at in it.
+  std::string FLine;
+  std::string FView;
+  std::string FConverted;
   std::string FSourcePath;
   std::string FAnnouncedPath;
   // The directories of the walk's current descent path, so that a link back

@@ -92,7 +92,7 @@ TEST_F(ProgramRun, KeepCvsAndKeepDateHaveTheirDefaultsUnlessGiven) {
   for (const Case& c : cases) {
     WriteFile(FDir / "a.pas", "{CVS* a}\n");
     Run("/USER=ann /FILE=" + Top() + "\\a.pas /RECURSIVE-" + c.switches);
-    EXPECT_EQ(ReadFile(FDir / "a.pas"), c.converted + "\r\n") << c.switches;
+    EXPECT_EQ(ReadFile(FDir / "a.pas"), c.converted + "\n") << c.switches;
   }
 }
 
@@ -101,11 +101,11 @@ TEST_F(ProgramRun, AnEmptyInsertKeepsTheDefaultMarker) {
   WriteFile(FDir / "a.pas", source);
   Run("/USER=ann /INSERT= /FILE=" + Top() + "\\a.pas");
   EXPECT_EQ(ReadFile(FDir / "a.pas"),
-            "{CVSLOG\r\n   ann 2003.05.14 a\r\n}\r\n(* History *)\r\n{ann 2003.05.14 a}\r\n");
+            "{CVSLOG\n   ann 2003.05.14 a\n}\n(* History *)\n{ann 2003.05.14 a}\n");
   WriteFile(FDir / "a.pas", source);
   Run("/USER=ann /INSERT=history /FILE=" + Top() + "\\a.pas");
   EXPECT_EQ(ReadFile(FDir / "a.pas"),
-            "{CVSLOG}\r\n(* History *)\r\n     ann 2003.05.14 a\r\n{ann 2003.05.14 a}\r\n");
+            "{CVSLOG}\n(* History *)\n     ann 2003.05.14 a\n{ann 2003.05.14 a}\n");
 }
 
 TEST_F(ProgramRun, WalksTheDirectoryThatFileNames) {
@@ -114,7 +114,7 @@ TEST_F(ProgramRun, WalksTheDirectoryThatFileNames) {
   Lines lines = Run("/USER=ann /FILE=\"" + Top() + "\\src\"");
   std::sort(lines.begin(), lines.end());
   EXPECT_EQ(lines, (Lines{Top() + "\\src\\a.pas", Top() + "\\src\\b.txt"}));
-  EXPECT_EQ(ReadFile(FDir / "src/a.pas.cvs"), "ann 2003.05.14 a\r\n\r\n");
+  EXPECT_EQ(ReadFile(FDir / "src/a.pas.cvs"), "ann 2003.05.14 a\n\n");
 }
 
 }  // namespace

@@ -27,7 +27,8 @@ using testsupport::WriteFile;
 using Lines = std::vector<std::string>;
 
 const char kMarked[] = "{CVSLOG}\n{CVS* note}\n";
-const char kConverted[] = "{CVSLOG\r\n   ann 2003.05.14 note\r\n}\r\n{ann 2003.05.14 note}\r\n";
+// A source with LF line ends keeps them.
+const char kConverted[] = "{CVSLOG\n   ann 2003.05.14 note\n}\n{ann 2003.05.14 note}\n";
 
 class Walk : public ::testing::Test {
  protected:

@@ -335,11 +335,16 @@ std::string Replace(std::string AText, const std::string& AOld, const std::strin
 }
 
 TEST_F(RewriteSource, FirstWorkedExampleComesOutByteForByte) {
-  WriteFile(Source(), kSampleBefore);  // LF line ends in, CR LF out
-  ASSERT_EQ(Process("dev", 2003, 5, 14), "");
-  EXPECT_EQ(ReadFile(Source()), WithCrLf(WithDate(kSampleAfterFirstRun, "2003.05.14")));
-  EXPECT_EQ(ReadFile(Log()), WithCrLf(WithDate(kSampleLogAfterFirstRun, "2003.05.14")));
-  EXPECT_FALSE(FileExists(Temporary()));
+  // In the line ends of the source: CR LF, or LF alone.
+  for (const bool crLf : {true, false}) {
+    const auto ends = [crLf](const std::string& AText) { return crLf ? WithCrLf(AText) : AText; };
+    std::remove(Log().c_str());
+    WriteFile(Source(), ends(kSampleBefore));
+    ASSERT_EQ(Process("dev", 2003, 5, 14), "");
+    EXPECT_EQ(ReadFile(Source()), ends(WithDate(kSampleAfterFirstRun, "2003.05.14")));
+    EXPECT_EQ(ReadFile(Log()), ends(WithDate(kSampleLogAfterFirstRun, "2003.05.14")));
+    EXPECT_FALSE(FileExists(Temporary()));
+  }
 }
 
 TEST_F(RewriteSource, SecondWorkedExamplePutsTheNewEntryOnTop) {
@@ -461,41 +466,181 @@ TEST_F(RewriteSource, TheFirstLineHoldingTheInsertTextInAnyCaseReceivesTheHistor
 
 TEST_F(RewriteSource, AMarkerLineIsRebuiltButKeepsItsColumn) {
   EXPECT_EQ(Rewritten("  {CvsLog} more\n{CVS* a}\n"),
-            WithCrLf("{CVSLOG\n" + Blanks(5) + "qa 2003.06.02 a\n}\n{qa 2003.06.02 a}\n"));
+            WithCrLf("  {CVSLOG\n" + Blanks(5) + "qa 2003.06.02 a\n} more\n{qa 2003.06.02 a}\n"));
   FInsertText = "History";
   EXPECT_EQ(Rewritten("(* history *)\n{CVS* a}\n"),
             WithCrLf("(* history *)\n" + Blanks(5) + "qa 2003.06.02 a\n{qa 2003.06.02 a}\n"));
 }
 
+// Mend: nothing of a marker line is lost. What stands before "{" and the
+// marker stays in front of it; what follows the first "}" after the marker
+// follows the "}" that closes the history.
+TEST_F(RewriteSource, AMarkerLineKeepsItsCodeAndDirectives) {
+  const std::string h = "qa 2003.06.02";
+  const std::vector<SourceCase> cases = {
+      {"code and a directive", "x := 1; {CVSLOG} {$mode objfpc}\n{CVS* a}\n",
+       "x := 1; {CVSLOG\n" + Blanks(11) + h + " a\n} {$mode objfpc}\n{" + h + " a}\n", ""},
+      {"unit header and uses clause", "unit U; {CVSLOG} interface uses SysUtils;\n{CVS* a}\n",
+       "unit U; {CVSLOG\n" + Blanks(11) + h + " a\n} interface uses SysUtils;\n{" + h + " a}\n",
+       ""},
+      {"no brace before the marker: as it is", "(* CVSLOG *) x;\n{CVS* a}\n",
+       "(* CVSLOG *) x;\n" + Blanks(5) + h + " a\n{" + h + " a}\n", ""},
+      {"a later run", "x {CVSLOG\n   old\n}\n{CVS* b}\n",
+       "x {CVSLOG\n" + Blanks(5) + h + " b\n   old\n}\n{" + h + " b}\n", ""},
+      {"a brace before the marker closes nothing", "{x} {CVSLOG\n   old\n}\n{CVS* b}\n",
+       "{x} {CVSLOG\n" + Blanks(7) + h + " b\n   old\n}\n{" + h + " b}\n", ""},
+  };
+  for (const SourceCase& c : cases) {
+    EXPECT_EQ(Rewritten(c.before), WithCrLf(c.after)) << c.name;
+  }
+}
+
+// Mend: a note cannot end the history comment early or open a nested one.
+TEST_F(RewriteSource, BracesOfANoteBecomeParenthesesInTheHistoryButNotInTheLog) {
+  EXPECT_EQ(Rewritten("{CVSLOG}\n// CVS* map \"}\" to \"\\}\", {x}\n"),
+            WithCrLf("{CVSLOG\n   qa 2003.06.02 map \")\" to \"\\)\", (x)\n}\n"
+                     "// qa 2003.06.02 map \"}\" to \"\\}\", {x}\n"));
+  EXPECT_EQ(ReadFile(Log()), WithCrLf("qa 2003.06.02 map \"}\" to \"\\}\", {x}\n"));
+  // Under a marker that opens no brace comment, the history is as written.
+  std::remove(Log().c_str());
+  EXPECT_EQ(Rewritten("(* CVSLOG *)\n// CVS* {x}\n"),
+            WithCrLf("(* CVSLOG *)\n     qa 2003.06.02 {x}\n// qa 2003.06.02 {x}\n"));
+}
+
+// Mend: what the tool wrote is never collected again.
+TEST_F(RewriteSource, ASecondRunCollectsNothingFromTheHistoryItWrote) {
+  const std::vector<std::string> sources = {
+      // wrapped so that "// CVS*" begins a history line
+      "{CVSLOG}\n// CVS* " + std::string(64, 'w') + " // CVS* again\n",
+      // an older history that holds a marked comment
+      "  {CVSLOG\n  // CVS* written by hand\n  {CVS* also\n  }\n{CVS* new}\n",
+  };
+  for (const std::string& source : sources) {
+    std::remove(Log().c_str());
+    WriteFile(Source(), WithCrLf(source));
+    ASSERT_EQ(Process(), "");
+    const std::string first = ReadFile(Source());
+    const std::string log = ReadFile(Log());
+    ASSERT_NE(first, WithCrLf(source));
+    ASSERT_EQ(Process("dev", 2004, 1, 1), "") << source;
+    EXPECT_EQ(ReadFile(Source()), first) << source;
+    EXPECT_EQ(ReadFile(Log()), log) << source;
+  }
+  EXPECT_EQ(ReadFile(Log()), WithCrLf("qa 2003.06.02 new\n"));
+}
+
+// Mend: "*.pas" also selects "Unit1.pas.cvs", the log beside Unit1.pas.
+TEST_F(RewriteSource, ALogBesideItsSourceIsNeverRewritten) {
+  WriteFile(Log(), "{CVS* a}\r\n");
+  THistrel histrel(FixedDate(2003, 6, 2));
+  histrel.SetUser("qa");
+  histrel.SetPath(SystemPath(FDir.Path()) + "\\");
+  histrel.SetFileName("Unit1.pas.cvs");
+  WriteFile(Source(), "unit Unit1;\r\n");
+  EXPECT_NO_THROW(histrel.ProcessFile());
+  EXPECT_EQ(ReadFile(Log()), "{CVS* a}\r\n");
+  EXPECT_FALSE(FileExists(Log() + ".cvs"));
+  // Without its source beside it, it is a file like any other.
+  std::remove(Source().c_str());
+  EXPECT_NO_THROW(histrel.ProcessFile());
+  EXPECT_EQ(ReadFile(Log()), "{qa 2003.06.02 a}\r\n");
+  EXPECT_TRUE(FileExists(Log() + ".cvs"));
+}
+
 TEST_F(RewriteSource, AnInsertTextIsPlainTextNotAPattern) {
   FInsertText = ".*[log]";
-  EXPECT_EQ(Rewritten("{CVSLOG}\n{.*[LOG]\n{CVS* a}\n"),
-            WithCrLf("{CVSLOG}\n{.*[log]\n" + Blanks(3) + "qa 2003.06.02 a\n{qa 2003.06.02 a}\n"));
+  EXPECT_EQ(
+      Rewritten("{CVSLOG}\n{.*[LOG]}\n{CVS* a}\n"),
+      WithCrLf("{CVSLOG}\n{.*[log]\n" + Blanks(3) + "qa 2003.06.02 a\n}\n{qa 2003.06.02 a}\n"));
 }
 
-TEST_F(RewriteSource, LineEndsBecomeCrLfAndCtrlZEndsTheSource) {
-  WriteFile(Source(),
-            "{CVS* a}\nlone\rcr\r\nlast\x1A"
-            "dropped {CVS* b}\n");
-  ASSERT_EQ(Process(), "");
-  EXPECT_EQ(ReadFile(Source()), "{qa 2003.06.02 a}\r\nlonecr\r\nlast\r\n");
+struct BytesCase {
+  std::string name;
+  std::string before;
+  std::string after;
+};
+
+// Mend: every byte of a rewritten source stays, but for the marked comments
+// and the history; lines keep the line end of the first line.
+TEST_F(RewriteSource, KeepsLoneCrsCtrlZTailsAndTheLineEndsOfTheFirstLine) {
+  const std::string h = "qa 2003.06.02";
+  const std::vector<BytesCase> cases = {
+      {"a lone CR is a byte of its line", "{CVS* a}\r\nx := 'a\rb';\r\n",
+       "{" + h + " a}\r\nx := 'a\rb';\r\n"},
+      {"CR before CR LF", "{CVS* a}\r\nx\r\r\n", "{" + h + " a}\r\nx\r\r\n"},
+      {"CR-only line ends make one line, kept whole",
+       "unit U;\r{CVSLOG}\rinterface\r{CVS* a}\rend.\r",
+       "unit U;\r{CVSLOG\r\n" + Blanks(11) + h + " a\r\n}\rinterface\r{" + h + " a}\rend.\r\r\n"},
+      {"LF-only source stays LF", "unit U;\n{CVSLOG}\n{CVS* a}\nend.",
+       "unit U;\n{CVSLOG\n   " + h + " a\n}\n{" + h + " a}\nend.\n"},
+      {"the first line decides", "unit U;\n{CVS* a}\r\nx\r\ny\n", "unit U;\n{" + h + " a}\nx\ny\n"},
+      {"CR LF first line", "unit U;\r\n{CVS* a}\nx\n", "unit U;\r\n{" + h + " a}\r\nx\r\n"},
+      {"a Ctrl-Z tail is copied",
+       "{CVS* a}\nlast\x1A"
+       "dropped {CVS* b}\n\x01\n",
+       "{" + h +
+           " a}\nlast\x1A"
+           "dropped {CVS* b}\n\x01\n"},
+      {"a Ctrl-Z at the start of a line", "{CVS* a}\r\n\x1A\r\nrest",
+       "{" + h + " a}\r\n\x1A\r\nrest"},
+      {"a Ctrl-Z on the marker line", "{CVS* a}\r\nx {CVSLOG} y\x1Az",
+       "{" + h + " a}\r\nx {CVSLOG\r\n     " + h + " a\r\n} y\x1Az"},
+  };
+  for (const BytesCase& c : cases) {
+    WriteFile(Source(), c.before);
+    EXPECT_EQ(Process(), "") << c.name;
+    EXPECT_EQ(ReadFile(Source()), c.after) << c.name;
+  }
 }
 
-TEST_F(RewriteSource, ALoneCrThatJoinsTheMarkerIsSeenAsTheFullReadingSeesIt) {
-  WriteFile(Source(), "{CV\rS* joined}\r\n");
-  ASSERT_EQ(Process(), "");
-  EXPECT_EQ(ReadFile(Source()), "{qa 2003.06.02 joined}\r\n");
-  WriteFile(Source(), "{CVS\r\r* joined}\r\nCVS\r");
-  ASSERT_EQ(Process(), "");
-  EXPECT_EQ(ReadFile(Source()), "{qa 2003.06.02 joined}\r\nCVS\r\n");
+// Mend: a log keeps its own line ends; a new one takes its source's.
+TEST_F(RewriteSource, LinesAppendedToALogTakeItsLineEnds) {
+  struct LogCase {
+    std::string source;
+    std::string logBefore;  // "" for none
+    std::string logAfter;
+  };
+  const std::vector<LogCase> cases = {
+      {"{CVS* a}\n", "old\r\n", "old\r\nqa 2003.06.02 a\r\n\r\n"},
+      {"{CVS* a}\r\n", "old\n", "old\nqa 2003.06.02 a\n\n"},
+      {"{CVS* a}\n", "", "qa 2003.06.02 a\n\n"},
+      {"{CVS* a}\r\n", "", "qa 2003.06.02 a\r\n\r\n"},
+  };
+  for (const LogCase& c : cases) {
+    std::remove(Log().c_str());
+    if (!c.logBefore.empty()) WriteFile(Log(), c.logBefore);
+    WriteFile(Source(), c.source);
+    ASSERT_EQ(Process(), "");
+    EXPECT_EQ(ReadFile(Log()), c.logAfter) << testing::PrintToString(c.source + c.logBefore);
+  }
 }
 
-TEST_F(RewriteSource, BinaryBytesAndVeryLongLinesPassUnchanged) {
-  const std::string binary("\x00\x01\xFF\xA7\x80 bytes", 10);
+TEST_F(RewriteSource, ALoneCrDoesNotJoinAMarker) {
+  WriteFile(Source(), "{CV\rS* no note}\r\n// CVS\r* none\r\n");
+  ASSERT_EQ(Process(), "");
+  EXPECT_EQ(ReadFile(Source()), "{CV\rS* no note}\r\n// CVS\r* none\r\n");
+  EXPECT_FALSE(FileExists(Log()));
+}
+
+TEST_F(RewriteSource, LongLinesAndBytesOtherThanNulPassUnchanged) {
+  const std::string binary("\x01\xFF\xA7\x80 bytes");
   const std::string longLine(3'000'000, 'z');
   WriteFile(Source(), binary + "\n{CVS* a}\n" + longLine + "\n");
   ASSERT_EQ(Process(), "");
-  EXPECT_EQ(ReadFile(Source()), binary + "\r\n{qa 2003.06.02 a}\r\n" + longLine + "\r\n");
+  EXPECT_EQ(ReadFile(Source()), binary + "\n{qa 2003.06.02 a}\n" + longLine + "\n");
+}
+
+// Mend: a file with a NUL byte (an editor's swap file, say) is no source.
+TEST_F(RewriteSource, AFileWithANulByteIsLeftAlone) {
+  for (const std::string& content :
+       {std::string("{CVS* a}\n") + '\0' + "\n", std::string("{CVS* a}\n\x1A") + '\0',
+        std::string(5'000'000, 'x') + "\n{CVS* a}\n" + '\0'}) {
+    WriteFile(Source(), content);
+    EXPECT_EQ(Process(), "");
+    EXPECT_EQ(ReadFile(Source()), content);
+    EXPECT_FALSE(FileExists(Log()));
+    EXPECT_FALSE(FileExists(Temporary()));
+  }
 }
 
 TEST_F(RewriteSource, AMissingFileCannotBeEdited) {
@@ -582,7 +727,7 @@ TEST_F(RewriteSource, ARewrittenSourceKeepsItsPermissionBits) {
     struct stat info {};
     ASSERT_EQ(stat(Source().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, mode);
-    EXPECT_EQ(ReadFile(Source()), "{qa 2003.06.02 a}\r\n");
+    EXPECT_EQ(ReadFile(Source()), "{qa 2003.06.02 a}\n");
   }
 }
 
@@ -593,8 +738,8 @@ TEST_F(RewriteSource, ASourceThatIsALinkStaysALinkAndItsTargetIsRewritten) {
   struct stat info {};
   ASSERT_EQ(lstat(Source().c_str(), &info), 0);
   EXPECT_TRUE(S_ISLNK(info.st_mode));
-  EXPECT_EQ(ReadFile(FDir / "real/Real.pas"), "{qa 2003.06.02 a}\r\n");
-  EXPECT_EQ(ReadFile(Log()), WithCrLf("qa 2003.06.02 a\n\n"));
+  EXPECT_EQ(ReadFile(FDir / "real/Real.pas"), "{qa 2003.06.02 a}\n");
+  EXPECT_EQ(ReadFile(Log()), "qa 2003.06.02 a\n\n");
   EXPECT_FALSE(FileExists(FDir / "real/Real.tmp"));
   EXPECT_FALSE(FileExists(Temporary()));
 }
@@ -689,10 +834,10 @@ class SourceReadings : public ::testing::Test {
       EXPECT_EQ(Run(AContent, kReadings[i]), expected)
           << "reading " << i << " of " << testing::PrintToString(AContent.substr(0, 200));
     }
-    // A source whose text holds no "CVS*" is not even replaced.
-    std::string text = AContent.substr(0, AContent.find('\x1A'));
-    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-    if (text.find("CVS*") == std::string::npos) {
+    // A source whose text holds no "CVS*", or that holds a NUL byte, is not
+    // even replaced.
+    const std::string text = AContent.substr(0, AContent.find('\x1A'));
+    if (text.find("CVS*") == std::string::npos || AContent.find('\0') != std::string::npos) {
       EXPECT_FALSE(expected.replaced);
     }
     return expected;
@@ -711,6 +856,7 @@ std::string Repeated(const std::string& ALine, int ACount) {
 
 TEST_F(SourceReadings, GiveTheSameBytesOnTheWorkedExamplesAndTheEdgeCases) {
   const std::string plain = Repeated("  x := x * 2; (* twice *)\r\n", 300);
+  const std::string lfPlain = Repeated("  x := x * 2; (* twice *)\n", 300);
   const std::vector<std::string> contents = {
       kSampleBefore,
       WithCrLf(kSampleBefore),
@@ -733,6 +879,18 @@ TEST_F(SourceReadings, GiveTheSameBytesOnTheWorkedExamplesAndTheEdgeCases) {
       // More stretches than are noted: the rest is rewritten line by line.
       "{CVSLOG}\r\n{CVS* a}\r\n" + Repeated("x\r\n// CVS*\r\n", 5000) + "{CVS* b}\r\n" + plain,
       "",
+      // Lone CRs, Ctrl-Z tails, NUL bytes, LF line ends.
+      plain + "x := 'a\rb'; {CVS* a}\r\n" + plain + "end.\r",
+      "unit U;\r{CVSLOG}\r" + plain + "{CVS* a}\r" + plain,
+      plain + "{CVS* a}\r\n" + plain + "tail\x1A" + plain + "{CVS* b}\r\n",
+      plain + "{CVS* a}\r\n" + plain + std::string("\0", 1) + plain,
+      lfPlain + "{CVSLOG}\n" + lfPlain + "{CVS* a}\n" + lfPlain + "crlf\r\n" + lfPlain,
+      lfPlain + "{CVS* a}\n" + lfPlain + "x\r\r\n" + lfPlain + "end.",
+      // History comments: what stands inside is never collected.
+      "unit U; {CVSLOG} interface\r\n" + plain + "{CVS* a} {$mode objfpc}\r\n" + plain,
+      "{CVSLOG\r\n" + plain + "// CVS* old\r\n" + plain + "} {CVS* new}\r\n" + plain,
+      lfPlain + "  {CVSLOG\n" + lfPlain + "{CVS* old\n}\n" + lfPlain + "// CVS* a \"}\" {\n" +
+          lfPlain,
   };
   for (const std::string& content : contents) ExpectTheSame(content);
 }
@@ -753,8 +911,9 @@ TEST_F(SourceReadings, GiveTheSameBytesWhereConversionMakesOrHidesTheInsertText)
 
 TEST_F(SourceReadings, GiveTheSameBytesOnRandomSources) {
   const std::vector<std::string> pieces = {
-      "{CVS*", "{CVS* ", "}",  "// CVS* ", "CVSLOG", "{CVSLOG}", "cvslog", "\r\n", "\r\n",
-      "\r\n",  "\n",     "\r", "\x1A",     "\xA7",   "word ",    "  ",     "CVS",  "*"};
+      "{CVS*", "{CVS* ", "}",  "// CVS* ", "CVSLOG", "{CVSLOG}", "cvslog", "\r\n",
+      "\r\n",  "\r\n",   "\n", "\r",       "\x1A",   "\xA7",     "word ",  "  ",
+      "CVS",   "*",      "{",  "{CVSLOG",  "\n",     "\n"};
   std::mt19937 random(4711);
   int replaced = 0;
   for (int round = 0; round < 150; ++round) {

@@ -62,6 +62,28 @@ def huge(path, megabytes):
         f.write("  // CVS* A note near the end.\r\nend.\r\n")
 
 
+def note(path, kilobytes, one_word):
+    """A source with one marked comment of about the given size: many words on
+    one line, or a single word."""
+    with open(path, "w", newline="") as f:
+        f.write("unit Note;\r\n{CVSLOG}\r\n{CVS* ")
+        if one_word:
+            chunk = "x" * (1024 * 1024)
+            for _ in range(kilobytes // 1024):
+                f.write(chunk)
+            f.write("x" * (kilobytes % 1024 * 1024))
+        else:
+            words = ["totals", "rounding", "footer", "cents", "invoice", "page", "report"]
+            written = 0
+            i = 0
+            while written < kilobytes * 1024:
+                word = words[i % len(words)] + " "
+                f.write(word)
+                written += len(word)
+                i += 1
+        f.write("}\r\nend.\r\n")
+
+
 def settings(root, entries):
     os.makedirs(root, exist_ok=True)
     with open(os.path.join(root, "histrel.ini"), "w", newline="") as f:
@@ -86,6 +108,10 @@ def main():
         tree(sys.argv[2], int(sys.argv[3]), 4096, True)
     elif kind == "huge":
         huge(sys.argv[2], int(sys.argv[3]))
+    elif kind == "note":
+        note(sys.argv[2], int(sys.argv[3]), False)
+    elif kind == "word":
+        note(sys.argv[2], int(sys.argv[3]), True)
     elif kind == "settings":
         settings(sys.argv[2], int(sys.argv[3]))
     else:

@@ -6,7 +6,8 @@
 # Usage: bench/run.sh [work-directory]   (default: a fresh directory in /tmp)
 # Needs python3; installs hyperfine and GNU time when missing (apt-get).
 # Environment: BENCH_RUNS (default 5), BENCH_HUGE_MB (default 1024),
-# BENCH_SCAN_FILES (default 20000), BENCH_REWRITE_FILES (default 2000).
+# BENCH_SCAN_FILES (default 20000), BENCH_REWRITE_FILES (default 2000),
+# BENCH_WORD_MB (default 200).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 repo="$(dirname "$here")"
@@ -15,6 +16,7 @@ runs="${BENCH_RUNS:-5}"
 huge_mb="${BENCH_HUGE_MB:-1024}"
 scan_files="${BENCH_SCAN_FILES:-20000}"
 rewrite_files="${BENCH_REWRITE_FILES:-2000}"
+word_mb="${BENCH_WORD_MB:-200}"
 
 need() { command -v "$1" >/dev/null 2>&1; }
 if ! need hyperfine || [ ! -x /usr/bin/time ]; then
@@ -112,6 +114,25 @@ XDG_CONFIG_HOME="$work/w4/config" hyperfine -N --warmup 3 --runs $((runs * 4)) \
   --export-json "$work/w4.json" "$work/w4/histrel /USER=bench '/FILE=$w4sys'" >/dev/null
 t_s=$(median "$work/w4.json" 0)
 results+=("W4 start-up|$(ms "$t_s") ms|< 20 ms|median of $((runs * 4)) runs")
+
+echo "== W5 long notes: a one-line note of 1.17 MB, a one-word note of $word_mb MB"
+mkdir -p "$work/w5"
+w5sys="$(syspath "$work/w5")"
+for kind in note word; do
+  size_kb=1198; label="one-line"
+  if [ "$kind" = word ]; then size_kb=$((word_mb * 1024)); label="one-word"; fi
+  if [ ! -f "$work/w5.$kind.pas" ]; then
+    python3 "$here/gen_tree.py" "$kind" "$work/w5.$kind.pas" "$size_kb"
+  fi
+  rm -f "$work/w5/"*; cp "$work/w5.$kind.pas" "$work/w5/Note.pas"
+  measured=$( { /usr/bin/time -f '%e %M' "$histrel" /USER=bench "/FILE=$w5sys\\Note.pas" \
+    /RECURSIVE- >/dev/null; } 2>&1 | tail -1)
+  expect "W5 $label note collected" "$(grep -c 'CVS\*' "$work/w5/Note.pas")" 0
+  read -r seconds peak_kb <<<"$measured"
+  results+=("W5 $label note: time|${seconds} s|linear|$size_kb KB note")
+  results+=("W5 $label note: memory|$((peak_kb / 1024)) MB|<= 2x note|${peak_kb} KB resident at most")
+done
+rm -f "$work/w5/"*
 
 echo
 printf '%-30s %-10s %-10s %s\n' "figure" "measured" "target" "detail"

@@ -37,6 +37,10 @@ struct ReadCase {
 TEST(IniSectionEntries, FollowsTheWindowsReadingRules) {
   const std::vector<ReadCase> cases = {
       {"plain entries in file order", "[P]\r\nB=2\r\nA=1\r\n", "P", {"B=2", "A=1"}},
+      {"a UTF-8 byte order mark before the first section",
+       "\xEF\xBB\xBF[P]\r\nB=2\r\n",
+       "P",
+       {"B=2"}},
       {"section name without regard to case",
        "[Parameters]\nUSER=bob\n",
        "PARAMETERS",
@@ -87,6 +91,8 @@ struct WriteCase {
 TEST(IniSetEntry, ReplacesOrAddsAndKeepsEveryOtherByte) {
   const std::vector<WriteCase> cases = {
       {"new text gets CR LF", "", "PARAMETERS", "USER", "bob", "[PARAMETERS]\r\nUSER=bob\r\n"},
+      {"keeps a byte order mark", "\xEF\xBB\xBF[P]\r\nA=1\r\n", "P", "A", "2",
+       "\xEF\xBB\xBF[P]\r\nA=2\r\n"},
       {"replaces the value only, keeping the line's own spelling",
        "[P]\r\n  User =  old  \r\nX=1\r\n", "p", "USER", "new", "[P]\r\n  User =new\r\nX=1\r\n"},
       {"replaces the first of duplicated names", "[P]\nA=1\nA=2\n", "P", "a", "9",

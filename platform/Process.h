@@ -12,10 +12,13 @@ void SetProcessArguments(int argc, const char* const* argv);
 // directory, then every argument preceded by one blank.
 std::string CommandLine();
 
-// The program file's full path, links resolved.
+// The program file's full path, links resolved, as a path text: with
+// backslashes ("\\home\\ann\\bin\\histrel"), mapped to a native path only
+// where a file is reached.
 std::string ProgramPath();
 
-// Replaces the command line and the program path (tests only).
+// Replaces the command line and the program path, given as a native path or
+// a path text (tests only).
 void SetProcessForTesting(const std::string& commandLine, const std::string& programPath);
 
 }  // namespace platform

@@ -143,6 +143,14 @@ TEST(RegistryHive, ReadsAWindowsExport) {
   }
 }
 
+// Mend: a hive saved with a UTF-8 byte order mark keeps its first key.
+TEST(RegistryHive, ReadsPastAByteOrderMark) {
+  const RegistryHive hive("\xEF\xBB\xBF[HKEY_CURRENT_USER\\Software\\X]\r\n\"A\"=\"1\"\r\n");
+  std::string text;
+  EXPECT_EQ(hive.Find("\\Software\\X", "A", text), Lookup::kText);
+  EXPECT_EQ(text, "1");
+}
+
 TEST(RegistryHive, ListsEveryKeyAndValueAsWritten) {
   const std::vector<RegistryHive::Key> keys = RegistryHive(kExport).Keys();
   ASSERT_EQ(keys.size(), 4u);

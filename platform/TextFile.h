@@ -1,4 +1,4 @@
-// Text files read line by line and written with CR LF line ends. Bytes pass
+// Text files read line by line and written line by line. Bytes pass
 // unchanged: there is no conversion of characters.
 #pragma once
 
@@ -13,9 +13,13 @@ namespace platform {
 class LineStops;
 class TextWriter;
 
+// How a line read ended: LF, CR LF, the end of the file, or a Ctrl-Z.
+enum class LineEnd { kLf, kCrLf, kNone, kCtrlZ };
+
 // Reads a text file line by line: LF or CR LF ends a line, a CR not followed
-// by LF is dropped, byte 26 (Ctrl-Z) ends the input, a last line without a
-// line end is still a line. Lines have no length limit.
+// by LF is a byte of its line like any other, byte 26 (Ctrl-Z) ends the
+// input, a last line without a line end is still a line. Lines have no
+// length limit.
 class TextReader {
  public:
   TextReader();
@@ -32,17 +36,35 @@ class TextReader {
   // the input. Throws Exception when reading fails.
   bool ReadLine(std::string& line);
 
+  // How the last line that ReadLine gave ended.
+  LineEnd LastLineEnd() const { return lastEnd_; }
+
+  // Whether a Ctrl-Z ended the input; Offset() is then that of the Ctrl-Z.
+  bool AtCtrlZ() const { return stopped_; }
+
   // The offset in the file of the next byte that reading takes.
   std::uint64_t Offset() const { return base_ + pos_; }
+
+  // The file's size when it was opened.
+  std::uint64_t Size() const { return size_; }
+
+  // How the first line of the file ends: kLf, kCrLf, or kNone when the file
+  // holds no LF before its first Ctrl-Z. The position is then undefined.
+  // Throws Exception when reading fails.
+  LineEnd FirstLineEnd();
+
+  // Whether the rest of the file, Ctrl-Z or not, holds byte; the position is
+  // then undefined. Throws Exception when reading fails.
+  bool Holds(char byte);
 
   // Goes on reading at offset, which is taken as the start of a line. False
   // when the file cannot be positioned there.
   bool Seek(std::uint64_t offset);
 
-  // Whether the rest of the text may hold needle (no CR or LF in it), lone
-  // CRs dropped as reading drops them; the position is then undefined. True
-  // may be said of a text that proves not to hold it, never false of one
-  // that does. Throws Exception when reading fails.
+  // Whether the rest of the text may hold needle (no CR or LF in it); the
+  // position is then undefined. True may be said of a text that proves not to
+  // hold it, never false of one that does. Throws Exception when reading
+  // fails.
   bool MayHold(const std::string& needle);
 
   // Passes over whole lines that stops lets pass, and stops at the start of
@@ -77,6 +99,7 @@ class TextReader {
   std::uint64_t size_;  // the file's size when it was opened
   bool eof_;            // nothing more to read behind end_
   bool stopped_;        // a Ctrl-Z ended the input
+  LineEnd lastEnd_;
 };
 
 // Writes a file through a buffer. WriteLine adds CR LF.

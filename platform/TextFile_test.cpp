@@ -40,9 +40,10 @@ TEST(TextReader, FollowsTheLineRules) {
       {"a\n", {"a"}},
       {"a\r\nb\r\n", {"a", "b"}},
       {"a\nb", {"a", "b"}},
-      {"a\rb\n", {"ab"}},        // a lone CR is dropped
-      {"a\r\r\nb", {"a", "b"}},  // the first CR stands alone
-      {"a\r", {"a"}},            // a CR at the very end is dropped
+      {"a\rb\n", {"a\rb"}},        // a lone CR is a byte of its line
+      {"a\r\r\nb", {"a\r", "b"}},  // the first CR stands alone
+      {"a\r", {"a\r"}},            // so is a CR at the very end
+      {"a\rb\rc", {"a\rb\rc"}},    // CR line ends are no line ends
       {"\n\n", {"", ""}},
       {"a\nb\x1A"
        "c\nd\n",
@@ -126,7 +127,7 @@ std::vector<std::string> SkipAndReadLines(const std::string& APath, const Reader
       EXPECT_NE(end, std::string::npos) << "a stretch of plain lines ends in CR LF";
       if (end == std::string::npos) break;
       lines.push_back(passed.substr(start, end - start));
-      EXPECT_EQ(lines.back().find_first_of("\r\n\x1A"), std::string::npos);
+      EXPECT_EQ(lines.back().find_first_of("\n\x1A"), std::string::npos);
       EXPECT_EQ(lines.back().find("CVS*"), std::string::npos);
       start = end + 2;
     }
@@ -139,7 +140,7 @@ std::vector<std::string> SkipAndReadLines(const std::string& APath, const Reader
 TEST(TextReader, PassingOverPlainLinesGivesTheLinesThatReadingGives) {
   const std::string alphabet = "CVS*\r\n\x1Axx  ";
   std::mt19937 random(4711);
-  const platform::LineStops stops("CVS*", "", true);
+  const platform::LineStops stops("CVS*", "", platform::LineStops::Plain::kCrLf);
   TempDir dir;
   for (int round = 0; round < 300; ++round) {
     std::string content;
@@ -155,6 +156,74 @@ TEST(TextReader, PassingOverPlainLinesGivesTheLinesThatReadingGives) {
       ASSERT_EQ(SkipAndReadLines(dir / "f", setting, stops), ReadAllLines(dir / "f"))
           << testing::PrintToString(content) << " buffer " << setting.bufferSize << " hold "
           << setting.holdLimit;
+    }
+  }
+}
+
+TEST(TextReader, TellsHowEachLineEndedAndWhereACtrlZStands) {
+  TempDir dir;
+  WriteFile(dir / "f",
+            "crlf\r\nlf\nlone\rcr\r\r\nlast\x1A"
+            "tail\n\x1A");
+  WriteFile(dir / "g", "no end");
+  for (const ReaderSetting& setting : kReaderSettings) {
+    platform::TextReader reader;
+    reader.SetBufferSize(setting.bufferSize);
+    ASSERT_TRUE(reader.Open(dir / "f", setting.holdLimit));
+    std::string line;
+    std::vector<std::pair<std::string, platform::LineEnd>> lines;
+    while (reader.ReadLine(line)) lines.emplace_back(line, reader.LastLineEnd());
+    EXPECT_EQ(lines, (std::vector<std::pair<std::string, platform::LineEnd>>{
+                         {"crlf", platform::LineEnd::kCrLf},
+                         {"lf", platform::LineEnd::kLf},
+                         {"lone\rcr\r", platform::LineEnd::kCrLf},
+                         {"last", platform::LineEnd::kCtrlZ}}));
+    EXPECT_TRUE(reader.AtCtrlZ());
+    EXPECT_EQ(reader.Offset(), 23u);  // the Ctrl-Z itself
+    EXPECT_EQ(reader.Size(), 30u);
+    EXPECT_EQ(reader.FirstLineEnd(), platform::LineEnd::kCrLf);
+    ASSERT_TRUE(reader.Seek(0));
+    EXPECT_TRUE(reader.Holds('\n'));
+    ASSERT_TRUE(reader.Seek(24));
+    EXPECT_FALSE(reader.Holds('r'));  // only "tail" and what follows
+    ASSERT_TRUE(reader.Open(dir / "g", setting.holdLimit));
+    ASSERT_TRUE(reader.ReadLine(line));
+    EXPECT_EQ(reader.LastLineEnd(), platform::LineEnd::kNone);
+    EXPECT_FALSE(reader.AtCtrlZ());
+  }
+}
+
+struct FirstLineCase {
+  std::string content;
+  platform::LineEnd end;
+};
+
+TEST(TextReader, FindsHowTheFirstLineEnds) {
+  const std::string chunk(std::size_t{256} * 1024, 'x');
+  const std::vector<FirstLineCase> cases = {
+      {"", platform::LineEnd::kNone},
+      {"a", platform::LineEnd::kNone},
+      {"a\rb\rc\r", platform::LineEnd::kNone},  // CR alone ends no line
+      {"a\nb\r\n", platform::LineEnd::kLf},
+      {"\n", platform::LineEnd::kLf},
+      {"\r\n", platform::LineEnd::kCrLf},
+      {"a\r\r\nb\n", platform::LineEnd::kCrLf},
+      {"a\x1A\n", platform::LineEnd::kNone},  // the input ends before any LF
+      {chunk + "\r\n", platform::LineEnd::kCrLf},
+      {chunk.substr(1) + "\r\n", platform::LineEnd::kCrLf},  // CR and LF in two reads
+      {chunk + chunk + "\n", platform::LineEnd::kLf},
+  };
+  TempDir dir;
+  for (const FirstLineCase& c : cases) {
+    WriteFile(dir / "f", c.content);
+    for (const ReaderSetting& setting : kReaderSettings) {
+      platform::TextReader reader;
+      reader.SetBufferSize(setting.bufferSize);
+      ASSERT_TRUE(reader.Open(dir / "f", setting.holdLimit));
+      EXPECT_EQ(reader.FirstLineEnd(), c.end)
+          << testing::PrintToString(
+                 c.content.substr(c.content.size() > 8 ? c.content.size() - 8 : 0))
+          << " buffer " << setting.bufferSize;
     }
   }
 }
@@ -185,16 +254,7 @@ TEST(TextReader, GoesBackAndTellsWhereItIs) {
   }
 }
 
-// AText without the CRs that no LF follows, which reading drops.
-std::string WithoutLoneCrs(const std::string& AText) {
-  std::string result;
-  for (std::size_t i = 0; i < AText.size(); ++i) {
-    if (AText[i] != '\r' || (i + 1 < AText.size() && AText[i + 1] == '\n')) result += AText[i];
-  }
-  return result;
-}
-
-TEST(TextReader, MayHoldSeesTheNeedleAsReadingAsTextSeesIt) {
+TEST(TextReader, MayHoldSeesTheNeedleAsReadingSeesIt) {
   const std::string chunk(std::size_t{256} * 1024, 'x');
   const std::vector<std::pair<std::string, bool>> cases = {
       {"", false},
@@ -202,15 +262,15 @@ TEST(TextReader, MayHoldSeesTheNeedleAsReadingAsTextSeesIt) {
       {"{CVS* note}", true},
       {"CVS *", false},
       {"cvs*", false},
-      {"C\rVS*", true},  // a lone CR is dropped when read
-      {"CVS\r\r\r*", true},
+      {"C\rVS*", false},  // a lone CR is a byte of its line
+      {"CVS\r*", false},
       {"CVS\r\n*", false},  // a line end separates
       {"CVS\n*", false},
       {"*CVS", false},
       {"\r\r*", false},
       {"(* a * b *) CV S*", false},
       {chunk.substr(2) + "CVS*", true},  // split between two reads
-      {chunk.substr(1) + "CV\rS*", true},
+      {chunk.substr(1) + "CVS*", true},
       {chunk + chunk + "x CVS* x", true},
       {chunk + chunk + "x CVS x", false},
       {std::string("\0CVS*\0", 6), true},
@@ -247,7 +307,7 @@ TEST(TextReader, MayHoldNeverMissesWhatTheTextHolds) {
       }
       // With all of the text in one buffer the answer is exact, Ctrl-Z aside.
       if (setting.bufferSize > content.size()) {
-        EXPECT_EQ(may, WithoutLoneCrs(content).find("CVS*") != std::string::npos)
+        EXPECT_EQ(may, content.find("CVS*") != std::string::npos)
             << testing::PrintToString(content);
       }
     }

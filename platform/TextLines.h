@@ -19,10 +19,13 @@ struct TextLine {
   std::size_t next;
 };
 
-// Walks a text line by line. Copy it to look ahead.
+// Walks a text line by line. Copy it to look ahead. A UTF-8 byte order mark
+// at the start of the text (as editors such as Notepad write it) belongs to
+// no line: the first line starts after it, and it stays where it is.
 class TextLineCursor {
  public:
-  explicit TextLineCursor(std::string_view text) : text_(text) {}
+  explicit TextLineCursor(std::string_view text)
+      : text_(text), pos_(text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0) {}
 
   // The next line; false after the last one.
   bool Next(TextLine& line) {
@@ -46,7 +49,7 @@ class TextLineCursor {
 
  private:
   std::string_view text_;
-  std::size_t pos_ = 0;
+  std::size_t pos_;
 };
 
 // The line end of a text: that of its first line; CR LF when it has none,

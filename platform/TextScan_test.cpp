@@ -11,25 +11,25 @@
 namespace {
 
 using platform::LineStops;
+using Plain = platform::LineStops::Plain;
 
 // The definition FirstStop must meet, line by line: a line stops when its raw
-// bytes hold Ctrl-Z, when its text (CRs dropped) holds needle or, upper-cased,
-// upperNeedle, or, for plain lines, when it is not its text and CR LF.
+// bytes hold Ctrl-Z, when its text (the line without LF or CR LF) holds needle
+// or, upper-cased, upperNeedle, or, for plain lines, when it does not end in
+// the plain line end.
 std::size_t NaiveFirstStop(const std::string& AData, std::size_t AFrom, const std::string& ANeedle,
-                           const std::string& AUpperNeedle, bool APlain) {
+                           const std::string& AUpperNeedle, Plain APlain) {
   std::size_t start = AFrom;
   while (start < AData.size()) {
     const std::size_t lf = AData.find('\n', start);
     const std::string raw = AData.substr(start, lf + 1 - start);
-    std::string text;
-    for (char c : raw.substr(0, raw.size() - 1)) {
-      if (c != '\r') text += c;
-    }
+    const bool crLf = raw.size() >= 2 && raw[raw.size() - 2] == '\r';
+    const std::string text = raw.substr(0, raw.size() - (crLf ? 2 : 1));
     const bool ctrlZ = raw.find('\x1A') != std::string::npos;
     const bool holds = !ANeedle.empty() && text.find(ANeedle) != std::string::npos;
     const bool holdsUpper = !AUpperNeedle.empty() &&
                             platform::AnsiUpperCase(text).find(AUpperNeedle) != std::string::npos;
-    const bool notPlain = APlain && raw != text + "\r\n";
+    const bool notPlain = (APlain == Plain::kCrLf && !crLf) || (APlain == Plain::kLf && crLf);
     if (ctrlZ || holds || holdsUpper || notPlain) return start;
     start = lf + 1;
   }
@@ -56,14 +56,16 @@ TEST(LineStops, StopsWhereTheLineByLineDefinitionSays) {
     data += '\n';
     const std::size_t from =
         data.find('\n') + 1 < data.size() && round % 2 == 0 ? data.find('\n') + 1 : 0;
-    const bool plain = random() % 2 == 0;
+    const Plain plain = std::vector<Plain>{Plain::kAny, Plain::kCrLf, Plain::kLf}[random() % 3];
     const std::string needle = round % 5 == 4 ? "" : "CVS*";
-    const std::string upperNeedle = round % 4 == 0 ? "" : (round % 4 == 1 ? "SV" : "\xC9G");
+    // A needle may end in a CR, which is text unless an LF follows it.
+    const std::string upperNeedle =
+        round % 4 == 0 ? "" : (round % 4 == 1 ? "SV" : (round % 8 == 2 ? "S\r" : "\xC9G"));
     const LineStops stops(needle, upperNeedle, plain);
     const std::size_t expected = NaiveFirstStop(data, from, needle, upperNeedle, plain);
     ASSERT_EQ(stops.FirstStop(data.data(), from, data.size()), expected)
-        << testing::PrintToString(data) << " from " << from << " plain " << plain << " needle "
-        << needle << " upper " << testing::PrintToString(upperNeedle);
+        << testing::PrintToString(data) << " from " << from << " plain " << static_cast<int>(plain)
+        << " needle " << needle << " upper " << testing::PrintToString(upperNeedle);
     if (expected < data.size()) ++stopsBeforeTheEnd;
   }
   EXPECT_GT(stopsBeforeTheEnd, 1000);
@@ -72,7 +74,7 @@ TEST(LineStops, StopsWhereTheLineByLineDefinitionSays) {
 TEST(LineStops, PassesLongPlainStretchesAndFindsWhatStandsFarIntoThem) {
   std::string data;
   for (int i = 0; i < 1000; ++i) data += "  x := y + " + std::to_string(i) + ";\r\n";
-  const LineStops plain("CVS*", "CVSLOG", true);
+  const LineStops plain("CVS*", "CVSLOG", Plain::kCrLf);
   EXPECT_EQ(plain.FirstStop(data.data(), 0, data.size()), data.size());
   struct Case {
     std::string line;
@@ -80,9 +82,9 @@ TEST(LineStops, PassesLongPlainStretchesAndFindsWhatStandsFarIntoThem) {
   };
   for (const Case& c : std::vector<Case>{{"  {CVS* note}\r\n", true},
                                          {"  {cvslog\r\n", true},
-                                         {"  CV\rS* joined\r\n", true},
+                                         {"  CV\rS* not joined\r\n", false},
                                          {"  bare\n", true},
-                                         {"  lone\rcr\r\n", true},
+                                         {"  lone\rcr\r\n", false},  // a lone CR is text
                                          {"  ctrl\x1Az\r\n", true},
                                          {"  CVS *\r\n", false},
                                          {"  (* a * b *)\r\n", false}}) {
@@ -92,8 +94,17 @@ TEST(LineStops, PassesLongPlainStretchesAndFindsWhatStandsFarIntoThem) {
     EXPECT_EQ(plain.FirstStop(text.data(), 0, text.size()), c.stops ? data.size() : text.size())
         << testing::PrintToString(c.line);
   }
+  // Lines that end in a bare LF are plain in their own kind of file.
+  std::string bare = data;
+  for (std::size_t at = bare.find("\r\n"); at != std::string::npos; at = bare.find("\r\n", at)) {
+    bare.erase(at, 1);
+  }
+  const LineStops plainLf("CVS*", "", Plain::kLf);
+  EXPECT_EQ(plainLf.FirstStop(bare.data(), 0, bare.size()), bare.size());
+  const std::string mixed = bare + "  crlf\r\n" + bare;
+  EXPECT_EQ(plainLf.FirstStop(mixed.data(), 0, mixed.size()), bare.size());
   // Without plain lines, only what a line holds stops.
-  const LineStops marker("CVS*", "", false);
+  const LineStops marker("CVS*", "", Plain::kAny);
   const std::string text = data + "  bare\n  lone\rcr\r\n" + data;
   EXPECT_EQ(marker.FirstStop(text.data(), 0, text.size()), text.size());
 }
@@ -101,10 +112,11 @@ TEST(LineStops, PassesLongPlainStretchesAndFindsWhatStandsFarIntoThem) {
 TEST(FindTextNeedle, SaysUndecidedOnlyWhenBytesBeforeTheStretchWouldBeNeeded) {
   EXPECT_EQ(platform::FindTextNeedle("S* x", 4, "CVS*", false), platform::NeedleFound::kUndecided);
   EXPECT_EQ(platform::FindTextNeedle("S* x", 4, "CVS*", true), platform::NeedleFound::kNo);
-  EXPECT_EQ(platform::FindTextNeedle("\r\rS*", 4, "CVS*", false),
-            platform::NeedleFound::kUndecided);
+  EXPECT_EQ(platform::FindTextNeedle("VS*", 3, "CVS*", false), platform::NeedleFound::kUndecided);
   EXPECT_EQ(platform::FindTextNeedle("xS*", 3, "CVS*", false), platform::NeedleFound::kNo);
-  EXPECT_EQ(platform::FindTextNeedle("C\rV\r\rS*", 7, "CVS*", true), platform::NeedleFound::kYes);
+  // A lone CR is a byte of its line: it separates like any other.
+  EXPECT_EQ(platform::FindTextNeedle("C\rVS*", 5, "CVS*", true), platform::NeedleFound::kNo);
+  EXPECT_EQ(platform::FindTextNeedle("x CVS* y", 8, "CVS*", false), platform::NeedleFound::kYes);
 }
 
 }  // namespace

@@ -28,7 +28,6 @@ using testsupport::RunResult;
 using testsupport::Snapshot;
 using testsupport::SystemPath;
 using testsupport::TempDir;
-using testsupport::WithCrLf;
 using testsupport::WithDate;
 using testsupport::WriteFile;
 using Lines = std::vector<std::string>;
@@ -75,9 +74,9 @@ TEST_F(Program, RewritesTheWorkedExampleAndAnnouncesIt) {
   const std::string date = Today();
   EXPECT_EQ(Run({"/USER=dev", "/FILE=" + Top() + "\\src\\*.pas"}),
             Lines{Top() + "\\src\\Sample.pas"});
-  EXPECT_EQ(ReadFile(FTree / "src/Sample.pas"), WithCrLf(WithDate(kSampleAfterFirstRun, date)));
-  EXPECT_EQ(ReadFile(FTree / "src/Sample.pas.cvs"),
-            WithCrLf(WithDate(kSampleLogAfterFirstRun, date)));
+  // LF line ends in, LF line ends out, in the source and in its new log.
+  EXPECT_EQ(ReadFile(FTree / "src/Sample.pas"), WithDate(kSampleAfterFirstRun, date));
+  EXPECT_EQ(ReadFile(FTree / "src/Sample.pas.cvs"), WithDate(kSampleLogAfterFirstRun, date));
   EXPECT_FALSE(FileExists(FTree / "src/Sample.tmp"));
 }
 
@@ -140,7 +139,7 @@ TEST_F(Program, AReadOnlySourceIsReportedAndLeftWithoutTrace) {
 TEST_F(Program, AnOpenCommentAtTheEndOfASourceIsNotLost) {
   WriteFile(FTree / "a.pas", "{CVSLOG}\n{CVS* started\nbut never closed");
   Run({"/USER=ann", "/FILE=a.pas", "/RECURSIVE-"});
-  EXPECT_EQ(ReadFile(FTree / "a.pas.cvs"), "ann " + Today() + " started but never closed\r\n");
+  EXPECT_EQ(ReadFile(FTree / "a.pas.cvs"), "ann " + Today() + " started but never closed\n");
 }
 
 // Mend: an existing file with the temporary file's name is never touched.
@@ -165,7 +164,7 @@ TEST_F(Program, ARewrittenSourceKeepsItsModeAndItsLink) {
   EXPECT_EQ(info.st_mode & 07777, 0751u);
   ASSERT_EQ(lstat((FTree / "b.pas").c_str(), &info), 0);
   EXPECT_TRUE(S_ISLNK(info.st_mode));
-  EXPECT_EQ(ReadFile(FTree / "shared/real.pas"), "{ann " + Today() + " b}\r\n");
+  EXPECT_EQ(ReadFile(FTree / "shared/real.pas"), "{ann " + Today() + " b}\n");
 }
 
 TEST_F(Program, TheOverviewListsTheToolsSwitchesWithTheirEnglishTexts) {

@@ -11,6 +11,7 @@
 #include "platform/Exception.h"
 #include "tests/SwitchFixture.h"
 #include "tests/TestPresenter.h"
+#include "tests/TestSupport.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ TEST_F(ProgramSwitchHelpTest, ListsTheStandardSwitchesInRegistrationOrder) {
           "     Opt: \\Software\\TAVIK",
           d + "This switch sets the path of the registry.",
           "",
-          "/INIPATH=" + switches.ProgramDir() + "/",
+          "/INIPATH=" + testsupport::SystemPath(switches.ProgramDir()) + "\\",
           "     Opt: c:\\win",
           d + "This switch sets the path of the Ini file.",
           "",

@@ -11,6 +11,7 @@
 #include "platform/PrivateProfile.h"
 #include "platform/Registry.h"
 #include "tests/SwitchFixture.h"
+#include "tests/TestSupport.h"
 
 namespace {
 
@@ -144,19 +145,39 @@ TEST(WriteIni, WritesEveryRegisteredSwitchWithItsDefaultText) {
     ProgramSwitch->Register("[Res].X", "o", "x-default", "d");
     ProgramSwitch->WriteIni();
     const std::vector<std::string> entries = Entries(fixture.IniFile());
-    const std::vector<std::string> expected = {"REGOFF=-",
-                                               "INIOFF=-",
-                                               "CMDOFF=-",
-                                               "REGPATH=\\Software\\TAVIK\\Histrel\\",
-                                               "INIPATH=" + fixture.ProgramDir() + "/",
-                                               "INIFILE=histrel.ini",
-                                               "WRITEINI=no default value",
-                                               "WRITEREG=no default value",
-                                               "SHOWHIDDEN=off"};
+    const std::vector<std::string> expected = {
+        "REGOFF=-",
+        "INIOFF=-",
+        "CMDOFF=-",
+        "REGPATH=\\Software\\TAVIK\\Histrel\\",
+        "INIPATH=" + testsupport::SystemPath(fixture.ProgramDir()) + "\\",
+        "INIFILE=histrel.ini",
+        "WRITEINI=no default value",
+        "WRITEREG=no default value",
+        "SHOWHIDDEN=off"};
     EXPECT_EQ(entries, expected) << selection;
     const bool all = selection == "all" || selection == "ALL";
     EXPECT_EQ(platform::ReadIniSection(fixture.IniFile(), "Res").size(), all ? 1u : 0u);
   }
+}
+
+// Mend: the program directory is written as a path text, so that a later
+// run reads it back whole instead of cutting it at its first "/".
+TEST(WriteIni, WhatItWritesIsReadBack) {
+  InitializeHistrelEnglishConstantUnit();
+  std::string written;
+  std::string programDir;
+  {
+    SwitchFixture fixture("histrel /WRITEINI=all");
+    ProgramSwitch->WriteIni();
+    written = testsupport::ReadFile(fixture.IniFile());
+    programDir = testsupport::SystemPath(fixture.ProgramDir()) + "\\";
+  }
+  SwitchFixture fixture("histrel", true, [&](const SwitchFixture& AFixture) {
+    testsupport::WriteFile(AFixture.IniFile(), written);
+  });
+  // INIPATH names the directory, to which the INI source adds its "\\".
+  EXPECT_EQ(ProgramSwitch->IniParameter().FIniPath, programDir + "\\");
 }
 
 TEST(WriteIni, ASelectionOfAnotherSectionWritesNothingButMakesTheDirectory) {

@@ -11,6 +11,7 @@
 #include "platform/Exception.h"
 #include "support/uStringRoutines.h"
 #include "tests/SwitchFixture.h"
+#include "tests/TestSupport.h"
 
 namespace {
 
@@ -274,7 +275,9 @@ TEST(ProgramSwitchUnit, RegistersTheNineStandardSwitchesInOrder) {
       ProgramSwitch->RegisteredRecord(0),
       (TStringList{"+, -", "-", "This switch switches the readout from the registry in or out."}));
   EXPECT_EQ(ProgramSwitch->RegisteredRecord(3).at(1), "\\Software\\TAVIK\\Histrel\\");
-  EXPECT_EQ(ProgramSwitch->RegisteredRecord(4).at(1), fixture.ProgramDir() + "/");
+  // The program directory is a path text, which a "/" would cut.
+  EXPECT_EQ(ProgramSwitch->RegisteredRecord(4).at(1),
+            testsupport::SystemPath(fixture.ProgramDir()) + "\\");
   EXPECT_EQ(ProgramSwitch->RegisteredRecord(5).at(1), "histrel.ini");
   EXPECT_EQ(ProgramSwitch->RegisteredRecord(6).at(1), "no default value");
   EXPECT_EQ(ProgramSwitch->RegisteredRecord(8).at(1), "off");
@@ -302,7 +305,8 @@ TEST(PathSwitches, MoveTheIniFileAndTheRegistryKey) {
   };
   for (const Case& c : cases) {
     SwitchFixture fixture(c.commandLine);
-    const std::string iniPath = c.iniPath.empty() ? fixture.ProgramDir() + "/" : c.iniPath;
+    const std::string iniPath =
+        c.iniPath.empty() ? testsupport::SystemPath(fixture.ProgramDir()) + "\\" : c.iniPath;
     const std::string registryPath =
         c.registryPath.empty() ? "\\Software\\TAVIK\\Histrel\\" : c.registryPath;
     EXPECT_EQ(ProgramSwitch->IniParameter().FIniPath, iniPath) << c.commandLine;

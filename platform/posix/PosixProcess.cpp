@@ -16,6 +16,16 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A path text of the system: every "/" of a native path becomes "\\", as in
+// every other path text, so that it survives the switch language (where "/"
+// starts a switch) when WRITEINI writes the program's directory.
+std::string SystemPathOf(std::string native) {
+  for (char& c : native) {
+    if (c == '/') c = '\\';
+  }
+  return native;
+}
+
 std::string ReadProgramPath(const char* argv0) {
   char buffer[PATH_MAX + 1];
   const ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
@@ -32,10 +42,11 @@ std::string ReadProgramPath(const char* argv0) {
 void SetProcessArguments(int argc, const char* const* argv) {
   if (overridden) return;
   const char* argv0 = argc > 0 ? argv[0] : nullptr;
-  programPath = ReadProgramPath(argv0);
+  const std::string native = ReadProgramPath(argv0);
+  programPath = SystemPathOf(native);
   // Only the file name stands in front of the arguments, so that the slashes
   // of a POSIX path never become switch pieces.
-  commandLine = BaseName(argv0 != nullptr ? argv0 : programPath);
+  commandLine = BaseName(argv0 != nullptr ? argv0 : native);
   for (int i = 1; i < argc; ++i) {
     commandLine += ' ';
     commandLine += argv[i];
@@ -48,7 +59,7 @@ std::string ProgramPath() { return programPath; }
 
 void SetProcessForTesting(const std::string& aCommandLine, const std::string& aProgramPath) {
   commandLine = aCommandLine;
-  programPath = aProgramPath;
+  programPath = SystemPathOf(aProgramPath);
   overridden = true;
 }
 

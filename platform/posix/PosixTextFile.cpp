@@ -39,7 +39,8 @@ TextReader::TextReader()
       base_(0),
       size_(0),
       eof_(true),
-      stopped_(false) {}
+      stopped_(false),
+      lastEnd_(LineEnd::kNone) {}
 
 TextReader::~TextReader() { Close(); }
 
@@ -173,41 +174,69 @@ bool TextReader::SkipLines(const LineStops& stops) {
 bool TextReader::ReadLine(std::string& line) {
   line.clear();
   if (stopped_) return false;
-  bool any = false;        // something of this line was read, its end included
-  bool pendingCr = false;  // a CR whose fate depends on the next byte
+  bool any = false;  // something of this line was read
   for (;;) {
     if (pos_ >= end_ && !Fill()) {
-      // End of input: a pending CR is a lone CR and is dropped.
+      lastEnd_ = LineEnd::kNone;
       return any;
     }
     const char* start = buffer_.get() + pos_;
     const std::size_t avail = end_ - pos_;
-    if (pendingCr) {
-      pendingCr = false;
-      if (*start == '\n') {
-        ++pos_;
-        return true;
-      }
-      // The CR stood alone and is dropped; go on with this byte.
-    }
-    // Find the first LF, CR or Ctrl-Z in what is buffered.
-    std::size_t i = 0;
     const char* lf = static_cast<const char*>(memchr(start, '\n', avail));
     const std::size_t limit = lf != nullptr ? static_cast<std::size_t>(lf - start) : avail;
-    while (i < limit && start[i] != '\r' && start[i] != kCtrlZ) ++i;
-    line.append(start, i);
-    if (i > 0) any = true;
-    pos_ += i;
-    if (i == avail) continue;
-    const char c = start[i];
-    ++pos_;
-    if (c == '\n') return true;
-    if (c == kCtrlZ) {
+    // The Ctrl-Z is not taken: the offset then tells where it stands.
+    if (const char* z = static_cast<const char*>(memchr(start, kCtrlZ, limit))) {
+      const std::size_t taken = static_cast<std::size_t>(z - start);
+      line.append(start, taken);
+      pos_ += taken;
       stopped_ = true;
-      return any;
+      lastEnd_ = LineEnd::kCtrlZ;
+      return any || taken > 0;
     }
-    any = true;  // a CR: end of line when LF follows, else dropped
-    pendingCr = true;
+    line.append(start, limit);
+    any = true;
+    if (lf == nullptr) {
+      pos_ = end_;
+      continue;
+    }
+    pos_ += limit + 1;
+    // The CR of a CR LF may have come with the previous read: it is the last
+    // byte taken either way. Any other CR stays in the line.
+    lastEnd_ = LineEnd::kLf;
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+      lastEnd_ = LineEnd::kCrLf;
+    }
+    return true;
+  }
+}
+
+LineEnd TextReader::FirstLineEnd() {
+  if (!Seek(0)) return LineEnd::kNone;
+  char previous = 0;
+  for (;;) {
+    if (pos_ < end_) {
+      const char* start = buffer_.get() + pos_;
+      const std::size_t avail = end_ - pos_;
+      const char* lf = static_cast<const char*>(memchr(start, '\n', avail));
+      const std::size_t limit = lf != nullptr ? static_cast<std::size_t>(lf - start) : avail;
+      if (memchr(start, kCtrlZ, limit) != nullptr) return LineEnd::kNone;
+      if (lf != nullptr) {
+        const char before = limit > 0 ? start[limit - 1] : previous;
+        return before == '\r' ? LineEnd::kCrLf : LineEnd::kLf;
+      }
+      previous = start[avail - 1];
+      pos_ = end_;
+    }
+    if (!Fill()) return LineEnd::kNone;
+  }
+}
+
+bool TextReader::Holds(char byte) {
+  for (;;) {
+    if (pos_ < end_ && memchr(buffer_.get() + pos_, byte, end_ - pos_) != nullptr) return true;
+    pos_ = end_;
+    if (!Fill()) return false;
   }
 }
 
