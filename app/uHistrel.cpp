@@ -228,6 +228,7 @@ void THistrel::SetSourceReading(const TSourceReading& AValue) {
   FSourceReading = AValue;
   FReader.SetBufferSize(AValue.BufferSize);
 }
+void THistrel::SetOutput(THistrelOutput* AOutput) { FOutput = AOutput; }
 
 std::string THistrel::Today() const { return FormatHistoryDate(FDateSource()); }
 
@@ -263,7 +264,7 @@ void THistrel::ProcessDirectory() {
 void THistrel::AnnounceAndProcessFile() {
   // Joined in a kept string: a walk announces every file it selects.
   FAnnouncedPath.assign(FPath).append(FFileName);
-  platform::WriteLine(FAnnouncedPath);
+  if (FOutput == nullptr) platform::WriteLine(FAnnouncedPath);
   ProcessFile();
 }
 
@@ -551,7 +552,18 @@ void THistrel::RewriteFile() {
   platform::TextReader& reader = FReader;
   if (!reader.Seek(0)) throw Exception(FormatText(SCannotEditFile, shown));
   platform::AtomicFile replacement;
-  switch (replacement.Open(target, temporary)) {
+  // A preview makes the same bytes in memory and hands them on instead; it
+  // stops where the run would at a taken temporary file name.
+  platform::TextWriter preview;
+  std::string previewText;
+  platform::AtomicFile::Status opened = platform::AtomicFile::Status::kExists;
+  if (FOutput == nullptr) {
+    opened = replacement.Open(target, temporary);
+  } else if (!platform::IsFile(temporary) && !platform::IsDirectory(temporary)) {
+    preview.OpenMemory(previewText);
+    opened = platform::AtomicFile::Status::kOk;
+  }
+  switch (opened) {
     case platform::AtomicFile::Status::kOk:
       break;
     case platform::AtomicFile::Status::kExists:
@@ -560,9 +572,10 @@ void THistrel::RewriteFile() {
     case platform::AtomicFile::Status::kFailed:
       throw Exception(FormatText(SCannotEditFile, shown));
   }
+  platform::TextWriter& rewrittenSourceBytes = FOutput != nullptr ? preview : replacement.Writer();
 
   const std::string header = FUser + " " + Today();
-  TRewriting rewriting{replacement.Writer(),
+  TRewriting rewriting{rewrittenSourceBytes,
                        "",
                        platform::AnsiUpperCase(FInsertText),
                        "",
@@ -579,25 +592,38 @@ void THistrel::RewriteFile() {
     }
     // A source changed since it was collected is read on line by line.
     if (reader.Offset() != stretch.From) break;
-    if (!replacement.Writer().CopyFrom(reader, stretch.From, stretch.To) ||
+    if (!rewrittenSourceBytes.CopyFrom(reader, stretch.From, stretch.To) ||
         !reader.Seek(stretch.To)) {
       throw Exception(FormatText(SCannotEditFile, shown));
     }
   }
   while (ReadSourceLine(reader, line, shown)) RewriteLine(line, rewriting);
   reader.Close();
+  // Without a marker line the log also receives the empty line that ends the
+  // last entry.
+  const std::size_t logEnd =
+      rewriting.Inserted ? rewriting.LastEntryLine : rewriting.LastEntryLine + 1;
+  const auto writeLogLines = [&](platform::TextWriter& ALog) {
+    for (std::size_t k = 1; k < logEnd; ++k) WriteTrimmedLine(ALog, FHistoryLines[k]);
+  };
+  if (FOutput != nullptr) {
+    preview.Close();
+    std::string logLines;
+    preview.OpenMemory(logLines);
+    writeLogLines(preview);
+    preview.Close();
+    FOutput->SourceRewritten(source, target, previewText);
+    FOutput->LogAppended(logPath, logLines);
+    return;
+  }
   // The new source is completely written before the log is touched, so that
   // a full disk fails here and leaves the log as it was.
   replacement.Complete();
 
   platform::TextWriter& log = FLog;
   if (!log.OpenAppend(logPath)) throw Exception(FormatText(SCannotEditFile, shown));
-  // Without a marker line the log also receives the empty line that ends the
-  // last entry.
-  const std::size_t logEnd =
-      rewriting.Inserted ? rewriting.LastEntryLine : rewriting.LastEntryLine + 1;
   try {
-    for (std::size_t k = 1; k < logEnd; ++k) WriteTrimmedLine(log, FHistoryLines[k]);
+    writeLogLines(log);
     log.Close();
   } catch (const Exception&) {
     log.Abandon();
