@@ -16,7 +16,7 @@ class THistrelPreview : public THistrelOutput {
   void LogAppended(const std::string& ALog, const std::string& ALines) override;
 
   // Whether any file would change.
-  bool Empty() const { return FOrder.empty(); }
+  bool Empty() const { return FSources.empty(); }
 
   // The diff of every file that would change, in the order the run would
   // change them, as lines without their LF: "diff --git a/... b/...", the
