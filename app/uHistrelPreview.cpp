@@ -266,7 +266,8 @@ std::vector<std::string> THistrelPreview::DiffLines() const {
     if (file.Existed && hunks.empty()) continue;
     const std::string oldName = GitName("a/" + name);
     const std::string newName = GitName("b/" + name);
-    lines.push_back("diff --git " + oldName + " " + newName);
+    lines.push_back("diff --git " + oldName);
+    lines.back().append(" ").append(newName);
     if (!file.Existed) {
       lines.emplace_back("new file mode 100644");
       // An empty new file is named by its header alone.

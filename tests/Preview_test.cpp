@@ -44,10 +44,10 @@ class Preview : public ::testing::Test {
   // Writes AFiles into a fresh tree; the files named in AReadOnly lose their
   // write permission.
   std::string Tree(const Files& AFiles, const std::vector<std::string>& AReadOnly = {}) {
-    const std::string tree = FWork / "tree";
+    std::string tree = FWork / "tree";
     fs::remove_all(tree);
-    for (const auto& [name, text] : AFiles) WriteFile(tree + "/" + name, text);
-    for (const std::string& name : AReadOnly) chmod((tree + "/" + name).c_str(), 0444);
+    for (const auto& [name, text] : AFiles) WriteFile(FWork / ("tree/" + name), text);
+    for (const std::string& name : AReadOnly) chmod((FWork / ("tree/" + name)).c_str(), 0444);
     return tree;
   }
 
