@@ -53,6 +53,9 @@ int main(int argc, char** argv) {
                        {"fProgramSwitchHelp", InitializeProgramSwitchHelpUnit, nullptr},
                    });
   }
+  if (options.Mode != THistrelMode::kRun && !options.Help) {
+    startUp.insert(startUp.end() - 1, {"uHistrelRun", RefuseWritingSwitches, nullptr});
+  }
   TUnitSequence units(std::move(startUp));
   int exitCode = kExitSuccess;
   try {

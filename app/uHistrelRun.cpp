@@ -132,6 +132,20 @@ void WarnUnknownSwitches() {
   }
 }
 
+void RefuseWritingSwitches() {
+  if (ProgramSwitch->GetSwitch(SHelpSwitch, "", "")->AsBoolean()) return;
+  const auto asksToWrite = [](const std::string& ASwitch, const std::string& ADefault) {
+    const std::string selection = ProgramSwitch->GetSwitch(ASwitch, "", "")->AsString();
+    return !selection.empty() && selection != ADefault;
+  };
+  if (asksToWrite(SWriteIniSwitch, SWriteIniDefault) ||
+      asksToWrite(SWriteRegSwitch, SWriteRegDefault)) {
+    throw Exception(
+        "histrel: --diff and --check write nothing; WRITEINI and WRITEREG cannot be used with "
+        "them");
+  }
+}
+
 int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode) {
   THistrel histrel(ADateSource);
   THistrelPreview preview;

@@ -52,6 +52,11 @@ std::vector<std::string> HistrelUsageLines();
 // is ignored, and a typo would otherwise go unnoticed.
 void WarnUnknownSwitches();
 
+// For --diff and --check, which write nothing: throws Exception when
+// WRITEINI or WRITEREG asks to write the switches (and "?", which wins over
+// both, is not given), before they could.
+void RefuseWritingSwitches();
+
 // The main procedure, once the units have started: creates the worker,
 // hands it USER, INSERT, RECURSIVE, KEEPCVS, KEEPDATE and FILE, and calls
 // Execute. The first failure ends the run and its message is written as one

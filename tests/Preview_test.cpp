@@ -184,4 +184,35 @@ TEST_F(Preview, AnUnknownSwitchIsNamedAndTheRunGoesOnAsBefore) {
   EXPECT_NE(ReadFile(tree + "/sub/a.pas"), kLfSource) << "the walk went into sub as before";
 }
 
+// A failure before the run (a switch that is not text in the registry hive)
+// ends the program with 1, or with 2 under --diff and --check; so does a
+// request to write the switches, which a preview must not do.
+TEST_F(Preview, FailuresBeforeTheRunEndWithTheStatusOfTheMode) {
+  const std::string tree = Tree({{"a.pas", kLfSource}});
+  const Files before = Snapshot(tree);
+  WriteFile(FHome / "config/programswitch/HKEY_CURRENT_USER.reg",
+            "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\TAVIK\\Histrel\\PARAMETERS]\r\n"
+            "\"REGOFF\"=dword:00000001\r\n\r\n");
+  for (const auto& [option, status] : std::vector<std::pair<std::string, int>>{
+           {"--help", 1}, {"--diff", 2}, {"--check", 2}, {"--", 1}}) {
+    const RunResult result = Histrel({option, "/USER=ann", "/FILE=*.pas"}, tree);
+    EXPECT_EQ(result.ExitCode, status) << option;
+    EXPECT_EQ(result.Out, "") << option;
+    EXPECT_NE(result.Err.find("REGOFF"), std::string::npos) << option << result.Err;
+  }
+  fs::remove_all(FHome / "config");
+  for (const char* option : {"--diff", "--check"}) {
+    for (const char* write : {"/WRITEINI=all", "/WRITEREG=all"}) {
+      const RunResult result = Histrel({option, write, "/USER=ann", "/FILE=*.pas"}, tree);
+      EXPECT_EQ(result.ExitCode, 2) << option << write;
+      EXPECT_EQ(result.Err,
+                "histrel: --diff and --check write nothing; WRITEINI and WRITEREG cannot be used "
+                "with them\n");
+    }
+  }
+  EXPECT_FALSE(testsupport::FileExists(FHome / "config")) << "no hive written";
+  EXPECT_FALSE(testsupport::FileExists(fs::path(FProgram).parent_path() / "histrel.ini"));
+  EXPECT_EQ(Snapshot(tree), before);
+}
+
 }  // namespace
