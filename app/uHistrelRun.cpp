@@ -103,16 +103,14 @@ std::vector<std::string> HistrelUsageLines() {
     lines.push_back(SDescriptionLabel + record.at(2));
     lines.emplace_back("");
   }
-  lines.emplace_back(
-      "Settings: each switch is taken from the command line, else from the INI file");
-  lines.push_back("  " + RegisteredDefault(SIniPathSwitch) + RegisteredDefault(SIniFileSwitch) +
-                  " (sections [PARAMETERS] and [MACROS]),");
-  lines.emplace_back(
-      "else from the registry hive $XDG_CONFIG_HOME/programswitch/"
-      "HKEY_CURRENT_USER.reg");
-  lines.push_back("  (~/.config when XDG_CONFIG_HOME is unset), key HKEY_CURRENT_USER" +
-                  RegisteredDefault(SRegPathSwitch) + "PARAMETERS.");
-  lines.emplace_back("/[MACROS].NAME=value defines a macro that %NAME% in a value refers to.");
+  lines.emplace_back("Where settings come from: each switch is taken from the command line, else");
+  lines.emplace_back("from the INI file beside the program (sections [PARAMETERS] and [MACROS])");
+  lines.push_back("  " + RegisteredDefault(SIniPathSwitch) + RegisteredDefault(SIniFileSwitch));
+  lines.emplace_back("else from the registry hive, key");
+  lines.push_back("  HKEY_CURRENT_USER" + RegisteredDefault(SRegPathSwitch) + "PARAMETERS");
+  lines.emplace_back("in $XDG_CONFIG_HOME/programswitch/HKEY_CURRENT_USER.reg (XDG_CONFIG_HOME");
+  lines.emplace_back("unset: ~/.config). A value may refer to a macro as %NAME%, which is the");
+  lines.emplace_back("switch NAME of section MACROS (/[MACROS].NAME=value).");
   lines.emplace_back("");
   lines.insert(lines.end(), std::begin(kUsageTail), std::end(kUsageTail));
   return lines;

@@ -67,7 +67,7 @@ class Preview : public ::testing::Test {
 
     const std::string copy = FWork / "copy";
     fs::remove_all(copy);
-    fs::copy(ATree, copy, fs::copy_options::recursive);
+    fs::copy(ATree, copy, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     WriteFile(FWork / "preview.patch", diff.Out);
     const RunResult applied = testsupport::Run(
         "/usr/bin/git", {"apply", "--whitespace=nowarn", FWork / "preview.patch"}, copy);
@@ -94,7 +94,13 @@ TEST_F(Preview, TheDiffAppliedByGitDoesExactlyWhatTheRunDoes) {
       {"plain.pas", "unit Plain;\nend.\n"},
       {"notes.txt", "{CVS* not selected}\n"},
   };
-  ExpectDiffDoesTheRunsWork(Tree(files), {"/USER=ann", "/FILE=*.pas"});
+  std::string tree = Tree(files);
+  // A linked source: the file it names changes, the log goes beside the link.
+  WriteFile(tree + "/shared/real.inc", kCrLfSource);
+  fs::create_symlink("shared/real.inc", tree + "/link.pas");
+  ExpectDiffDoesTheRunsWork(tree, {"/USER=ann", "/FILE=*.pas"});
+  EXPECT_TRUE(fs::is_symlink(tree + "/link.pas"));
+  EXPECT_TRUE(testsupport::FileExists(tree + "/link.pas.cvs"));
   ExpectDiffDoesTheRunsWork(Tree(files), {"/USER=ann", "/FILE=sub", "/KEEPCVS+", "/KEEPDATE-"});
 }
 
