@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/uHistrelEnglishConstant.h"
+#include "platform/Exception.h"
 #include "tests/HistrelTestSupport.h"
 #include "tests/TestSupport.h"
 
@@ -130,6 +132,72 @@ TEST(PreviewPaths, AreRelativeToTheCurrentDirectoryWithSlashes) {
       {tree + "\\..\\other\\c.pas", "../other/c.pas"},
   };
   for (const Case& c : cases) EXPECT_EQ(PathFromCurrentDirectory(c.path), c.relative) << c.path;
+}
+
+// Keeps what the worker hands over.
+class TRecordingOutput : public THistrelOutput {
+ public:
+  void SourceRewritten(const std::string& ASource, const std::string& ATarget,
+                       const std::string& ANewText) override {
+    Calls.push_back("source " + ASource + " " + ATarget);
+    Text = ANewText;
+  }
+  void LogAppended(const std::string& ALog, const std::string& ALines) override {
+    Calls.push_back("log " + ALog);
+    LogLines = ALines;
+  }
+  Lines Calls;
+  std::string Text;
+  std::string LogLines;
+};
+
+// The output a preview is given receives exactly the bytes the real
+// rewrite writes, however the source is read (held, streamed through small
+// buffers, line by line), and nothing is written meanwhile.
+TEST(PreviewOutput, ReceivesTheBytesTheRewriteWritesInEveryWayOfReading) {
+  InitializeHistrelEnglishConstantUnit();
+  std::string content = "unit U;\r\n\r\n{ CVSLOG }\r\n";
+  for (int i = 0; i < 300; ++i) {
+    content += "  Call(" + std::to_string(i) + "); { plain }\r\n";
+    if (i % 97 == 5) content += "  {CVS* note " + std::to_string(i) + " on\r\n  two lines}\r\n";
+    if (i == 150) content += "  // CVS* a line note\nlone\rCR\n";
+  }
+  content += "end.\r\n\x1A after the end";
+  const std::vector<TSourceReading> readings = {
+      {true, 0, std::size_t{256} * 1024},
+      {false, std::size_t{4} * 1024 * 1024, std::size_t{256} * 1024},
+      {false, 0, 7},
+      {false, 0, 4096},
+  };
+  const TempDir dir;
+  const std::string path = testsupport::SystemPath(dir.Path()) + "\\";
+  for (std::size_t i = 0; i < readings.size(); ++i) {
+    WriteFile(dir / "U.pas", content);
+    std::remove((dir / "U.pas.cvs").c_str());
+    const auto worker = [&](THistrel& AHistrel) {
+      AHistrel.SetUser("qa");
+      AHistrel.SetPath(path);
+      AHistrel.SetFileName("U.pas");
+      AHistrel.SetSourceReading(readings[i]);
+    };
+    TRecordingOutput output;
+    THistrel preview(testsupport::FixedDate(2003, 6, 2));
+    worker(preview);
+    preview.SetOutput(&output);
+    preview.ProcessFile();
+    EXPECT_EQ(output.Calls,
+              (Lines{"source " + path + "U.pas " + path + "U.pas", "log " + path + "U.pas.cvs"}));
+    EXPECT_EQ(testsupport::Snapshot(dir.Path()),
+              (std::map<std::string, std::string>{{"U.pas", content}}))
+        << "reading " << i;
+
+    THistrel run(testsupport::FixedDate(2003, 6, 2));
+    worker(run);
+    run.ProcessFile();
+    EXPECT_EQ(output.Text, ReadFile(dir / "U.pas")) << "reading " << i;
+    EXPECT_EQ(output.LogLines, ReadFile(dir / "U.pas.cvs")) << "reading " << i;
+    EXPECT_NE(output.Text, content);
+  }
 }
 
 }  // namespace
