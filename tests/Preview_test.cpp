@@ -1,6 +1,7 @@
 // End-to-end tests of the program's options: --diff applied with git apply
-// does exactly the run's work, --check's statuses, --help, --version, a
-// wrong option, and the warning about an unknown switch.
+// does exactly the run's work, --help, --version, a wrong option, failures
+// before the run, and the warning about an unknown switch. (The statuses of
+// --check and of every failure are tested on the program run itself.)
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -120,40 +121,6 @@ TEST_F(Preview, AFailureHalfWayShowsWhatWasDoneBeforeIt) {
                             "The file .\\" + blocked + " cannot be edited!");
   EXPECT_NE(ReadFile(tree + "/" + listed[0]), kLfSource);
   EXPECT_EQ(ReadFile(tree + "/" + listed[4]), kLfSource);
-}
-
-TEST_F(Preview, CheckListsTheSourcesWithMarkedCommentsAndSaysSoByItsStatus) {
-  struct Case {
-    Files files;
-    std::vector<std::string> readOnly;
-    int status;
-    std::vector<std::string> lines;
-    std::string error;
-  };
-  const std::vector<Case> cases = {
-      {{{"a.pas", kLfSource}, {"sub/b.pas", kCrLfSource}, {"c.pas", "unit C;\n"}},
-       {},
-       1,
-       {"a.pas", "sub/b.pas"},
-       ""},
-      {{{"c.pas", "unit C;\n"}, {"d.txt", "{CVS* not selected}\n"}}, {}, 0, {}, ""},
-      {{{"a.pas", kLfSource}}, {"a.pas"}, 2, {}, "The file .\\a.pas cannot be edited!\n"},
-  };
-  for (const Case& c : cases) {
-    const std::string tree = Tree(c.files, c.readOnly);
-    const Files before = Snapshot(tree);
-    const RunResult result = Histrel({"/USER=ann", "--check", "/FILE=*.pas"}, tree);
-    EXPECT_EQ(result.ExitCode, c.status) << result.Out;
-    std::vector<std::string> lines;
-    for (std::string::size_type start = 0, end;
-         (end = result.Out.find('\n', start)) != std::string::npos; start = end + 1) {
-      lines.push_back(result.Out.substr(start, end - start));
-    }
-    std::sort(lines.begin(), lines.end());
-    EXPECT_EQ(lines, c.lines);
-    EXPECT_EQ(result.Err, c.error);
-    EXPECT_EQ(Snapshot(tree), before);
-  }
 }
 
 TEST_F(Preview, HelpVersionAndAWrongOptionEndTheProgramBeforeAnyWork) {
