@@ -1,5 +1,6 @@
 #include "app/uHistrelPreview.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>

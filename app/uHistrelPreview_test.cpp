@@ -139,11 +139,11 @@ class TRecordingOutput : public THistrelOutput {
  public:
   void SourceRewritten(const std::string& ASource, const std::string& ATarget,
                        const std::string& ANewText) override {
-    Calls.push_back("source " + ASource + " " + ATarget);
+    Calls.insert(Calls.end(), {"source", ASource, ATarget});
     Text = ANewText;
   }
   void LogAppended(const std::string& ALog, const std::string& ALines) override {
-    Calls.push_back("log " + ALog);
+    Calls.insert(Calls.end(), {"log", ALog});
     LogLines = ALines;
   }
   Lines Calls;
@@ -185,8 +185,8 @@ TEST(PreviewOutput, ReceivesTheBytesTheRewriteWritesInEveryWayOfReading) {
     worker(preview);
     preview.SetOutput(&output);
     preview.ProcessFile();
-    EXPECT_EQ(output.Calls,
-              (Lines{"source " + path + "U.pas " + path + "U.pas", "log " + path + "U.pas.cvs"}));
+    const std::string source = path + "U.pas";
+    EXPECT_EQ(output.Calls, (Lines{"source", source, source, "log", source + ".cvs"}));
     EXPECT_EQ(testsupport::Snapshot(dir.Path()),
               (std::map<std::string, std::string>{{"U.pas", content}}))
         << "reading " << i;
