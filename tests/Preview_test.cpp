@@ -93,6 +93,7 @@ TEST_F(Preview, TheDiffAppliedByGitDoesExactlyWhatTheRunDoes) {
       {"sub/c.pas", kOddSource},
       {"sub/c.pas.cvs", "a log without its last line end"},
       {"plain.pas", "unit Plain;\nend.\n"},
+      {"sub/caf\xE9 \"new\".pas", kLfSource},  // a name that git quotes
       {"notes.txt", "{CVS* not selected}\n"},
   };
   std::string tree = Tree(files);
