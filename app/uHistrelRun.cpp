@@ -35,7 +35,7 @@ const char* const kUsageHead[] = {
     "comments. A \"/\" always begins a switch: write paths with backslashes and",
     "quote them for the shell.",
     "",
-    "Switches (/NAME=value, /NAME+ on, /NAME- off; /NAME=default as registered):",
+    "Switches (/NAME=value, /NAME+ on, /NAME- off), each with its default:",
 };
 
 const char* const kUsageTail[] = {
