@@ -1,5 +1,8 @@
 // The histrel program: starts the units in their fixed order, runs the tool
 // and shuts the units down in reverse.
+#include <string>
+#include <vector>
+
 #include "Bibliothek/Schalter/fProgramSwitchHelp.h"
 #include "Bibliothek/Schalter/uProgramSwitch.h"
 #include "app/uHistrelConstants.h"
@@ -14,31 +17,60 @@
 #include "support/uStartup.h"
 
 int main(int argc, char** argv) {
-  platform::SetProcessArguments(argc, argv);
+  // The program's options are taken out first: the switches never see them.
+  const THistrelOptions options = ReadHistrelOptions(argc, argv);
+  if (!options.Error.empty()) {
+    platform::WriteErrorLine(options.Error);
+    platform::FlushConsole();
+    return kExitUsage;
+  }
+  if (options.Version && !options.Help) {
+    platform::WriteLine(HistrelVersionLine());
+    platform::FlushConsole();
+    return kExitSuccess;
+  }
+  std::vector<const char*> arguments;
+  for (const std::string& argument : options.Arguments) arguments.push_back(argument.c_str());
+  platform::SetProcessArguments(static_cast<int>(arguments.size()), arguments.data());
   // The order of start-up: texts (German, then English), the support
   // units, the switch registry with its standard switches, the tool's
-  // switches, the overview's start-up step; then the tool's run.
-  TUnitSequence units({
+  // switches, the warning about unknown switches, the overview's start-up
+  // step; then the tool's run. --help needs the registered switches only.
+  std::vector<TUnit> startUp({
       {"uHistrelConstants", nullptr, FinalizeHistrelConstantsUnit},
       {"uHistrelEnglishConstant", InitializeHistrelEnglishConstantUnit, nullptr},
       {"uSingleton", InitializeSingletonUnit, FinalizeSingletonUnit},
       {"uFileRoutines", InitializeFileRoutinesUnit, FinalizeFileRoutinesUnit},
       {"uProgramSwitch", InitializeProgramSwitchUnit, FinalizeProgramSwitchUnit},
       {"uHistrelRegisterSwitches", InitializeHistrelRegisterSwitchesUnit, nullptr},
-      {"cController", nullptr, nullptr},
-      {"cProgramSwitchHelp", nullptr, nullptr},
-      {"fProgramSwitchHelp", InitializeProgramSwitchHelpUnit, nullptr},
   });
-  int exitCode = 0;
+  if (!options.Help) {
+    startUp.insert(startUp.end(),
+                   {
+                       {"uHistrelRun", WarnUnknownSwitches, nullptr},
+                       {"cController", nullptr, nullptr},
+                       {"cProgramSwitchHelp", nullptr, nullptr},
+                       {"fProgramSwitchHelp", InitializeProgramSwitchHelpUnit, nullptr},
+                   });
+  }
+  if (options.Mode != THistrelMode::kRun && !options.Help) {
+    startUp.insert(startUp.end() - 1, {"uHistrelRun", RefuseWritingSwitches, nullptr});
+  }
+  TUnitSequence units(std::move(startUp));
+  int exitCode = kExitSuccess;
   try {
     units.Initialize();
-    RunHistrel();
+    if (options.Help) {
+      for (const std::string& line : HistrelUsageLines()) platform::WriteLine(line);
+    } else {
+      exitCode = RunHistrel(platform::Today, options.Mode);
+    }
   } catch (const EHalt& halt) {
     exitCode = halt.ExitCode();
   } catch (const Exception& failure) {
     // A failure during start-up is not the tool's to report: it ends the program.
     platform::WriteErrorLine(failure.Message());
-    exitCode = 1;
+    exitCode = FailureStatus(options.Mode);
   }
   units.Finalize();
   platform::FlushConsole();

@@ -356,6 +356,7 @@ void THistrel::SetSourceReading(const TSourceReading& AValue) {
   FSourceReading = AValue;
   FReader.SetBufferSize(AValue.BufferSize);
 }
+void THistrel::SetOutput(THistrelOutput* AOutput) { FOutput = AOutput; }
 
 std::string THistrel::Today() const { return FormatHistoryDate(FDateSource()); }
 
@@ -391,7 +392,7 @@ void THistrel::ProcessDirectory() {
 void THistrel::AnnounceAndProcessFile() {
   // Joined in a kept string: a walk announces every file it selects.
   FAnnouncedPath.assign(FPath).append(FFileName);
-  platform::WriteLine(FAnnouncedPath);
+  if (FOutput == nullptr) platform::WriteLine(FAnnouncedPath);
   ProcessFile();
 }
 
@@ -753,7 +754,18 @@ void THistrel::RewriteFile() {
   platform::TextReader& reader = FReader;
   if (!reader.Seek(0)) throw Exception(FormatText(SCannotEditFile, shown));
   platform::AtomicFile replacement;
-  switch (replacement.Open(target, temporary)) {
+  // A preview makes the same bytes in memory and hands them on instead; it
+  // stops where the run would at a taken temporary file name.
+  platform::TextWriter preview;
+  std::string previewText;
+  platform::AtomicFile::Status opened = platform::AtomicFile::Status::kExists;
+  if (FOutput == nullptr) {
+    opened = replacement.Open(target, temporary);
+  } else if (!platform::IsFile(temporary) && !platform::IsDirectory(temporary)) {
+    preview.OpenMemory(previewText);
+    opened = platform::AtomicFile::Status::kOk;
+  }
+  switch (opened) {
     case platform::AtomicFile::Status::kOk:
       break;
     case platform::AtomicFile::Status::kExists:
@@ -762,8 +774,9 @@ void THistrel::RewriteFile() {
     case platform::AtomicFile::Status::kFailed:
       throw Exception(FormatText(SCannotEditFile, shown));
   }
+  platform::TextWriter& rewrittenSourceBytes = FOutput != nullptr ? preview : replacement.Writer();
 
-  TRewriting rewriting{replacement.Writer(),
+  TRewriting rewriting{rewrittenSourceBytes,
                        ConversionMiddle(FKeepCVS, FKeepDate, FUser + " " + Today()),
                        platform::AnsiUpperCase(FInsertText),
                        "",
@@ -778,30 +791,43 @@ void THistrel::RewriteFile() {
     }
     // A source changed since it was collected is read on line by line.
     if (reader.Offset() != stretch.From) break;
-    if (!replacement.Writer().CopyFrom(reader, stretch.From, stretch.To) ||
+    if (!rewrittenSourceBytes.CopyFrom(reader, stretch.From, stretch.To) ||
         !reader.Seek(stretch.To)) {
       throw Exception(FormatText(SCannotEditFile, shown));
     }
   }
   while (ReadSourceLine(reader, line, shown)) RewriteLine(line, reader.LastLineEnd(), rewriting);
   // What follows a Ctrl-Z is no text of the source, but it is kept.
-  if (reader.AtCtrlZ() && !replacement.Writer().CopyFrom(reader, reader.Offset(), reader.Size())) {
+  if (reader.AtCtrlZ() && !rewrittenSourceBytes.CopyFrom(reader, reader.Offset(), reader.Size())) {
     throw Exception(FormatText(SCannotEditFile, shown));
   }
   reader.Close();
-  // The new source is completely written before the log is touched, so that
-  // a full disk fails here and leaves the log as it was.
-  replacement.Complete();
-
-  const std::string logLineEnd = LogLineEnd(logPath, FLineEnd);
-  platform::TextWriter& log = FLog;
-  if (!log.OpenAppend(logPath)) throw Exception(FormatText(SCannotEditFile, shown));
   // Without a marker line the log also receives the empty line that ends the
   // last entry.
   const std::size_t logEnd =
       rewriting.Inserted ? rewriting.LastEntryLine : rewriting.LastEntryLine + 1;
+  const std::string logLineEnd = LogLineEnd(logPath, FLineEnd);
+  const auto writeLogLines = [&](platform::TextWriter& ALog) {
+    for (std::size_t k = 1; k < logEnd; ++k) WriteTrimmedLine(ALog, FHistoryLines[k], logLineEnd);
+  };
+  if (FOutput != nullptr) {
+    preview.Close();
+    std::string logLines;
+    preview.OpenMemory(logLines);
+    writeLogLines(preview);
+    preview.Close();
+    FOutput->SourceRewritten(source, target, previewText);
+    FOutput->LogAppended(logPath, logLines);
+    return;
+  }
+  // The new source is completely written before the log is touched, so that
+  // a full disk fails here and leaves the log as it was.
+  replacement.Complete();
+
+  platform::TextWriter& log = FLog;
+  if (!log.OpenAppend(logPath)) throw Exception(FormatText(SCannotEditFile, shown));
   try {
-    for (std::size_t k = 1; k < logEnd; ++k) WriteTrimmedLine(log, FHistoryLines[k], logLineEnd);
+    writeLogLines(log);
     log.Close();
   } catch (const Exception&) {
     log.Abandon();

@@ -36,6 +36,20 @@ struct TSourceReading {
 // GetCommentText, the comment goes on in the next line).
 constexpr char kHistoryMark = '\xA7';
 
+// Takes what the rewrite of a source makes in place of the files: a preview
+// gives one to the worker, which then writes no file at all (no temporary
+// file, no source, no log) and no file lines on standard output.
+class THistrelOutput {
+ public:
+  virtual ~THistrelOutput() = default;
+  // The source selected as ASource would be replaced: the file ATarget (the
+  // file a link names, else ASource) would hold ANewText.
+  virtual void SourceRewritten(const std::string& ASource, const std::string& ATarget,
+                               const std::string& ANewText) = 0;
+  // The history log ALog would gain ALines (created when missing).
+  virtual void LogAppended(const std::string& ALog, const std::string& ALines) = 0;
+};
+
 class THistrel {
  public:
   // Empty path, file name and user; INSERT "CVSLOG", RECURSIVE on, KEEPCVS
@@ -54,6 +68,9 @@ class THistrel {
   void SetKeepDate(bool AValue);
   void SetRecursive(bool AValue);
   void SetSourceReading(const TSourceReading& AValue);
+  // Where rewrites go: nullptr (the default) writes the files; AOutput
+  // must outlive the worker's runs.
+  void SetOutput(THistrelOutput* AOutput);
 
   const std::string& Path() const { return FPath; }
   const std::string& FileName() const { return FFileName; }
@@ -149,6 +166,7 @@ class THistrel {
 
   TDateSource FDateSource;
   TSourceReading FSourceReading;
+  THistrelOutput* FOutput = nullptr;
   // Found while collecting, used by the rewrite of the same source; in file
   // order, and bounded, so that memory does not grow with the source.
   std::vector<TPlainStretch> FPlainStretches;

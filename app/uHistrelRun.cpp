@@ -1,17 +1,155 @@
 #include "app/uHistrelRun.h"
 
 #include "Bibliothek/Schalter/uProgramSwitch.h"
+#include "Bibliothek/Schalter/uProgramSwitchConstant.h"
+#include "app/uHistrelPreview.h"
+#include "platform/Ansi.h"
 #include "platform/Console.h"
 #include "platform/Exception.h"
+#include "platform/Process.h"
+
+#ifndef HISTREL_VERSION
+#define HISTREL_VERSION "unknown"
+#endif
 
 namespace {
 
 std::string SwitchText(const char* AName) { return ProgramSwitch->GetSwitch(AName)->AsString(); }
 
+// The default text of the registered switch AName ("" when not registered).
+std::string RegisteredDefault(const std::string& AName) {
+  for (int i = 0; i < ProgramSwitch->RegisteredCount(); ++i) {
+    if (platform::AnsiSameText(ProgramSwitch->RegisteredName(i), AName)) {
+      return ProgramSwitch->RegisteredRecord(i).at(1);
+    }
+  }
+  return "";
+}
+
+const char* const kUsageHead[] = {
+    "Usage: histrel [OPTION]... /USER=name '/FILE=path' [/SWITCH=value]...",
+    "",
+    "Collects the marked comments of Pascal sources ({CVS* ...} and // CVS* ...)",
+    "into a dated history entry under the marker line (CVSLOG), appends the entry",
+    "to the source's history log (<source>.cvs) and turns the notes into ordinary",
+    "comments. A \"/\" always begins a switch: write paths with backslashes and",
+    "quote them for the shell.",
+    "",
+    "Switches (/NAME=value, /NAME+ on, /NAME- off), each with its default:",
+};
+
+const char* const kUsageTail[] = {
+    "Examples:",
+    "  histrel /USER=ann '/FILE=src\\*.pas'",
+    "  histrel --diff /USER=ann '/FILE=src\\*.pas' | git apply",
+    "",
+    "Options:",
+    "  --diff      write nothing; show what a run would change as a unified diff",
+    "  --check     write nothing; list the sources that hold marked comments",
+    "  -h, --help  show this text and end",
+    "  --version   show the version and end",
+    "",
+    "Exit status: 0 success; 1 a failure was reported, or --diff/--check found",
+    "something to change; 2 --diff/--check failed, or a wrong option was given.",
+};
+
 }  // namespace
 
-void RunHistrel(const TDateSource& ADateSource) {
+THistrelOptions ReadHistrelOptions(int AArgc, const char* const* AArgv) {
+  THistrelOptions options;
+  bool optionsEnded = false;
+  bool previewChosen = false;
+  for (int i = 0; i < AArgc; ++i) {
+    const std::string argument = AArgv[i];
+    const bool option =
+        i > 0 && !optionsEnded && (argument == "-h" || argument.compare(0, 2, "--") == 0);
+    if (!option) {
+      options.Arguments.push_back(argument);
+      continue;
+    }
+    if (argument == "--") {
+      optionsEnded = true;
+    } else if (argument == "--help" || argument == "-h") {
+      options.Help = true;
+    } else if (argument == "--version") {
+      options.Version = true;
+    } else if (argument == "--diff" || argument == "--check") {
+      const THistrelMode mode = argument == "--diff" ? THistrelMode::kDiff : THistrelMode::kCheck;
+      if (previewChosen && mode != options.Mode && options.Error.empty()) {
+        options.Error = "histrel: --diff and --check exclude each other (try --help)";
+      }
+      options.Mode = mode;
+      previewChosen = true;
+    } else if (options.Error.empty()) {
+      options.Error = "histrel: unknown option " + argument + " (try --help)";
+    }
+  }
+  return options;
+}
+
+int FailureStatus(THistrelMode AMode) {
+  return AMode == THistrelMode::kRun ? kExitFailure : kExitUsage;
+}
+
+std::string HistrelVersionLine() { return std::string("histrel ") + HISTREL_VERSION; }
+
+std::vector<std::string> HistrelUsageLines() {
+  std::vector<std::string> lines(std::begin(kUsageHead), std::end(kUsageHead));
+  // The same entries as the overview of /?.
+  for (int i = 0; i < ProgramSwitch->RegisteredCount(); ++i) {
+    const TStringList& record = ProgramSwitch->RegisteredRecord(i);
+    lines.push_back(ProgramSwitch->RegisteredKey(i) + "=" + record.at(1));
+    lines.push_back(SOptLabel + record.at(0));
+    lines.push_back(SDescriptionLabel + record.at(2));
+    lines.emplace_back("");
+  }
+  lines.emplace_back("Where settings come from: each switch is taken from the command line, else");
+  lines.emplace_back("from the INI file beside the program (sections [PARAMETERS] and [MACROS])");
+  lines.push_back("  " + RegisteredDefault(SIniPathSwitch) + RegisteredDefault(SIniFileSwitch));
+  lines.emplace_back("else from the registry hive, key");
+  lines.push_back("  HKEY_CURRENT_USER" + RegisteredDefault(SRegPathSwitch) + "PARAMETERS");
+  lines.emplace_back("in $XDG_CONFIG_HOME/programswitch/HKEY_CURRENT_USER.reg (XDG_CONFIG_HOME");
+  lines.emplace_back("unset: ~/.config). A value may refer to a macro as %NAME%, which is the");
+  lines.emplace_back("switch NAME of section MACROS (/[MACROS].NAME=value).");
+  lines.emplace_back("");
+  lines.insert(lines.end(), std::begin(kUsageTail), std::end(kUsageTail));
+  return lines;
+}
+
+void WarnUnknownSwitches() {
+  TCommandParameter commandLine(platform::CommandLine());
+  for (const std::string& text : SplitPieces(commandLine.GetSource())) {
+    const TSwitchPiece piece = ReadPiece(text);
+    if (piece.Section != "PARAMETERS" || piece.Name == SHelpSwitch) continue;
+    bool known = false;
+    for (int i = 0; i < ProgramSwitch->RegisteredCount() && !known; ++i) {
+      known = platform::AnsiSameText(ProgramSwitch->RegisteredName(i), piece.Name) &&
+              platform::AnsiSameText(ProgramSwitch->RegisteredSection(i), piece.Section);
+    }
+    if (!known) platform::WriteErrorLine("histrel: unknown switch /" + text + " (see --help)");
+  }
+}
+
+void RefuseWritingSwitches() {
+  if (ProgramSwitch->GetSwitch(SHelpSwitch, "", "")->AsBoolean()) return;
+  const auto asksToWrite = [](const std::string& ASwitch, const std::string& ADefault) {
+    const std::string selection = ProgramSwitch->GetSwitch(ASwitch, "", "")->AsString();
+    return !selection.empty() && selection != ADefault;
+  };
+  if (asksToWrite(SWriteIniSwitch, SWriteIniDefault) ||
+      asksToWrite(SWriteRegSwitch, SWriteRegDefault)) {
+    throw Exception(
+        "histrel: --diff and --check write nothing; WRITEINI and WRITEREG cannot be used with "
+        "them");
+  }
+}
+
+int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode) {
   THistrel histrel(ADateSource);
+  THistrelPreview preview;
+  if (AMode != THistrelMode::kRun) histrel.SetOutput(&preview);
+  int status = kExitSuccess;
+  std::string failed;
   try {
     histrel.SetUser(SwitchText("USER"));
     // A switch that is not given keeps the worker's default; a given yes/no
@@ -29,6 +167,20 @@ void RunHistrel(const TDateSource& ADateSource) {
     ApplyFileSwitch(histrel, SwitchText("FILE"));
     histrel.Execute();
   } catch (const Exception& failure) {
-    platform::WriteLine(failure.Message());
+    status = FailureStatus(AMode);
+    // A preview's standard output is the diff or the list, so its failure
+    // goes to standard error, after what was found before it.
+    if (AMode == THistrelMode::kRun) {
+      platform::WriteLine(failure.Message());
+      return status;
+    }
+    failed = failure.Message();
   }
+  if (AMode == THistrelMode::kRun) return status;
+  const std::vector<std::string> lines =
+      AMode == THistrelMode::kDiff ? preview.DiffLines() : preview.Sources();
+  for (const std::string& line : lines) platform::WriteLine(line);
+  if (!failed.empty()) platform::WriteErrorLine(failed);
+  if (status == kExitSuccess && !preview.Empty()) status = kExitFailure;
+  return status;
 }

@@ -1,11 +1,70 @@
 // The program run: reads the tool's switches, fills the history worker and
-// starts it.
+// starts it; the program's own options (--help, --diff, ...) and its exit
+// statuses.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "app/uHistrel.h"
+
+// What a run does with the sources it selects: rewrite them, or only show
+// what a rewrite would change (a unified diff) or which sources it would
+// take (a list of paths), writing nothing.
+enum class THistrelMode { kRun, kDiff, kCheck };
+
+// Exit statuses. kExitFailure also ends a --diff or --check that found
+// something to change; kExitUsage ends one that failed, and a command line
+// with a wrong option.
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// The options of the program: arguments that begin with "--" (and "-h"),
+// taken out before the command line is built, so that the switch language
+// never sees them. "--" alone ends the options: what follows it is kept.
+struct THistrelOptions {
+  bool Help = false;
+  bool Version = false;
+  THistrelMode Mode = THistrelMode::kRun;
+  // The program name and every argument that is no option, in their order.
+  std::vector<std::string> Arguments;
+  // The message for a wrong option ("histrel: unknown option --x (try
+  // --help)"); empty when every option is known.
+  std::string Error;
+};
+
+THistrelOptions ReadHistrelOptions(int AArgc, const char* const* AArgv);
+
+// The status a failure ends the program with in AMode.
+int FailureStatus(THistrelMode AMode);
+
+// "histrel " and the version of the build.
+std::string HistrelVersionLine();
+
+// The text of --help: usage, every registered switch with its default and
+// description (as the overview shows them), where settings come from,
+// examples and the options. Needs the started switch registry.
+std::vector<std::string> HistrelUsageLines();
+
+// One line on standard error for each command-line piece in section
+// PARAMETERS that names no registered switch (and is not "?"): such a piece
+// is ignored, and a typo would otherwise go unnoticed.
+void WarnUnknownSwitches();
+
+// For --diff and --check, which write nothing: throws Exception when
+// WRITEINI or WRITEREG asks to write the switches (and "?", which wins over
+// both, is not given), before they could.
+void RefuseWritingSwitches();
 
 // The main procedure, once the units have started: creates the worker,
 // hands it USER, INSERT, RECURSIVE, KEEPCVS, KEEPDATE and FILE, and calls
 // Execute. The first failure ends the run and its message is written as one
-// line on standard output; the worker is freed either way.
-void RunHistrel(const TDateSource& ADateSource = platform::Today);
+// line (on standard output for a run, on standard error for a preview); the
+// worker is freed either way. In kDiff and kCheck nothing is written to any
+// file: standard output gets the diff or the list instead of the file lines.
+// Returns the exit status: for a run kExitSuccess or kExitFailure; for a
+// preview kExitSuccess when nothing would change, kExitFailure when
+// something would, kExitUsage after a failure.
+int RunHistrel(const TDateSource& ADateSource = platform::Today,
+               THistrelMode AMode = THistrelMode::kRun);

@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "app/uHistrelEnglishConstant.h"
+#include "app/uHistrelRegisterSwitches.h"
 #include "tests/HistrelTestSupport.h"
 #include "tests/SwitchFixture.h"
 #include "tests/TestSupport.h"
@@ -115,6 +118,194 @@ TEST_F(ProgramRun, WalksTheDirectoryThatFileNames) {
   std::sort(lines.begin(), lines.end());
   EXPECT_EQ(lines, (Lines{Top() + "\\src\\a.pas", Top() + "\\src\\b.txt"}));
   EXPECT_EQ(ReadFile(FDir / "src/a.pas.cvs"), "ann 2003.05.14 a\n\n");
+}
+
+TEST(ProgramOptions, AreTakenOutWhereverTheyStandAndAWrongOneIsRefused) {
+  struct Case {
+    std::vector<const char*> argv;
+    THistrelMode mode;
+    bool help;
+    bool version;
+    Lines kept;
+    std::string error;
+  };
+  const std::string unknown = "histrel: unknown option ";
+  const std::vector<Case> cases = {
+      {{"histrel", "--diff", "/USER=ann", "/FILE=src\\*.pas"},
+       THistrelMode::kDiff,
+       false,
+       false,
+       {"histrel", "/USER=ann", "/FILE=src\\*.pas"},
+       ""},
+      {{"histrel", "/USER=ann", "--check", "/FILE=x.pas"},
+       THistrelMode::kCheck,
+       false,
+       false,
+       {"histrel", "/USER=ann", "/FILE=x.pas"},
+       ""},
+      {{"histrel", "/USER=ann", "/FILE=x.pas", "--help"},
+       THistrelMode::kRun,
+       true,
+       false,
+       {"histrel", "/USER=ann", "/FILE=x.pas"},
+       ""},
+      {{"histrel", "-h"}, THistrelMode::kRun, true, false, {"histrel"}, ""},
+      {{"histrel", "/USER=ann", "--version"},
+       THistrelMode::kRun,
+       false,
+       true,
+       {"histrel", "/USER=ann"},
+       ""},
+      {{"histrel", "--diff", "--diff"}, THistrelMode::kDiff, false, false, {"histrel"}, ""},
+      // "--" ends the options; a single dash is no option.
+      {{"histrel", "--", "--diff", "-x"},
+       THistrelMode::kRun,
+       false,
+       false,
+       {"histrel", "--diff", "-x"},
+       ""},
+      {{"histrel", "-x", "/USER=ann"},
+       THistrelMode::kRun,
+       false,
+       false,
+       {"histrel", "-x", "/USER=ann"},
+       ""},
+      {{"histrel", "/USER=ann", "--x", "--y"},
+       THistrelMode::kRun,
+       false,
+       false,
+       {"histrel", "/USER=ann"},
+       unknown + "--x (try --help)"},
+      {{"histrel", "--diff=yes"},
+       THistrelMode::kRun,
+       false,
+       false,
+       {"histrel"},
+       unknown + "--diff=yes (try --help)"},
+      {{"histrel", "--HELP"},
+       THistrelMode::kRun,
+       false,
+       false,
+       {"histrel"},
+       unknown + "--HELP (try --help)"},
+      {{"histrel", "--diff", "--check"},
+       THistrelMode::kCheck,
+       false,
+       false,
+       {"histrel"},
+       "histrel: --diff and --check exclude each other (try --help)"},
+  };
+  for (const Case& c : cases) {
+    const THistrelOptions options =
+        ReadHistrelOptions(static_cast<int>(c.argv.size()), c.argv.data());
+    const std::string name = c.argv.size() > 1 ? c.argv[1] : "";
+    EXPECT_EQ(options.Mode, c.mode) << name;
+    EXPECT_EQ(options.Help, c.help) << name;
+    EXPECT_EQ(options.Version, c.version) << name;
+    EXPECT_EQ(options.Arguments, c.kept) << name;
+    EXPECT_EQ(options.Error, c.error) << name;
+  }
+}
+
+// Every message a run can end with, and the status it ends with: 1 for a
+// run (the message on standard output), 2 for a preview (the message on
+// standard error, standard output left to the diff or the list).
+TEST_F(ProgramRun, EveryFailureEndsWithItsStatusInEveryMode) {
+  WriteFile(FDir / "ro/a.pas", "{CVS* a}\n");
+  ASSERT_EQ(chmod((FDir / "ro/a.pas").c_str(), 0444), 0);
+  WriteFile(FDir / "tmp/a.pas", "{CVS* a}\n");
+  WriteFile(FDir / "tmp/a.tmp", "taken");
+  const std::string missing = Top() + "\\missing\\";
+  struct Case {
+    std::string switches;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"", "The parameter FILE must be indicated!"},
+      {"/FILE=x.pas", "The user must be indicated!"},
+      {"/USER=ann /FILE=\"\"", "The path must be indicated!"},
+      {"/USER=ann /FILE=" + missing, "Cannot access the directory: " + missing},
+      {"/USER=ann /FILE=" + Top() + "\\none.pas /RECURSIVE-",
+       "The file " + Top() + "\\none.pas cannot be edited!"},
+      {"/USER=ann /FILE=" + Top() + "\\ro\\a.pas /RECURSIVE-",
+       "The file " + Top() + "\\ro\\a.pas cannot be edited!"},
+      {"/USER=ann /FILE=" + Top() + "\\tmp\\a.pas /RECURSIVE-",
+       "The temporary file " + Top() + "\\tmp\\a.tmp already exists!"},
+  };
+  for (const THistrelMode mode : {THistrelMode::kRun, THistrelMode::kDiff, THistrelMode::kCheck}) {
+    for (const Case& c : cases) {
+      testsupport::SwitchFixture fixture("histrel " + c.switches);
+      ConsoleCapture console;
+      const int status = RunHistrel(FixedDate(2003, 5, 14), mode);
+      if (mode == THistrelMode::kRun) {
+        EXPECT_EQ(status, kExitFailure) << c.message;
+        EXPECT_EQ(console.Lines, Lines{c.message});
+        EXPECT_TRUE(console.ErrorLines.empty()) << c.message;
+      } else {
+        EXPECT_EQ(status, kExitUsage) << c.message;
+        EXPECT_TRUE(console.Lines.empty()) << c.message;
+        EXPECT_EQ(console.ErrorLines, Lines{c.message});
+      }
+    }
+  }
+  EXPECT_EQ(ReadFile(FDir / "tmp/a.pas"), "{CVS* a}\n");
+  EXPECT_EQ(ReadFile(FDir / "tmp/a.tmp"), "taken");
+}
+
+// The preview's output names files relative to the current directory.
+TEST_F(ProgramRun, APreviewEndsWithOneWhenSomethingWouldChangeAndARunWithZero) {
+  WriteFile(FDir / "plain/a.pas", "unit A;\r\n");
+  WriteFile(FDir / "marked/a.pas", "{CVS* a}\r\n");
+  const Lines diff = {"diff --git a/marked/a.pas b/marked/a.pas",
+                      "--- a/marked/a.pas",
+                      "+++ b/marked/a.pas",
+                      "@@ -1 +1 @@",
+                      "-{CVS* a}\r",
+                      "+{ann 2003.05.14 a}\r",
+                      "diff --git a/marked/a.pas.cvs b/marked/a.pas.cvs",
+                      "new file mode 100644",
+                      "--- /dev/null",
+                      "+++ b/marked/a.pas.cvs",
+                      "@@ -0,0 +1,2 @@",
+                      "+ann 2003.05.14 a\r",
+                      "+\r"};
+  struct Case {
+    std::string directory;
+    THistrelMode mode;
+    int status;
+    Lines lines;
+  };
+  const std::vector<Case> cases = {
+      {"plain", THistrelMode::kDiff, kExitSuccess, {}},
+      {"plain", THistrelMode::kCheck, kExitSuccess, {}},
+      {"marked", THistrelMode::kCheck, kExitFailure, {"marked/a.pas"}},
+      {"marked", THistrelMode::kDiff, kExitFailure, diff},
+      {"plain", THistrelMode::kRun, kExitSuccess, {"plain\\a.pas"}},
+      {"marked", THistrelMode::kRun, kExitSuccess, {"marked\\a.pas"}},
+  };
+  const testsupport::CurrentDirectory inTree(FDir.Path());
+  for (const Case& c : cases) {
+    testsupport::SwitchFixture fixture("histrel /USER=ann /FILE=" + c.directory);
+    ConsoleCapture console;
+    EXPECT_EQ(RunHistrel(FixedDate(2003, 5, 14), c.mode), c.status) << c.directory;
+    EXPECT_EQ(console.Lines, c.lines) << c.directory;
+    EXPECT_TRUE(console.ErrorLines.empty()) << c.directory;
+  }
+  EXPECT_EQ(ReadFile(FDir / "marked/a.pas"), "{ann 2003.05.14 a}\r\n") << "only the run writes";
+}
+
+TEST(UnknownSwitches, AreNamedOnStandardErrorOneLineEach) {
+  InitializeHistrelEnglishConstantUnit();
+  testsupport::SwitchFixture fixture(
+      "histrel /USER=ann /RECURSIV- /[MACROS].HOME=x /? /user=b /keepcvs+ "
+      "/WRITEINI=[Parameters] /[Other].X=1 /FILE=c:/src/x.pas");
+  InitializeHistrelRegisterSwitchesUnit();
+  ConsoleCapture console;
+  WarnUnknownSwitches();
+  EXPECT_EQ(console.ErrorLines, (Lines{"histrel: unknown switch /RECURSIV- (see --help)",
+                                       "histrel: unknown switch /src (see --help)",
+                                       "histrel: unknown switch /x.pas (see --help)"}));
+  EXPECT_TRUE(console.Lines.empty());
 }
 
 }  // namespace

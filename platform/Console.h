@@ -1,4 +1,5 @@
-// Standard output and standard error. Every line ends with CR LF.
+// Standard output and standard error. Every line ends with the platform's
+// line end: LF on Linux (a Windows build writes CR LF).
 #pragma once
 
 #include <string>
@@ -13,10 +14,10 @@ class ConsoleSink {
   virtual void WriteErrorLine(const std::string& line) = 0;
 };
 
-// Writes line and CR LF to standard output (or the installed sink).
+// Writes line and the line end to standard output (or the installed sink).
 void WriteLine(const std::string& line);
 
-// Writes line and CR LF to standard error (or the installed sink).
+// Writes line and the line end to standard error (or the installed sink).
 void WriteErrorLine(const std::string& line);
 
 // Pushes buffered output to the terminal or file.

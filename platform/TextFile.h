@@ -119,7 +119,11 @@ class TextWriter {
   // Opens path for appending, creating it when missing. False on failure.
   bool OpenAppend(const std::string& path);
 
-  bool IsOpen() const { return fd_ >= 0; }
+  // Writes into text, behind what it holds, instead of a file, until Close
+  // or Abandon; text must outlive that. A preview makes new texts this way.
+  void OpenMemory(std::string& text);
+
+  bool IsOpen() const { return fd_ >= 0 || memory_ != nullptr; }
 
   // Writes line followed by CR LF. Throws Exception when writing fails.
   void WriteLine(const std::string& line);
@@ -147,6 +151,7 @@ class TextWriter {
   void Flush();
 
   int fd_;
+  std::string* memory_ = nullptr;  // written into instead of fd_ when set
   std::string path_;
   std::unique_ptr<char[]> buffer_;  // allocated once, never zero-filled
   std::size_t used_;

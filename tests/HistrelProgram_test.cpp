@@ -32,14 +32,16 @@ using testsupport::WithDate;
 using testsupport::WriteFile;
 using Lines = std::vector<std::string>;
 
-Lines SplitCrLfLines(const std::string& AText) {
+// Standard output's lines; each ends with LF alone, the line end of Linux.
+Lines SplitLines(const std::string& AText) {
   Lines lines;
   std::string::size_type start = 0;
-  for (std::string::size_type end; (end = AText.find("\r\n", start)) != std::string::npos;
-       start = end + 2) {
+  for (std::string::size_type end; (end = AText.find('\n', start)) != std::string::npos;
+       start = end + 1) {
     lines.push_back(AText.substr(start, end - start));
+    EXPECT_EQ(lines.back().find('\r'), std::string::npos) << "a line holds CR: " << AText;
   }
-  EXPECT_EQ(start, AText.size()) << "output does not end with CR LF: " << AText;
+  EXPECT_EQ(start, AText.size()) << "output does not end with LF: " << AText;
   return lines;
 }
 
@@ -52,13 +54,15 @@ class Program : public ::testing::Test {
   }
 
   // The lines the program writes, in ADirectory (default: the tree), after
-  // checking that it ends normally with nothing on standard error.
-  Lines Run(const std::vector<std::string>& AArguments, const std::string& ADirectory = "") {
+  // checking that it ends with AStatus (1 after a reported failure) and
+  // nothing on standard error.
+  Lines Run(const std::vector<std::string>& AArguments, const std::string& ADirectory = "",
+            int AStatus = 0) {
     const RunResult result = testsupport::Run(
         FProgram, AArguments, ADirectory.empty() ? FTree.Path() : ADirectory, Environment());
-    EXPECT_EQ(result.ExitCode, 0);
+    EXPECT_EQ(result.ExitCode, AStatus);
     EXPECT_EQ(result.Err, "");
-    return SplitCrLfLines(result.Out);
+    return SplitLines(result.Out);
   }
 
   std::string Top() const { return SystemPath(FTree.Path()); }
@@ -80,7 +84,7 @@ TEST_F(Program, RewritesTheWorkedExampleAndAnnouncesIt) {
   EXPECT_FALSE(FileExists(FTree / "src/Sample.tmp"));
 }
 
-TEST_F(Program, ReportsFailuresAsOneLineInTheirOrderAndEndsNormally) {
+TEST_F(Program, ReportsFailuresAsOneLineInTheirOrderAndEndsWithStatusOne) {
   struct Case {
     std::vector<std::string> arguments;
     std::string message;
@@ -94,7 +98,7 @@ TEST_F(Program, ReportsFailuresAsOneLineInTheirOrderAndEndsNormally) {
       {{"/USER=ann", "/FILE=missing.pas", "/RECURSIVE-"},
        "The file .\\missing.pas cannot be edited!"},
   };
-  for (const Case& c : cases) EXPECT_EQ(Run(c.arguments), Lines{c.message}) << c.message;
+  for (const Case& c : cases) EXPECT_EQ(Run(c.arguments, "", 1), Lines{c.message}) << c.message;
 }
 
 TEST_F(Program, SelectsByMaskByNameOrWholeDirectory) {
@@ -130,7 +134,7 @@ TEST_F(Program, ASecondRunChangesNothing) {
 TEST_F(Program, AReadOnlySourceIsReportedAndLeftWithoutTrace) {
   WriteFile(FTree / "a.pas", "{CVS* a}\n");
   ASSERT_EQ(chmod((FTree / "a.pas").c_str(), 0444), 0);
-  EXPECT_EQ(Run({"/USER=ann", "/FILE=a.pas", "/RECURSIVE-"}),
+  EXPECT_EQ(Run({"/USER=ann", "/FILE=a.pas", "/RECURSIVE-"}, "", 1),
             Lines{"The file .\\a.pas cannot be edited!"});
   EXPECT_EQ(Snapshot(FTree.Path()), (std::map<std::string, std::string>{{"a.pas", "{CVS* a}\n"}}));
 }
@@ -146,7 +150,7 @@ TEST_F(Program, AnOpenCommentAtTheEndOfASourceIsNotLost) {
 TEST_F(Program, AnExistingTemporaryFileStopsTheRewriting) {
   WriteFile(FTree / "a.pas", "{CVS* a}\n");
   WriteFile(FTree / "a.tmp", "precious\n");
-  EXPECT_EQ(Run({"/USER=ann", "/FILE=" + Top() + "\\a.pas", "/RECURSIVE-"}),
+  EXPECT_EQ(Run({"/USER=ann", "/FILE=" + Top() + "\\a.pas", "/RECURSIVE-"}, "", 1),
             Lines{"The temporary file " + Top() + "\\a.tmp already exists!"});
   EXPECT_EQ(Snapshot(FTree.Path()),
             (std::map<std::string, std::string>{{"a.pas", "{CVS* a}\n"}, {"a.tmp", "precious\n"}}));

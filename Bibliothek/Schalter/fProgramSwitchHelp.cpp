@@ -39,19 +39,21 @@ TfrmSwitchHelp::~TfrmSwitchHelp() { FController.reset(); }
 
 namespace {
 
-// WRITEINI or WRITEREG: false when ASwitch asks for nothing (empty or its
-// default text, compared exactly); else runs AWrite, shows its failure in
-// the error message box, and gives true.
-bool WriteAllSwitches(const std::string& ASwitch, const std::string& ADefault,
+// WRITEINI or WRITEREG: nothing when ASwitch asks for nothing (empty or its
+// default text, compared exactly); else runs AWrite and ends the program,
+// with status 1 after showing its failure in the error message box, so that
+// a script can tell, else with 0.
+void WriteAllSwitches(const std::string& ASwitch, const std::string& ADefault,
                       void (sofProgramSwitch::*AWrite)()) {
   const std::string selection = ProgramSwitch->GetSwitch(ASwitch, "", "")->AsString();
-  if (selection.empty() || selection == ADefault) return false;
+  if (selection.empty() || selection == ADefault) return;
   try {
     (ProgramSwitch->*AWrite)();
   } catch (const Exception& failure) {
     platform::ShowErrorMessageBox(failure.Message());
+    Halt(1);
   }
-  return true;
+  Halt(0);
 }
 
 }  // namespace
@@ -63,8 +65,6 @@ void InitializeProgramSwitchHelpUnit() {
     form.reset();
     Halt(0);
   }
-  if (WriteAllSwitches(SWriteIniSwitch, SWriteIniDefault, &sofProgramSwitch::WriteIni)) Halt(0);
-  if (WriteAllSwitches(SWriteRegSwitch, SWriteRegDefault, &sofProgramSwitch::WriteRegistry)) {
-    Halt(0);
-  }
+  WriteAllSwitches(SWriteIniSwitch, SWriteIniDefault, &sofProgramSwitch::WriteIni);
+  WriteAllSwitches(SWriteRegSwitch, SWriteRegDefault, &sofProgramSwitch::WriteRegistry);
 }

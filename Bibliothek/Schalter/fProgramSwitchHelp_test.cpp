@@ -82,12 +82,12 @@ TEST_F(StartUpStepTest, TheDefaultTextCountsOnlyInItsOwnLetterCase) {
   EXPECT_FALSE(testsupport::FileExists(switches.IniFile())) << "a selection of no section";
 }
 
-TEST_F(StartUpStepTest, AFailedWriteIniIsShownInTheErrorBoxAndTheProgramEnds) {
+TEST_F(StartUpStepTest, AFailedWriteIniIsShownInTheErrorBoxAndEndsTheProgramWithStatusOne) {
   testsupport::TempDir scratch;
   testsupport::WriteFile(scratch / "file", "a file, not a directory");
   testsupport::SwitchFixture switches("histrel /WRITEINI=all /WRITEREG=all /INIPATH=" +
                                       SwitchPath(scratch / "file/sub"));
-  EXPECT_EQ(RunStartUpStep(), 0);
+  EXPECT_EQ(RunStartUpStep(), 1);  // a failure ends the program with status 1
   ASSERT_EQ(FPresenter.MessageBoxes.size(), 1u);
   const std::string& box = FPresenter.MessageBoxes[0];
   EXPECT_EQ(box.rfind("Fehler: Der Pfad ", 0), 0u) << box;
@@ -112,11 +112,11 @@ TEST_F(StartUpStepTest, WriteRegWritesTheRegistryAndEndsTheProgram) {
   EXPECT_FALSE(testsupport::FileExists(switches.IniFile()));
 }
 
-TEST_F(StartUpStepTest, AFailedWriteRegistryIsShownInTheErrorBoxAndTheProgramEnds) {
+TEST_F(StartUpStepTest, AFailedWriteRegistryIsShownInTheErrorBoxAndEndsTheProgramWithStatusOne) {
   testsupport::SwitchFixture switches("histrel /WRITEREG=all");
   testsupport::WriteFile(switches.Dir() / "file", "a file, not a directory");
   setenv("XDG_CONFIG_HOME", (switches.Dir() / "file/config").c_str(), 1);
-  EXPECT_EQ(RunStartUpStep(), 0);
+  EXPECT_EQ(RunStartUpStep(), 1);  // a failure ends the program with status 1
   ASSERT_EQ(FPresenter.MessageBoxes.size(), 1u);
   EXPECT_EQ(FPresenter.MessageBoxes[0].rfind("Fehler: ", 0), 0u) << FPresenter.MessageBoxes[0];
   EXPECT_FALSE(testsupport::FileExists(switches.IniFile()));

@@ -9,7 +9,7 @@ ConsoleSink* installedSink = nullptr;
 
 void WriteTo(std::FILE* stream, const std::string& line) {
   std::fwrite(line.data(), 1, line.size(), stream);
-  std::fwrite("\r\n", 1, 2, stream);
+  std::fwrite("\n", 1, 1, stream);
 }
 
 }  // namespace

@@ -267,7 +267,20 @@ bool TextWriter::OpenAppend(const std::string& path) {
   return true;
 }
 
+void TextWriter::OpenMemory(std::string& text) {
+  Abandon();
+  memory_ = &text;
+  path_ = "(memory)";
+  AllocateBuffer(buffer_);
+  used_ = 0;
+}
+
 void TextWriter::Flush() {
+  if (memory_ != nullptr) {
+    memory_->append(buffer_.get(), used_);
+    used_ = 0;
+    return;
+  }
   std::size_t done = 0;
   while (done < used_) {
     const ssize_t n = write(fd_, buffer_.get() + done, used_ - done);
@@ -282,6 +295,10 @@ void TextWriter::Flush() {
 }
 
 void TextWriter::Write(const char* data, std::size_t size) {
+  if (memory_ != nullptr) {
+    memory_->append(data, size);
+    return;
+  }
   if (fd_ < 0) throw Exception("Cannot write " + path_ + ": the file is not open");
   if (used_ + size > kBufferSize) {
     Flush();
@@ -309,15 +326,18 @@ bool TextWriter::CopyFrom(const TextReader& source, std::uint64_t from, std::uin
     Write(held, static_cast<std::size_t>(to - from));
     return true;
   }
-  if (fd_ < 0) throw Exception("Cannot write " + path_ + ": the file is not open");
+  if (fd_ < 0 && memory_ == nullptr) {
+    throw Exception("Cannot write " + path_ + ": the file is not open");
+  }
   if (source.fd_ < 0) return false;
   Flush();
   off_t at = static_cast<off_t>(from);
   std::uint64_t left = to - from;
   // The kernel copies from file to file without the bytes passing through
-  // this process; where it cannot (another file system), they are read and
-  // written, and a failure of either is reported as it happens there.
-  while (left > 0) {
+  // this process; where it cannot (another file system, or into memory),
+  // they are read and written, and a failure of either is reported as it
+  // happens there.
+  while (left > 0 && memory_ == nullptr) {
     const ssize_t n = copy_file_range(source.fd_, &at, fd_, nullptr, left, 0);
     if (n > 0) {
       left -= static_cast<std::uint64_t>(n);
@@ -346,6 +366,10 @@ void TextWriter::WriteLine(const std::string& line) {
 }
 
 void TextWriter::Close() {
+  if (memory_ != nullptr) {
+    memory_ = nullptr;
+    return;
+  }
   if (fd_ < 0) return;
   try {
     Flush();
@@ -359,6 +383,7 @@ void TextWriter::Close() {
 }
 
 void TextWriter::Abandon() {
+  memory_ = nullptr;
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
   used_ = 0;

@@ -1,0 +1,282 @@
+#include "app/uHistrelPreview.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string_view>
+#include <unordered_map>
+
+#include "platform/FileSystem.h"
+
+namespace {
+
+constexpr std::size_t kContext = 3;
+// Beyond this many changed lines between the common head and tail of two
+// texts, the changed part becomes one block (all of it removed, all of it
+// added): still exact, and the search stays small (its memory grows with
+// the square of this number).
+constexpr long kMaxEdits = 2000;
+
+enum class TEdit : char { kKeep, kDelete, kInsert };
+
+// A text cut into lines after each LF; a last line without LF is a line.
+std::vector<std::string_view> SplitAfterLf(const std::string& AText) {
+  std::vector<std::string_view> lines;
+  const std::string_view text(AText);
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t lf = text.find('\n', start);
+    const std::size_t end = lf == std::string_view::npos ? text.size() : lf + 1;
+    lines.push_back(text.substr(start, end - start));
+    start = end;
+  }
+  return lines;
+}
+
+// Myers' greedy search for the fewest edits that turn AOld into ANew (line
+// numbers that are equal exactly when the lines are), appended to AEdits;
+// past kMaxEdits every old line is deleted and every new one inserted.
+void AppendEdits(const std::vector<int>& AOld, const std::vector<int>& ANew,
+                 std::vector<TEdit>& AEdits) {
+  const long n = static_cast<long>(AOld.size());
+  const long m = static_cast<long>(ANew.size());
+  const long limit = std::min(n + m, kMaxEdits);
+  std::vector<long> v(static_cast<std::size_t>(2 * limit + 3), 0);
+  const long offset = limit + 1;
+  const auto at = [&](long k) -> long& { return v[static_cast<std::size_t>(k + offset)]; };
+  // trace[d] holds the furthest x of every diagonal -d..d after d edits.
+  std::vector<std::vector<long>> trace;
+  long found = -1;
+  for (long d = 0; d <= limit && found < 0; ++d) {
+    for (long k = -d; k <= d; k += 2) {
+      long x = (k == -d || (k != d && at(k - 1) < at(k + 1))) ? at(k + 1) : at(k - 1) + 1;
+      long y = x - k;
+      while (x < n && y < m &&
+             AOld[static_cast<std::size_t>(x)] == ANew[static_cast<std::size_t>(y)]) {
+        ++x;
+        ++y;
+      }
+      at(k) = x;
+      if (k == n - m && x >= n) found = d;
+    }
+    trace.emplace_back(v.begin() + (offset - d), v.begin() + (offset + d + 1));
+  }
+  const auto replaceAll = [&] {
+    AEdits.insert(AEdits.end(), static_cast<std::size_t>(n), TEdit::kDelete);
+    AEdits.insert(AEdits.end(), static_cast<std::size_t>(m), TEdit::kInsert);
+  };
+  if (found < 0) return replaceAll();
+  std::vector<TEdit> reversed;
+  long x = n;
+  long y = m;
+  for (long d = found; d > 0; --d) {
+    const std::vector<long>& before = trace[static_cast<std::size_t>(d - 1)];
+    const auto prior = [&](long k) { return before[static_cast<std::size_t>(k + d - 1)]; };
+    const long k = x - y;
+    const bool down = k == -d || (k != d && prior(k - 1) < prior(k + 1));
+    const long priorK = down ? k + 1 : k - 1;
+    const long priorX = prior(priorK);
+    const long priorY = priorX - priorK;
+    for (; x > priorX && y > priorY; --x, --y) reversed.push_back(TEdit::kKeep);
+    reversed.push_back(down ? TEdit::kInsert : TEdit::kDelete);
+    x = priorX;
+    y = priorY;
+  }
+  for (; x > 0 && y > 0; --x, --y) reversed.push_back(TEdit::kKeep);
+  // The edits must turn the one side into the other exactly; a search that
+  // strayed beyond the ends of the texts is not trusted.
+  long oldLine = 0;
+  long newLine = 0;
+  for (auto edit = reversed.rbegin(); edit != reversed.rend(); ++edit) {
+    if (*edit == TEdit::kKeep &&
+        (oldLine >= n || newLine >= m ||
+         AOld[static_cast<std::size_t>(oldLine)] != ANew[static_cast<std::size_t>(newLine)])) {
+      return replaceAll();
+    }
+    if (*edit != TEdit::kInsert) ++oldLine;
+    if (*edit != TEdit::kDelete) ++newLine;
+  }
+  if (oldLine != n || newLine != m) return replaceAll();
+  AEdits.insert(AEdits.end(), reversed.rbegin(), reversed.rend());
+}
+
+// "start,count" of a hunk's side; "start" alone for one line, and the line
+// before the place for none, as diff writes them.
+std::string HunkRange(std::size_t AFirst, std::size_t ACount) {
+  if (ACount == 0) return std::to_string(AFirst) + ",0";
+  if (ACount == 1) return std::to_string(AFirst + 1);
+  return std::to_string(AFirst + 1) + "," + std::to_string(ACount);
+}
+
+void AppendLine(std::vector<std::string>& ALines, char APrefix, std::string_view ALine) {
+  const bool ended = !ALine.empty() && ALine.back() == '\n';
+  if (ended) ALine.remove_suffix(1);
+  std::string line(1, APrefix);
+  line.append(ALine);
+  ALines.push_back(std::move(line));
+  if (!ended) ALines.emplace_back("\\ No newline at end of file");
+}
+
+// A name as git writes it in a diff: in double quotes, with C escapes, when
+// it holds a quote, a backslash, a control character or a byte above 127.
+std::string GitName(const std::string& AName) {
+  bool plain = true;
+  for (const char c : AName) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u >= 0x7F || c == '"' || c == '\\') plain = false;
+  }
+  if (plain) return AName;
+  std::string quoted = "\"";
+  for (const char c : AName) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      quoted.append(1, '\\').append(1, c);
+    } else if (c == '\t') {
+      quoted += "\\t";
+    } else if (c == '\n') {
+      quoted += "\\n";
+    } else if (u < 0x20 || u >= 0x7F) {
+      char octal[8];
+      std::snprintf(octal, sizeof octal, "\\%03o", u);
+      quoted += octal;
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "\"";
+}
+
+}  // namespace
+
+std::vector<std::string> UnifiedHunks(const std::string& ABefore, const std::string& AAfter) {
+  const std::vector<std::string_view> before = SplitAfterLf(ABefore);
+  const std::vector<std::string_view> after = SplitAfterLf(AAfter);
+  // The common head and tail are kept as they are; only what lies between
+  // them is searched.
+  std::size_t head = 0;
+  while (head < before.size() && head < after.size() && before[head] == after[head]) ++head;
+  std::size_t tail = 0;
+  while (tail < before.size() - head && tail < after.size() - head &&
+         before[before.size() - 1 - tail] == after[after.size() - 1 - tail]) {
+    ++tail;
+  }
+  if (head == before.size() && head == after.size()) return {};
+
+  std::unordered_map<std::string_view, int> numbers;
+  const auto numbered = [&](const std::vector<std::string_view>& ALines) {
+    std::vector<int> result;
+    for (std::size_t i = head; i < ALines.size() - tail; ++i) {
+      result.push_back(numbers.emplace(ALines[i], static_cast<int>(numbers.size())).first->second);
+    }
+    return result;
+  };
+  const std::vector<int> oldMiddle = numbered(before);
+  const std::vector<int> newMiddle = numbered(after);
+  std::vector<TEdit> edits(head, TEdit::kKeep);
+  AppendEdits(oldMiddle, newMiddle, edits);
+  edits.insert(edits.end(), tail, TEdit::kKeep);
+
+  // The line of each side at which each edit stands.
+  std::vector<std::size_t> oldAt(edits.size() + 1, 0);
+  std::vector<std::size_t> newAt(edits.size() + 1, 0);
+  for (std::size_t i = 0; i < edits.size(); ++i) {
+    oldAt[i + 1] = oldAt[i] + (edits[i] != TEdit::kInsert ? 1 : 0);
+    newAt[i + 1] = newAt[i] + (edits[i] != TEdit::kDelete ? 1 : 0);
+  }
+
+  std::vector<std::string> lines;
+  std::size_t i = 0;
+  while (i < edits.size()) {
+    while (i < edits.size() && edits[i] == TEdit::kKeep) ++i;
+    if (i == edits.size()) break;
+    // One hunk: changes whose kept lines between them are few enough that
+    // their context would meet.
+    const std::size_t first = i >= kContext ? i - kContext : 0;
+    std::size_t last = i;  // one past the last change of the hunk
+    for (std::size_t j = i; j < edits.size(); ++j) {
+      if (edits[j] != TEdit::kKeep) {
+        last = j + 1;
+      } else if (j - last >= 2 * kContext) {
+        break;
+      }
+    }
+    const std::size_t end = std::min(edits.size(), last + kContext);
+    lines.push_back("@@ -" + HunkRange(oldAt[first], oldAt[end] - oldAt[first]) + " +" +
+                    HunkRange(newAt[first], newAt[end] - newAt[first]) + " @@");
+    for (std::size_t j = first; j < end; ++j) {
+      switch (edits[j]) {
+        case TEdit::kKeep:
+          AppendLine(lines, ' ', before[oldAt[j]]);
+          break;
+        case TEdit::kDelete:
+          AppendLine(lines, '-', before[oldAt[j]]);
+          break;
+        case TEdit::kInsert:
+          AppendLine(lines, '+', after[newAt[j]]);
+          break;
+      }
+    }
+    i = end;
+  }
+  return lines;
+}
+
+std::string PathFromCurrentDirectory(const std::string& APath) {
+  namespace fs = std::filesystem;
+  const fs::path path(platform::NativePath(APath));
+  std::error_code failed;
+  const fs::path current = fs::current_path(failed);
+  if (failed) return path.lexically_normal().generic_string();
+  const fs::path absolute = (path.is_absolute() ? path : current / path).lexically_normal();
+  const fs::path relative = absolute.lexically_relative(current.lexically_normal());
+  return (relative.empty() ? absolute : relative).generic_string();
+}
+
+THistrelPreview::TFile& THistrelPreview::Known(const std::string& APath) {
+  const std::string name = PathFromCurrentDirectory(APath);
+  const auto found = FFiles.find(name);
+  if (found != FFiles.end()) return found->second;
+  TFile& file = FFiles[name];
+  FOrder.push_back(name);
+  std::ifstream in(platform::NativePath(APath), std::ios::binary);
+  if (in) {
+    file.Existed = true;
+    file.Before.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    file.After = file.Before;
+  }
+  return file;
+}
+
+void THistrelPreview::SourceRewritten(const std::string& ASource, const std::string& ATarget,
+                                      const std::string& ANewText) {
+  FSources.push_back(PathFromCurrentDirectory(ASource));
+  Known(ATarget).After = ANewText;
+}
+
+void THistrelPreview::LogAppended(const std::string& ALog, const std::string& ALines) {
+  Known(ALog).After += ALines;
+}
+
+std::vector<std::string> THistrelPreview::DiffLines() const {
+  std::vector<std::string> lines;
+  for (const std::string& name : FOrder) {
+    const TFile& file = FFiles.at(name);
+    const std::vector<std::string> hunks = UnifiedHunks(file.Before, file.After);
+    if (file.Existed && hunks.empty()) continue;
+    const std::string oldName = GitName("a/" + name);
+    const std::string newName = GitName("b/" + name);
+    lines.push_back("diff --git " + oldName);
+    lines.back().append(" ").append(newName);
+    if (!file.Existed) {
+      lines.emplace_back("new file mode 100644");
+      // An empty new file is named by its header alone.
+      if (hunks.empty()) continue;
+    }
+    lines.push_back("--- " + (file.Existed ? oldName : std::string("/dev/null")));
+    lines.push_back("+++ " + newName);
+    lines.insert(lines.end(), hunks.begin(), hunks.end());
+  }
+  return lines;
+}

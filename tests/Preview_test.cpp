@@ -1,0 +1,192 @@
+// End-to-end tests of the program's options: --diff applied with git apply
+// does exactly the run's work, --help, --version, a wrong option, failures
+// before the run, and the warning about an unknown switch. (The statuses of
+// --check and of every failure are tested on the program run itself.)
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::ReadFile;
+using testsupport::RunResult;
+using testsupport::Snapshot;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+using Files = std::map<std::string, std::string>;
+
+const char kLfSource[] =
+    "unit A;\n\n{CVSLOG}\n\ninterface\n\nprocedure P; {CVS* Takes no argument now.}\n"
+    "// CVS* A second note that is long enough to be wrapped onto the next line of the entry.\n"
+    "\nimplementation\n\nprocedure P;\nbegin\nend;\n\nend.\n";
+const char kCrLfSource[] =
+    "unit B;\r\n{ CVSLOG }\r\n{ earlier entries }\r\n\r\nbegin\r\n  {CVS* open\r\n   over two "
+    "lines}\r\n  X := 1;\r\n  Y := 2;\r\n  Z := 3;\r\n  W := 4;\r\n  {CVS* last}\r\nend.\r\n";
+// No marker line, a lone CR, and text behind a Ctrl-Z: the run drops both.
+const char kOddSource[] = "unit C;\r\n{CVS* only\rthe log}\r\nend.\r\n\x1Atrailing bytes";
+
+class Preview : public ::testing::Test {
+ protected:
+  void SetUp() override { FProgram = testsupport::PrivateProgram(FHome); }
+
+  RunResult Histrel(const std::vector<std::string>& AArguments, const std::string& ADirectory) {
+    return testsupport::Run(FProgram, AArguments, ADirectory,
+                            {"HOME=" + FHome.Path(), "XDG_CONFIG_HOME=" + FHome / "config"});
+  }
+
+  // Writes AFiles into a fresh tree; the files named in AReadOnly lose their
+  // write permission.
+  std::string Tree(const Files& AFiles, const std::vector<std::string>& AReadOnly = {}) {
+    std::string tree = FWork / "tree";
+    fs::remove_all(tree);
+    for (const auto& [name, text] : AFiles) WriteFile(FWork / ("tree/" + name), text);
+    for (const std::string& name : AReadOnly) chmod((FWork / ("tree/" + name)).c_str(), 0444);
+    return tree;
+  }
+
+  // --diff in ATree, applied by git to a copy made before, gives exactly
+  // what the run then does in ATree itself (the same tree, so that the walk
+  // meets the files in the same order).
+  void ExpectDiffDoesTheRunsWork(const std::string& ATree,
+                                 const std::vector<std::string>& ASwitches,
+                                 const std::string& AFailure = "") {
+    const Files before = Snapshot(ATree);
+    std::vector<std::string> arguments = {"--diff"};
+    arguments.insert(arguments.end(), ASwitches.begin(), ASwitches.end());
+    const RunResult diff = Histrel(arguments, ATree);
+    EXPECT_EQ(diff.ExitCode, AFailure.empty() ? 1 : 2) << diff.Err;
+    EXPECT_EQ(diff.Err, AFailure.empty() ? "" : AFailure + "\n");
+    EXPECT_EQ(Snapshot(ATree), before) << "--diff wrote something";
+
+    const std::string copy = FWork / "copy";
+    fs::remove_all(copy);
+    fs::copy(ATree, copy, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    WriteFile(FWork / "preview.patch", diff.Out);
+    const RunResult applied = testsupport::Run(
+        "/usr/bin/git", {"apply", "--whitespace=nowarn", FWork / "preview.patch"}, copy);
+    ASSERT_EQ(applied.ExitCode, 0) << applied.Err << diff.Out;
+
+    const RunResult run = Histrel(ASwitches, ATree);
+    EXPECT_EQ(run.ExitCode, AFailure.empty() ? 0 : 1) << run.Out;
+    EXPECT_NE(Snapshot(ATree), before) << "the run did something";
+    EXPECT_EQ(Snapshot(copy), Snapshot(ATree)) << diff.Out;
+  }
+
+  TempDir FHome;
+  TempDir FWork;
+  std::string FProgram;
+};
+
+TEST_F(Preview, TheDiffAppliedByGitDoesExactlyWhatTheRunDoes) {
+  const Files files = {
+      {"a.pas", kLfSource},
+      {"sub/b.pas", kCrLfSource},
+      {"sub/b.pas.cvs", "ann 2001.01.01 an entry of an earlier run\r\n\r\n"},
+      {"sub/c.pas", kOddSource},
+      {"sub/c.pas.cvs", "a log without its last line end"},
+      {"plain.pas", "unit Plain;\nend.\n"},
+      {"sub/caf\xE9 \"new\".pas", kLfSource},  // a name that git quotes
+      {"notes.txt", "{CVS* not selected}\n"},
+  };
+  std::string tree = Tree(files);
+  // A linked source: the file it names changes, the log goes beside the link.
+  WriteFile(tree + "/shared/real.inc", kCrLfSource);
+  fs::create_symlink("shared/real.inc", tree + "/link.pas");
+  ExpectDiffDoesTheRunsWork(tree, {"/USER=ann", "/FILE=*.pas"});
+  EXPECT_TRUE(fs::is_symlink(tree + "/link.pas"));
+  EXPECT_TRUE(testsupport::FileExists(tree + "/link.pas.cvs"));
+  ExpectDiffDoesTheRunsWork(Tree(files), {"/USER=ann", "/FILE=sub", "/KEEPCVS+", "/KEEPDATE-"});
+}
+
+TEST_F(Preview, AFailureHalfWayShowsWhatWasDoneBeforeIt) {
+  Files files;
+  for (const char* name : {"a.pas", "b.pas", "c.pas", "d.pas", "e.pas"}) files[name] = kLfSource;
+  const std::string tree = Tree(files);
+  // The walk meets the files in the order the directory lists them: the
+  // one in the middle cannot be rewritten.
+  std::vector<std::string> listed;
+  for (const auto& entry : fs::directory_iterator(tree)) {
+    listed.push_back(entry.path().filename().string());
+  }
+  const std::string blocked = listed[2];
+  chmod((tree + "/" + blocked).c_str(), 0444);
+  ExpectDiffDoesTheRunsWork(tree, {"/USER=ann", "/FILE=*.pas", "/RECURSIVE-"},
+                            "The file .\\" + blocked + " cannot be edited!");
+  EXPECT_NE(ReadFile(tree + "/" + listed[0]), kLfSource);
+  EXPECT_EQ(ReadFile(tree + "/" + listed[4]), kLfSource);
+}
+
+TEST_F(Preview, HelpVersionAndAWrongOptionEndTheProgramBeforeAnyWork) {
+  const std::string tree = Tree({{"a.pas", kLfSource}});
+  const Files before = Snapshot(tree);
+  for (const char* help : {"--help", "-h"}) {
+    const RunResult result = Histrel({"/USER=ann", "/FILE=*.pas", help}, tree);
+    EXPECT_EQ(result.ExitCode, 0);
+    EXPECT_EQ(result.Out.rfind("Usage: histrel ", 0), 0u) << result.Out;
+    for (const char* line :
+         {"\n/USER=no default value\n", "\n/KEEPDATE=+\n", "\n  --diff ", "\n  --check ",
+          "histrel.ini", "HKEY_CURRENT_USER\\Software\\TAVIK\\"}) {
+      EXPECT_NE(result.Out.find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(result.Out.find('\r'), std::string::npos);
+  }
+  const RunResult version = Histrel({"--version", "/USER=ann", "/FILE=*.pas"}, tree);
+  EXPECT_EQ(version.ExitCode, 0);
+  EXPECT_EQ(version.Out.rfind("histrel ", 0), 0u);
+  EXPECT_EQ(std::count(version.Out.begin(), version.Out.end(), '\n'), 1);
+  const RunResult wrong = Histrel({"/USER=ann", "--dif", "/FILE=*.pas"}, tree);
+  EXPECT_EQ(wrong.ExitCode, 2);
+  EXPECT_EQ(wrong.Out, "");
+  EXPECT_EQ(wrong.Err, "histrel: unknown option --dif (try --help)\n");
+  EXPECT_EQ(Snapshot(tree), before);
+}
+
+TEST_F(Preview, AnUnknownSwitchIsNamedAndTheRunGoesOnAsBefore) {
+  const std::string tree = Tree({{"sub/a.pas", kLfSource}});
+  const RunResult result = Histrel({"/USER=ann", "/FILE=*.pas", "/RECURSIV-"}, tree);
+  EXPECT_EQ(result.ExitCode, 0);
+  EXPECT_EQ(result.Err, "histrel: unknown switch /RECURSIV- (see --help)\n");
+  EXPECT_EQ(result.Out, ".\\sub\\a.pas\n");
+  EXPECT_NE(ReadFile(tree + "/sub/a.pas"), kLfSource) << "the walk went into sub as before";
+}
+
+// A failure before the run (a switch that is not text in the registry hive)
+// ends the program with 1, or with 2 under --diff and --check; so does a
+// request to write the switches, which a preview must not do.
+TEST_F(Preview, FailuresBeforeTheRunEndWithTheStatusOfTheMode) {
+  const std::string tree = Tree({{"a.pas", kLfSource}});
+  const Files before = Snapshot(tree);
+  WriteFile(FHome / "config/programswitch/HKEY_CURRENT_USER.reg",
+            "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\TAVIK\\Histrel\\PARAMETERS]\r\n"
+            "\"REGOFF\"=dword:00000001\r\n\r\n");
+  for (const auto& [option, status] : std::vector<std::pair<std::string, int>>{
+           {"--help", 1}, {"--diff", 2}, {"--check", 2}, {"--", 1}}) {
+    const RunResult result = Histrel({option, "/USER=ann", "/FILE=*.pas"}, tree);
+    EXPECT_EQ(result.ExitCode, status) << option;
+    EXPECT_EQ(result.Out, "") << option;
+    EXPECT_NE(result.Err.find("REGOFF"), std::string::npos) << option << result.Err;
+  }
+  fs::remove_all(FHome / "config");
+  for (const char* option : {"--diff", "--check"}) {
+    for (const char* write : {"/WRITEINI=all", "/WRITEREG=all"}) {
+      const RunResult result = Histrel({option, write, "/USER=ann", "/FILE=*.pas"}, tree);
+      EXPECT_EQ(result.ExitCode, 2) << option << write;
+      EXPECT_EQ(result.Err,
+                "histrel: --diff and --check write nothing; WRITEINI and WRITEREG cannot be used "
+                "with them\n");
+    }
+  }
+  EXPECT_FALSE(testsupport::FileExists(FHome / "config")) << "no hive written";
+  EXPECT_FALSE(testsupport::FileExists(fs::path(FProgram).parent_path() / "histrel.ini"));
+  EXPECT_EQ(Snapshot(tree), before);
+}
+
+}  // namespace
