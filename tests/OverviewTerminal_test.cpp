@@ -133,7 +133,7 @@ class OverviewEndToEnd : public ::testing::Test {
   // A source the tool would rewrite if it ran: a marker line and a marked comment.
   std::string WriteSource() {
     std::string source = FDir / "src/unit.pas";
-    WriteFile(source, "{ CVSLOG }\r\n{CVS a note}\r\nunit x;\r\n");
+    WriteFile(source, "{ CVSLOG }\r\n{CVS* a note}\r\nunit x;\r\n");
     return source;
   }
 
