@@ -15,7 +15,9 @@ std::string CommandLine();
 // The program file's full path, links resolved.
 std::string ProgramPath();
 
-// Replaces the command line and the program path (tests only).
+// Replaces the command line and the program path (tests only). Kept in the
+// product because the path comes from /proc/self/exe, which a test cannot
+// point at a directory of its own, where the INI file beside the program is.
 void SetProcessForTesting(const std::string& commandLine, const std::string& programPath);
 
 }  // namespace platform
