@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Builds histrel and runs it on a copy of this example tree, then shows what
-# it did to Billing.pas and its history log. The tree itself stays as it is.
+# Installs what the build needs when it is missing, builds histrel and runs
+# it on a copy of this example tree, then shows what it did to Billing.pas
+# and its history log. The tree itself stays as it is.
 # Usage: examples/run.sh [user]   (default user: ann)
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 user="${1:-ann}"
+"$repo/tools/need-packages" cmake make g++ libncurses-dev
 cmake -S "$repo" -B "$repo/build" >/dev/null
 cmake --build "$repo/build" -j2 --target histrel >/dev/null
 

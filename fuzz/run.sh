@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzzers with clang (libFuzzer, ASan, UBSan) and runs each for a
 # while on its seed corpus. Usage: fuzz/run.sh [seconds-per-target] [target...]
-# A finding stops the run with a non-zero status and leaves the crash file.
+# A finding, or a fuzzer that ends with a non-zero status for any other
+# reason, stops the run with a non-zero status; a finding leaves its file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
@@ -20,11 +21,16 @@ for target in "${targets[@]}"; do
   work="build-fuzz/corpus/${target%_fuzzer}"
   mkdir -p "$work" "build-fuzz/findings"
   echo "== $target for ${seconds}s"
+  log="build-fuzz/$target.log"
+  status=0
   "build-fuzz/$target" "$work" "$corpus" -max_total_time="$seconds" -max_len=65536 \
-    -artifact_prefix="build-fuzz/findings/$target-" -print_final_stats=1 2>&1 |
-    grep -E 'stat::number_of_executed_units|ERROR|SUMMARY|Done' || true
-  if ls "build-fuzz/findings/$target-"* >/dev/null 2>&1; then
-    echo "finding in $target: build-fuzz/findings/" >&2
+    -artifact_prefix="build-fuzz/findings/$target-" -print_final_stats=1 >"$log" 2>&1 ||
+    status=$?
+  grep -E 'stat::number_of_executed_units|ERROR|SUMMARY|Done' "$log" || true
+  if [ "$status" -ne 0 ]; then
+    # A crash in the fuzzer's own start-up leaves no artifact: the end of the log says why.
+    tail -n 30 "$log" >&2
+    echo "$target failed with status $status; log: $log, findings: build-fuzz/findings/" >&2
     exit 1
   fi
 done

@@ -1,11 +1,23 @@
 // The system's one failure class and the formatting of its messages.
+//
+// Who reports failures how:
+// - platform/ answers with status where its caller decides what a failure
+//   means: queries and single steps (IsDirectory, CreateDirectory,
+//   AtomicFile::Commit, the stores' errno codes) return a bool, an enum or
+//   an errno value. Where the operation it stands for raises, so does it:
+//   reading and writing an open text file, and the INI and registry
+//   services, throw Exception. Its messages name the path or the value
+//   concerned (never just "file") and give the system's reason.
+// - The units above it (support/, Bibliothek/, app/) report every failure
+//   by throwing Exception with the system's own message texts; none
+//   returns an error code.
 #pragma once
 
 #include <stdexcept>
 #include <string>
 
 // A failure that carries a message text. Every failure the system raises is
-// one of these; nothing returns error codes.
+// one of these.
 class Exception : public std::runtime_error {
  public:
   explicit Exception(const std::string& AMessage) : std::runtime_error(AMessage) {}

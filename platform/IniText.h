@@ -24,7 +24,9 @@ namespace platform {
 // listed. Empty when there is no such section.
 std::vector<std::string> IniSectionEntries(std::string_view text, std::string_view section);
 
-// The names of all section headers in file order, duplicates included.
+// The names of all section headers in file order, duplicates included. The
+// counterpart of GetPrivateProfileSectionNames; the tests and the stores
+// fuzzer check with it that a change moved no other section.
 std::vector<std::string> IniSectionNames(std::string_view text);
 
 // text with entry name of section set to value: the first entry of that name

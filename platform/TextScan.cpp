@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "platform/Ansi.h"
-#include "platform/Exception.h"
 
 namespace platform {
 namespace {
@@ -29,27 +28,6 @@ bool NeedleEndsAt(const char* data, std::size_t from, std::size_t at, std::size_
     if (c != needle[k]) return false;
   }
   return true;
-}
-
-// For every upper-cased byte, the bytes that upper-case to it: itself and at
-// most one other. Made once, so that a LineStops costs nothing to make.
-struct Preimages {
-  std::array<std::array<char, 2>, 256> bytes;
-  std::array<unsigned char, 256> count;
-};
-
-const Preimages& PreimagesOfUpper() {
-  static const Preimages table = [] {
-    Preimages made{};
-    for (int i = 0; i < 256; ++i) {
-      const auto upper = static_cast<unsigned char>(AnsiUpperChar(static_cast<char>(i)));
-      // Windows-1252 pairs each capital with one small letter at most.
-      if (made.count[upper] == 2) throw EAssertionFailed(__FILE__, __LINE__);
-      made.bytes[upper][made.count[upper]++] = static_cast<char>(i);
-    }
-    return made;
-  }();
-  return table;
 }
 
 std::size_t LineStartOf(const char* data, std::size_t from, std::size_t at) {
@@ -89,12 +67,12 @@ LineStops::LineStops(const std::string& needle, const std::string& upperNeedle, 
   std::size_t used = 1;
   if (!needle_.empty()) stopBytes_[used++] = needle_.back();
   if (!upperNeedle_.empty()) {
-    // Every byte that upper-cases to the needle's last byte.
-    const Preimages& preimages = PreimagesOfUpper();
-    const auto last = static_cast<unsigned char>(upperNeedle_.back());
-    for (unsigned char i = 0; i < preimages.count[last]; ++i) {
-      stopBytes_[used++] = preimages.bytes[last][i];
-    }
+    // Every byte that upper-cases to the needle's last byte: the capital
+    // itself and its one small letter, if it has one.
+    const char last = upperNeedle_.back();
+    if (AnsiUpperChar(last) == last) stopBytes_[used++] = last;
+    const char small = AnsiLowerChar(last);
+    if (small != last) stopBytes_[used++] = small;
   }
 }
 

@@ -247,7 +247,8 @@ bool DispatchNextMessage();
 // Delivers queued messages, also those posted meanwhile, until none is left.
 void ProcessPostedMessages();
 
-// Messages queued and not yet delivered.
+// Messages queued and not yet delivered. Only tests ask; kept here because
+// seeing the queue any other way would deliver what they wait to deliver.
 std::size_t PendingMessageCount();
 
 // The control that owns window, or nullptr when it is not a live window.

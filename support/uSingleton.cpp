@@ -72,11 +72,6 @@ void TSingleton::Free() {
   Done();
 }
 
-int LiveSingletonCount() {
-  std::lock_guard<std::recursive_mutex> guard(*SingletonLock);
-  return static_cast<int>(SingletonList->size());
-}
-
 void InitializeSingletonUnit() {
   SingletonLock = new std::recursive_mutex();
   SingletonList = new std::vector<TSingletonEntry>();

@@ -45,9 +45,6 @@ class TSingleton {
   std::string FClassName;
 };
 
-// The number of live singleton objects (for tests and shut-down checks).
-int LiveSingletonCount();
-
 // Unit start-up: creates the lock and the registry of live singletons.
 void InitializeSingletonUnit();
 // Unit shut-down: releases every object still registered, then the registry.

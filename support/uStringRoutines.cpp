@@ -1,14 +1,9 @@
 #include "support/uStringRoutines.h"
 
 #include "platform/Ansi.h"
+#include "platform/TextLines.h"
 
-std::string Trim(const std::string& S) {
-  std::string::size_type first = 0;
-  std::string::size_type last = S.size();
-  while (first < last && static_cast<unsigned char>(S[first]) <= 32) ++first;
-  while (last > first && static_cast<unsigned char>(S[last - 1]) <= 32) --last;
-  return S.substr(first, last - first);
-}
+std::string Trim(const std::string& S) { return std::string(platform::TrimBlanks(S)); }
 
 // The routines below follow their step-by-step definitions closely, quirks
 // included: the switch parser relies on them (WordCount does not trim,

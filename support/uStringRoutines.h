@@ -19,7 +19,8 @@ class TCharSet {
   std::bitset<256> FBits;
 };
 
-// S without the characters of code 0 to 32 at both ends.
+// S without the characters of code 0 to 32 at both ends (the platform's
+// TrimBlanks, which the INI and hive texts use too).
 std::string Trim(const std::string& S);
 
 // The N-th word of S (S trimmed once first; words themselves are not

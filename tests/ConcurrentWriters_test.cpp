@@ -23,7 +23,7 @@ using testsupport::WriteFile;
 TEST(ConcurrentWriters, LoseNothingInTheHiveOrTheIniFile) {
   TempDir dir;
   const std::string program = testsupport::PrivateProgram(dir);
-  setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+  const testsupport::ScopedEnvironment config("XDG_CONFIG_HOME", (dir / "config").c_str());
   // Entries of its own in the INI file that every writer must keep.
   std::string ini = "; shared settings\r\n[PARAMETERS]\r\n";
   for (int i = 0; i < 50; ++i) ini += "OWN" + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
@@ -74,7 +74,6 @@ TEST(ConcurrentWriters, LoseNothingInTheHiveOrTheIniFile) {
   EXPECT_EQ(platform::ReadIniSection(dir / "bin/histrel.ini", "MACROS"),
             std::vector<std::string>{"M=1"});
   EXPECT_EQ(ReadFile(dir / "bin/histrel.ini").rfind("; shared settings\r\n", 0), 0u);
-  unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace

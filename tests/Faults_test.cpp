@@ -29,12 +29,10 @@ const std::string kMarked = "unit U;\r\n{CVSLOG}\r\n{CVS* A note.}\r\nend.\r\n";
 
 class Faults : public ::testing::Test {
  protected:
-  void SetUp() override {
-    program_ = testsupport::PrivateProgram(dir_);
-    setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
-  }
+  void SetUp() override { program_ = testsupport::PrivateProgram(dir_); }
   testsupport::RunResult RunOn(const std::string& AFile) {
-    return testsupport::Run(program_, {"/USER=ann", "/FILE=" + SystemPath(AFile)});
+    return testsupport::Run(program_, {"/USER=ann", "/FILE=" + SystemPath(AFile)}, "",
+                            {"XDG_CONFIG_HOME=" + (dir_ / "config")});
   }
   TempDir dir_;
   std::string program_;
@@ -82,6 +80,7 @@ TEST_F(Faults, AnUnreadableSubdirectoryIsSkippedWithoutAMessage) {
   if (pid == 0) {
     // The output file is opened first, while the test may still write here.
     if (freopen(out.c_str(), "w", stdout) == nullptr) _exit(124);
+    setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
     if (geteuid() == 0) {
       setgroups(0, nullptr);
       if (setgid(65534) != 0 || setuid(65534) != 0) _exit(125);

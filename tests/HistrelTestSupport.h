@@ -2,7 +2,6 @@
 // fixed date, system paths and running the worker as the program run does.
 #pragma once
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <stdexcept>
@@ -78,40 +77,6 @@ inline std::vector<std::string> ExecuteCapturing(THistrel& AHistrel) {
     platform::WriteLine(failure.Message());
   }
   return capture.Lines;
-}
-
-// Runs AWork (which returns lines) in a child process as an ordinary user
-// when the tests run as root, who may read and rename anything. Returns the
-// lines, or one line saying what went wrong.
-template <class TWork>
-std::vector<std::string> WithoutPrivileges(TWork AWork) {
-  int channel[2];
-  if (pipe(channel) != 0) return {"pipe failed"};
-  const pid_t child = fork();
-  if (child == 0) {
-    close(channel[0]);
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
-    std::string text;
-    for (const std::string& line : AWork()) text += line + "\n";
-    const ssize_t written = write(channel[1], text.data(), text.size());
-    _exit(written == static_cast<ssize_t>(text.size()) ? 0 : 3);
-  }
-  close(channel[1]);
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;) {
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(channel[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {"child failed"};
-  std::vector<std::string> lines;
-  for (std::string::size_type start = 0, end; (end = text.find('\n', start)) != std::string::npos;
-       start = end + 1) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  return lines;
 }
 
 }  // namespace testsupport

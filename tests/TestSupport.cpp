@@ -1,6 +1,7 @@
 #include "tests/TestSupport.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,6 +33,23 @@ TempDir::~TempDir() {
   std::filesystem::permissions(FPath, std::filesystem::perms::owner_all,
                                std::filesystem::perm_options::add, ignored);
   std::filesystem::remove_all(FPath, ignored);
+}
+
+ScopedEnvironment::ScopedEnvironment(const char* AName, const char* AValue) : FName(AName) {
+  if (const char* old = getenv(AName)) FOld = old;
+  if (AValue != nullptr) {
+    setenv(AName, AValue, 1);
+  } else {
+    unsetenv(AName);
+  }
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+  if (FOld) {
+    setenv(FName.c_str(), FOld->c_str(), 1);
+  } else {
+    unsetenv(FName.c_str());
+  }
 }
 
 void WriteFile(const std::string& APath, const std::string& AContent) {
@@ -109,14 +127,48 @@ int RunInChildren(int ACount, const std::function<void(int)>& AWork) {
   return failed;
 }
 
+std::vector<std::string> WithoutPrivileges(const std::function<std::vector<std::string>()>& AWork) {
+  int channel[2];
+  if (pipe(channel) != 0) return {"pipe failed"};
+  const pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    if (geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+      _exit(2);
+    }
+    std::string text;
+    for (const std::string& line : AWork()) text += line + "\n";
+    const ssize_t written = write(channel[1], text.data(), text.size());
+    _exit(written == static_cast<ssize_t>(text.size()) ? 0 : 3);
+  }
+  close(channel[1]);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;) {
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(channel[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {"child failed"};
+  std::vector<std::string> lines;
+  for (std::string::size_type start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+       start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
 int Start(const std::string& AProgram, const std::vector<std::string>& AArguments,
-          const std::string& AOutput) {
+          const std::string& AOutput, const std::vector<std::string>& AEnvironment) {
   const pid_t pid = fork();
   if (pid == 0) {
     if (freopen(AOutput.c_str(), "w", stdout) == nullptr ||
         freopen("/dev/null", "w", stderr) == nullptr) {
       _exit(124);
     }
+    for (const std::string& setting : AEnvironment) putenv(const_cast<char*>(setting.c_str()));
     std::vector<char*> argv{const_cast<char*>(AProgram.c_str())};
     for (const std::string& argument : AArguments) {
       argv.push_back(const_cast<char*>(argument.c_str()));

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,20 @@ class TempDir {
 
  private:
   std::string FPath;
+};
+
+// Sets an environment variable (AValue null: removes it) for the life of the
+// object, then gives back what was there, so tests in one process stay apart.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* AName, const char* AValue);
+  ~ScopedEnvironment();
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  std::string FName;
+  std::optional<std::string> FOld;
 };
 
 // Writes bytes to a file, creating missing parent directories.
@@ -47,10 +62,18 @@ std::string PrivateProgram(const TempDir& ADir);
 // once and waits for all of them; returns how many failed (threw or died).
 int RunInChildren(int ACount, const std::function<void(int)>& AWork);
 
-// Starts AProgram with AArguments without waiting; its standard output goes
-// to AOutput (a file path), standard error to /dev/null.
+// Runs AWork (which returns lines) in a child process as an ordinary user
+// (nobody) when the tests run as root, who may read and write anything, so
+// that tests of refused access run for root too. Returns the lines, or one
+// line saying what went wrong.
+std::vector<std::string> WithoutPrivileges(const std::function<std::vector<std::string>()>& AWork);
+
+// Starts AProgram with AArguments and the environment changed by
+// AEnvironment ("NAME=value" entries) without waiting; its standard output
+// goes to AOutput (a file path), standard error to /dev/null.
 int Start(const std::string& AProgram, const std::vector<std::string>& AArguments,
-          const std::string& AOutput = "/dev/null");
+          const std::string& AOutput = "/dev/null",
+          const std::vector<std::string>& AEnvironment = {});
 
 // The result of running a program.
 struct RunResult {

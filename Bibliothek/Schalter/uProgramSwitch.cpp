@@ -51,9 +51,12 @@ std::string FileNameOf(const std::string& APath) {
   return slash == std::string::npos ? APath : APath.substr(slash + 1);
 }
 
+// The directory part of a path, its last separator included: the path with
+// its file name cut off, as the INI directory's default always was.
 std::string DirectoryOf(const std::string& APath) {
-  const std::string::size_type slash = APath.find_last_of("/\\");
-  return slash == std::string::npos ? std::string() : APath.substr(0, slash + 1);
+  const std::string fileName = FileNameOf(APath);
+  return DeleteStr(APath, static_cast<std::int32_t>(APath.size() - fileName.size() + 1),
+                   static_cast<std::int32_t>(APath.size()));
 }
 
 // The file name with its extension (from its last ".") replaced by AExtension.
@@ -475,11 +478,8 @@ void InitializeProgramSwitchUnit() {
   const std::string programPath = platform::ProgramPath();
   const std::string title = ApplicationTitle(programPath);
   const std::string programFile = FileNameOf(programPath);
-  // The INI directory's default text is the program's directory: the path
-  // with the program's file name cut off.
-  const std::string iniPathDefault =
-      DeleteStr(programPath, static_cast<std::int32_t>(programPath.size() - programFile.size() + 1),
-                static_cast<std::int32_t>(programPath.size()));
+  // The INI directory's default text is the program's directory.
+  const std::string iniPathDefault = DirectoryOf(programPath);
   try {
     ProgramSwitch->Register("REGOFF", SOnOffOptions, SOffDefault, SRegOffDescription);
     ProgramSwitch->Register("INIOFF", SOnOffOptions, SOffDefault, SIniOffDescription);

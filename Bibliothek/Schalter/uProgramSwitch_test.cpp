@@ -191,27 +191,39 @@ TEST(GetSwitch, LooksUpOtherSectionsOnly) {
   EXPECT_EQ(ProgramSwitch->GetSwitch("USER", "OTHER")->AsString(), "");
 }
 
-TEST(GetSwitch, SurvivesMalformedAndHugeCommandLines) {
+TEST(GetSwitch, ReadsMalformedAndHugeCommandLinesByTheSameRules) {
+  // Every byte but NUL once: "/" (47) cuts the text into two pieces, neither
+  // of them FILE, and the name of the second ends before its "=" (61), so
+  // the "?" (63) behind it is no switch either.
   std::string bytes = "p /";
   for (int c = 1; c < 256; ++c) bytes += static_cast<char>(c);
-  const std::vector<std::string> lines = {
-      "",
-      "/",
-      "////",
-      "p /[",
-      "p /]",
-      "p /[[]]",
-      "p /%%%%%",
-      "p /FILE=%",
-      bytes,
-      "p /FILE=" + std::string(100000, '%'),
-      "p " + std::string(100000, '/'),
-      "p /FILE=" + std::string(50000, 'x') + std::string(50000, '/'),
+  struct Case {
+    std::string commandLine;
+    std::string file;
+    bool help;
   };
-  for (const std::string& line : lines) {
-    SwitchFixture fixture(line);
-    (void)ProgramSwitch->GetSwitch("FILE")->AsString();
-    (void)ProgramSwitch->GetSwitch("?")->AsBoolean();
+  const std::vector<Case> cases = {
+      {"", "", false},
+      {"/", "", false},
+      {"////", "", false},
+      {"p /[", "", false},
+      {"p /]", "", false},
+      {"p /[[]]", "", false},
+      {"p /%%%%%", "", false},
+      {"p /FILE=%", "%", false},  // one "%" is no reference
+      {"p /?=[", "", true},
+      {bytes, "", false},
+      // The first reference names the empty macro, which is given nowhere.
+      {"p /FILE=" + std::string(100000, '%'), "", false},
+      {"p " + std::string(100000, '/'), "", false},
+      {"p /FILE=" + std::string(50000, 'x') + std::string(50000, '/'), std::string(50000, 'x'),
+       false},
+  };
+  for (const Case& c : cases) {
+    SwitchFixture fixture(c.commandLine);
+    const std::string shown = c.commandLine.substr(0, 40);
+    EXPECT_EQ(ProgramSwitch->GetSwitch("FILE")->AsString(), c.file) << shown;
+    EXPECT_EQ(ProgramSwitch->GetSwitch("?")->AsBoolean(), c.help) << shown;
   }
   std::string many = "p";
   for (int i = 0; i < 20000; ++i) many += " /[MACROS].M" + std::to_string(i) + "=v";

@@ -1,7 +1,3 @@
-#include <fcntl.h>
-
-#include <cerrno>
-
 #include "platform/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/IniText.h"
@@ -28,35 +24,14 @@ void WriteIniEntry(const std::string& file, const std::string& section, const st
                    const std::string& value) {
   // A link to the INI file stays a link: the file it points to is rewritten.
   const std::string target = NativePath(FinalTarget(file));
-
-  // The lock is taken on the directory, not on the file: the file is replaced
-  // by a rename, so a lock on it would stay with the old copy, and a lock
-  // file would leave a second file beside every INI file. Every writer of
-  // this file locks the directory of its real place, whichever path it used.
-  ExclusiveLock lock;
-  if (const int error = lock.Acquire(DirectoryOf(target), O_RDONLY | O_DIRECTORY)) {
-    Fail(file, ErrorText(error));
-  }
-
-  std::string text;
-  switch (ReadWholeFile(target, text)) {
-    case ReadResult::kOk:
-      if (const int error = CheckReplaceable(target)) Fail(file, ErrorText(error));
-      break;
-    case ReadResult::kMissing:
-      break;
-    case ReadResult::kFailed:
-      Fail(file, ErrorText(errno));
-  }
-
-  std::string changed;
-  try {
-    changed = IniSetEntry(text, section, name, value);
-  } catch (const Exception& e) {
-    Fail(file, e.Message());
-  }
-  if (changed == text) return;  // the entry has that value already
-  if (const int error = ReplaceWholeFile(target, changed)) Fail(file, ErrorText(error));
+  const int error = RewriteStoreFile(target, [&](const std::string& text) {
+    try {
+      return IniSetEntry(text, section, name, value);
+    } catch (const Exception& e) {
+      Fail(file, e.Message());
+    }
+  });
+  if (error != 0) Fail(file, ErrorText(error));
 }
 
 }  // namespace platform

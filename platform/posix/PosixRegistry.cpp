@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <pwd.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -84,36 +83,18 @@ void WriteRegistryString(const std::string& keyPath, const std::string& valueNam
   const std::string hive = RegistryHivePath();
   if (const int error = CreateDirectories(DirectoryOf(hive), 0700)) Fail(hive, ErrorText(error));
 
-  // The hive is replaced by a rename, so a lock on the hive itself would stay
-  // with the copy being replaced; the lock file beside it stays put. It lives
-  // in the hive's own folder and is never removed, since removing it would
-  // let two writers lock two different files.
-  ExclusiveLock lock;
-  if (const int error = lock.Acquire(hive + ".lock", O_RDWR | O_CREAT | O_NOFOLLOW, 0600)) {
-    Fail(hive, ErrorText(error));
-  }
-
   // A hive that is a link (kept with other settings) stays a link.
   const std::string target = NativePath(FinalTarget(hive));
-  std::string text;
-  switch (ReadWholeFile(target, text)) {
-    case ReadResult::kOk:
-      if (const int error = CheckReplaceable(target)) Fail(hive, ErrorText(error));
-      break;
-    case ReadResult::kMissing:
-      break;
-    case ReadResult::kFailed:
-      Fail(hive, ErrorText(errno));
-  }
-
-  RegistryHive model(text);
-  try {
-    model.SetString(keyPath, valueName, value);
-  } catch (const Exception& e) {
-    Fail(hive, e.Message());
-  }
-  if (model.Text() == text) return;  // the value is stored already
-  if (const int error = ReplaceWholeFile(target, model.Text())) Fail(hive, ErrorText(error));
+  const int error = RewriteStoreFile(target, [&](const std::string& text) {
+    RegistryHive model(text);
+    try {
+      model.SetString(keyPath, valueName, value);
+    } catch (const Exception& e) {
+      Fail(hive, e.Message());
+    }
+    return model.Text();
+  });
+  if (error != 0) Fail(hive, ErrorText(error));
 }
 
 }  // namespace platform

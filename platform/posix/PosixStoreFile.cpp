@@ -13,6 +13,55 @@
 
 namespace platform {
 
+namespace {
+
+// An exclusive flock on an open descriptor, released when the object goes.
+class ExclusiveLock {
+ public:
+  ExclusiveLock() = default;
+  ~ExclusiveLock();
+  ExclusiveLock(const ExclusiveLock&) = delete;
+  ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+  // Opens the native path with the open(2) flags (close-on-exec added) and
+  // waits until the lock is held. 0, or the errno of the step that failed.
+  int Acquire(const std::string& nativePath, int flags);
+
+ private:
+  int fd_ = -1;
+};
+
+ExclusiveLock::~ExclusiveLock() {
+  // Closing the descriptor releases the lock.
+  if (fd_ >= 0) close(fd_);
+}
+
+int ExclusiveLock::Acquire(const std::string& nativePath, int flags) {
+  const int fd = open(nativePath.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return errno;
+  while (flock(fd, LOCK_EX) != 0) {
+    if (errno == EINTR) continue;
+    const int error = errno;
+    close(fd);
+    return error;
+  }
+  if (fd_ >= 0) close(fd_);
+  fd_ = fd;
+  return 0;
+}
+
+// 0 when the existing file at the native path may be replaced, else EACCES:
+// a file with no write permission bit is read-only for everyone, as a
+// Windows file with the read-only attribute is.
+int CheckReplaceable(const std::string& nativePath) {
+  struct stat info {};
+  if (stat(nativePath.c_str(), &info) != 0) return 0;
+  if ((info.st_mode & 0222) == 0 || access(nativePath.c_str(), W_OK) != 0) return EACCES;
+  return 0;
+}
+
+}  // namespace
+
 ReadResult ReadWholeFile(const std::string& nativePath, std::string& content) {
   content.clear();
   const int fd = open(nativePath.c_str(), O_RDONLY | O_CLOEXEC);
@@ -53,32 +102,6 @@ ReadResult ReadWholeFile(const std::string& nativePath, std::string& content) {
   return ReadResult::kOk;
 }
 
-ExclusiveLock::~ExclusiveLock() {
-  // Closing the descriptor releases the lock.
-  if (fd_ >= 0) close(fd_);
-}
-
-int ExclusiveLock::Acquire(const std::string& nativePath, int flags, unsigned mode) {
-  const int fd = open(nativePath.c_str(), flags | O_CLOEXEC, static_cast<mode_t>(mode));
-  if (fd < 0) return errno;
-  while (flock(fd, LOCK_EX) != 0) {
-    if (errno == EINTR) continue;
-    const int error = errno;
-    close(fd);
-    return error;
-  }
-  if (fd_ >= 0) close(fd_);
-  fd_ = fd;
-  return 0;
-}
-
-int CheckReplaceable(const std::string& nativePath) {
-  struct stat info {};
-  if (stat(nativePath.c_str(), &info) != 0) return 0;
-  if ((info.st_mode & 0222) == 0 || access(nativePath.c_str(), W_OK) != 0) return EACCES;
-  return 0;
-}
-
 int ReplaceWholeFile(const std::string& nativePath, const std::string& content) {
   AtomicFile file;
   errno = 0;
@@ -92,6 +115,31 @@ int ReplaceWholeFile(const std::string& nativePath, const std::string& content) 
   errno = 0;
   if (!file.Commit()) return errno != 0 ? errno : EIO;
   return 0;
+}
+
+int RewriteStoreFile(const std::string& nativePath,
+                     const std::function<std::string(const std::string&)>& change) {
+  // The lock is taken on the directory, not on the file: the file is replaced
+  // by a rename, so a lock on it would stay with the old copy, and a lock
+  // file would leave a second file beside every store. Every writer of a
+  // store locks the directory of its real place, whichever path it used.
+  ExclusiveLock lock;
+  if (const int error = lock.Acquire(DirectoryOf(nativePath), O_RDONLY | O_DIRECTORY)) {
+    return error;
+  }
+  std::string text;
+  switch (ReadWholeFile(nativePath, text)) {
+    case ReadResult::kOk:
+      if (const int error = CheckReplaceable(nativePath)) return error;
+      break;
+    case ReadResult::kMissing:
+      break;
+    case ReadResult::kFailed:
+      return errno;
+  }
+  const std::string changed = change(text);
+  if (changed == text) return 0;  // the store holds that already
+  return ReplaceWholeFile(nativePath, changed);
 }
 
 int CreateDirectories(const std::string& nativePath, unsigned mode) {

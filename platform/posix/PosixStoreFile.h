@@ -1,8 +1,9 @@
 // What the two stores (INI files, registry hive) need from the POSIX file
-// system: whole-file reading, an exclusive lock held across a
-// read-modify-write, and atomic replacement. Internal to platform/posix/.
+// system: whole-file reading and one locked read-modify-write with atomic
+// replacement. Internal to platform/posix/.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace platform {
@@ -14,31 +15,19 @@ enum class ReadResult { kOk, kMissing, kFailed };
 // set when it exists but cannot be read (a directory, no permission, ...).
 ReadResult ReadWholeFile(const std::string& nativePath, std::string& content);
 
-// An exclusive flock on an open descriptor, released when the object goes.
-class ExclusiveLock {
- public:
-  ExclusiveLock() = default;
-  ~ExclusiveLock();
-  ExclusiveLock(const ExclusiveLock&) = delete;
-  ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-
-  // Opens the native path with the open(2) flags (close-on-exec added) and
-  // waits until the lock is held. 0, or the errno of the step that failed.
-  int Acquire(const std::string& nativePath, int flags, unsigned mode = 0);
-
- private:
-  int fd_ = -1;
-};
-
-// 0 when the existing file at the native path may be replaced, else EACCES:
-// a file with no write permission bit is read-only for everyone, as a
-// Windows file with the read-only attribute is.
-int CheckReplaceable(const std::string& nativePath);
-
 // Replaces the file at the native path by content: a fresh temporary file
 // beside it, renamed over it. 0, or the errno of the step that failed; the
 // temporary file is gone either way.
 int ReplaceWholeFile(const std::string& nativePath, const std::string& content);
+
+// Rewrites the store file (an INI file, the registry hive) at the native
+// path, which names the file itself, not a link to it: under an exclusive
+// lock on its directory, reads it (a missing file reads as empty), checks
+// that it may be replaced and replaces it by change(its text) when that
+// differs. 0, or the errno of the step that failed; what change throws
+// passes through.
+int RewriteStoreFile(const std::string& nativePath,
+                     const std::function<std::string(const std::string&)>& change);
 
 // Creates the directory at the native path and its missing parents with the
 // permission bits mode. 0, or the errno of the step that failed.

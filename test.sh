@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need when it is missing, builds
+# histrel and its tests in build/ and runs every test.
+# Usage: ./test.sh [cmake option...]   (for instance -DHISTREL_WERROR=ON)
+# The sanitizer builds and the fuzzers take longer; .ci/run runs them.
+set -euo pipefail
+cd "$(dirname "$0")"
+# git: the tests of --diff apply its output; mandoc: the man page test.
+tools/need-packages cmake make g++ libncurses-dev libgtest-dev tmux git mandoc
+cmake -S . -B build "$@" >/dev/null
+cmake --build build -j2
+ctest --test-dir build -j2 --output-on-failure --no-tests=error
