@@ -82,7 +82,7 @@ int CheckReplaceable(const std::string& nativePath) {
 int ReplaceWholeFile(const std::string& nativePath, const std::string& content) {
   AtomicFile file;
   errno = 0;
-  if (file.OpenUnique(nativePath) != AtomicFile::Status::kOk) return errno != 0 ? errno : EIO;
+  if (file.OpenUnique(nativePath) != FileStatus::kOk) return errno != 0 ? errno : EIO;
   try {
     file.Writer().Write(content);
   } catch (const Exception&) {
@@ -90,7 +90,7 @@ int ReplaceWholeFile(const std::string& nativePath, const std::string& content) 
     return error != 0 ? error : EIO;
   }
   errno = 0;
-  if (!file.Commit()) return errno != 0 ? errno : EIO;
+  if (file.Commit() != FileStatus::kOk) return errno != 0 ? errno : EIO;
   return 0;
 }
 
