@@ -1,7 +1,9 @@
 #include "app/uHistrel.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <unordered_set>
 
 #include "app/uHistrelConstants.h"
 #include "platform/Ansi.h"
@@ -265,6 +267,35 @@ bool THistrel::CanBeNamed(const std::string& AName) const {
   return false;
 }
 
+void THistrel::RemoveLeftovers(const platform::Directory& ADirectory,
+                               std::vector<platform::DirectoryEntry>& AEntries) {
+  // Most directories hold no name that could be a temporary file.
+  const auto isTemporaryName = [](const platform::DirectoryEntry& AEntry) {
+    const std::string& name = AEntry.name;
+    return name.size() >= 4 && name.compare(name.size() - 4, 4, ".tmp") == 0;
+  };
+  if (std::none_of(AEntries.begin(), AEntries.end(), isTemporaryName)) return;
+  std::unordered_set<std::string> removed;
+  std::unordered_set<std::string> names;
+  for (const platform::DirectoryEntry& entry : AEntries) names.insert(entry.name);
+  for (const platform::DirectoryEntry& entry : AEntries) {
+    const std::string temporary = TemporaryPathOf(entry.name);
+    if (temporary == entry.name || names.count(temporary) == 0 || removed.count(temporary) != 0) {
+      continue;
+    }
+    if (platform::RemoveLeftoverTemporary(ADirectory, temporary, entry.name, ADirectory,
+                                          entry.name + ".cvs")) {
+      removed.insert(temporary);
+    }
+  }
+  if (removed.empty()) return;
+  AEntries.erase(std::remove_if(AEntries.begin(), AEntries.end(),
+                                [&](const platform::DirectoryEntry& AEntry) {
+                                  return removed.count(AEntry.name) != 0;
+                                }),
+                 AEntries.end());
+}
+
 void THistrel::SearchAllFiles(const platform::Directory& ADirectoryHandle,
                               const std::string& ADirectory) {
   // A copy: the first call is given FPath itself, which the walk rewrites.
@@ -273,7 +304,8 @@ void THistrel::SearchAllFiles(const platform::Directory& ADirectoryHandle,
   if (!MayEnter(ADirectoryHandle)) return;
   // The whole listing is read first, so that the temporary files and logs
   // that processing creates here are never taken for entries of the walk.
-  const std::vector<platform::DirectoryEntry> entries = ADirectoryHandle.List();
+  std::vector<platform::DirectoryEntry> entries = ADirectoryHandle.List();
+  RemoveLeftovers(ADirectoryHandle, entries);
   const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
   for (const platform::DirectoryEntry& entry : entries) {
     SetPath(path);
@@ -305,7 +337,8 @@ void THistrel::SearchFiles(const platform::Directory& ADirectoryHandle,
   bool namedFileProcessed = false;
 
   if (!MayEnter(ADirectoryHandle)) return;
-  const std::vector<platform::DirectoryEntry> entries = ADirectoryHandle.List();
+  std::vector<platform::DirectoryEntry> entries = ADirectoryHandle.List();
+  RemoveLeftovers(ADirectoryHandle, entries);
   // Whether the named file is in this directory; it can only change when a
   // descent has run, so it is asked again only after one.
   int namedFileIsFile = -1;
@@ -578,6 +611,8 @@ void THistrel::RewriteFile() {
   if (temporaryName == FHomeName) {
     throw Exception(FormatText(STemporaryFileExists, shownTemporary));
   }
+  platform::TextReader& reader = FReader;
+  if (!reader.StillAt(home, FHomeName)) throw Exception(FormatText(SSourceChanged, shown));
   // Nothing is written unless the source can be replaced afterwards:
   // otherwise the log would gain lines for comments that stay marked.
   if (!platform::CanReplaceFile(home, FHomeName)) {
@@ -586,7 +621,6 @@ void THistrel::RewriteFile() {
 
   // The source is read again from the reader that collected it; it stays
   // open until it is replaced, so that only the file that was read is.
-  platform::TextReader& reader = FReader;
   if (!reader.Seek(0)) throw Exception(FormatText(SCannotEditFile, shown));
   platform::AtomicFile replacement;
   platform::FileStatus status =
@@ -627,7 +661,7 @@ void THistrel::RewriteFile() {
     if (reader.Offset() != stretch.From) break;
     if (!replacement.Writer().CopyFrom(reader, stretch.From, stretch.To) ||
         !reader.Seek(stretch.To)) {
-      throw Exception(FormatText(SCannotEditFile, shown));
+      throw Exception(FormatText(reader.Unchanged() ? SCannotEditFile : SSourceChanged, shown));
     }
   }
   while (ReadSourceLine(reader, line, shown)) RewriteLine(line, rewriting);

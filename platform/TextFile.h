@@ -37,6 +37,10 @@ class TextReader {
   // had when it was opened.
   bool Unchanged() const;
 
+  // Whether name in directory still is the open file (no link), and it is
+  // unchanged.
+  bool StillAt(const Directory& directory, const std::string& name) const;
+
   // The permission bits of the open file.
   unsigned Permissions() const { return permissions_; }
 
@@ -123,9 +127,10 @@ class TextWriter {
   // reader: false when name is a link or no regular file.
   bool OpenAppend(const Directory& directory, const std::string& name, unsigned permissions);
 
-  // Cuts the file back to the length it had when OpenAppend opened it, so
-  // that a write that failed half-way, or lines whose source was not
-  // replaced, leave nothing behind. False when that fails.
+  // Cuts the file back to the length it had when OpenAppend opened it, or
+  // removes it when OpenAppend created it, so that a write that failed
+  // half-way, or lines whose source was not replaced, leave nothing behind.
+  // Closes the file. False when that fails.
   bool Undo();
 
   bool IsOpen() const { return fd_ >= 0; }
@@ -161,6 +166,7 @@ class TextWriter {
 
   int fd_;
   std::uint64_t startLength_ = 0;  // the length when OpenAppend opened the file
+  int createdIn_ = -1;             // the directory of a file that OpenAppend created
   std::string path_;
   std::unique_ptr<char[]> buffer_;  // allocated once, never zero-filled
   std::size_t used_;

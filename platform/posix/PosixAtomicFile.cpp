@@ -78,15 +78,50 @@ void AtomicFile::RemoveTemporary() {
   }
 }
 
+namespace {
+
+// Creates the temporary file name in directory at already marked and
+// locked: it is made without a name, then linked in, so that a run killed
+// at any moment leaves no file that a later run cannot tell for its own.
+// -1 with errno EOPNOTSUPP where the file system cannot do that.
+int CreateMarked(int at, const std::string& name) {
+  const int fd = openat(at, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    if (errno == EISDIR || errno == ENOENT) errno = EOPNOTSUPP;
+    return -1;
+  }
+  char self[64];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fsetxattr(fd, kTemporaryMark, "temporary", 9, 0) != 0 ||
+      linkat(AT_FDCWD, self, at, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    const int error = errno;
+    close(fd);
+    errno = error == ENOTSUP || error == ENOENT ? EOPNOTSUPP : error;
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
 FileStatus AtomicFile::Create(const std::string& temporaryName, unsigned permissions) {
   temporaryName_ = temporaryName;
-  const FileStatus status = writer_.CreateExclusive(*directory_, temporaryName, permissions);
+  const int at = NativeAccess::Descriptor(*directory_);
+  FileStatus status = FileStatus::kOk;
+  const int fd = source_ != nullptr ? CreateMarked(at, temporaryName) : -1;
+  if (fd >= 0) {
+    NativeAccess::Adopt(writer_, fd, temporary_);
+  } else if (source_ != nullptr && errno != EOPNOTSUPP) {
+    status = errno == EEXIST ? FileStatus::kExists : FileStatus::kFailed;
+  } else {
+    status = writer_.CreateExclusive(*directory_, temporaryName, permissions);
+    if (status == FileStatus::kOk) writer_.SetName(temporary_);
+  }
   if (status != FileStatus::kOk) return status;
-  writer_.SetName(temporary_);
   held_ = fcntl(NativeAccess::Descriptor(writer_), F_DUPFD_CLOEXEC, 0);
   if (held_ < 0) {
     writer_.Abandon();
-    unlinkat(NativeAccess::Descriptor(*directory_), temporaryName.c_str(), 0);
+    unlinkat(at, temporaryName.c_str(), 0);
     return FileStatus::kFailed;
   }
   pending_ = true;
@@ -132,9 +167,7 @@ FileStatus AtomicFile::Open(const Directory& directory, const std::string& name,
   target_ = name;
   temporary_ = shownTemporary;
   source_ = &source;
-  const FileStatus status = Create(temporaryName, 0600);
-  if (status == FileStatus::kOk) SetMark(static_cast<int>(held_), "temporary");
-  return status;
+  return Create(temporaryName, 0600);
 }
 
 void AtomicFile::NoteLog(const TextWriter& log) {

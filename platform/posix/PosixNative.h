@@ -23,6 +23,7 @@ class NativeAccess {
   static const char* Buffered(const TextReader& reader, std::uint64_t from, std::uint64_t to) {
     return reader.Buffered(from, to);
   }
+  static void Adopt(TextWriter& writer, int fd, const std::string& name) { writer.Adopt(fd, name); }
   static std::uint64_t StartLength(const TextWriter& writer) { return writer.startLength_; }
 };
 

@@ -105,6 +105,14 @@ bool TextReader::Adopt(int fd, std::size_t holdLimit) {
   return true;
 }
 
+bool TextReader::StillAt(const Directory& directory, const std::string& name) const {
+  struct stat info {};
+  return fstatat(NativeAccess::Descriptor(directory), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) ==
+             0 &&
+         static_cast<std::uint64_t>(info.st_dev) == identity_.device &&
+         static_cast<std::uint64_t>(info.st_ino) == identity_.inode && Unchanged();
+}
+
 bool TextReader::Unchanged() const {
   struct stat info {};
   return fd_ >= 0 && fstat(fd_, &info) == 0 && static_cast<std::uint64_t>(info.st_size) == size_ &&
@@ -289,28 +297,56 @@ bool TextWriter::OpenAppend(const Directory& directory, const std::string& name,
                             unsigned permissions) {
   Abandon();
   // A link planted in the log's place is not followed, and a FIFO neither
-  // hangs the open nor is written.
-  const int fd =
-      openat(NativeAccess::Descriptor(directory), name.c_str(),
-             O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, permissions);
-  if (fd < 0) return false;
+  // hangs the open nor is written. A log is created only where none is, so
+  // that Undo knows whether to remove it.
+  const int at = NativeAccess::Descriptor(directory);
+  constexpr int kFlags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  bool created = false;
+  int fd = -1;
   struct stat info {};
-  // Runs at once over one tree take turns at a log; its length is taken
-  // once the turn has come.
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !LockForAWhile(fd) ||
-      fstat(fd, &info) != 0) {
-    close(fd);
-    return false;
+  for (int attempt = 0; fd < 0 && attempt < 10; ++attempt) {
+    fd = openat(at, name.c_str(), kFlags);
+    created = false;
+    if (fd < 0 && errno == ENOENT) {
+      fd = openat(at, name.c_str(), kFlags | O_CREAT | O_EXCL, permissions);
+      created = fd >= 0;
+      if (fd < 0 && errno == EEXIST) continue;
+    }
+    if (fd < 0) return false;
+    // Runs at once over one tree take turns at a log; its length is taken
+    // once the turn has come. A log that the run before removed again (see
+    // Undo) is looked for anew.
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !LockForAWhile(fd) ||
+        fstat(fd, &info) != 0) {
+      close(fd);
+      return false;
+    }
+    if (info.st_nlink == 0) {
+      close(fd);
+      fd = -1;
+    }
   }
+  if (fd < 0) return false;
   Adopt(fd, name);
   startLength_ = static_cast<std::uint64_t>(info.st_size);
+  if (created) createdIn_ = fcntl(at, F_DUPFD_CLOEXEC, 0);
   return true;
 }
 
 bool TextWriter::Undo() {
   if (fd_ < 0) return false;
   used_ = 0;
-  return ftruncate(fd_, static_cast<off_t>(startLength_)) == 0;
+  bool done = false;
+  struct stat mine {};
+  struct stat named {};
+  if (createdIn_ >= 0 && fstat(fd_, &mine) == 0 &&
+      fstatat(createdIn_, path_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+      mine.st_dev == named.st_dev && mine.st_ino == named.st_ino) {
+    done = unlinkat(createdIn_, path_.c_str(), 0) == 0;
+  }
+  if (!done) done = ftruncate(fd_, static_cast<off_t>(startLength_)) == 0;
+  Abandon();
+  return done;
 }
 
 bool TextWriter::Adopt(int fd, const std::string& path) {
@@ -411,6 +447,8 @@ void TextWriter::Close() {
   }
   const int fd = fd_;
   fd_ = -1;
+  if (createdIn_ >= 0) close(createdIn_);
+  createdIn_ = -1;
   if (close(fd) != 0) throw Exception(SystemError("Cannot write", path_));
 }
 
@@ -418,6 +456,8 @@ void TextWriter::Abandon() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
   used_ = 0;
+  if (createdIn_ >= 0) close(createdIn_);
+  createdIn_ = -1;
 }
 
 }  // namespace platform
