@@ -124,7 +124,8 @@ class TextWriter {
   // Opens name in directory for appending, creating it with permissions
   // (less the process's umask) when missing, and locks it against other
   // writers until it is closed. Never follows a link and never waits for a
-  // reader: false when name is a link or no regular file.
+  // reader: false when name is a link, no regular file, or has another name
+  // (a hard link).
   bool OpenAppend(const Directory& directory, const std::string& name, unsigned permissions);
 
   // Cuts the file back to the length it had when OpenAppend opened it, or

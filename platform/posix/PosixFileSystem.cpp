@@ -342,8 +342,14 @@ bool RemoveLeftoverTemporary(const Directory& directory, const std::string& temp
     ours = source >= 0 && MarkOf(source).compare(0, 4, "log ") == 0;
   } else if (ours) {
     // A temporary file of this process's user, never one that another user
-    // marked to have it removed.
+    // marked to have it removed. The source may still carry the mark of a
+    // run killed just before the names were exchanged; it goes too.
     ours = info.st_uid == geteuid() && (mark == "temporary" || mark.compare(0, 4, "log ") == 0);
+    source = openat(at, sourceName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (source >= 0 && MarkOf(source) != "replaced") {
+      close(source);
+      source = -1;
+    }
   }
   struct stat named {};
   ours = ours && fstatat(at, temporaryName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&

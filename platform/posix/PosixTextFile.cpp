@@ -316,8 +316,10 @@ bool TextWriter::OpenAppend(const Directory& directory, const std::string& name,
     // Runs at once over one tree take turns at a log; its length is taken
     // once the turn has come. A log that the run before removed again (see
     // Undo) is looked for anew.
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !LockForAWhile(fd) ||
-        fstat(fd, &info) != 0) {
+    // A log with a second name may be someone else's file linked in its
+    // place; it is not written.
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink > 1 ||
+        !LockForAWhile(fd) || fstat(fd, &info) != 0) {
       close(fd);
       return false;
     }
