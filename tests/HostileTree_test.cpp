@@ -41,7 +41,7 @@ constexpr int kAttempts = 6;
 std::string BigMarkedSource() {
   std::string text = kMarked;
   const std::string filler = "  Call(1, 2, 3); { filler text that holds no marker at all }\n";
-  while (text.size() < 8u * 1024 * 1024) text += filler;
+  while (text.size() < std::size_t{8} * 1024 * 1024) text += filler;
   return text;
 }
 

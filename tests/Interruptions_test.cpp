@@ -16,7 +16,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::FileExists;
 using testsupport::ReadFile;
 using testsupport::RunResult;
 using testsupport::SystemPath;
@@ -168,7 +167,8 @@ TEST_F(Interruptions, TwoRunsAtOnceWriteEachEntryOnce) {
       // Large enough that each run spends a while on every file.
       std::string text =
           round == 0 ? "{CVSLOG}\r\n" + std::string(1 << 20, 'x') + "\r\n" : ReadFile(name);
-      WriteFile(name, text + "{CVS* " + note + "}\r\n");
+      text.append("{CVS* ").append(note).append("}\r\n");
+      WriteFile(name, text);
     }
     const std::vector<std::string> arguments{"/USER=ann", "/FILE=" + SystemPath(tree) + "\\*.pas"};
     const pid_t first = testsupport::Start(FProgram, arguments);
