@@ -4,6 +4,8 @@
 // the old source with the old log, or the new source with a log that holds
 // its entry exactly once; and the next run leaves no temporary file behind.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -155,6 +157,61 @@ TEST_F(Interruptions, AFailingStepLeavesTheOldPairAndNoTemporaryFile) {
     EXPECT_EQ(ReadFile(tree + "/u.pas") == FNewSource, c.Replaced) << run.Out;
     EXPECT_FALSE(TemporaryLeft(tree));
   }
+}
+
+// A disk that is full at each 4 KB step of free space, from none to more
+// than the rewrite needs: the temporary file or the log (cut mid-word where
+// the room ends) cannot be written, and whatever came of it is undone.
+TEST_F(Interruptions, AFullDiskAtEachStepLeavesAnAllowedPair) {
+  const std::string disk = FDir / "disk";
+  fs::create_directories(disk);
+  if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=512k") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here (needs CAP_SYS_ADMIN)";
+  }
+  // An entry of about 12 KB: the log needs three pages, the source more.
+  std::string note;
+  while (note.size() < 12 * 1024) note += "word" + std::to_string(note.size()) + " ";
+  const std::string source = "unit U;\r\n{CVSLOG}\r\n{CVS* " + note + "}\r\nend.\r\n";
+  const std::string oldLog = kOldLog;
+  std::string newSource;
+  std::string newLog;
+  int replaced = 0;
+  int failed = 0;
+  for (int step = 0; step < 24; ++step) {
+    SCOPED_TRACE(step);
+    fs::remove_all(disk + "/tree");
+    std::remove((disk + "/filler").c_str());
+    WriteFile(disk + "/tree/u.pas", source);
+    WriteFile(disk + "/tree/u.pas.cvs", oldLog);
+    struct statvfs space {};
+    ASSERT_EQ(statvfs(disk.c_str(), &space), 0);
+    const std::size_t room = static_cast<std::size_t>(space.f_bavail) * space.f_bsize;
+    const std::size_t wanted = static_cast<std::size_t>(step) * 4096;
+    if (room > wanted) WriteFile(disk + "/filler", std::string(room - wanted, 'f'));
+    const RunResult run = testsupport::Run(
+        FProgram, {"/USER=ann", "/FILE=" + SystemPath(disk) + "\\tree\\u.pas", "/RECURSIVE-"});
+    const std::string after = ReadFile(disk + "/tree/u.pas");
+    const std::string log = ReadFile(disk + "/tree/u.pas.cvs");
+    if (after == source) {
+      ++failed;
+      // Compared whole, reported short: the log may be long.
+      EXPECT_TRUE(log == oldLog) << "a log of " << log.size() << " bytes; " << run.Out;
+    } else {
+      ++replaced;
+      if (newSource.empty()) {
+        newSource = after;
+        newLog = log;
+      }
+      EXPECT_TRUE(after == newSource) << "a source of " << after.size() << " bytes";
+      EXPECT_TRUE(log == newLog) << "a log of " << log.size() << " bytes";
+      EXPECT_EQ(Count(log, note.substr(0, 40)), 1u);
+    }
+    EXPECT_FALSE(TemporaryLeft(disk + "/tree"));
+  }
+  umount(disk.c_str());
+  // Both ends were reached: too little room, and enough.
+  EXPECT_GE(failed, 3);
+  EXPECT_GE(replaced, 1);
 }
 
 // Two runs at once over one tree never write an entry twice, nor lose one.
