@@ -170,7 +170,7 @@ TEST_F(Interruptions, AFullDiskAtEachStepLeavesAnAllowedPair) {
   }
   // An entry of about 12 KB: the log needs three pages, the source more.
   std::string note;
-  while (note.size() < 12 * 1024) note += "word" + std::to_string(note.size()) + " ";
+  while (note.size() < std::size_t{12} * 1024) note += "word" + std::to_string(note.size()) + " ";
   const std::string source = "unit U;\r\n{CVSLOG}\r\n{CVS* " + note + "}\r\nend.\r\n";
   const std::string oldLog = kOldLog;
   std::string newSource;
