@@ -264,7 +264,9 @@ FileStatus AtomicFile::Commit() {
     }
     unlinkat(at, temporary, 0);
     fremovexattr(static_cast<int>(held_), kTemporaryMark);
-    unmark();
+    // The old file keeps its mark only where other names still show it.
+    struct stat old {};
+    if (fstat(source, &old) != 0 || old.st_nlink > 0) unmark();
     pending_ = false;
     return FileStatus::kOk;
   }
