@@ -97,12 +97,12 @@ TEST_F(Interruptions, AKillAtAnyStepLeavesAPairThatTheNextRunCompletes) {
   // In the order the rewrite takes them: the temporary file is made, marked
   // and linked in, written, the log locked, marked in the temporary file and
   // written, the source locked and marked, the names exchanged, the old
-  // source removed and the marks with it.
+  // source removed and the mark of the new one.
   const std::vector<std::string> steps = {
-      "flock:when=1",        "fsetxattr:when=1",   "linkat:when=1",    "fchmod:when=1",
-      "write:when=1",        "flock:when=2",       "fsetxattr:when=2", "write:when=2",
-      "flock:when=3",        "fsetxattr:when=3",   "renameat2:when=1", "unlinkat:when=1",
-      "fremovexattr:when=1", "fremovexattr:when=2"};
+      "flock:when=1",       "fsetxattr:when=1", "linkat:when=1",    "fchmod:when=1",
+      "write:when=1",       "flock:when=2",     "fsetxattr:when=2", "write:when=2",
+      "flock:when=3",       "fsetxattr:when=3", "renameat2:when=1", "unlinkat:when=1",
+      "fremovexattr:when=1"};
   int killed = 0;
   int cutShort = 0;
   for (const std::string& step : steps) {
