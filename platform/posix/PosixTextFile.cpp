@@ -30,11 +30,13 @@ std::string SystemError(const std::string& action, const std::string& path) {
   return action + " " + path + ": " + strerror(errno);
 }
 
-// Takes an exclusive lock on fd, waiting for it a while: a run holds the
+// Takes an exclusive lock on fd, waiting for it a while (waited says so): a run holds the
 // lock of a log for a moment, and a lock held longer is not waited out.
-bool LockForAWhile(int fd) {
+bool LockForAWhile(int fd, bool& waited) {
+  waited = false;
   for (int attempt = 0; attempt < 1000; ++attempt) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    waited = true;
     if (errno != EWOULDBLOCK && errno != EINTR) return false;
     usleep(10000);
   }
@@ -318,8 +320,9 @@ bool TextWriter::OpenAppend(const Directory& directory, const std::string& name,
     // Undo) is looked for anew.
     // A log with a second name may be someone else's file linked in its
     // place; it is not written.
+    bool waited = false;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink > 1 ||
-        !LockForAWhile(fd) || fstat(fd, &info) != 0) {
+        !LockForAWhile(fd, waited) || (waited && fstat(fd, &info) != 0)) {
       close(fd);
       return false;
     }
