@@ -133,6 +133,35 @@ TEST_F(Interruptions, AKillAtAnyStepLeavesAPairThatTheNextRunCompletes) {
   EXPECT_GE(cutShort, 1);
 }
 
+// Two sources share one temporary name ("x.pas" and "x.inc" give "x.tmp"):
+// the leftover of one is cut back against its own log, never the other's.
+TEST_F(Interruptions, ALeftoverIsUndoneForItsOwnSourceWhereTwoShareItsName) {
+  const std::string tree = FDir / "pair";
+  for (const char* name : {"x.pas", "x.inc"}) {
+    WriteFile(tree + "/" + name, kSource);
+    WriteFile(tree + "/" + name + ".cvs", kOldLog);
+  }
+  std::vector<std::string> arguments{"-f",
+                                     "-o",
+                                     "/dev/null",
+                                     "-e",
+                                     "inject=renameat2:signal=KILL",
+                                     FProgram,
+                                     "/USER=ann",
+                                     "/FILE=" + SystemPath(tree) + "\\x.inc"};
+  ASSERT_EQ(
+      testsupport::Run("/usr/bin/strace", arguments, "", {"ASAN_OPTIONS=detect_leaks=0"}).ExitCode,
+      128 + SIGKILL);
+  ASSERT_TRUE(TemporaryLeft(tree));
+  const RunResult recovery = testsupport::Run(FProgram, {"/USER=ann", "/FILE=" + SystemPath(tree)});
+  for (const char* name : {"x.pas", "x.inc"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(ReadFile(tree + "/" + name), FNewSource) << recovery.Out;
+    EXPECT_EQ(ReadFile(tree + "/" + name + ".cvs"), FNewLog) << recovery.Out;
+  }
+  EXPECT_FALSE(TemporaryLeft(tree));
+}
+
 // A step that fails: the rename refused, no room for the temporary file or
 // for the log; no exchange of names or no unnamed files on this file system
 // (the rename then follows a check of its own; a temporary file is then

@@ -144,26 +144,27 @@ bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Cuts the log back to length, as its run would have done had it not been
-// killed; a log that has since been replaced is left alone.
-void CutLogBack(const std::string& mark, int logDirectory, const std::string& logName) {
-  unsigned long long length = 0;
+// The log that a "log <length> <device> <inode>" mark names, opened for
+// writing, when it is logName in logDirectory; -1 when it is not (the mark
+// then belongs to another source, or the log has been replaced).
+int OpenMarkedLog(const std::string& mark, int logDirectory, const std::string& logName,
+                  off_t& length) {
+  unsigned long long start = 0;
   unsigned long long device = 0;
   unsigned long long inode = 0;
-  if (std::sscanf(mark.c_str(), "log %llu %llu %llu", &length, &device, &inode) != 3) return;
+  if (std::sscanf(mark.c_str(), "log %llu %llu %llu", &start, &device, &inode) != 3) return -1;
   const int log =
       openat(logDirectory, logName.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (log < 0) return;
+  if (log < 0) return -1;
   struct stat info {};
-  if (fstat(log, &info) == 0 && S_ISREG(info.st_mode) &&
-      static_cast<unsigned long long>(info.st_dev) == device &&
-      static_cast<unsigned long long>(info.st_ino) == inode && flock(log, LOCK_EX) == 0 &&
-      fstat(log, &info) == 0 && static_cast<unsigned long long>(info.st_size) > length) {
-    if (ftruncate(log, static_cast<off_t>(length)) != 0) {
-      // Nothing more can be done; the log keeps the lines.
-    }
+  if (fstat(log, &info) != 0 || !S_ISREG(info.st_mode) ||
+      static_cast<unsigned long long>(info.st_dev) != device ||
+      static_cast<unsigned long long>(info.st_ino) != inode) {
+    close(log);
+    return -1;
   }
-  close(log);
+  length = static_cast<off_t>(start);
+  return log;
 }
 
 }  // namespace
@@ -328,37 +329,51 @@ bool RemoveLeftoverTemporary(const Directory& directory, const std::string& temp
                              const std::string& sourceName, const Directory& logDirectory,
                              const std::string& logName) {
   const int at = NativeAccess::Descriptor(directory);
+  const int logAt = NativeAccess::Descriptor(logDirectory);
   const int fd = openat(at, temporaryName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat info {};
   const std::string mark = MarkOf(fd);
   bool ours = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 &&
               !mark.empty() && flock(fd, LOCK_EX | LOCK_NB) == 0;
-  int source = -1;
+  const int source =
+      ours ? openat(at, sourceName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC) : -1;
+  const std::string sourceMark = source >= 0 ? MarkOf(source) : std::string();
+  off_t length = 0;
+  int log = -1;
   if (ours && mark == "replaced") {
     // The old source, swapped out by a run killed before it removed it: the
-    // new source then still carries the mark of its log.
-    source = openat(at, sourceName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    ours = source >= 0 && MarkOf(source).compare(0, 4, "log ") == 0;
+    // new source then still carries the mark that names its log.
+    log = OpenMarkedLog(sourceMark, logAt, logName, length);
+    ours = log >= 0;
   } else if (ours) {
     // A temporary file of this process's user, never one that another user
-    // marked to have it removed. The source may still carry the mark of a
-    // run killed just before the names were exchanged; it goes too.
-    ours = info.st_uid == geteuid() && (mark == "temporary" || mark.compare(0, 4, "log ") == 0);
-    source = openat(at, sourceName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (source >= 0 && MarkOf(source) != "replaced") {
-      close(source);
-      source = -1;
+    // marked to have it removed; once its run wrote to the log, only beside
+    // the source of that log (two sources may share a temporary name).
+    ours = info.st_uid == geteuid();
+    if (ours && mark != "temporary") {
+      log = OpenMarkedLog(mark, logAt, logName, length);
+      ours = log >= 0;
     }
   }
   struct stat named {};
   ours = ours && fstatat(at, temporaryName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
          SameFile(named, info);
   if (ours) {
-    if (mark != "replaced") CutLogBack(mark, NativeAccess::Descriptor(logDirectory), logName);
-    ours = unlinkat(at, temporaryName.c_str(), 0) == 0;
-    if (ours && source >= 0) fremovexattr(source, kTemporaryMark);
+    // The log is cut back to where it stood before that run wrote to it,
+    // unless the source was replaced already.
+    struct stat logInfo {};
+    if (log >= 0 && mark != "replaced" && flock(log, LOCK_EX) == 0 && fstat(log, &logInfo) == 0 &&
+        logInfo.st_size > length && ftruncate(log, length) != 0) {
+      ours = false;
+    }
   }
+  if (ours) {
+    ours = unlinkat(at, temporaryName.c_str(), 0) == 0;
+    // A mark left on the source goes with it.
+    if (ours && !sourceMark.empty()) fremovexattr(source, kTemporaryMark);
+  }
+  if (log >= 0) close(log);
   if (source >= 0) close(source);
   close(fd);
   return ours;
