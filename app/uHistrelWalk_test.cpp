@@ -246,10 +246,11 @@ TEST_F(Walk, LinkCyclesEndAndEveryDirectoryIsWalkedOnce) {
   // "other" is walked once, by its name or through the link, whichever the
   // listing gives first.
   ASSERT_EQ(sorted.size(), 3u);
-  EXPECT_EQ(sorted[0], Top() + "a.pas");
-  EXPECT_TRUE(sorted[1] == Top() + "other\\c.pas" || sorted[2] == Top() + "sub\\sibling\\c.pas")
-      << sorted[1] << " " << sorted[2];
+  EXPECT_EQ(std::count(sorted.begin(), sorted.end(), Top() + "a.pas"), 1);
   EXPECT_EQ(std::count(sorted.begin(), sorted.end(), Top() + "sub\\b.pas"), 1);
+  EXPECT_EQ(std::count(sorted.begin(), sorted.end(), Top() + "other\\c.pas") +
+                std::count(sorted.begin(), sorted.end(), Top() + "sub\\sibling\\c.pas"),
+            1);
   EXPECT_EQ(Run(Top(), "", true).size(), 3u);
   EXPECT_EQ(Run(Top(), "c.pas", true).size(), 1u);
 }
