@@ -116,14 +116,11 @@ bool CreateDirectory(const std::string& path);
 // link or the link cannot be followed.
 std::string FinalTarget(const std::string& path);
 
-// True when the process may replace the file: it has a write permission bit,
-// the process may write it, and the process may write its directory. path
-// names the file itself, not a link to it (see FinalTarget).
-bool CanReplaceFile(const std::string& path);
-
-// The same for name in directory, which must be the file itself. Also false
-// when the directory is sticky and the process may not replace files of the
-// file's owner in it.
+// True when the process may replace the file name in directory, which must be
+// the file itself, not a link to it (see LocateFile): it has a write
+// permission bit, the process may write it and the directory, and, where the
+// directory is sticky, the process may replace files of the file's owner in
+// it.
 bool CanReplaceFile(const Directory& directory, const std::string& name);
 
 // Removes a file. False when it could not be removed.

@@ -120,6 +120,7 @@ class TextReader {
   bool eof_;      // nothing more to read behind end_
   bool stopped_;  // a Ctrl-Z ended the input
   LineEnd lastEnd_;
+  std::string name_;  // how messages name the file
 };
 
 // Writes a file through a buffer. WriteLine adds CR LF.

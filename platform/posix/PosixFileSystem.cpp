@@ -73,27 +73,6 @@ std::string FinalTarget(const std::string& path) {
   return result;
 }
 
-namespace {
-
-std::string DirectoryOf(const std::string& native) {
-  const std::string::size_type slash = native.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return native.substr(0, slash);
-}
-
-}  // namespace
-
-bool CanReplaceFile(const std::string& path) {
-  const std::string native = NativePath(path);
-  struct stat info {};
-  if (stat(native.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return false;
-  // No write bit at all is the read-only attribute; it holds for root too.
-  if ((info.st_mode & 0222) == 0) return false;
-  if (access(native.c_str(), W_OK) != 0) return false;
-  return access(DirectoryOf(native).c_str(), W_OK | X_OK) == 0;
-}
-
 bool RemoveFile(const std::string& path) { return unlink(NativePath(path).c_str()) == 0; }
 
 const char kTemporaryMark[] = "user.histrel";

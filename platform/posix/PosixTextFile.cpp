@@ -64,6 +64,7 @@ void TextReader::SetBufferSize(std::size_t size) { bufferSize_ = size > 0 ? size
 
 bool TextReader::Open(const std::string& path, std::size_t holdLimit) {
   Close();
+  name_ = path;
   // O_NONBLOCK so that a FIFO without a writer does not hang the open; only
   // regular files are read as text.
   return Adopt(open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK), holdLimit);
@@ -71,6 +72,7 @@ bool TextReader::Open(const std::string& path, std::size_t holdLimit) {
 
 bool TextReader::Open(const Directory& directory, const std::string& name, std::size_t holdLimit) {
   Close();
+  name_ = name;
   return Adopt(openat(NativeAccess::Descriptor(directory), name.c_str(),
                       O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW),
                holdLimit);
@@ -145,7 +147,7 @@ bool TextReader::Fill() {
     const ssize_t n = read(fd_, buffer_.get() + end_, room);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw Exception(SystemError("Cannot read", "file"));
+      throw Exception(SystemError("Cannot read", name_));
     }
     if (n == 0) {
       eof_ = true;
