@@ -178,6 +178,11 @@ TEST_F(Interruptions, AFailingStepLeavesTheOldPairAndNoTemporaryFile) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Injection);
+#ifdef __SANITIZE_ADDRESS__
+    // AddressSanitizer writes to a pipe of its own to probe memory, so the
+    // n-th write is not the program's, and a failed one stops the sanitizer.
+    if (c.Injection.rfind("write:", 0) == 0) continue;
+#endif
     const std::string tree = FDir / "tree";
     Prepare(tree);
     const RunResult run = Histrel(tree, {c.Injection});
