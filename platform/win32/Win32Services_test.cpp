@@ -1,0 +1,190 @@
+// The Windows services behind the platform interfaces, run under Wine: the
+// real registry below HKEY_CURRENT_USER, the private-profile service, the
+// system's upper-casing and the critical section.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Ansi.h"
+#include "platform/Exception.h"
+#include "platform/Lock.h"
+#include "platform/PrivateProfile.h"
+#include "platform/Registry.h"
+
+namespace {
+
+// A key of its own below HKEY_CURRENT_USER\Software for one test, removed
+// with everything below it afterwards.
+class RegistryKeyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FSubKey = "Software\\histrel-tests\\" + std::to_string(GetCurrentProcessId()) + "-" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    FKeyPath = "\\" + FSubKey + "\\";
+  }
+  void TearDown() override {
+    RegDeleteKeyA(HKEY_CURRENT_USER, FSubKey.c_str());
+    // Fails, as it should, while another test's key is still there.
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\histrel-tests");
+  }
+
+  void SetRaw(const std::string& AName, DWORD AType, const void* AData, DWORD ASize) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, FSubKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(key, AName.c_str(), 0, AType, static_cast<const BYTE*>(AData), ASize),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+
+  std::string FSubKey;
+  std::string FKeyPath;
+};
+
+TEST_F(RegistryKeyTest, MissingKeyIsFalseAndMissingValueIsEmptyText) {
+  std::string value = "untouched";
+  EXPECT_FALSE(platform::ReadRegistryString(FKeyPath, "USER", value));
+  EXPECT_EQ(value, "untouched");
+  platform::WriteRegistryString(FKeyPath, "OTHER", "x");
+  EXPECT_TRUE(platform::ReadRegistryString(FKeyPath, "USER", value));
+  EXPECT_EQ(value, "");
+}
+
+TEST_F(RegistryKeyTest, WrittenTextReadsBackByteForByteUnderAnyKeySpelling) {
+  const std::string text = "/USER=ann /FILE=c:\\src\\*.pas \xE4\xF6\xFC\xDF \x80";
+  platform::WriteRegistryString(FKeyPath, "Switches", text);
+  std::string value;
+  // A REGPATH read back from what WRITEREG wrote ends in two backslashes;
+  // names are compared without regard to case.
+  ASSERT_TRUE(platform::ReadRegistryString("\\\\" + FSubKey + "\\\\", "SWITCHES", value));
+  EXPECT_EQ(value, text);
+  platform::WriteRegistryString(FKeyPath, "switches", "second");
+  ASSERT_TRUE(platform::ReadRegistryString(FKeyPath, "Switches", value));
+  EXPECT_EQ(value, "second");
+}
+
+TEST_F(RegistryKeyTest, ExpandableTextIsTextAndOtherTypesFailNamingTheValue) {
+  const char expandable[] = "%TEMP%\\x";
+  SetRaw("PATHVALUE", REG_EXPAND_SZ, expandable, sizeof expandable);
+  const DWORD number = 42;
+  SetRaw("COUNT", REG_DWORD, &number, sizeof number);
+  SetRaw("", REG_BINARY, "\x01\x02", 2);
+
+  std::string value;
+  ASSERT_TRUE(platform::ReadRegistryString(FKeyPath, "PATHVALUE", value));
+  EXPECT_EQ(value, "%TEMP%\\x") << "kept as stored, not expanded";
+
+  const std::vector<std::pair<std::string, std::string>> failures = {
+      {"COUNT",
+       "The registry value \"COUNT\" of HKEY_CURRENT_USER\\" + FSubKey + " is not a text value"},
+      {"", "The registry value \"@\" of HKEY_CURRENT_USER\\" + FSubKey + " is not a text value"},
+  };
+  for (const auto& [name, message] : failures) {
+    try {
+      platform::ReadRegistryString(FKeyPath, name, value);
+      ADD_FAILURE() << name << " read as text";
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message(), message);
+    }
+  }
+}
+
+// A directory of its own below the current one, removed afterwards.
+class IniFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FDirectory = "histrel-ini-" + std::to_string(GetCurrentProcessId()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    ASSERT_TRUE(CreateDirectoryA(FDirectory.c_str(), nullptr));
+  }
+  void TearDown() override {
+    DeleteFileA((FDirectory + "\\test.ini").c_str());
+    RemoveDirectoryA(FDirectory.c_str());
+  }
+
+  std::string Read(const std::string& APath) {
+    std::string text;
+    if (std::FILE* file = std::fopen(APath.c_str(), "rb")) {
+      char buffer[4096];
+      std::size_t n;
+      while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+      std::fclose(file);
+    }
+    return text;
+  }
+
+  std::string FDirectory;
+};
+
+TEST_F(IniFileTest, RelativeNameIsTheFileInTheCurrentDirectory) {
+  const std::string file = FDirectory + "\\test.ini";
+  EXPECT_TRUE(platform::ReadIniSection(file, "PARAMETERS").empty());
+  platform::WriteIniEntry(file, "PARAMETERS", "USER", "ann");
+  platform::WriteIniEntry(file, "PARAMETERS", "FILE", "c:\\src\\*.pas");
+  platform::WriteIniEntry(file, "parameters", "user", "bob");
+  EXPECT_NE(Read(file).find("[PARAMETERS]"), std::string::npos)
+      << "written beside the test, not in the Windows directory";
+  EXPECT_EQ(platform::ReadIniSection(file, "Parameters"),
+            (std::vector<std::string>{"USER=bob", "FILE=c:\\src\\*.pas"}));
+  EXPECT_TRUE(platform::ReadIniSection(file, "OTHER").empty());
+}
+
+TEST_F(IniFileTest, KeepsLinesItDoesNotChange) {
+  const std::string file = FDirectory + "\\test.ini";
+  std::FILE* out = std::fopen(file.c_str(), "wb");
+  ASSERT_NE(out, nullptr);
+  std::fputs("; settings\r\n[OTHER]\r\nA=1\r\n\r\n[PARAMETERS]\r\nUSER=ann\r\n", out);
+  std::fclose(out);
+  platform::WriteIniEntry(file, "PARAMETERS", "FILE", "x.pas");
+  const std::string text = Read(file);
+  EXPECT_EQ(text.rfind("; settings\r\n[OTHER]\r\nA=1\r\n", 0), 0u) << text;
+  EXPECT_EQ(platform::ReadIniSection(file, "PARAMETERS"),
+            (std::vector<std::string>{"USER=ann", "FILE=x.pas"}));
+}
+
+TEST_F(IniFileTest, MissingDirectoryFailsNamingTheFile) {
+  const std::string file = FDirectory + "\\missing\\test.ini";
+  try {
+    platform::WriteIniEntry(file, "PARAMETERS", "USER", "ann");
+    ADD_FAILURE() << "written into a missing directory";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message().rfind("Cannot write the INI file " + file + ": ", 0), 0u) << e.Message();
+  }
+}
+
+TEST(AnsiUpperCaseTest, TableMatchesTheSystemsUpperCasingOfCodePage1252) {
+  if (GetACP() != 1252) GTEST_SKIP() << "the ANSI code page is " << GetACP();
+  for (int byte = 1; byte < 256; ++byte) {
+    char system[2] = {static_cast<char>(byte), 0};
+    CharUpperBuffA(system, 1);
+    EXPECT_EQ(static_cast<unsigned char>(platform::AnsiUpperChar(static_cast<char>(byte))),
+              static_cast<unsigned char>(system[0]))
+        << "byte " << byte;
+  }
+}
+
+TEST(RecursiveLockTest, TheHoldingThreadMayTakeItAgainAndThreadsTakeTurns) {
+  platform::RecursiveLock lock;
+  long counter = 0;
+  const auto work = [&] {
+    for (int i = 0; i < 100000; ++i) {
+      std::lock_guard<platform::RecursiveLock> outer(lock);
+      std::lock_guard<platform::RecursiveLock> inner(lock);
+      counter = counter + 1;
+    }
+  };
+  std::thread first(work);
+  std::thread second(work);
+  first.join();
+  second.join();
+  EXPECT_EQ(counter, 200000);
+}
+
+}  // namespace
