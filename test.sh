@@ -5,8 +5,9 @@
 # The sanitizer builds and the fuzzers take longer; .ci/run runs them.
 set -euo pipefail
 cd "$(dirname "$0")"
-# git: the tests of --diff apply its output; mandoc: the man page test.
-tools/need-packages cmake make g++ libncurses-dev libgtest-dev tmux git mandoc
+# git: the tests of --diff apply its output; mandoc: the man page test;
+# strace: the interruption tests kill or fail each step of a rewrite with it.
+tools/need-packages cmake make g++ libncurses-dev libgtest-dev tmux git mandoc strace
 cmake -S . -B build "$@" >/dev/null
 cmake --build build -j2
 ctest --test-dir build -j2 --output-on-failure --no-tests=error

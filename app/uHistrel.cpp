@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <unordered_set>
 
 #include "app/uHistrelConstants.h"
 #include "platform/Ansi.h"
@@ -111,10 +112,11 @@ const char* SourceLineEnd(platform::TextReader& reader, const std::string& shown
 
 // The line end of lines appended to a log: that of the log, or, for a log
 // that is new or empty, that of its source.
-std::string LogLineEnd(const std::string& logPath, const std::string& sourceLineEnd) {
+std::string LogLineEnd(const platform::Directory& directory, const std::string& logName,
+                       const std::string& sourceLineEnd) {
   platform::TextReader log;
   log.SetBufferSize(4096);
-  if (!log.Open(logPath) || log.Size() == 0) return sourceLineEnd;
+  if (!log.Open(directory, logName) || log.Size() == 0) return sourceLineEnd;
   try {
     return log.FirstLineEnd() == platform::LineEnd::kLf ? "\n" : "\r\n";
   } catch (const Exception&) {
@@ -134,20 +136,15 @@ void AddPlainStretch(TStretches& stretches, std::uint64_t from, std::uint64_t to
   stretches.push_back({from, to});
 }
 
-// Whether an entry of directory is a file or a directory (links followed),
-// from the listing where it knows, else from the file system. The path is
-// joined as text: a directory ending in a backslash gives two in a row,
-// which the file system takes as one.
-bool EntryIsFile(const platform::DirectoryEntry& entry, const std::string& directory) {
-  if (entry.kind == platform::EntryKind::kFile) return true;
-  if (entry.kind == platform::EntryKind::kDirectory) return false;
-  return platform::IsFile(directory + "\\" + entry.name);
+// Whether an entry is a file or a directory (links followed), from the
+// listing where it knows, else from the file system.
+bool EntryIsFile(const platform::DirectoryEntry& entry, const platform::Directory& directory) {
+  if (entry.kind != platform::EntryKind::kUnknown) return entry.kind == platform::EntryKind::kFile;
+  return directory.KindOf(entry.name) == platform::EntryKind::kFile;
 }
 
-bool EntryIsDirectory(const platform::DirectoryEntry& entry, const std::string& directory) {
-  if (entry.kind == platform::EntryKind::kDirectory) return true;
-  if (entry.kind == platform::EntryKind::kFile) return false;
-  return platform::IsDirectory(directory + "\\" + entry.name);
+bool EntryMayBeDirectory(const platform::DirectoryEntry& entry) {
+  return entry.kind != platform::EntryKind::kFile;
 }
 
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
@@ -305,37 +302,6 @@ std::string FormatHistoryDate(const platform::LocalDate& ADate) {
   return text;
 }
 
-class THistrel::TDescent {
- public:
-  // Enters ADirectory unless it is already on the descent path (reached again
-  // through a link). A directory whose identity cannot be read is entered: its
-  // listing will be empty anyway.
-  TDescent(std::vector<platform::FileIdentity>& APath, const std::string& ADirectory)
-      : FPath(APath) {
-    platform::FileIdentity identity{};
-    if (!platform::GetIdentity(ADirectory, identity)) {
-      FEntered = true;
-      return;
-    }
-    for (const platform::FileIdentity& known : FPath) {
-      if (known == identity) return;
-    }
-    FPath.push_back(identity);
-    FEntered = FPushed = true;
-  }
-  ~TDescent() {
-    if (FPushed) FPath.pop_back();
-  }
-  TDescent(const TDescent&) = delete;
-  TDescent& operator=(const TDescent&) = delete;
-  bool Entered() const { return FEntered; }
-
- private:
-  std::vector<platform::FileIdentity>& FPath;
-  bool FEntered = false;
-  bool FPushed = false;
-};
-
 THistrel::THistrel(TDateSource ADateSource) : FDateSource(std::move(ADateSource)) {
   SetInsertText("CVSLOG");
   SetRecursive(true);
@@ -374,6 +340,7 @@ void THistrel::Execute() {
   if (FUser.empty()) throw Exception(SUserMissing);
   if (FPath.empty()) throw Exception(SPathMissing);
   if (!platform::IsDirectory(FPath)) throw Exception(FormatText(SCannotAccessDirectory, FPath));
+  FEnteredDirectories.clear();
   if (FFileName.empty()) {
     ProcessDirectory();
     return;
@@ -381,42 +348,112 @@ void THistrel::Execute() {
   // Only these two substrings make a mask: "*x.pas" is a file name.
   const bool isMask =
       FFileName.find("*.") != std::string::npos || FFileName.find(".*") != std::string::npos;
-  SearchFiles(FPath, isMask);
+  if (!FRecursive && !isMask) {
+    // A named file outside a recursive walk is opened as it is: no line and
+    // no test, so a missing file is reported by ProcessFile.
+    ProcessFile();
+    return;
+  }
+  platform::Directory top;
+  if (!top.Open(FPath)) throw Exception(FormatText(SCannotAccessDirectory, FPath));
+  SearchFiles(top, FPath, isMask);
 }
 
 void THistrel::ProcessDirectory() {
-  if (!platform::IsDirectory(FPath)) throw Exception(FormatText(SCannotAccessDirectory, FPath));
-  SearchAllFiles(FPath);
+  platform::Directory top;
+  if (!platform::IsDirectory(FPath) || !top.Open(FPath)) {
+    throw Exception(FormatText(SCannotAccessDirectory, FPath));
+  }
+  SearchAllFiles(top, FPath);
 }
 
-void THistrel::AnnounceAndProcessFile() {
+void THistrel::AnnounceAndProcessFile(const platform::Directory& ADirectory) {
   // Joined in a kept string: a walk announces every file it selects.
   FAnnouncedPath.assign(FPath).append(FFileName);
   if (FOutput == nullptr) platform::WriteLine(FAnnouncedPath);
-  ProcessFile();
+  FDirectory = &ADirectory;
+  try {
+    ProcessFile();
+  } catch (...) {
+    FDirectory = nullptr;
+    throw;
+  }
+  FDirectory = nullptr;
 }
 
-void THistrel::SearchAllFiles(const std::string& ADirectory) {
+bool THistrel::MayEnter(const platform::Directory& ADirectory) {
+  // Links may reach one directory many times (a cycle, or two links to
+  // every level below): it is walked the first time only.
+  const platform::FileIdentity& identity = ADirectory.Identity();
+  return FEnteredDirectories.insert({identity.device, identity.inode}).second;
+}
+
+bool THistrel::CanBeNamed(const std::string& AName) const {
+  // A backslash in a name would be read as a separator: "..\x.pas" names a
+  // file outside the directory. Such an entry is neither taken nor entered.
+  if (AName.find('\\') == std::string::npos) return true;
+  platform::WriteErrorLine(FormatText(SBackslashNameSkipped, FPath + AName));
+  return false;
+}
+
+void THistrel::RemoveLeftovers(const platform::Directory& ADirectory,
+                               std::vector<platform::DirectoryEntry>& AEntries) {
+  // A preview writes nothing, not even to clear up after a killed run.
+  if (FOutput != nullptr) return;
+  // Most directories hold no name that could be a temporary file.
+  const auto isTemporaryName = [](const platform::DirectoryEntry& AEntry) {
+    const std::string& name = AEntry.name;
+    return name.size() >= 4 && name.compare(name.size() - 4, 4, ".tmp") == 0;
+  };
+  if (std::none_of(AEntries.begin(), AEntries.end(), isTemporaryName)) return;
+  std::unordered_set<std::string> removed;
+  std::unordered_set<std::string> names;
+  for (const platform::DirectoryEntry& entry : AEntries) names.insert(entry.name);
+  for (const platform::DirectoryEntry& entry : AEntries) {
+    const std::string temporary = TemporaryPathOf(entry.name);
+    if (temporary == entry.name || names.count(temporary) == 0 || removed.count(temporary) != 0) {
+      continue;
+    }
+    if (platform::RemoveLeftoverTemporary(ADirectory, temporary, entry.name, ADirectory,
+                                          entry.name + ".cvs")) {
+      removed.insert(temporary);
+    }
+  }
+  if (removed.empty()) return;
+  AEntries.erase(std::remove_if(AEntries.begin(), AEntries.end(),
+                                [&](const platform::DirectoryEntry& AEntry) {
+                                  return removed.count(AEntry.name) != 0;
+                                }),
+                 AEntries.end());
+}
+
+void THistrel::SearchAllFiles(const platform::Directory& ADirectoryHandle,
+                              const std::string& ADirectory) {
   // A copy: the first call is given FPath itself, which the walk rewrites.
   // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
   const std::string directory = ADirectory;
-  TDescent descent(FDescentPath, directory);
-  if (!descent.Entered()) return;
+  if (!MayEnter(ADirectoryHandle)) return;
   // The whole listing is read first, so that the temporary files and logs
   // that processing creates here are never taken for entries of the walk.
-  const std::vector<platform::DirectoryEntry> entries = platform::ListDirectory(directory);
+  std::vector<platform::DirectoryEntry> entries = ADirectoryHandle.List();
+  RemoveLeftovers(ADirectoryHandle, entries);
   const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
   for (const platform::DirectoryEntry& entry : entries) {
-    SetFileName(entry.name);
     SetPath(path);
-    if (EntryIsFile(entry, directory)) AnnounceAndProcessFile();
-    if (FRecursive && !IsDotEntry(entry.name) && EntryIsDirectory(entry, directory)) {
-      SearchAllFiles(FPath + entry.name);
+    if (!CanBeNamed(entry.name)) continue;
+    SetFileName(entry.name);
+    if (EntryIsFile(entry, ADirectoryHandle)) AnnounceAndProcessFile(ADirectoryHandle);
+    if (FRecursive && !IsDotEntry(entry.name) && EntryMayBeDirectory(entry)) {
+      platform::Directory subdirectory;
+      if (subdirectory.OpenChild(ADirectoryHandle, entry.name)) {
+        SearchAllFiles(subdirectory, FPath + entry.name);
+      }
     }
   }
 }
 
-void THistrel::SearchFiles(const std::string& ADirectory, bool AWildcard) {
+void THistrel::SearchFiles(const platform::Directory& ADirectoryHandle,
+                           const std::string& ADirectory, bool AWildcard) {
   // A copy: the first call is given FPath itself, which the walk rewrites.
   // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
   const std::string directory = ADirectory;
@@ -430,40 +467,39 @@ void THistrel::SearchFiles(const std::string& ADirectory, bool AWildcard) {
   const std::string upperPattern = platform::AnsiUpperCase(pattern);
   bool namedFileProcessed = false;
 
-  if (!FRecursive && !AWildcard) {
-    // A named file outside a recursive walk is opened as it is: no line and
-    // no test, so a missing file is reported by ProcessFile.
-    ProcessFile();
-    return;
-  }
-
-  TDescent descent(FDescentPath, directory);
-  if (!descent.Entered()) return;
-  const std::vector<platform::DirectoryEntry> entries = platform::ListDirectory(directory);
+  if (!MayEnter(ADirectoryHandle)) return;
+  std::vector<platform::DirectoryEntry> entries = ADirectoryHandle.List();
+  RemoveLeftovers(ADirectoryHandle, entries);
   // Whether the named file is in this directory; it can only change when a
   // descent has run, so it is asked again only after one.
   int namedFileIsFile = -1;
   const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
   for (const platform::DirectoryEntry& entry : entries) {
     SetPath(path);
+    if (!CanBeNamed(entry.name)) continue;
     if (AWildcard) {
       SetFileName(entry.name);
       if ((upperPattern.empty() || FindAnsiText(entry.name, upperPattern) != std::string::npos) &&
-          EntryIsFile(entry, directory)) {
-        AnnounceAndProcessFile();
+          EntryIsFile(entry, ADirectoryHandle)) {
+        AnnounceAndProcessFile(ADirectoryHandle);
       }
     }
     if (!AWildcard && !namedFileProcessed) {
-      if (namedFileIsFile < 0) namedFileIsFile = platform::IsFile(directory + "\\" + FFileName);
+      if (namedFileIsFile < 0) {
+        namedFileIsFile = ADirectoryHandle.KindOf(FFileName) == platform::EntryKind::kFile;
+      }
       if (namedFileIsFile == 1) {
-        AnnounceAndProcessFile();
+        AnnounceAndProcessFile(ADirectoryHandle);
         namedFileProcessed = true;
       }
     }
-    if (FRecursive && !IsDotEntry(entry.name) && EntryIsDirectory(entry, directory)) {
-      SetFileName(mask);
-      SearchFiles(FPath + entry.name, AWildcard);
-      namedFileIsFile = -1;
+    if (FRecursive && !IsDotEntry(entry.name) && EntryMayBeDirectory(entry)) {
+      platform::Directory subdirectory;
+      if (subdirectory.OpenChild(ADirectoryHandle, entry.name)) {
+        SetFileName(mask);
+        SearchFiles(subdirectory, FPath + entry.name, AWildcard);
+        namedFileIsFile = -1;
+      }
     }
   }
 }
@@ -533,6 +569,12 @@ bool THistrel::IsLogOfAFileBeside() {
       FFileName.compare(FFileName.size() - extension, extension, kLogExtension) != 0) {
     return false;
   }
+  // In a walk the file beside is asked for in the directory being listed,
+  // which works at any depth.
+  if (FDirectory != nullptr) {
+    return FDirectory->KindOf(FFileName.substr(0, FFileName.size() - extension)) ==
+           platform::EntryKind::kFile;
+  }
   const std::string& path = SourcePath();
   return platform::IsFile(path.substr(0, path.size() - extension));
 }
@@ -547,9 +589,7 @@ void THistrel::ProcessFile() {
   const bool lineByLine = FSourceReading.LineByLine;
   platform::TextReader& reader = FReader;
   const TReaderClosing closing(reader);
-  if (!reader.Open(SourcePath(), lineByLine ? 0 : FSourceReading.HoldLimit)) {
-    throw Exception(FormatText(SCannotEditFile, ShownSourcePath()));
-  }
+  if (!OpenSource()) throw Exception(FormatText(SCannotEditFile, ShownSourcePath()));
   // A file without "CVS*" cannot hold a marked comment: most files of a tree
   // are of this kind, and they are searched, not split into lines.
   if (!lineByLine) {
@@ -597,6 +637,37 @@ void THistrel::FindMarkerLine(const std::string& ALine, TCollecting& ACollecting
   ACollecting.HistoryOpen =
       brace != std::string::npos &&
       converted->find('}', brace + ACollecting.UpperBraceInsertText.size()) == std::string::npos;
+}
+
+bool THistrel::OpenSource() {
+  const std::size_t holdLimit = FSourceReading.LineByLine ? 0 : FSourceReading.HoldLimit;
+  FHome = nullptr;
+  FHomeName.clear();
+  if (FDirectory == nullptr) {
+    // Called on its own: the directory is FPath, or that and the directory
+    // part of a file name that has one.
+    const std::string::size_type slash = FFileName.rfind('\\');
+    const std::string directory =
+        slash == std::string::npos ? FPath : SourcePath().substr(0, SourcePath().rfind('\\') + 1);
+    if (!FOwnDirectory.Open(directory.empty() ? "." : directory)) return false;
+    FLogName = slash == std::string::npos ? FFileName : FFileName.substr(slash + 1);
+  } else {
+    FOwnDirectory.Close();
+    FLogName = FFileName;
+  }
+  const platform::Directory& directory = FDirectory != nullptr ? *FDirectory : FOwnDirectory;
+  // Most sources are files of their own, opened where they are listed; a
+  // link is followed to the file it names, whose directory is then where
+  // the rewrite happens.
+  if (FReader.Open(directory, FLogName, holdLimit)) {
+    FHome = &directory;
+    FHomeName = FLogName;
+  } else if (platform::LocateFile(directory, FLogName, FHomeDirectory, FHomeName) &&
+             FReader.Open(FHomeDirectory, FHomeName, holdLimit)) {
+    FHome = &FHomeDirectory;
+  }
+  FLogName += ".cvs";
+  return FHome != nullptr;
 }
 
 void THistrel::CollectComments(platform::TextReader& AReader, const std::string& AShown) {
@@ -738,40 +809,56 @@ void THistrel::RewriteLine(std::string& ALine, platform::LineEnd AEnd, TRewritin
 
 void THistrel::RewriteFile() {
   const std::string shown = ShownSourcePath();
-  const std::string source = SourcePath();
   // A source that is a link stays one: the file it names is replaced, in its
   // own directory. The log stays beside the name that was selected.
-  const std::string target = platform::FinalTarget(source);
-  const std::string temporary = TemporaryPathOf(target);
-  const std::string shownTemporary = target == source ? TemporaryPathOf(shown) : temporary;
-  const std::string logPath = source + ".cvs";
+  const platform::Directory& home = *FHome;
+  const platform::Directory& selected = FDirectory != nullptr ? *FDirectory : FOwnDirectory;
+  const bool linked = FHome != &selected;
+  const std::string temporaryName = TemporaryPathOf(FHomeName);
+  const std::string shownTemporary =
+      linked ? TemporaryPathOf(platform::FinalTarget(SourcePath())) : TemporaryPathOf(shown);
 
+  // A source named like its temporary file would be its own temporary file.
+  if (temporaryName == FHomeName) {
+    throw Exception(FormatText(STemporaryFileExists, shownTemporary));
+  }
+  platform::TextReader& reader = FReader;
+  if (!reader.StillAt(home, FHomeName)) throw Exception(FormatText(SSourceChanged, shown));
   // Nothing is written unless the source can be replaced afterwards:
   // otherwise the log would gain lines for comments that stay marked.
-  if (!platform::CanReplaceFile(target)) throw Exception(FormatText(SCannotEditFile, shown));
+  if (!platform::CanReplaceFile(home, FHomeName)) {
+    throw Exception(FormatText(SCannotEditFile, shown));
+  }
 
-  // The source is read again from the reader that collected it.
-  platform::TextReader& reader = FReader;
+  // The source is read again from the reader that collected it; it stays
+  // open until it is replaced, so that only the file that was read is.
   if (!reader.Seek(0)) throw Exception(FormatText(SCannotEditFile, shown));
   platform::AtomicFile replacement;
   // A preview makes the same bytes in memory and hands them on instead; it
   // stops where the run would at a taken temporary file name.
   platform::TextWriter preview;
   std::string previewText;
-  platform::AtomicFile::Status opened = platform::AtomicFile::Status::kExists;
+  platform::FileStatus status = platform::FileStatus::kOk;
   if (FOutput == nullptr) {
-    opened = replacement.Open(target, temporary);
-  } else if (!platform::IsFile(temporary) && !platform::IsDirectory(temporary)) {
+    status = replacement.Open(home, FHomeName, temporaryName, reader, shownTemporary);
+    // A temporary file that a killed run left behind is removed, and the log
+    // lines of that run with it; anything else of that name is left alone.
+    if (status == platform::FileStatus::kExists &&
+        platform::RemoveLeftoverTemporary(home, temporaryName, FHomeName, selected, FLogName)) {
+      status = replacement.Open(home, FHomeName, temporaryName, reader, shownTemporary);
+    }
+  } else if (home.KindOf(temporaryName) != platform::EntryKind::kUnknown) {
+    status = platform::FileStatus::kExists;
+  } else {
     preview.OpenMemory(previewText);
-    opened = platform::AtomicFile::Status::kOk;
   }
-  switch (opened) {
-    case platform::AtomicFile::Status::kOk:
+  switch (status) {
+    case platform::FileStatus::kOk:
       break;
-    case platform::AtomicFile::Status::kExists:
-      // Whatever has that name (another file, a link) is left as it is.
+    case platform::FileStatus::kExists:
       throw Exception(FormatText(STemporaryFileExists, shownTemporary));
-    case platform::AtomicFile::Status::kFailed:
+    case platform::FileStatus::kChanged:
+    case platform::FileStatus::kFailed:
       throw Exception(FormatText(SCannotEditFile, shown));
   }
   platform::TextWriter& rewrittenSourceBytes = FOutput != nullptr ? preview : replacement.Writer();
@@ -793,20 +880,19 @@ void THistrel::RewriteFile() {
     if (reader.Offset() != stretch.From) break;
     if (!rewrittenSourceBytes.CopyFrom(reader, stretch.From, stretch.To) ||
         !reader.Seek(stretch.To)) {
-      throw Exception(FormatText(SCannotEditFile, shown));
+      throw Exception(FormatText(reader.Unchanged() ? SCannotEditFile : SSourceChanged, shown));
     }
   }
   while (ReadSourceLine(reader, line, shown)) RewriteLine(line, reader.LastLineEnd(), rewriting);
   // What follows a Ctrl-Z is no text of the source, but it is kept.
   if (reader.AtCtrlZ() && !rewrittenSourceBytes.CopyFrom(reader, reader.Offset(), reader.Size())) {
-    throw Exception(FormatText(SCannotEditFile, shown));
+    throw Exception(FormatText(reader.Unchanged() ? SCannotEditFile : SSourceChanged, shown));
   }
-  reader.Close();
   // Without a marker line the log also receives the empty line that ends the
   // last entry.
   const std::size_t logEnd =
       rewriting.Inserted ? rewriting.LastEntryLine : rewriting.LastEntryLine + 1;
-  const std::string logLineEnd = LogLineEnd(logPath, FLineEnd);
+  const std::string logLineEnd = LogLineEnd(selected, FLogName, FLineEnd);
   const auto writeLogLines = [&](platform::TextWriter& ALog) {
     for (std::size_t k = 1; k < logEnd; ++k) WriteTrimmedLine(ALog, FHistoryLines[k], logLineEnd);
   };
@@ -816,25 +902,42 @@ void THistrel::RewriteFile() {
     preview.OpenMemory(logLines);
     writeLogLines(preview);
     preview.Close();
-    FOutput->SourceRewritten(source, target, previewText);
-    FOutput->LogAppended(logPath, logLines);
+    const std::string source = SourcePath();
+    FOutput->SourceRewritten(source, linked ? platform::FinalTarget(source) : source, previewText);
+    FOutput->LogAppended(source + ".cvs", logLines);
     return;
   }
   // The new source is completely written before the log is touched, so that
   // a full disk fails here and leaves the log as it was.
   replacement.Complete();
 
+  // A new log is readable by no one who may not read the source.
   platform::TextWriter& log = FLog;
-  if (!log.OpenAppend(logPath)) throw Exception(FormatText(SCannotEditFile, shown));
+  if (!log.OpenAppend(selected, FLogName, reader.Permissions() & 0666)) {
+    throw Exception(FormatText(SCannotEditFile, shown));
+  }
+  // The log is written before the source is replaced and cut back when that
+  // fails, so that the log holds the entry exactly when the source does. A
+  // run killed in between leaves its temporary file, and the next run cuts
+  // the log back when it removes it.
+  replacement.NoteLog(log);
   try {
     writeLogLines(log);
-    log.Close();
+    log.Flush();
   } catch (const Exception&) {
+    log.Undo();
     log.Abandon();
     throw;
   }
 
-  if (!replacement.Commit()) throw Exception(FormatText(SCannotEditFile, shown));
+  status = replacement.Commit();
+  if (status != platform::FileStatus::kOk) {
+    log.Undo();
+    log.Abandon();
+    throw Exception(FormatText(
+        status == platform::FileStatus::kChanged ? SSourceChanged : SCannotEditFile, shown));
+  }
+  log.Close();
 }
 
 // ---------------------------------------------------------------------------

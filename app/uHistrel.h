@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Date.h"
@@ -107,8 +109,10 @@ class THistrel {
 
  protected:
   void ProcessDirectory();
-  void SearchAllFiles(const std::string& ADirectory);
-  void SearchFiles(const std::string& ADirectory, bool AWildcard);
+  // The walk lists through ADirectoryHandle, the open directory ADirectory.
+  void SearchAllFiles(const platform::Directory& ADirectoryHandle, const std::string& ADirectory);
+  void SearchFiles(const platform::Directory& ADirectoryHandle, const std::string& ADirectory,
+                   bool AWildcard);
   void RewriteFile();
   // One line of the collection: its marked comment, or the continuation of
   // an open one, goes to the entry being built.
@@ -117,8 +121,6 @@ class THistrel {
                        bool AEndOfEntry, std::size_t AIndex);
 
  private:
-  // Keeps a directory on the current descent path for as long as it is walked.
-  class TDescent;
   // What the rewrite of one source keeps from line to line.
   struct TRewriting;
   // Where the collection of one source stands; the rewrite follows the same
@@ -138,7 +140,19 @@ class THistrel {
   std::string ShownSourcePath() const { return FPath + FFileName; }
   std::size_t DateColumn() const;
   std::string Today() const;
-  void AnnounceAndProcessFile();
+  void AnnounceAndProcessFile(const platform::Directory& ADirectory);
+  // Whether the walk may enter ADirectory: true once per directory and run.
+  bool MayEnter(const platform::Directory& ADirectory);
+  // Removes from the listing of ADirectory (and from the disk) the temporary
+  // files that a killed run left beside their sources.
+  void RemoveLeftovers(const platform::Directory& ADirectory,
+                       std::vector<platform::DirectoryEntry>& AEntries);
+  // Whether a listing entry can be named in this tool's paths; if not, a
+  // warning line says that it is passed over.
+  bool CanBeNamed(const std::string& AName) const;
+  // Opens the source for reading, following a link to the file it names
+  // (FHome, FHomeName); false when it cannot be read.
+  bool OpenSource();
   void CollectComments(platform::TextReader& AReader, const std::string& AShown);
   // Notes whether ALine, as the rewrite will convert it, is the line that
   // takes the history, and whether the history comment stays open after it.
@@ -183,9 +197,18 @@ class THistrel {
   std::string FConverted;
   std::string FSourcePath;
   std::string FAnnouncedPath;
-  // The directories of the walk's current descent path, so that a link back
-  // to one of them ends the descent instead of looping.
-  std::vector<platform::FileIdentity> FDescentPath;
+  // Every directory the walk has entered in this run, so that a link back to
+  // one of them, or many links to one, never make the walk go round again.
+  std::set<std::pair<std::uint64_t, std::uint64_t>> FEnteredDirectories;
+  // The directory that holds FFileName while the walk processes it (nullptr:
+  // ProcessFile opens FPath itself), and where the file really is.
+  const platform::Directory* FDirectory = nullptr;
+  platform::Directory FOwnDirectory;
+  platform::Directory FHomeDirectory;
+  const platform::Directory* FHome = nullptr;
+  std::string FHomeName;
+  // The name of the source's log beside the selected name.
+  std::string FLogName;
 };
 
 // Steps 7 to 11 of the program run: derives the worker's path and file name

@@ -35,16 +35,21 @@ std::string SCannotAccessDirectory = "Auf das Verzeichnis %s kann nicht zugegrif
 std::string SCannotEditFile = "Die Datei %s kann nicht bearbeitet werden!";
 std::string SFileSwitchMissing = "Der Schalter FILE mu\xDF angegeben werden!";
 std::string STemporaryFileExists = "Die tempor\xE4re Datei %s existiert bereits!";
+std::string SSourceChanged = "Die Datei %s wurde w\xE4hrend der Bearbeitung ge\xE4ndert!";
+std::string SBackslashNameSkipped =
+    "Der Eintrag %s wird \xFC"
+    "bergangen: sein Name enth\xE4lt einen Backslash.";
 
 void FinalizeHistrelConstantsUnit() {
-  for (std::string* text : {&SUserOptions,      &SUserDefault,       &SUserDescription,
-                            &SFileOptions,      &SFileDefault,       &SFileDescription,
-                            &SInsertOptions,    &SInsertDefault,     &SInsertDescription,
-                            &SRecursiveOptions, &SRecursiveDefault,  &SRecursiveDescription,
-                            &SKeepCVSOptions,   &SKeepCVSDefault,    &SKeepCVSDescription,
-                            &SKeepDateOptions,  &SKeepDateDefault,   &SKeepDateDescription,
-                            &SPathMissing,      &SUserMissing,       &SCannotAccessDirectory,
-                            &SCannotEditFile,   &SFileSwitchMissing, &STemporaryFileExists}) {
+  for (std::string* text : {&SUserOptions,      &SUserDefault,         &SUserDescription,
+                            &SFileOptions,      &SFileDefault,         &SFileDescription,
+                            &SInsertOptions,    &SInsertDefault,       &SInsertDescription,
+                            &SRecursiveOptions, &SRecursiveDefault,    &SRecursiveDescription,
+                            &SKeepCVSOptions,   &SKeepCVSDefault,      &SKeepCVSDescription,
+                            &SKeepDateOptions,  &SKeepDateDefault,     &SKeepDateDescription,
+                            &SPathMissing,      &SUserMissing,         &SCannotAccessDirectory,
+                            &SCannotEditFile,   &SFileSwitchMissing,   &STemporaryFileExists,
+                            &SSourceChanged,    &SBackslashNameSkipped}) {
     text->clear();
     text->shrink_to_fit();
   }

@@ -35,6 +35,12 @@ extern std::string SCannotEditFile;
 extern std::string SFileSwitchMissing;
 // A file already has the name of a source's temporary file; %s is its path.
 extern std::string STemporaryFileExists;
+// A source changed (or its name came to mean another file) while it was
+// rewritten, so it was left as it is; %s is its path.
+extern std::string SSourceChanged;
+// A warning: a listing entry whose name holds a backslash cannot be named in
+// the tool's paths and is passed over; %s is the directory and the name.
+extern std::string SBackslashNameSkipped;
 
 // Unit shut-down: releases the texts.
 void FinalizeHistrelConstantsUnit();

@@ -28,6 +28,8 @@ void AssignHistrelTexts() {
   SCannotEditFile = "The file %s cannot be edited!";
   SFileSwitchMissing = "The parameter FILE must be indicated!";
   STemporaryFileExists = "The temporary file %s already exists!";
+  SSourceChanged = "The file %s was changed while it was being rewritten!";
+  SBackslashNameSkipped = "The entry %s is passed over: its name holds a backslash.";
 }
 
 void AssignSwitchLibraryTexts() {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -730,6 +731,42 @@ TEST_F(RewriteSource, ARewrittenSourceKeepsItsPermissionBits) {
     EXPECT_EQ(info.st_mode & 07777, mode);
     EXPECT_EQ(ReadFile(Source()), "{qa 2003.06.02 a}\n");
   }
+}
+
+// A rewritten source keeps its extended attributes and its ACL; with an
+// ACL the group bits are its mask, which must not become the group's rights.
+TEST_F(RewriteSource, ARewrittenSourceKeepsItsExtendedAttributesAndItsAcl) {
+  WriteFile(Source(), "{CVS* a}\n");
+  if (setxattr(Source().c_str(), "user.origin", "made by hand", 12, 0) != 0) {
+    GTEST_SKIP() << "no extended attributes here";
+  }
+  // user::rw-, user:65534:r--, group::---, mask::r--, other::---
+  struct Entry {
+    std::uint16_t Tag;
+    std::uint16_t Perm;
+    std::uint32_t Id;
+  };
+  const std::uint32_t version = 2;
+  const Entry entries[] = {{0x01, 6, 0xFFFFFFFF},
+                           {0x02, 4, 65534},
+                           {0x04, 0, 0xFFFFFFFF},
+                           {0x10, 4, 0xFFFFFFFF},
+                           {0x20, 0, 0xFFFFFFFF}};
+  std::string acl(reinterpret_cast<const char*>(&version), sizeof version);
+  acl.append(reinterpret_cast<const char*>(entries), sizeof entries);
+  ASSERT_EQ(setxattr(Source().c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0);
+  ASSERT_EQ(Process(), "");
+  EXPECT_EQ(ReadFile(Source()), "{qa 2003.06.02 a}\n");
+  char value[256];
+  const ssize_t origin = getxattr(Source().c_str(), "user.origin", value, sizeof value);
+  EXPECT_EQ(std::string(value, static_cast<std::size_t>(origin > 0 ? origin : 0)), "made by hand");
+  const ssize_t copied = getxattr(Source().c_str(), "system.posix_acl_access", value, sizeof value);
+  EXPECT_EQ(std::string(value, static_cast<std::size_t>(copied > 0 ? copied : 0)), acl);
+  struct stat info {};
+  ASSERT_EQ(stat(Source().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+  // The tool's own mark on its temporary file does not stay on the source.
+  EXPECT_LT(getxattr(Source().c_str(), "user.histrel", value, sizeof value), 0);
 }
 
 TEST_F(RewriteSource, ASourceThatIsALinkStaysALinkAndItsTargetIsRewritten) {

@@ -2,6 +2,7 @@
 """Writes deterministic synthetic Pascal trees for the benchmark.
 
 gen_tree.py scan DIR FILES SIZE      FILES sources of about SIZE bytes, no marks
+gen_tree.py deep DIR FILES SIZE      the same, spread over a chain of 50 nested directories
 gen_tree.py rewrite DIR FILES        FILES sources with a marker and three marks
 gen_tree.py huge FILE MEGABYTES      one source with marks near its start and end
 gen_tree.py settings DIR ENTRIES     an INI file and a registry hive of ENTRIES each
@@ -48,6 +49,17 @@ def tree(root, files, size, marks):
         os.makedirs(d, exist_ok=True)
         with open(os.path.join(d, f"Unit{i:05d}.pas"), "w", newline="") as f:
             f.write(unit_text(rng, f"Unit{i:05d}", size, marks))
+
+
+def deep(root, files, size, levels=50):
+    rng = random.Random(4711)
+    directory = root
+    for level in range(levels):
+        directory = os.path.join(directory, f"level{level:02d}")
+        os.makedirs(directory, exist_ok=True)
+        for i in range(level * files // levels, (level + 1) * files // levels):
+            with open(os.path.join(directory, f"Unit{i:05d}.pas"), "w", newline="") as f:
+                f.write(unit_text(rng, f"Unit{i:05d}", size, False))
 
 
 def huge(path, megabytes):
@@ -104,6 +116,8 @@ def main():
     kind = sys.argv[1]
     if kind == "scan":
         tree(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), False)
+    elif kind == "deep":
+        deep(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]))
     elif kind == "rewrite":
         tree(sys.argv[2], int(sys.argv[3]), 4096, True)
     elif kind == "huge":

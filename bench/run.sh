@@ -72,6 +72,17 @@ t_h=$(median "$work/w1.json" 0); t_g=$(median "$work/w1.json" 1); t_c=$(median "
 results+=("W1 scan vs grep -rlF|$(ratio "$t_h" "$t_g")x|<= 1.0x|$(ms "$t_h") ms vs $(ms "$t_g") ms")
 results+=("W1 scan vs read-everything|$(ratio "$t_h" "$t_c")x|<= 1.3x|$(ms "$t_h") ms vs $(ms "$t_c") ms")
 
+echo "== W1 deep: the same files in a chain of 50 nested directories"
+if [ ! -d "$work/w1deep" ]; then python3 "$here/gen_tree.py" deep "$work/w1deep" "$scan_files" 10240; fi
+w1deepsys="$(syspath "$work/w1deep")"
+expect "W1 deep files announced" \
+  "$("$histrel" /USER=bench "/FILE=$w1deepsys\\*.pas" /RECURSIVE+ | grep -c 'Unit.*\.pas')" "$scan_files"
+hyperfine -N -i --warmup 1 --runs "$runs" --export-json "$work/w1deep.json" \
+  "$histrel /USER=bench '/FILE=$w1deepsys\\*.pas' /RECURSIVE+" \
+  "grep -rlF CVS* $work/w1deep" >/dev/null
+t_h=$(median "$work/w1deep.json" 0); t_g=$(median "$work/w1deep.json" 1)
+results+=("W1 deep (50 levels) vs grep -rlF|$(ratio "$t_h" "$t_g")x|<= 1.05x|$(ms "$t_h") ms vs $(ms "$t_g") ms")
+
 echo "== W2 rewrite: $rewrite_files files with a marker and three marked comments"
 if [ ! -d "$work/w2.orig" ]; then python3 "$here/gen_tree.py" rewrite "$work/w2.orig" "$rewrite_files"; fi
 w2sys="$(syspath "$work/w2")"

@@ -4,16 +4,16 @@
 // part. Serves the rewritten sources, the INI file and the registry hive.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
+#include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 
 namespace platform {
 
 class AtomicFile {
  public:
-  enum class Status { kOk, kExists, kFailed };
-
   AtomicFile() = default;
   // Removes the temporary file unless Commit has succeeded.
   ~AtomicFile();
@@ -23,28 +23,54 @@ class AtomicFile {
   // Prepares to replace target through the file temporary, created
   // exclusively and never through a link; kExists leaves a file of that name
   // exactly as it is.
-  Status Open(const std::string& target, const std::string& temporary);
+  FileStatus Open(const std::string& target, const std::string& temporary);
 
   // The same with a temporary file of a fresh, unused name beside target.
-  Status OpenUnique(const std::string& target);
+  FileStatus OpenUnique(const std::string& target);
+
+  // Prepares to replace name in directory, the file that source has open,
+  // through temporaryName in the same directory. Only that file is ever
+  // replaced: if the name has come to mean another file, or the file has
+  // changed since source opened it, Commit says kChanged and leaves it. The
+  // new file takes owner, permission bits and extended attributes (ACLs
+  // included) from source. source must stay open until Commit. Messages
+  // name the temporary file by shownTemporary.
+  FileStatus Open(const Directory& directory, const std::string& name,
+                  const std::string& temporaryName, const TextReader& source,
+                  const std::string& shownTemporary);
+
+  // Notes in the temporary file the length of log before this run writes
+  // to it, so that a later run removing the temporary file left by a
+  // killed one cuts the log back (see RemoveLeftoverTemporary).
+  void NoteLog(const TextWriter& log);
 
   TextWriter& Writer() { return writer_; }
   const std::string& TemporaryPath() const { return temporary_; }
 
   // Writes what is buffered, gives the temporary file the permission bits
-  // (and owner and group, where allowed) of target when target exists, and
-  // closes it. Throws Exception when writing fails; the temporary file stays
-  // until Commit or the destructor. Harmless when done already.
+  // (and owner and group, where allowed, and extended attributes) of the
+  // source, or of target when it exists, and closes it. Throws Exception
+  // when writing fails or the attributes cannot be copied; the temporary
+  // file stays until Commit or the destructor. Harmless when done already.
   void Complete();
 
-  // Completes the temporary file unless done and renames it over target.
-  // False when any step fails; the temporary file is then removed.
-  bool Commit();
+  // Completes the temporary file unless done and lets it take the place of
+  // target. kChanged (see Open) or kFailed when it did not; the temporary
+  // file is then removed.
+  FileStatus Commit();
 
  private:
+  FileStatus Create(const std::string& temporaryName, unsigned permissions);
+  void RemoveTemporary();
+
   TextWriter writer_;
-  std::string target_;
-  std::string temporary_;
+  Directory ownDirectory_;  // the directory of a target given by its path
+  const Directory* directory_ = nullptr;
+  std::string target_;     // the name in directory_
+  std::string temporary_;  // the path of the temporary file, for messages
+  std::string temporaryName_;
+  const TextReader* source_ = nullptr;
+  std::intptr_t held_ = -1;  // the temporary file, kept open after Complete
   bool pending_ = false;
 };
 

@@ -30,6 +30,11 @@ struct DirectoryEntry {
 // order the file system gives them. Empty when the directory cannot be listed.
 std::vector<DirectoryEntry> ListDirectory(const std::string& directory);
 
+// The outcome of creating, opening or replacing a file.
+//   kExists: something of that name is there already and was left as it is;
+//   kChanged: the file changed after it was read, so it was not replaced.
+enum class FileStatus { kOk, kExists, kChanged, kFailed };
+
 // The identity of a directory (device and inode), to recognise it again when
 // it is reached through a link. False when it cannot be found.
 struct FileIdentity {
@@ -41,6 +46,68 @@ struct FileIdentity {
 };
 bool GetIdentity(const std::string& path, FileIdentity& identity);
 
+// An open directory. Everything in it is reached by name relative to it, so
+// that a name is resolved once, a directory renamed or swapped by someone
+// else while it is walked does not lead the walk elsewhere, and depth has
+// no limit.
+class NativeAccess;
+class Directory {
+ public:
+  Directory() = default;
+  ~Directory();
+  Directory(Directory&& other) noexcept;
+  Directory& operator=(Directory&& other) noexcept;
+  Directory(const Directory&) = delete;
+  Directory& operator=(const Directory&) = delete;
+
+  // Opens the directory that path names (links followed). False when there
+  // is none or it cannot be opened.
+  bool Open(const std::string& path);
+
+  // Opens the subdirectory name of parent. A link is followed, unless
+  // another user planted it to lead where that user has no say (a link
+  // whose owner is neither this process's user, nor root, nor the owner
+  // of what it names). False when there is no such directory.
+  bool OpenChild(const Directory& parent, const std::string& name);
+
+  bool IsOpen() const { return handle_ >= 0; }
+  void Close();
+
+  // The device and inode of the open directory.
+  const FileIdentity& Identity() const { return identity_; }
+
+  // Every entry, hidden ones and "." and ".." included, in the order the
+  // file system gives them. Empty when the directory cannot be listed.
+  std::vector<DirectoryEntry> List() const;
+
+  // What name is in this directory, links followed: kFile for anything that
+  // exists and is no directory, kUnknown when nothing (reachable) is there.
+  EntryKind KindOf(const std::string& name) const;
+
+ private:
+  friend class NativeAccess;
+  std::intptr_t handle_ = -1;
+  FileIdentity identity_{};
+};
+
+// Where the file that name in directory finally names lives: its directory
+// and its name there (name itself in directory when it is no link). False
+// when it cannot be found, names no regular file, or a link on the way is
+// one that another user planted (see Directory::OpenChild).
+bool LocateFile(const Directory& directory, const std::string& name, Directory& home,
+                std::string& homeName);
+
+// Removes the file temporaryName in directory when this tool left it behind
+// there as the temporary file of sourceName (its run was killed), and cuts
+// the log logName in logDirectory back to what it was before that run wrote
+// to it, unless the source was replaced already. False, with nothing
+// changed, when temporaryName is anything else: a file of another user, a
+// link, a file that a running process still holds, a file this tool did
+// not create.
+bool RemoveLeftoverTemporary(const Directory& directory, const std::string& temporaryName,
+                             const std::string& sourceName, const Directory& logDirectory,
+                             const std::string& logName);
+
 // Creates one directory. False when it cannot be created.
 bool CreateDirectory(const std::string& path);
 
@@ -49,10 +116,12 @@ bool CreateDirectory(const std::string& path);
 // link or the link cannot be followed.
 std::string FinalTarget(const std::string& path);
 
-// True when the process may replace the file: it has a write permission bit,
-// the process may write it, and the process may write its directory. path
-// names the file itself, not a link to it (see FinalTarget).
-bool CanReplaceFile(const std::string& path);
+// True when the process may replace the file name in directory, which must be
+// the file itself, not a link to it (see LocateFile): it has a write
+// permission bit, the process may write it and the directory, and, where the
+// directory is sticky, the process may replace files of the file's owner in
+// it.
+bool CanReplaceFile(const Directory& directory, const std::string& name);
 
 // Removes a file. False when it could not be removed.
 bool RemoveFile(const std::string& path);

@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/FileSystem.h"
+
 namespace platform {
 
 class LineStops;
-class TextWriter;
 
 // How a line read ended: LF, CR LF, the end of the file, or a Ctrl-Z.
 enum class LineEnd { kLf, kCrLf, kNone, kCtrlZ };
@@ -31,6 +32,21 @@ class TextReader {
   // file. A file of at most holdLimit bytes is read whole at its first read
   // and kept: going back in it and copying from it then read nothing again.
   bool Open(const std::string& path, std::size_t holdLimit = 0);
+
+  // The same for name in directory, which must be the file itself, not a
+  // link to it (see LocateFile).
+  bool Open(const Directory& directory, const std::string& name, std::size_t holdLimit = 0);
+
+  // Whether the open file still has the size and modification time that it
+  // had when it was opened.
+  bool Unchanged() const;
+
+  // Whether name in directory still is the open file (no link), and it is
+  // unchanged.
+  bool StillAt(const Directory& directory, const std::string& name) const;
+
+  // The permission bits of the open file.
+  unsigned Permissions() const { return permissions_; }
 
   // Reads the next line into line, without its line end. False at the end of
   // the input. Throws Exception when reading fails.
@@ -80,8 +96,9 @@ class TextReader {
   void SetBufferSize(std::size_t size);
 
  private:
-  friend class TextWriter;
+  friend class NativeAccess;
 
+  bool Adopt(int fd, std::size_t holdLimit);
   // Keeps the unread bytes and reads more behind them; false when nothing
   // more can be read (the end of the input, or a full buffer).
   bool Fill();
@@ -97,16 +114,18 @@ class TextReader {
   std::size_t end_;
   std::uint64_t base_;  // the offset in the file of buffer_[0]
   std::uint64_t size_;  // the file's size when it was opened
-  bool eof_;            // nothing more to read behind end_
-  bool stopped_;        // a Ctrl-Z ended the input
+  FileIdentity identity_{};
+  std::int64_t modified_ = 0;  // the modification time when it was opened, in ns
+  unsigned permissions_ = 0;
+  bool eof_;      // nothing more to read behind end_
+  bool stopped_;  // a Ctrl-Z ended the input
   LineEnd lastEnd_;
+  std::string name_;  // how messages name the file
 };
 
 // Writes a file through a buffer. WriteLine adds CR LF.
 class TextWriter {
  public:
-  enum class CreateResult { kOk, kExists, kFailed };
-
   TextWriter();
   ~TextWriter();
   TextWriter(const TextWriter&) = delete;
@@ -114,16 +133,39 @@ class TextWriter {
 
   // Creates a new file; never truncates or follows a link: kExists when
   // anything of that name is there already.
-  CreateResult CreateExclusive(const std::string& path);
+  FileStatus CreateExclusive(const std::string& path);
+
+  // The same for name in directory, with permissions (less the umask); the
+  // default makes it readable and writable by this process's user alone. It
+  // is locked against other writers until it is closed (see
+  // RemoveLeftoverTemporary).
+  FileStatus CreateExclusive(const Directory& directory, const std::string& name,
+                             unsigned permissions = 0600);
 
   // Opens path for appending, creating it when missing. False on failure.
   bool OpenAppend(const std::string& path);
+
+  // Opens name in directory for appending, creating it with permissions
+  // (less the process's umask) when missing, and locks it against other
+  // writers until it is closed. Never follows a link and never waits for a
+  // reader: false when name is a link, no regular file, or has another name
+  // (a hard link).
+  bool OpenAppend(const Directory& directory, const std::string& name, unsigned permissions);
+
+  // Cuts the file back to the length it had when OpenAppend opened it, or
+  // removes it when OpenAppend created it, so that a write that failed
+  // half-way, or lines whose source was not replaced, leave nothing behind.
+  // Closes the file. False when that fails.
+  bool Undo();
 
   // Writes into text, behind what it holds, instead of a file, until Close
   // or Abandon; text must outlive that. A preview makes new texts this way.
   void OpenMemory(std::string& text);
 
   bool IsOpen() const { return fd_ >= 0 || memory_ != nullptr; }
+
+  // How messages name the file from now on.
+  void SetName(const std::string& name) { path_ = name; }
 
   // Writes line followed by CR LF. Throws Exception when writing fails.
   void WriteLine(const std::string& line);
@@ -144,14 +186,17 @@ class TextWriter {
   // Closes without reporting anything; for clean-up after a failure.
   void Abandon();
 
-  // The descriptor while open (for the platform layer only).
-  int Descriptor() const { return fd_; }
+  void Flush();
 
  private:
-  void Flush();
+  friend class NativeAccess;
+
+  bool Adopt(int fd, const std::string& path);
 
   int fd_;
   std::string* memory_ = nullptr;  // written into instead of fd_ when set
+  std::uint64_t startLength_ = 0;  // the length when OpenAppend opened the file
+  int createdIn_ = -1;             // the directory of a file that OpenAppend created
   std::string path_;
   std::unique_ptr<char[]> buffer_;  // allocated once, never zero-filled
   std::size_t used_;

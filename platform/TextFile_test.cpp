@@ -327,7 +327,7 @@ TEST(TextWriter, CopiesStretchesOfAFileFromMemoryOrFileToFile) {
     ASSERT_TRUE(reader.ReadLine(line));  // something buffered, or all of it
     std::remove((dir / "copy").c_str());
     platform::TextWriter writer;
-    ASSERT_EQ(writer.CreateExclusive(dir / "copy"), platform::TextWriter::CreateResult::kOk);
+    ASSERT_EQ(writer.CreateExclusive(dir / "copy"), platform::FileStatus::kOk);
     writer.Write("<");
     EXPECT_TRUE(writer.CopyFrom(reader, 3, 10));
     writer.Write("|");
@@ -358,10 +358,9 @@ TEST(TextWriter, CreateExclusiveNeverTouchesWhatIsThere) {
   TempDir dir;
   WriteFile(dir / "t", "keep");
   platform::TextWriter writer;
-  EXPECT_EQ(writer.CreateExclusive(dir / "t"), platform::TextWriter::CreateResult::kExists);
+  EXPECT_EQ(writer.CreateExclusive(dir / "t"), platform::FileStatus::kExists);
   EXPECT_EQ(ReadFile(dir / "t"), "keep");
-  EXPECT_EQ(writer.CreateExclusive(dir / "no-such-dir/t"),
-            platform::TextWriter::CreateResult::kFailed);
+  EXPECT_EQ(writer.CreateExclusive(dir / "no-such-dir/t"), platform::FileStatus::kFailed);
 }
 
 TEST(AtomicFile, CompletedFileTakesTheTargetsPermissionBitsBeforeTheRename) {
@@ -369,7 +368,7 @@ TEST(AtomicFile, CompletedFileTakesTheTargetsPermissionBitsBeforeTheRename) {
   WriteFile(dir / "target", "old");
   ASSERT_EQ(chmod((dir / "target").c_str(), 0604), 0);
   platform::AtomicFile file;
-  ASSERT_EQ(file.Open(dir / "target", dir / "target.tmp"), platform::AtomicFile::Status::kOk);
+  ASSERT_EQ(file.Open(dir / "target", dir / "target.tmp"), platform::FileStatus::kOk);
   file.Writer().WriteLine("new");
   file.Complete();
   struct stat info {};
@@ -377,7 +376,7 @@ TEST(AtomicFile, CompletedFileTakesTheTargetsPermissionBitsBeforeTheRename) {
   EXPECT_EQ(info.st_mode & 07777, 0604u);
   EXPECT_EQ(ReadFile(dir / "target.tmp"), "new\r\n");
   EXPECT_EQ(ReadFile(dir / "target"), "old");
-  ASSERT_TRUE(file.Commit());
+  ASSERT_EQ(file.Commit(), platform::FileStatus::kOk);
   EXPECT_EQ(ReadFile(dir / "target"), "new\r\n");
   EXPECT_FALSE(testsupport::FileExists(dir / "target.tmp"));
 }
@@ -387,16 +386,16 @@ TEST(AtomicFile, CommitReplacesAndAnUncommittedFileLeavesNoTrace) {
   WriteFile(dir / "target", "old");
   {
     platform::AtomicFile file;
-    ASSERT_EQ(file.Open(dir / "target", dir / "target.tmp"), platform::AtomicFile::Status::kOk);
+    ASSERT_EQ(file.Open(dir / "target", dir / "target.tmp"), platform::FileStatus::kOk);
     file.Writer().WriteLine("abandoned");
   }
   EXPECT_FALSE(testsupport::FileExists(dir / "target.tmp"));
   EXPECT_EQ(ReadFile(dir / "target"), "old");
 
   platform::AtomicFile file;
-  ASSERT_EQ(file.OpenUnique(dir / "target"), platform::AtomicFile::Status::kOk);
+  ASSERT_EQ(file.OpenUnique(dir / "target"), platform::FileStatus::kOk);
   file.Writer().WriteLine("new");
-  ASSERT_TRUE(file.Commit());
+  ASSERT_EQ(file.Commit(), platform::FileStatus::kOk);
   EXPECT_EQ(ReadFile(dir / "target"), "new\r\n");
   EXPECT_FALSE(testsupport::FileExists(file.TemporaryPath()));
 }

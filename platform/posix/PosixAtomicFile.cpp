@@ -1,91 +1,298 @@
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <random>
+#include <vector>
 
 #include "platform/AtomicFile.h"
 #include "platform/Exception.h"
 #include "platform/FileSystem.h"
+#include "platform/posix/PosixNative.h"
 
 namespace platform {
+namespace {
+
+bool SameFile(const struct stat& info, const FileIdentity& identity) {
+  return static_cast<std::uint64_t>(info.st_dev) == identity.device &&
+         static_cast<std::uint64_t>(info.st_ino) == identity.inode;
+}
+
+void SetMark(int fd, const std::string& value) {
+  // A file system without extended attributes keeps no mark; a temporary
+  // file left there is then never taken for one of this tool.
+  if (fsetxattr(fd, kTemporaryMark, value.data(), value.size(), 0) != 0) {
+    return;
+  }
+}
+
+// Copies the extended attributes of from, ACLs included, to to. False when
+// one of them cannot be copied. The mark of this tool is not copied, nor the
+// security label, which the system gives every new file by its own rules.
+bool CopyAttributes(int from, int to) {
+  // Most files have none, or a short list: one call finds out.
+  std::vector<char> names(1024);
+  ssize_t size = flistxattr(from, names.data(), names.size());
+  if (size < 0 && errno == ERANGE) {
+    size = flistxattr(from, nullptr, 0);
+    if (size >= 0) {
+      names.resize(static_cast<std::size_t>(size) + 1);
+      size = flistxattr(from, names.data(), names.size());
+    }
+  }
+  if (size < 0) return errno == ENOTSUP;
+  std::vector<char> value;
+  for (const char* name = names.data(); name < names.data() + size; name += std::strlen(name) + 1) {
+    if (std::strcmp(name, kTemporaryMark) == 0 || std::strcmp(name, "security.selinux") == 0) {
+      continue;
+    }
+    ssize_t length = fgetxattr(from, name, nullptr, 0);
+    if (length < 0) return false;
+    value.resize(static_cast<std::size_t>(length) + 1);
+    length = fgetxattr(from, name, value.data(), value.size());
+    if (length < 0 || fsetxattr(to, name, value.data(), static_cast<std::size_t>(length), 0) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
 
 AtomicFile::~AtomicFile() {
-  if (!pending_) return;
+  if (pending_) RemoveTemporary();
+  if (held_ >= 0) close(static_cast<int>(held_));
+}
+
+void AtomicFile::RemoveTemporary() {
   writer_.Abandon();
-  RemoveFile(temporary_);
-}
-
-AtomicFile::Status AtomicFile::Open(const std::string& target, const std::string& temporary) {
-  target_ = target;
-  temporary_ = temporary;
-  switch (writer_.CreateExclusive(temporary)) {
-    case TextWriter::CreateResult::kOk:
-      pending_ = true;
-      return Status::kOk;
-    case TextWriter::CreateResult::kExists:
-      return Status::kExists;
-    case TextWriter::CreateResult::kFailed:
-      break;
+  pending_ = false;
+  if (held_ < 0 || directory_ == nullptr) return;
+  // Only while the name still holds the file this object created.
+  const int at = NativeAccess::Descriptor(*directory_);
+  struct stat mine {};
+  struct stat named {};
+  if (fstat(static_cast<int>(held_), &mine) == 0 &&
+      fstatat(at, temporaryName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+      mine.st_dev == named.st_dev && mine.st_ino == named.st_ino) {
+    unlinkat(at, temporaryName_.c_str(), 0);
   }
-  return Status::kFailed;
 }
 
-AtomicFile::Status AtomicFile::OpenUnique(const std::string& target) {
+namespace {
+
+// Creates the temporary file name in directory at already marked and
+// locked: it is made without a name, then linked in, so that a run killed
+// at any moment leaves no file that a later run cannot tell for its own.
+// -1 with errno EOPNOTSUPP where the file system cannot do that.
+int CreateMarked(int at, const std::string& name) {
+  const int fd = openat(at, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    if (errno == EISDIR || errno == ENOENT) errno = EOPNOTSUPP;
+    return -1;
+  }
+  char self[64];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fsetxattr(fd, kTemporaryMark, "temporary", 9, 0) != 0 ||
+      linkat(AT_FDCWD, self, at, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    const int error = errno;
+    close(fd);
+    errno = error == ENOTSUP || error == ENOENT ? EOPNOTSUPP : error;
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+FileStatus AtomicFile::Create(const std::string& temporaryName, unsigned permissions) {
+  temporaryName_ = temporaryName;
+  const int at = NativeAccess::Descriptor(*directory_);
+  FileStatus status = FileStatus::kOk;
+  const int fd = source_ != nullptr ? CreateMarked(at, temporaryName) : -1;
+  if (fd >= 0) {
+    NativeAccess::Adopt(writer_, fd, temporary_);
+  } else if (source_ != nullptr && errno != EOPNOTSUPP) {
+    status = errno == EEXIST ? FileStatus::kExists : FileStatus::kFailed;
+  } else {
+    status = writer_.CreateExclusive(*directory_, temporaryName, permissions);
+    if (status == FileStatus::kOk) writer_.SetName(temporary_);
+  }
+  if (status != FileStatus::kOk) return status;
+  held_ = fcntl(NativeAccess::Descriptor(writer_), F_DUPFD_CLOEXEC, 0);
+  if (held_ < 0) {
+    writer_.Abandon();
+    unlinkat(at, temporaryName.c_str(), 0);
+    return FileStatus::kFailed;
+  }
+  pending_ = true;
+  return FileStatus::kOk;
+}
+
+FileStatus AtomicFile::Open(const std::string& target, const std::string& temporary) {
+  const std::string native = NativePath(target);
+  const std::string::size_type slash = native.rfind('/');
+  const std::string directory =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : native.substr(0, slash));
+  const std::string nativeTemporary = NativePath(temporary);
+  const std::string::size_type temporarySlash = nativeTemporary.rfind('/');
+  if (!ownDirectory_.Open(directory)) return FileStatus::kFailed;
+  directory_ = &ownDirectory_;
+  target_ = slash == std::string::npos ? native : native.substr(slash + 1);
+  temporary_ = temporary;
+  source_ = nullptr;
+  // A new file is made as any other would be; an existing one gives its
+  // mode at Complete.
+  return Create(temporarySlash == std::string::npos ? nativeTemporary
+                                                    : nativeTemporary.substr(temporarySlash + 1),
+                0666);
+}
+
+FileStatus AtomicFile::OpenUnique(const std::string& target) {
   std::random_device seed;
   std::mt19937_64 random(seed() ^ static_cast<std::uint64_t>(getpid()));
   for (int attempt = 0; attempt < 100; ++attempt) {
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, ".%012llx.tmp",
                   static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
-    const Status status = Open(target, target + suffix);
-    if (status != Status::kExists) return status;
+    const FileStatus status = Open(target, target + suffix);
+    if (status != FileStatus::kExists) return status;
   }
-  return Status::kFailed;
+  return FileStatus::kFailed;
+}
+
+FileStatus AtomicFile::Open(const Directory& directory, const std::string& name,
+                            const std::string& temporaryName, const TextReader& source,
+                            const std::string& shownTemporary) {
+  directory_ = &directory;
+  target_ = name;
+  temporary_ = shownTemporary;
+  source_ = &source;
+  return Create(temporaryName, 0600);
+}
+
+void AtomicFile::NoteLog(const TextWriter& log) {
+  struct stat info {};
+  if (held_ < 0 || fstat(NativeAccess::Descriptor(log), &info) != 0) return;
+  char mark[96];
+  std::snprintf(mark, sizeof mark, "log %llu %llu %llu",
+                static_cast<unsigned long long>(NativeAccess::StartLength(log)),
+                static_cast<unsigned long long>(info.st_dev),
+                static_cast<unsigned long long>(info.st_ino));
+  SetMark(static_cast<int>(held_), mark);
 }
 
 void AtomicFile::Complete() {
   if (!writer_.IsOpen()) return;
+  // Owner, mode and attributes come from the file that was read, through
+  // its descriptor: never from whatever its name may mean by now.
   struct stat info {};
-  if (stat(NativePath(target_).c_str(), &info) == 0) {
-    // Through the open file, not its name, and only what differs: a new
-    // file mostly has the owner and the permission bits of the one it
-    // replaces already.
-    const int fd = writer_.Descriptor();
+  const bool known = source_ != nullptr ? fstat(NativeAccess::Descriptor(*source_), &info) == 0
+                                        : fstatat(NativeAccess::Descriptor(*directory_),
+                                                  target_.c_str(), &info, 0) == 0;
+  if (known) {
+    const int fd = static_cast<int>(held_);
     struct stat mine {};
-    bool known = fstat(fd, &mine) == 0;
-    if (!known || mine.st_uid != info.st_uid || mine.st_gid != info.st_gid) {
+    bool same = fstat(fd, &mine) == 0;
+    if (!same || mine.st_uid != info.st_uid || mine.st_gid != info.st_gid) {
       // Keep the owner and group where the process may set them, then the
-      // permission bits (chown may clear set-id bits, so chmod comes last).
+      // attributes and the permission bits (chown may clear set-id bits and
+      // capabilities, so it comes first).
       if (fchown(fd, info.st_uid, info.st_gid) != 0) {
         if (fchown(fd, static_cast<uid_t>(-1), info.st_gid) != 0) {
           // Neither is allowed: the file keeps the process's owner and group.
         }
       }
-      known = false;
+      same = false;
     }
-    if (!known || (mine.st_mode & 07777) != (info.st_mode & 07777)) {
+    if (source_ != nullptr && !CopyAttributes(NativeAccess::Descriptor(*source_), fd)) {
+      writer_.Abandon();
+      throw Exception("Cannot copy the extended attributes to " + temporary_);
+    }
+    if (!same || (mine.st_mode & 07777) != (info.st_mode & 07777)) {
       fchmod(fd, info.st_mode & 07777);
     }
   }
   writer_.Close();
 }
 
-bool AtomicFile::Commit() {
-  if (!pending_) return false;
+FileStatus AtomicFile::Commit() {
+  if (!pending_) return FileStatus::kFailed;
   try {
     Complete();
   } catch (const Exception&) {
-    RemoveFile(temporary_);
+    RemoveTemporary();
+    return FileStatus::kFailed;
+  }
+  const int at = NativeAccess::Descriptor(*directory_);
+  const char* temporary = temporaryName_.c_str();
+  const char* target = target_.c_str();
+  if (source_ == nullptr) {
+    if (renameat(at, temporary, at, target) != 0) {
+      RemoveTemporary();
+      return FileStatus::kFailed;
+    }
     pending_ = false;
-    return false;
+    return FileStatus::kOk;
   }
-  pending_ = false;
-  if (rename(NativePath(temporary_).c_str(), NativePath(target_).c_str()) != 0) {
-    RemoveFile(temporary_);
-    return false;
+
+  const int source = NativeAccess::Descriptor(*source_);
+  const FileIdentity& identity = NativeAccess::Identity(*source_);
+  // The old file is marked before it gives up its name, so that a run
+  // killed before it removes it knows it again; its lock keeps another run
+  // from taking it for left over meanwhile.
+  if (flock(source, LOCK_EX | LOCK_NB) != 0) {
+    // Someone else locks the source: the checks below still hold.
   }
-  return true;
+  const bool marked = fsetxattr(source, kTemporaryMark, "replaced", 8, 0) == 0;
+  const auto unmark = [&] {
+    if (marked) fremovexattr(source, kTemporaryMark);
+  };
+  // The names are exchanged, then what came out is checked: an editor's
+  // save, or a file put in the source's place, gets its name back.
+  if (renameat2(at, temporary, at, target, RENAME_EXCHANGE) == 0) {
+    struct stat out {};
+    if (fstatat(at, temporary, &out, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(out, identity) ||
+        !source_->Unchanged()) {
+      renameat2(at, temporary, at, target, RENAME_EXCHANGE);
+      unmark();
+      RemoveTemporary();
+      return FileStatus::kChanged;
+    }
+    unlinkat(at, temporary, 0);
+    fremovexattr(static_cast<int>(held_), kTemporaryMark);
+    // The old file keeps its mark only where other names still show it.
+    struct stat old {};
+    if (fstat(source, &old) != 0 || old.st_nlink > 0) unmark();
+    pending_ = false;
+    return FileStatus::kOk;
+  }
+  if (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP) {
+    // A file system that cannot exchange names: the check comes just before
+    // the rename instead.
+    struct stat named {};
+    if (fstatat(at, target, &named, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(named, identity) ||
+        !source_->Unchanged()) {
+      unmark();
+      RemoveTemporary();
+      return FileStatus::kChanged;
+    }
+    if (renameat(at, temporary, at, target) == 0) {
+      fremovexattr(static_cast<int>(held_), kTemporaryMark);
+      unmark();
+      pending_ = false;
+      return FileStatus::kOk;
+    }
+  }
+  const FileStatus result = errno == ENOENT ? FileStatus::kChanged : FileStatus::kFailed;
+  unmark();
+  RemoveTemporary();
+  return result;
 }
 
 }  // namespace platform

@@ -1,10 +1,18 @@
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <utility>
+
 #include "platform/FileSystem.h"
+#include "platform/posix/PosixNative.h"
 
 namespace platform {
 
@@ -65,27 +73,289 @@ std::string FinalTarget(const std::string& path) {
   return result;
 }
 
+bool RemoveFile(const std::string& path) { return unlink(NativePath(path).c_str()) == 0; }
+
+const char kTemporaryMark[] = "user.histrel";
+
+std::int64_t ModifiedTime(const struct stat& info) {
+  return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+}
+
 namespace {
 
-std::string DirectoryOf(const std::string& native) {
-  const std::string::size_type slash = native.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return native.substr(0, slash);
+// Whether a link of owner may lead to a file or directory of target: links
+// of this process's user and of root are followed, and so is a link whose
+// owner could reach what it names anyway, being its owner. A link that
+// another user planted to lead to someone else's file is not.
+bool LinkMayLead(uid_t owner, uid_t target) {
+  return owner == geteuid() || owner == 0 || owner == target;
+}
+
+int OpenDirectoryAt(int at, const char* name) {
+  const int fd = openat(at, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+  // A directory that may be passed through but not listed still leads to
+  // its files; its listing is empty.
+  if (fd < 0 && errno == EACCES) return openat(at, name, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  return fd;
+}
+
+// The text of the link name in directory at; empty when it cannot be read.
+std::string ReadLinkAt(int at, const std::string& name) {
+  std::string target(256, '\0');
+  for (;;) {
+    const ssize_t n = readlinkat(at, name.c_str(), &target[0], target.size());
+    if (n < 0) return std::string();
+    if (static_cast<std::size_t>(n) < target.size()) {
+      target.resize(static_cast<std::size_t>(n));
+      return target;
+    }
+    target.resize(target.size() * 2);
+  }
+}
+
+std::string MarkOf(int fd) {
+  char value[128];
+  const ssize_t n = fgetxattr(fd, kTemporaryMark, value, sizeof value);
+  return n > 0 ? std::string(value, static_cast<std::size_t>(n)) : std::string();
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The log that a "log <length> <device> <inode>" mark names, opened for
+// writing, when it is logName in logDirectory; -1 when it is not (the mark
+// then belongs to another source, or the log has been replaced).
+int OpenMarkedLog(const std::string& mark, int logDirectory, const std::string& logName,
+                  off_t& length) {
+  unsigned long long start = 0;
+  unsigned long long device = 0;
+  unsigned long long inode = 0;
+  if (std::sscanf(mark.c_str(), "log %llu %llu %llu", &start, &device, &inode) != 3) return -1;
+  const int log =
+      openat(logDirectory, logName.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (log < 0) return -1;
+  struct stat info {};
+  if (fstat(log, &info) != 0 || !S_ISREG(info.st_mode) ||
+      static_cast<unsigned long long>(info.st_dev) != device ||
+      static_cast<unsigned long long>(info.st_ino) != inode) {
+    close(log);
+    return -1;
+  }
+  length = static_cast<off_t>(start);
+  return log;
 }
 
 }  // namespace
 
-bool CanReplaceFile(const std::string& path) {
-  const std::string native = NativePath(path);
-  struct stat info {};
-  if (stat(native.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return false;
-  // No write bit at all is the read-only attribute; it holds for root too.
-  if ((info.st_mode & 0222) == 0) return false;
-  if (access(native.c_str(), W_OK) != 0) return false;
-  return access(DirectoryOf(native).c_str(), W_OK | X_OK) == 0;
+Directory::~Directory() { Close(); }
+
+Directory::Directory(Directory&& other) noexcept
+    : handle_(std::exchange(other.handle_, -1)), identity_(other.identity_) {}
+
+Directory& Directory::operator=(Directory&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = std::exchange(other.handle_, -1);
+    identity_ = other.identity_;
+  }
+  return *this;
 }
 
-bool RemoveFile(const std::string& path) { return unlink(NativePath(path).c_str()) == 0; }
+void Directory::Close() {
+  if (handle_ >= 0) close(static_cast<int>(handle_));
+  handle_ = -1;
+}
+
+namespace {
+
+bool AdoptDirectory(int fd, std::intptr_t& handle, FileIdentity& identity) {
+  struct stat info {};
+  if (fd < 0) return false;
+  if (fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode)) {
+    close(fd);
+    return false;
+  }
+  handle = fd;
+  identity = FileIdentity{static_cast<std::uint64_t>(info.st_dev),
+                          static_cast<std::uint64_t>(info.st_ino)};
+  return true;
+}
+
+}  // namespace
+
+bool Directory::Open(const std::string& path) {
+  Close();
+  std::string native = NativePath(path);
+  if (native.empty()) native = ".";
+  return AdoptDirectory(OpenDirectoryAt(AT_FDCWD, native.c_str()), handle_, identity_);
+}
+
+bool Directory::OpenChild(const Directory& parent, const std::string& name) {
+  Close();
+  const int at = static_cast<int>(parent.handle_);
+  // Most entries are no links: those are opened without looking further.
+  int fd = openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0 && errno == EACCES) {
+    fd = openat(at, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  }
+  if (fd < 0 && (errno == ELOOP || errno == ENOTDIR)) {
+    struct stat link {};
+    if (fstatat(at, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(link.st_mode)) {
+      return false;
+    }
+    fd = OpenDirectoryAt(at, name.c_str());
+    struct stat info {};
+    if (fd >= 0 && (fstat(fd, &info) != 0 || !LinkMayLead(link.st_uid, info.st_uid))) {
+      close(fd);
+      return false;
+    }
+  }
+  return AdoptDirectory(fd, handle_, identity_);
+}
+
+std::vector<DirectoryEntry> Directory::List() const {
+  std::vector<DirectoryEntry> entries;
+  if (handle_ < 0) return entries;
+  const int fd = fcntl(static_cast<int>(handle_), F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return entries;
+  DIR* dir = fdopendir(fd);
+  if (dir == nullptr) {
+    close(fd);
+    return entries;
+  }
+  // The copy shares its position with the directory's own descriptor.
+  rewinddir(dir);
+  while (const struct dirent* entry = readdir(dir)) {
+    EntryKind kind = EntryKind::kUnknown;
+#ifdef _DIRENT_HAVE_D_TYPE
+    if (entry->d_type == DT_REG) kind = EntryKind::kFile;
+    if (entry->d_type == DT_DIR) kind = EntryKind::kDirectory;
+#endif
+    entries.push_back(DirectoryEntry{entry->d_name, kind});
+  }
+  closedir(dir);
+  return entries;
+}
+
+EntryKind Directory::KindOf(const std::string& name) const {
+  struct stat info {};
+  if (handle_ < 0 || fstatat(static_cast<int>(handle_), name.c_str(), &info, 0) != 0) {
+    return EntryKind::kUnknown;
+  }
+  return S_ISDIR(info.st_mode) ? EntryKind::kDirectory : EntryKind::kFile;
+}
+
+bool LocateFile(const Directory& directory, const std::string& name, Directory& home,
+                std::string& homeName) {
+  int at = fcntl(NativeAccess::Descriptor(directory), F_DUPFD_CLOEXEC, 0);
+  if (at < 0) return false;
+  std::string current = name;
+  std::vector<uid_t> linkOwners;
+  // Links are followed one by one, each relative to the directory of the
+  // one before, as the kernel would, but without a path to resolve.
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat info {};
+    if (fstatat(at, current.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) break;
+    if (S_ISREG(info.st_mode)) {
+      for (const uid_t owner : linkOwners) {
+        if (!LinkMayLead(owner, info.st_uid)) {
+          close(at);
+          return false;
+        }
+      }
+      homeName = current;
+      home.Close();
+      return AdoptDirectory(at, NativeAccess::Handle(home), NativeAccess::Identity(home));
+    }
+    if (!S_ISLNK(info.st_mode)) break;
+    linkOwners.push_back(info.st_uid);
+    const std::string target = ReadLinkAt(at, current);
+    const std::string::size_type slash = target.rfind('/');
+    current = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (current.empty() || current == "." || current == "..") break;
+    if (slash != std::string::npos) {
+      const std::string part = slash == 0 ? "/" : target.substr(0, slash);
+      const int next = OpenDirectoryAt(at, part.c_str());
+      close(at);
+      at = next;
+      if (at < 0) return false;
+    }
+  }
+  close(at);
+  return false;
+}
+
+bool CanReplaceFile(const Directory& directory, const std::string& name) {
+  const int at = NativeAccess::Descriptor(directory);
+  struct stat info {};
+  struct stat home {};
+  if (fstatat(at, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode) ||
+      fstat(at, &home) != 0) {
+    return false;
+  }
+  // No write bit at all is the read-only attribute; it holds for root too.
+  if ((info.st_mode & 0222) == 0) return false;
+  if (faccessat(at, name.c_str(), W_OK, AT_EACCESS) != 0) return false;
+  if (faccessat(at, ".", W_OK | X_OK, AT_EACCESS) != 0) return false;
+  // In a sticky directory only the owner of a file or of the directory (or
+  // root) may replace it.
+  const uid_t user = geteuid();
+  return (home.st_mode & S_ISVTX) == 0 || user == 0 || user == info.st_uid || user == home.st_uid;
+}
+
+bool RemoveLeftoverTemporary(const Directory& directory, const std::string& temporaryName,
+                             const std::string& sourceName, const Directory& logDirectory,
+                             const std::string& logName) {
+  const int at = NativeAccess::Descriptor(directory);
+  const int logAt = NativeAccess::Descriptor(logDirectory);
+  const int fd = openat(at, temporaryName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  const std::string mark = MarkOf(fd);
+  bool ours = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 &&
+              !mark.empty() && flock(fd, LOCK_EX | LOCK_NB) == 0;
+  const int source =
+      ours ? openat(at, sourceName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC) : -1;
+  const std::string sourceMark = source >= 0 ? MarkOf(source) : std::string();
+  off_t length = 0;
+  int log = -1;
+  if (ours && mark == "replaced") {
+    // The old source, swapped out by a run killed before it removed it: the
+    // new source then still carries the mark that names its log.
+    log = OpenMarkedLog(sourceMark, logAt, logName, length);
+    ours = log >= 0;
+  } else if (ours) {
+    // A temporary file of this process's user, never one that another user
+    // marked to have it removed; once its run wrote to the log, only beside
+    // the source of that log (two sources may share a temporary name).
+    ours = info.st_uid == geteuid();
+    if (ours && mark != "temporary") {
+      log = OpenMarkedLog(mark, logAt, logName, length);
+      ours = log >= 0;
+    }
+  }
+  struct stat named {};
+  ours = ours && fstatat(at, temporaryName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+         SameFile(named, info);
+  if (ours) {
+    // The log is cut back to where it stood before that run wrote to it,
+    // unless the source was replaced already.
+    struct stat logInfo {};
+    if (log >= 0 && mark != "replaced" && flock(log, LOCK_EX) == 0 && fstat(log, &logInfo) == 0 &&
+        logInfo.st_size > length && ftruncate(log, length) != 0) {
+      ours = false;
+    }
+  }
+  if (ours) {
+    ours = unlinkat(at, temporaryName.c_str(), 0) == 0;
+    // A mark left on the source goes with it.
+    if (ours && !sourceMark.empty()) fremovexattr(source, kTemporaryMark);
+  }
+  if (log >= 0) close(log);
+  if (source >= 0) close(source);
+  close(fd);
+  return ours;
+}
 
 }  // namespace platform

@@ -105,7 +105,7 @@ ReadResult ReadWholeFile(const std::string& nativePath, std::string& content) {
 int ReplaceWholeFile(const std::string& nativePath, const std::string& content) {
   AtomicFile file;
   errno = 0;
-  if (file.OpenUnique(nativePath) != AtomicFile::Status::kOk) return errno != 0 ? errno : EIO;
+  if (file.OpenUnique(nativePath) != FileStatus::kOk) return errno != 0 ? errno : EIO;
   try {
     file.Writer().Write(content);
   } catch (const Exception&) {
@@ -113,7 +113,7 @@ int ReplaceWholeFile(const std::string& nativePath, const std::string& content) 
     return error != 0 ? error : EIO;
   }
   errno = 0;
-  if (!file.Commit()) return errno != 0 ? errno : EIO;
+  if (file.Commit() != FileStatus::kOk) return errno != 0 ? errno : EIO;
   return 0;
 }
 

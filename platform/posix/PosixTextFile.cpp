@@ -1,6 +1,8 @@
 #include <fcntl.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +11,7 @@
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "platform/TextScan.h"
+#include "platform/posix/PosixNative.h"
 
 namespace platform {
 namespace {
@@ -25,6 +28,19 @@ void AllocateBuffer(std::unique_ptr<char[]>& buffer) {
 
 std::string SystemError(const std::string& action, const std::string& path) {
   return action + " " + path + ": " + strerror(errno);
+}
+
+// Takes an exclusive lock on fd, waiting for it a while (waited says so): a run holds the
+// lock of a log for a moment, and a lock held longer is not waited out.
+bool LockForAWhile(int fd, bool& waited) {
+  waited = false;
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    waited = true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    usleep(10000);
+  }
+  return false;
 }
 
 }  // namespace
@@ -48,9 +64,21 @@ void TextReader::SetBufferSize(std::size_t size) { bufferSize_ = size > 0 ? size
 
 bool TextReader::Open(const std::string& path, std::size_t holdLimit) {
   Close();
+  name_ = path;
   // O_NONBLOCK so that a FIFO without a writer does not hang the open; only
   // regular files are read as text.
-  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  return Adopt(open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK), holdLimit);
+}
+
+bool TextReader::Open(const Directory& directory, const std::string& name, std::size_t holdLimit) {
+  Close();
+  name_ = name;
+  return Adopt(openat(NativeAccess::Descriptor(directory), name.c_str(),
+                      O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW),
+               holdLimit);
+}
+
+bool TextReader::Adopt(int fd, std::size_t holdLimit) {
   if (fd < 0) return false;
   struct stat info {};
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -58,6 +86,10 @@ bool TextReader::Open(const std::string& path, std::size_t holdLimit) {
     return false;
   }
   size_ = static_cast<std::uint64_t>(info.st_size);
+  identity_ = FileIdentity{static_cast<std::uint64_t>(info.st_dev),
+                           static_cast<std::uint64_t>(info.st_ino)};
+  modified_ = ModifiedTime(info);
+  permissions_ = static_cast<unsigned>(info.st_mode & 07777);
   // One byte more than the file, so that the first read already tells that
   // it reached the end.
   window_ = bufferSize_;
@@ -76,6 +108,20 @@ bool TextReader::Open(const std::string& path, std::size_t holdLimit) {
   eof_ = false;
   stopped_ = false;
   return true;
+}
+
+bool TextReader::StillAt(const Directory& directory, const std::string& name) const {
+  struct stat info {};
+  return fstatat(NativeAccess::Descriptor(directory), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) ==
+             0 &&
+         static_cast<std::uint64_t>(info.st_dev) == identity_.device &&
+         static_cast<std::uint64_t>(info.st_ino) == identity_.inode && Unchanged();
+}
+
+bool TextReader::Unchanged() const {
+  struct stat info {};
+  return fd_ >= 0 && fstat(fd_, &info) == 0 && static_cast<std::uint64_t>(info.st_size) == size_ &&
+         ModifiedTime(info) == modified_;
 }
 
 void TextReader::Close() {
@@ -101,7 +147,7 @@ bool TextReader::Fill() {
     const ssize_t n = read(fd_, buffer_.get() + end_, room);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw Exception(SystemError("Cannot read", "file"));
+      throw Exception(SystemError("Cannot read", name_));
     }
     if (n == 0) {
       eof_ = true;
@@ -244,26 +290,107 @@ TextWriter::TextWriter() : fd_(-1), used_(0) {}
 
 TextWriter::~TextWriter() { Abandon(); }
 
-TextWriter::CreateResult TextWriter::CreateExclusive(const std::string& path) {
+FileStatus TextWriter::CreateExclusive(const std::string& path) {
   Abandon();
   const int fd =
       open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) return errno == EEXIST ? CreateResult::kExists : CreateResult::kFailed;
-  fd_ = fd;
-  path_ = path;
-  AllocateBuffer(buffer_);
-  used_ = 0;
-  return CreateResult::kOk;
+  if (fd < 0) return errno == EEXIST ? FileStatus::kExists : FileStatus::kFailed;
+  Adopt(fd, path);
+  return FileStatus::kOk;
+}
+
+FileStatus TextWriter::CreateExclusive(const Directory& directory, const std::string& name,
+                                       unsigned permissions) {
+  Abandon();
+  // Readable by nobody else while it is written, whatever the umask: it
+  // holds the text of a source that may be private. The lock tells a later
+  // run that the file is not left over.
+  const int fd = openat(NativeAccess::Descriptor(directory), name.c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions);
+  if (fd < 0) return errno == EEXIST ? FileStatus::kExists : FileStatus::kFailed;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // Another run opened it in the moment since it was created.
+    unlinkat(NativeAccess::Descriptor(directory), name.c_str(), 0);
+    close(fd);
+    return FileStatus::kExists;
+  }
+  Adopt(fd, name);
+  return FileStatus::kOk;
 }
 
 bool TextWriter::OpenAppend(const std::string& path) {
   Abandon();
   const int fd = open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
   if (fd < 0) return false;
+  Adopt(fd, path);
+  return true;
+}
+
+bool TextWriter::OpenAppend(const Directory& directory, const std::string& name,
+                            unsigned permissions) {
+  Abandon();
+  // A link planted in the log's place is not followed, and a FIFO neither
+  // hangs the open nor is written. A log is created only where none is, so
+  // that Undo knows whether to remove it.
+  const int at = NativeAccess::Descriptor(directory);
+  constexpr int kFlags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  bool created = false;
+  int fd = -1;
+  struct stat info {};
+  for (int attempt = 0; fd < 0 && attempt < 10; ++attempt) {
+    fd = openat(at, name.c_str(), kFlags);
+    created = false;
+    if (fd < 0 && errno == ENOENT) {
+      fd = openat(at, name.c_str(), kFlags | O_CREAT | O_EXCL, permissions);
+      created = fd >= 0;
+      if (fd < 0 && errno == EEXIST) continue;
+    }
+    if (fd < 0) return false;
+    // Runs at once over one tree take turns at a log; its length is taken
+    // once the turn has come. A log that the run before removed again (see
+    // Undo) is looked for anew.
+    // A log with a second name may be someone else's file linked in its
+    // place; it is not written.
+    bool waited = false;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink > 1 ||
+        !LockForAWhile(fd, waited) || (waited && fstat(fd, &info) != 0)) {
+      close(fd);
+      return false;
+    }
+    if (info.st_nlink == 0) {
+      close(fd);
+      fd = -1;
+    }
+  }
+  if (fd < 0) return false;
+  Adopt(fd, name);
+  startLength_ = static_cast<std::uint64_t>(info.st_size);
+  if (created) createdIn_ = fcntl(at, F_DUPFD_CLOEXEC, 0);
+  return true;
+}
+
+bool TextWriter::Undo() {
+  if (fd_ < 0) return false;
+  used_ = 0;
+  bool done = false;
+  struct stat mine {};
+  struct stat named {};
+  if (createdIn_ >= 0 && fstat(fd_, &mine) == 0 &&
+      fstatat(createdIn_, path_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+      mine.st_dev == named.st_dev && mine.st_ino == named.st_ino) {
+    done = unlinkat(createdIn_, path_.c_str(), 0) == 0;
+  }
+  if (!done) done = ftruncate(fd_, static_cast<off_t>(startLength_)) == 0;
+  Abandon();
+  return done;
+}
+
+bool TextWriter::Adopt(int fd, const std::string& path) {
   fd_ = fd;
   path_ = path;
   AllocateBuffer(buffer_);
   used_ = 0;
+  startLength_ = 0;
   return true;
 }
 
@@ -322,14 +449,15 @@ void TextWriter::Write(const char* data, std::size_t size) {
 
 bool TextWriter::CopyFrom(const TextReader& source, std::uint64_t from, std::uint64_t to) {
   if (to <= from) return true;
-  if (const char* held = source.Buffered(from, to)) {
+  if (const char* held = NativeAccess::Buffered(source, from, to)) {
     Write(held, static_cast<std::size_t>(to - from));
     return true;
   }
   if (fd_ < 0 && memory_ == nullptr) {
     throw Exception("Cannot write " + path_ + ": the file is not open");
   }
-  if (source.fd_ < 0) return false;
+  const int sourceFd = NativeAccess::Descriptor(source);
+  if (sourceFd < 0) return false;
   Flush();
   off_t at = static_cast<off_t>(from);
   std::uint64_t left = to - from;
@@ -338,7 +466,7 @@ bool TextWriter::CopyFrom(const TextReader& source, std::uint64_t from, std::uin
   // they are read and written, and a failure of either is reported as it
   // happens there.
   while (left > 0 && memory_ == nullptr) {
-    const ssize_t n = copy_file_range(source.fd_, &at, fd_, nullptr, left, 0);
+    const ssize_t n = copy_file_range(sourceFd, &at, fd_, nullptr, left, 0);
     if (n > 0) {
       left -= static_cast<std::uint64_t>(n);
       continue;
@@ -349,7 +477,7 @@ bool TextWriter::CopyFrom(const TextReader& source, std::uint64_t from, std::uin
   }
   while (left > 0) {
     const std::size_t chunk = left < kBufferSize ? static_cast<std::size_t>(left) : kBufferSize;
-    const ssize_t n = pread(source.fd_, buffer_.get(), chunk, at);
+    const ssize_t n = pread(sourceFd, buffer_.get(), chunk, at);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     used_ = static_cast<std::size_t>(n);
@@ -379,6 +507,8 @@ void TextWriter::Close() {
   }
   const int fd = fd_;
   fd_ = -1;
+  if (createdIn_ >= 0) close(createdIn_);
+  createdIn_ = -1;
   if (close(fd) != 0) throw Exception(SystemError("Cannot write", path_));
 }
 
@@ -387,6 +517,8 @@ void TextWriter::Abandon() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
   used_ = 0;
+  if (createdIn_ >= 0) close(createdIn_);
+  createdIn_ = -1;
 }
 
 }  // namespace platform
