@@ -16,6 +16,7 @@
 #include "platform/Lock.h"
 #include "platform/PrivateProfile.h"
 #include "platform/Registry.h"
+#include "platform/Window.h"
 
 namespace {
 
@@ -185,6 +186,43 @@ TEST(RecursiveLockTest, TheHoldingThreadMayTakeItAgainAndThreadsTakeTurns) {
   first.join();
   second.join();
   EXPECT_EQ(counter, 200000);
+}
+
+}  // namespace
+
+namespace {
+
+// A control whose window records the messages it is given.
+class RecordingControl : public platform::WinControl {
+ public:
+  explicit RecordingControl(std::vector<unsigned>* ALog) {
+    SetMessageHandler(platform::kUserMessage + 2,
+                      [ALog](platform::Message& AMessage) { ALog->push_back(AMessage.number); });
+  }
+};
+
+TEST(WindowQueueTest, ControlsHaveHiddenWindowsAndPostedMessagesGoThroughTheSystemQueue) {
+  std::vector<unsigned> log;
+  auto* control = new RecordingControl(&log);
+  const HWND window = reinterpret_cast<HWND>(control->Handle());
+  ASSERT_TRUE(IsWindow(window));
+  EXPECT_FALSE(IsWindowVisible(window));
+  ASSERT_TRUE(platform::PostWindowMessage(control->Handle(), platform::kUserMessage + 2, 7, 8));
+  MSG queued;
+  ASSERT_TRUE(PeekMessageA(&queued, window, 0, 0, PM_NOREMOVE));
+  EXPECT_EQ(queued.message, platform::kUserMessage + 2);
+  EXPECT_EQ(queued.wParam, 7u);
+  platform::ProcessPostedMessages();
+  EXPECT_EQ(log, std::vector<unsigned>{platform::kUserMessage + 2});
+  EXPECT_FALSE(PeekMessageA(&queued, window, 0, 0, PM_NOREMOVE));
+
+  // Destroyed, its window goes once the queue has passed the messages for it.
+  platform::PostWindowMessage(control->Handle(), platform::kUserMessage + 2, 0, 0);
+  platform::DisposeControl(control);
+  EXPECT_TRUE(IsWindow(window));
+  platform::ProcessPostedMessages();
+  EXPECT_FALSE(IsWindow(window));
+  EXPECT_EQ(log.size(), 1u) << "a message for a destroyed control goes nowhere";
 }
 
 }  // namespace

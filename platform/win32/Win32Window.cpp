@@ -192,23 +192,23 @@ class WindowsPresenter : public Presenter {
       return;
     }
     shown.Refresh();
+    // Posted messages are the window layer's (see Win32WindowQueue.cpp):
+    // this waits for anything new, then handles input and painting only.
+    WaitMessage();
     MSG message;
-    const BOOL got = GetMessageA(&message, nullptr, 0, 0);
-    if (got <= 0) {
-      // WM_QUIT or a broken queue: close rather than spin.
-      if (got == 0) PostQuitMessage(static_cast<int>(message.wParam));
-      form.SetModalResult(ModalResult::kOk);
-      return;
+    while (form.GetModalResult() == ModalResult::kNone &&
+           PeekMessageA(&message, nullptr, 0, 0,
+                        PM_REMOVE | PM_QS_INPUT | PM_QS_PAINT | PM_QS_SENDMESSAGE)) {
+      if (message.message == WM_KEYDOWN &&
+          (message.wParam == VK_RETURN || message.wParam == VK_ESCAPE) &&
+          (message.hwnd == shown.window || IsChild(shown.window, message.hwnd))) {
+        form.HandleKey(message.wParam == VK_RETURN ? Key::kEnter : Key::kEscape);
+        continue;
+      }
+      if (IsDialogMessageA(shown.window, &message)) continue;
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
     }
-    if (message.message == WM_KEYDOWN &&
-        (message.wParam == VK_RETURN || message.wParam == VK_ESCAPE) &&
-        (message.hwnd == shown.window || IsChild(shown.window, message.hwnd))) {
-      form.HandleKey(message.wParam == VK_RETURN ? Key::kEnter : Key::kEscape);
-      return;
-    }
-    if (IsDialogMessageA(shown.window, &message)) return;
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
   }
 
   void ShowMessageBox(const std::string& title, const std::string& text) override {
