@@ -1,20 +1,15 @@
 // The Windows services behind the platform interfaces, run under Wine: the
-// real registry below HKEY_CURRENT_USER, the private-profile service, the
-// system's upper-casing and the critical section.
+// real registry below HKEY_CURRENT_USER, the system's upper-casing and the
+// queue of posted messages.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/Ansi.h"
 #include "platform/Exception.h"
-#include "platform/Lock.h"
-#include "platform/PrivateProfile.h"
 #include "platform/Registry.h"
 #include "platform/Window.h"
 
@@ -97,69 +92,6 @@ TEST_F(RegistryKeyTest, ExpandableTextIsTextAndOtherTypesFailNamingTheValue) {
   }
 }
 
-// A directory of its own below the current one, removed afterwards.
-class IniFileTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    FDirectory = "histrel-ini-" + std::to_string(GetCurrentProcessId()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    ASSERT_TRUE(CreateDirectoryA(FDirectory.c_str(), nullptr));
-  }
-  void TearDown() override {
-    DeleteFileA((FDirectory + "\\test.ini").c_str());
-    RemoveDirectoryA(FDirectory.c_str());
-  }
-
-  std::string Read(const std::string& APath) {
-    std::string text;
-    if (std::FILE* file = std::fopen(APath.c_str(), "rb")) {
-      char buffer[4096];
-      std::size_t n;
-      while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
-      std::fclose(file);
-    }
-    return text;
-  }
-
-  std::string FDirectory;
-};
-
-TEST_F(IniFileTest, RelativeNameIsTheFileInTheCurrentDirectory) {
-  const std::string file = FDirectory + "\\test.ini";
-  EXPECT_TRUE(platform::ReadIniSection(file, "PARAMETERS").empty());
-  platform::WriteIniEntry(file, "PARAMETERS", "USER", "ann");
-  platform::WriteIniEntry(file, "PARAMETERS", "FILE", "c:\\src\\*.pas");
-  platform::WriteIniEntry(file, "parameters", "user", "bob");
-  EXPECT_NE(Read(file).find("[PARAMETERS]"), std::string::npos)
-      << "written beside the test, not in the Windows directory";
-  EXPECT_EQ(platform::ReadIniSection(file, "Parameters"),
-            (std::vector<std::string>{"USER=bob", "FILE=c:\\src\\*.pas"}));
-  EXPECT_TRUE(platform::ReadIniSection(file, "OTHER").empty());
-}
-
-TEST_F(IniFileTest, KeepsLinesItDoesNotChange) {
-  const std::string file = FDirectory + "\\test.ini";
-  std::FILE* out = std::fopen(file.c_str(), "wb");
-  ASSERT_NE(out, nullptr);
-  std::fputs("; settings\r\n[OTHER]\r\nA=1\r\n\r\n[PARAMETERS]\r\nUSER=ann\r\n", out);
-  std::fclose(out);
-  platform::WriteIniEntry(file, "PARAMETERS", "FILE", "x.pas");
-  const std::string text = Read(file);
-  EXPECT_EQ(text.rfind("; settings\r\n[OTHER]\r\nA=1\r\n", 0), 0u) << text;
-  EXPECT_EQ(platform::ReadIniSection(file, "PARAMETERS"),
-            (std::vector<std::string>{"USER=ann", "FILE=x.pas"}));
-}
-
-TEST_F(IniFileTest, MissingDirectoryFailsNamingTheFile) {
-  const std::string file = FDirectory + "\\missing\\test.ini";
-  try {
-    platform::WriteIniEntry(file, "PARAMETERS", "USER", "ann");
-    ADD_FAILURE() << "written into a missing directory";
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message().rfind("Cannot write the INI file " + file + ": ", 0), 0u) << e.Message();
-  }
-}
-
 TEST(AnsiUpperCaseTest, TableMatchesTheSystemsUpperCasingOfCodePage1252) {
   if (GetACP() != 1252) GTEST_SKIP() << "the ANSI code page is " << GetACP();
   for (int byte = 1; byte < 256; ++byte) {
@@ -169,23 +101,6 @@ TEST(AnsiUpperCaseTest, TableMatchesTheSystemsUpperCasingOfCodePage1252) {
               static_cast<unsigned char>(system[0]))
         << "byte " << byte;
   }
-}
-
-TEST(RecursiveLockTest, TheHoldingThreadMayTakeItAgainAndThreadsTakeTurns) {
-  platform::RecursiveLock lock;
-  long counter = 0;
-  const auto work = [&] {
-    for (int i = 0; i < 100000; ++i) {
-      std::lock_guard<platform::RecursiveLock> outer(lock);
-      std::lock_guard<platform::RecursiveLock> inner(lock);
-      counter = counter + 1;
-    }
-  };
-  std::thread first(work);
-  std::thread second(work);
-  first.join();
-  second.join();
-  EXPECT_EQ(counter, 200000);
 }
 
 }  // namespace
