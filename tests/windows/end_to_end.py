@@ -205,9 +205,20 @@ def ini_file():
           and not os.listdir(sub), (status, out, err, text))
 
 
+def created_path():
+    top = tree("ini-path")
+    target = os.path.join(top, "made", "on", "demand")
+    status, out, err = histrel(top, "/WRITEINI=all",
+                               "/INIPATH=Z:" + target.replace("/", "\\"))
+    written = os.path.join(target, "histrel.ini")
+    check("INI file: WRITEINI creates the missing folders of INIPATH (CreateDirectoryA)",
+          status == 0 and os.path.isfile(written)
+          and read(written).startswith(b"[PARAMETERS]\r\n"), (status, out, err))
+
+
 def main():
     shutil.rmtree(WORK, ignore_errors=True)
-    for case in (worked_examples, walk, read_only, registry, ini_file):
+    for case in (worked_examples, walk, read_only, registry, ini_file, created_path):
         case()
     if failures:
         print(f"{len(failures)} failed")
