@@ -205,6 +205,16 @@ def ini_file():
           and not os.listdir(sub), (status, out, err, text))
 
 
+def overview_as_text():
+    top = tree("overview-text")
+    status, out, err = histrel(top, "/?")
+    lines = out.split(b"\r\n")
+    check("overview into a pipe: the caption, then the list, as text with CR LF",
+          status == 0 and err == b"" and lines[0] == b"List of registered switches"
+          and b"/REGOFF=-" in lines and lines[-1] == b"" and b"\n" not in out.replace(b"\r\n", b""),
+          (status, out[:200], err))
+
+
 def created_path():
     top = tree("ini-path")
     target = os.path.join(top, "made", "on", "demand")
@@ -218,7 +228,8 @@ def created_path():
 
 def main():
     shutil.rmtree(WORK, ignore_errors=True)
-    for case in (worked_examples, walk, read_only, registry, ini_file, created_path):
+    for case in (worked_examples, walk, read_only, registry, ini_file, created_path,
+                 overview_as_text):
         case()
     if failures:
         print(f"{len(failures)} failed")
