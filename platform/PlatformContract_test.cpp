@@ -1,5 +1,6 @@
 // Cases of the platform contract that run unchanged on POSIX and on Windows
-// (under Wine): the private-profile service and the singleton lock.
+// (under Wine): the private-profile service, the file contract and the
+// singleton lock.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,9 +12,12 @@
 #include <thread>
 #include <vector>
 
+#include "platform/AtomicFile.h"
 #include "platform/Exception.h"
+#include "platform/FileSystem.h"
 #include "platform/Lock.h"
 #include "platform/PrivateProfile.h"
+#include "platform/TextFile.h"
 
 namespace {
 
@@ -75,6 +79,80 @@ TEST_F(IniFileTest, AMissingDirectoryFailsNamingTheFile) {
     EXPECT_EQ(e.Message().rfind("Cannot write the INI file " + file + ": ", 0), 0u) << e.Message();
   }
   EXPECT_FALSE(fs::exists(Native("missing")));
+}
+
+// A directory of its own, open as the walk holds one, for the file contract.
+class FileContractTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FTop = std::string("histrel-files-") +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" +
+           std::to_string(std::random_device()());
+    ASSERT_TRUE(fs::create_directory(FTop));
+    ASSERT_TRUE(FDirectory.Open(FTop));
+  }
+  void TearDown() override {
+    FDirectory.Close();
+    fs::remove_all(FTop);
+  }
+
+  std::string Path(const std::string& AName) const { return FTop + "\\" + AName; }
+  fs::path Native(const std::string& AName) const { return fs::path(FTop) / AName; }
+  void Write(const std::string& AName, const std::string& AText) const {
+    std::ofstream(Native(AName), std::ios::binary) << AText;
+  }
+  std::string Read(const std::string& AName) const {
+    std::ifstream in(Native(AName), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  std::string FTop;
+  platform::Directory FDirectory;
+};
+
+TEST_F(FileContractTest, ExclusiveCreationNeverTouchesWhatIsThere) {
+  Write("taken.tmp", "someone's");
+  platform::TextWriter writer;
+  EXPECT_EQ(writer.CreateExclusive(FDirectory, "taken.tmp"), platform::FileStatus::kExists);
+  EXPECT_EQ(writer.CreateExclusive(Path("taken.tmp")), platform::FileStatus::kExists);
+  EXPECT_EQ(Read("taken.tmp"), "someone's");
+  ASSERT_EQ(writer.CreateExclusive(FDirectory, "new.tmp"), platform::FileStatus::kOk);
+  writer.WriteLine("line");
+  writer.Close();
+  EXPECT_EQ(Read("new.tmp"), "line\r\n");
+}
+
+TEST_F(FileContractTest, UndoRemovesACreatedLogAndCutsAnOldOneBack) {
+  platform::TextWriter log;
+  ASSERT_TRUE(log.OpenAppend(FDirectory, "new.cvs", 0644));
+  log.WriteLine("entry");
+  log.Flush();
+  EXPECT_TRUE(log.Undo());
+  EXPECT_FALSE(fs::exists(Native("new.cvs")));
+
+  Write("old.cvs", "before\r\n");
+  ASSERT_TRUE(log.OpenAppend(FDirectory, "old.cvs", 0644));
+  log.WriteLine("entry");
+  log.Flush();
+  EXPECT_EQ(Read("old.cvs"), "before\r\nentry\r\n");
+  EXPECT_TRUE(log.Undo());
+  EXPECT_EQ(Read("old.cvs"), "before\r\n");
+}
+
+TEST_F(FileContractTest, AReplacementGivesWayToAFileSavedMeanwhile) {
+  Write("Unit.pas", "old\r\n");
+  platform::TextReader source;
+  ASSERT_TRUE(source.Open(FDirectory, "Unit.pas"));
+  platform::AtomicFile file;
+  ASSERT_EQ(file.Open(FDirectory, "Unit.pas", "Unit.tmp", source, "Unit.tmp"),
+            platform::FileStatus::kOk);
+  file.Writer().WriteLine("rewritten");
+  // An editor keeps the old file as its backup and saves a new one.
+  fs::rename(Native("Unit.pas"), Native("Unit.bak"));
+  Write("Unit.pas", "saved by the editor\r\n");
+  EXPECT_EQ(file.Commit(), platform::FileStatus::kChanged);
+  EXPECT_EQ(Read("Unit.pas"), "saved by the editor\r\n");
+  EXPECT_FALSE(fs::exists(Native("Unit.tmp")));
 }
 
 TEST(RecursiveLockTest, TheHoldingThreadMayTakeItAgainAndThreadsTakeTurns) {

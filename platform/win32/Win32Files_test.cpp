@@ -1,7 +1,6 @@
-// The file contract on Windows, run under Wine: exclusive creation, the
-// read-only attribute, replacement that keeps attributes and refuses a
-// changed source, open directories that stay where they are, and logs that
-// a failed run leaves as they were.
+// The file contract where Windows has its own means, run under Wine: the
+// read-only attribute, replacement that keeps attributes, and open
+// directories that stay where they are.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -64,18 +63,6 @@ class FilesTest : public ::testing::Test {
   platform::Directory FDirectory;
 };
 
-TEST_F(FilesTest, ExclusiveCreationNeverTouchesWhatIsThere) {
-  Write("taken.tmp", "someone's");
-  platform::TextWriter writer;
-  EXPECT_EQ(writer.CreateExclusive(FDirectory, "taken.tmp"), platform::FileStatus::kExists);
-  EXPECT_EQ(writer.CreateExclusive(Path("taken.tmp")), platform::FileStatus::kExists);
-  EXPECT_EQ(Read("taken.tmp"), "someone's");
-  ASSERT_EQ(writer.CreateExclusive(FDirectory, "new.tmp"), platform::FileStatus::kOk);
-  writer.WriteLine("line");
-  writer.Close();
-  EXPECT_EQ(Read("new.tmp"), "line\r\n");
-}
-
 TEST_F(FilesTest, TheReadOnlyAttributeMeansCannotBeReplaced) {
   Write("Unit.pas", "x");
   EXPECT_TRUE(platform::CanReplaceFile(FDirectory, "Unit.pas"));
@@ -84,7 +71,7 @@ TEST_F(FilesTest, TheReadOnlyAttributeMeansCannotBeReplaced) {
   EXPECT_FALSE(platform::CanReplaceFile(FDirectory, "missing.pas"));
 }
 
-TEST_F(FilesTest, ReplacementKeepsAttributesAndRefusesAChangedSource) {
+TEST_F(FilesTest, ReplacementKeepsTheSourcesAttributes) {
   Write("Unit.pas", "old\r\n");
   ASSERT_TRUE(SetFileAttributesA(Path("Unit.pas").c_str(), FILE_ATTRIBUTE_HIDDEN));
   {
@@ -98,19 +85,6 @@ TEST_F(FilesTest, ReplacementKeepsAttributesAndRefusesAChangedSource) {
   }
   EXPECT_EQ(Read("Unit.pas"), "new\r\n");
   EXPECT_NE(GetFileAttributesA(Path("Unit.pas").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
-  EXPECT_EQ(GetFileAttributesA(Path("Unit.tmp").c_str()), INVALID_FILE_ATTRIBUTES);
-
-  // An editor saves the source while it is rewritten: its save stays.
-  platform::TextReader source;
-  ASSERT_TRUE(source.Open(FDirectory, "Unit.pas"));
-  platform::AtomicFile file;
-  ASSERT_EQ(file.Open(FDirectory, "Unit.pas", "Unit.tmp", source, "Unit.tmp"),
-            platform::FileStatus::kOk);
-  file.Writer().WriteLine("rewritten");
-  ASSERT_TRUE(MoveFileExA(Path("Unit.pas").c_str(), Path("Unit.bak").c_str(), 0));
-  Write("Unit.pas", "saved by the editor\r\n");
-  EXPECT_EQ(file.Commit(), platform::FileStatus::kChanged);
-  EXPECT_EQ(Read("Unit.pas"), "saved by the editor\r\n");
   EXPECT_EQ(GetFileAttributesA(Path("Unit.tmp").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
@@ -133,23 +107,6 @@ TEST_F(FilesTest, AnOpenDirectoryListsEverythingAndStaysWhereItIs) {
       << "a directory being walked was moved away";
   sub.Close();
   RemoveDirectoryA(Path("sub").c_str());
-}
-
-TEST_F(FilesTest, UndoRemovesACreatedLogAndCutsAnOldOneBack) {
-  platform::TextWriter log;
-  ASSERT_TRUE(log.OpenAppend(FDirectory, "new.cvs", 0644));
-  log.WriteLine("entry");
-  log.Flush();
-  EXPECT_TRUE(log.Undo());
-  EXPECT_EQ(GetFileAttributesA(Path("new.cvs").c_str()), INVALID_FILE_ATTRIBUTES);
-
-  Write("old.cvs", "before\r\n");
-  ASSERT_TRUE(log.OpenAppend(FDirectory, "old.cvs", 0644));
-  log.WriteLine("entry");
-  log.Flush();
-  EXPECT_EQ(Read("old.cvs"), "before\r\nentry\r\n");
-  EXPECT_TRUE(log.Undo());
-  EXPECT_EQ(Read("old.cvs"), "before\r\n");
 }
 
 }  // namespace
