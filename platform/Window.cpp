@@ -1,32 +1,24 @@
 #include "platform/Window.h"
 
 #include <algorithm>
-#include <atomic>
 #include <climits>
-#include <deque>
 
 #include "platform/Console.h"
+#include "platform/WindowQueue.h"
 
 namespace platform {
 namespace {
 
-struct QueuedMessage {
-  WindowHandle window;
-  Message message;
-};
-
-// The windows, the message queue and the pending disposals of one thread.
+// The windows, the count of queued messages and the pending disposals of
+// one thread.
 struct ThreadWindows {
   std::map<WindowHandle, WinControl*> windows;
-  std::deque<QueuedMessage> queue;
+  std::size_t queued = 0;
   int dispatchDepth = 0;
   std::vector<WinControl*> disposals;
 };
 
 thread_local ThreadWindows threadWindows;
-
-// Shared by all threads so that a number is never given twice.
-std::atomic<WindowHandle> nextHandle{1};
 
 // Counts a running dispatch; the outermost one, when it ends (also by a
 // failure), frees the controls disposed of meanwhile.
@@ -89,7 +81,7 @@ void WinControl::RemoveControl(WinControl* control) {
 WindowHandle WinControl::Handle() {
   if (handle_ == kNoWindow) {
     if (parent_ != nullptr) parent_->Handle();
-    handle_ = nextHandle++;
+    handle_ = window_queue::CreateWindowHandle();
     threadWindows.windows[handle_] = this;
   }
   return handle_;
@@ -99,6 +91,7 @@ void WinControl::DestroyHandle() {
   for (WinControl* child : controls_) child->DestroyHandle();
   if (handle_ == kNoWindow) return;
   threadWindows.windows.erase(handle_);
+  window_queue::DestroyWindowHandle(handle_);
   handle_ = kNoWindow;
 }
 
@@ -344,18 +337,20 @@ void Form::Present(Canvas& screen) {
 bool PostWindowMessage(WindowHandle window, unsigned number, std::intptr_t wparam,
                        std::intptr_t lparam) {
   if (FindControl(window) == nullptr) return false;
-  threadWindows.queue.push_back(QueuedMessage{window, Message{number, wparam, lparam}});
+  window_queue::PostMessageTo(window, Message{number, wparam, lparam});
+  ++threadWindows.queued;
   return true;
 }
 
 bool DispatchNextMessage() {
-  if (threadWindows.queue.empty()) return false;
-  QueuedMessage next = threadWindows.queue.front();
-  threadWindows.queue.pop_front();
-  WinControl* control = FindControl(next.window);
+  WindowHandle window = kNoWindow;
+  Message message{};
+  if (!window_queue::TakeMessage(window, message)) return false;
+  --threadWindows.queued;
+  WinControl* control = FindControl(window);
   if (control == nullptr) return true;
   DispatchScope scope;
-  control->Dispatch(next.message);
+  control->Dispatch(message);
   return true;
 }
 
@@ -364,7 +359,7 @@ void ProcessPostedMessages() {
   }
 }
 
-std::size_t PendingMessageCount() { return threadWindows.queue.size(); }
+std::size_t PendingMessageCount() { return threadWindows.queued; }
 
 WinControl* FindControl(WindowHandle window) {
   const auto found = threadWindows.windows.find(window);

@@ -44,7 +44,11 @@ TEST_F(WindowTest, AskingForAHandleMakesTheParentsWindowFirst) {
   EXPECT_FALSE(form.HandleAllocated());
   const WindowHandle childWindow = child->Handle();
   ASSERT_TRUE(form.HandleAllocated());
+#ifndef _WIN32
+  // Handles are numbered in the order they are made; Windows gives its
+  // window handles in no order.
   EXPECT_LT(form.Handle(), childWindow);
+#endif
   EXPECT_EQ(FindControl(childWindow), child);
   EXPECT_EQ(child->Handle(), childWindow);
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/Ansi.h"
+#include "platform/Lock.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ using TSingletonEntry = std::pair<std::string, TSingleton*>;
 // Live singletons sorted by class name without regard to letter case, so
 // that names differing only in case share one entry.
 std::vector<TSingletonEntry>* SingletonList = nullptr;
-std::recursive_mutex* SingletonLock = nullptr;
+platform::RecursiveLock* SingletonLock = nullptr;
 
 std::vector<TSingletonEntry>::iterator FindEntry(const std::string& AClassName) {
   return std::lower_bound(SingletonList->begin(), SingletonList->end(), AClassName,
@@ -31,7 +32,7 @@ bool IsEntry(std::vector<TSingletonEntry>::iterator AIt, const std::string& ACla
 
 TSingleton* TSingleton::NewInstance(const std::string& AClassName,
                                     const std::function<TSingleton*()>& AMake) {
-  std::lock_guard<std::recursive_mutex> guard(*SingletonLock);
+  std::lock_guard<platform::RecursiveLock> guard(*SingletonLock);
   auto it = FindEntry(AClassName);
   TSingleton* result = nullptr;
   if (IsEntry(it, AClassName)) {
@@ -57,7 +58,7 @@ TSingleton* TSingleton::NewInstance(const std::string& AClassName,
 }
 
 void TSingleton::Free() {
-  std::lock_guard<std::recursive_mutex> guard(*SingletonLock);
+  std::lock_guard<platform::RecursiveLock> guard(*SingletonLock);
   --FRefCount;
   if (FRefCount > 0) return;
   // Remove the entry before the object goes, also when Done fails.
@@ -73,13 +74,13 @@ void TSingleton::Free() {
 }
 
 void InitializeSingletonUnit() {
-  SingletonLock = new std::recursive_mutex();
+  SingletonLock = new platform::RecursiveLock();
   SingletonList = new std::vector<TSingletonEntry>();
 }
 
 void FinalizeSingletonUnit() {
   {
-    std::lock_guard<std::recursive_mutex> guard(*SingletonLock);
+    std::lock_guard<platform::RecursiveLock> guard(*SingletonLock);
     // An object created more often than released is released until it goes.
     while (!SingletonList->empty()) {
       TSingleton* last = SingletonList->back().second;

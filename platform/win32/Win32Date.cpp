@@ -1,0 +1,13 @@
+#include <windows.h>
+
+#include "platform/Date.h"
+
+namespace platform {
+
+LocalDate Today() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  return LocalDate{now.wYear, now.wMonth, now.wDay};
+}
+
+}  // namespace platform

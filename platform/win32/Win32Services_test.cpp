@@ -1,0 +1,143 @@
+// The Windows services behind the platform interfaces, run under Wine: the
+// real registry below HKEY_CURRENT_USER, the system's upper-casing and the
+// queue of posted messages.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/Ansi.h"
+#include "platform/Exception.h"
+#include "platform/Registry.h"
+#include "platform/Window.h"
+
+namespace {
+
+// A key of its own below HKEY_CURRENT_USER\Software for one test, removed
+// with everything below it afterwards.
+class RegistryKeyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FSubKey = "Software\\histrel-tests\\" + std::to_string(GetCurrentProcessId()) + "-" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    FKeyPath = "\\" + FSubKey + "\\";
+  }
+  void TearDown() override {
+    RegDeleteKeyA(HKEY_CURRENT_USER, FSubKey.c_str());
+    // Fails, as it should, while another test's key is still there.
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\histrel-tests");
+  }
+
+  void SetRaw(const std::string& AName, DWORD AType, const void* AData, DWORD ASize) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, FSubKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(key, AName.c_str(), 0, AType, static_cast<const BYTE*>(AData), ASize),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+
+  std::string FSubKey;
+  std::string FKeyPath;
+};
+
+TEST_F(RegistryKeyTest, MissingKeyIsFalseAndMissingValueIsEmptyText) {
+  std::string value = "untouched";
+  EXPECT_FALSE(platform::ReadRegistryString(FKeyPath, "USER", value));
+  EXPECT_EQ(value, "untouched");
+  platform::WriteRegistryString(FKeyPath, "OTHER", "x");
+  EXPECT_TRUE(platform::ReadRegistryString(FKeyPath, "USER", value));
+  EXPECT_EQ(value, "");
+}
+
+TEST_F(RegistryKeyTest, WrittenTextReadsBackByteForByteUnderAnyKeySpelling) {
+  const std::string text = "/USER=ann /FILE=c:\\src\\*.pas \xE4\xF6\xFC\xDF \x80";
+  platform::WriteRegistryString(FKeyPath, "Switches", text);
+  std::string value;
+  // A REGPATH read back from what WRITEREG wrote ends in two backslashes;
+  // names are compared without regard to case.
+  ASSERT_TRUE(platform::ReadRegistryString("\\\\" + FSubKey + "\\\\", "SWITCHES", value));
+  EXPECT_EQ(value, text);
+  platform::WriteRegistryString(FKeyPath, "switches", "second");
+  ASSERT_TRUE(platform::ReadRegistryString(FKeyPath, "Switches", value));
+  EXPECT_EQ(value, "second");
+}
+
+TEST_F(RegistryKeyTest, ExpandableTextIsTextAndOtherTypesFailNamingTheValue) {
+  const char expandable[] = "%TEMP%\\x";
+  SetRaw("PATHVALUE", REG_EXPAND_SZ, expandable, sizeof expandable);
+  const DWORD number = 42;
+  SetRaw("COUNT", REG_DWORD, &number, sizeof number);
+  SetRaw("", REG_BINARY, "\x01\x02", 2);
+
+  std::string value;
+  ASSERT_TRUE(platform::ReadRegistryString(FKeyPath, "PATHVALUE", value));
+  EXPECT_EQ(value, "%TEMP%\\x") << "kept as stored, not expanded";
+
+  const std::vector<std::pair<std::string, std::string>> failures = {
+      {"COUNT",
+       "The registry value \"COUNT\" of HKEY_CURRENT_USER\\" + FSubKey + " is not a text value"},
+      {"", "The registry value \"@\" of HKEY_CURRENT_USER\\" + FSubKey + " is not a text value"},
+  };
+  for (const auto& [name, message] : failures) {
+    try {
+      platform::ReadRegistryString(FKeyPath, name, value);
+      ADD_FAILURE() << name << " read as text";
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message(), message);
+    }
+  }
+}
+
+TEST(AnsiUpperCaseTest, TableMatchesTheSystemsUpperCasingOfCodePage1252) {
+  if (GetACP() != 1252) GTEST_SKIP() << "the ANSI code page is " << GetACP();
+  for (int byte = 1; byte < 256; ++byte) {
+    char system[2] = {static_cast<char>(byte), 0};
+    CharUpperBuffA(system, 1);
+    EXPECT_EQ(static_cast<unsigned char>(platform::AnsiUpperChar(static_cast<char>(byte))),
+              static_cast<unsigned char>(system[0]))
+        << "byte " << byte;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A control whose window records the messages it is given.
+class RecordingControl : public platform::WinControl {
+ public:
+  explicit RecordingControl(std::vector<unsigned>* ALog) {
+    SetMessageHandler(platform::kUserMessage + 2,
+                      [ALog](platform::Message& AMessage) { ALog->push_back(AMessage.number); });
+  }
+};
+
+TEST(WindowQueueTest, ControlsHaveHiddenWindowsAndPostedMessagesGoThroughTheSystemQueue) {
+  std::vector<unsigned> log;
+  auto* control = new RecordingControl(&log);
+  const HWND window = reinterpret_cast<HWND>(control->Handle());
+  ASSERT_TRUE(IsWindow(window));
+  EXPECT_FALSE(IsWindowVisible(window));
+  ASSERT_TRUE(platform::PostWindowMessage(control->Handle(), platform::kUserMessage + 2, 7, 8));
+  MSG queued;
+  ASSERT_TRUE(PeekMessageA(&queued, window, 0, 0, PM_NOREMOVE));
+  EXPECT_EQ(queued.message, platform::kUserMessage + 2);
+  EXPECT_EQ(queued.wParam, 7u);
+  platform::ProcessPostedMessages();
+  EXPECT_EQ(log, std::vector<unsigned>{platform::kUserMessage + 2});
+  EXPECT_FALSE(PeekMessageA(&queued, window, 0, 0, PM_NOREMOVE));
+
+  // Destroyed, its window goes once the queue has passed the messages for it.
+  platform::PostWindowMessage(control->Handle(), platform::kUserMessage + 2, 0, 0);
+  platform::DisposeControl(control);
+  EXPECT_TRUE(IsWindow(window));
+  platform::ProcessPostedMessages();
+  EXPECT_FALSE(IsWindow(window));
+  EXPECT_EQ(log.size(), 1u) << "a message for a destroyed control goes nowhere";
+}
+
+}  // namespace

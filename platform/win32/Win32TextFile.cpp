@@ -1,0 +1,553 @@
+#include <windows.h>
+
+#include <cstring>
+
+#include "platform/Exception.h"
+#include "platform/FileSystem.h"
+#include "platform/TextFile.h"
+#include "platform/TextScan.h"
+#include "platform/win32/Win32Error.h"
+#include "platform/win32/Win32Native.h"
+
+namespace platform {
+namespace {
+
+constexpr std::size_t kBufferSize = std::size_t{256} * 1024;
+constexpr char kCtrlZ = 26;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// A buffer is allocated once per reader or writer and kept for its next
+// file. It is not zero-filled: only the pages that a file fills are touched,
+// which matters when a run opens thousands of small files.
+void AllocateBuffer(std::unique_ptr<char[]>& buffer) {
+  if (!buffer) buffer.reset(new char[kBufferSize]);
+}
+
+std::string SystemError(const std::string& action, const std::string& path) {
+  return action + " " + path + ": " + Win32ErrorText(GetLastError());
+}
+
+// Writers of one file take turns through a lock on one byte far behind any
+// text: locks on Windows keep others from reading what they cover, and a
+// reader of the log must not be kept out.
+bool LockTurn(HANDLE handle, DWORD flags) {
+  OVERLAPPED at{};
+  at.Offset = 0xFFFFFFFE;
+  at.OffsetHigh = 0x7FFFFFFF;
+  return LockFileEx(handle, flags, 0, 1, 0, &at);
+}
+
+// Takes an exclusive lock on the file, waiting for it a while (waited says
+// so): a run holds the lock of a log for a moment, and a lock held longer is
+// not waited out.
+bool LockForAWhile(HANDLE handle, bool& waited) {
+  waited = false;
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    if (LockTurn(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY)) return true;
+    waited = true;
+    if (GetLastError() != ERROR_LOCK_VIOLATION) return false;
+    Sleep(10);
+  }
+  return false;
+}
+
+bool WriteAll(HANDLE handle, const char* data, std::size_t size) {
+  while (size > 0) {
+    const DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(handle, data, chunk, &written, nullptr) || written == 0) return false;
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+bool SetLength(HANDLE handle, std::uint64_t length) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(length);
+  return SetFilePointerEx(handle, at, nullptr, FILE_BEGIN) && SetEndOfFile(handle);
+}
+
+}  // namespace
+
+TextReader::TextReader()
+    : fd_(-1),
+      capacity_(0),
+      bufferSize_(kBufferSize),
+      window_(0),
+      pos_(0),
+      end_(0),
+      base_(0),
+      size_(0),
+      eof_(true),
+      stopped_(false),
+      lastEnd_(LineEnd::kNone) {}
+
+TextReader::~TextReader() { Close(); }
+
+void TextReader::SetBufferSize(std::size_t size) { bufferSize_ = size > 0 ? size : 1; }
+
+bool TextReader::Open(const std::string& path, std::size_t holdLimit) {
+  Close();
+  name_ = path;
+  // Shared for deleting, so that the file can be replaced while it is read.
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  return Adopt(static_cast<int>(ValueOf(handle)), holdLimit);
+}
+
+bool TextReader::Open(const Directory& directory, const std::string& name, std::size_t holdLimit) {
+  Close();
+  name_ = name;
+  // The link itself, never what it names: a link is no file to read here.
+  const HANDLE handle =
+      CreateFileA(PathIn(directory, name).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  return Adopt(static_cast<int>(ValueOf(handle)), holdLimit);
+}
+
+bool TextReader::Adopt(int fd, std::size_t holdLimit) {
+  if (fd < 0) return false;
+  FileFacts facts{};
+  if (!FactsOf(HandleOf(fd), facts) ||
+      (facts.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+      GetFileType(HandleOf(fd)) != FILE_TYPE_DISK) {
+    CloseHandle(HandleOf(fd));
+    return false;
+  }
+  size_ = facts.size;
+  identity_ = facts.identity;
+  modified_ = facts.modified;
+  // The read-only attribute is the only permission a file has here.
+  permissions_ = (facts.attributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
+  // One byte more than the file, so that the first read already tells that
+  // it reached the end.
+  window_ = bufferSize_;
+  if (size_ <= holdLimit && size_ + 1 > window_) window_ = static_cast<std::size_t>(size_) + 1;
+  if (window_ > capacity_) {
+    // Not zero-filled: only the pages that a file fills are touched, which
+    // matters when a run opens thousands of small files.
+    buffer_.reset(new char[window_]);
+    capacity_ = window_;
+  }
+  fd_ = fd;
+  pos_ = end_ = 0;
+  base_ = 0;
+  eof_ = false;
+  stopped_ = false;
+  return true;
+}
+
+bool TextReader::StillAt(const Directory& directory, const std::string& name) const {
+  const HANDLE handle = CreateFileA(PathIn(directory, name).c_str(), 0, kShareAll, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  FileFacts facts{};
+  const bool same = FactsOf(handle, facts) && facts.identity == identity_;
+  CloseHandle(handle);
+  return same && Unchanged();
+}
+
+bool TextReader::Unchanged() const {
+  FileFacts facts{};
+  return fd_ >= 0 && FactsOf(HandleOf(fd_), facts) && facts.size == size_ &&
+         facts.modified == modified_;
+}
+
+void TextReader::Close() {
+  if (fd_ >= 0) CloseHandle(HandleOf(fd_));
+  fd_ = -1;
+  eof_ = true;
+  stopped_ = false;
+  pos_ = end_ = 0;
+  base_ = 0;
+}
+
+bool TextReader::Fill() {
+  if (stopped_ || eof_ || fd_ < 0) return false;
+  if (pos_ > 0) {
+    memmove(buffer_.get(), buffer_.get() + pos_, end_ - pos_);
+    base_ += pos_;
+    end_ -= pos_;
+    pos_ = 0;
+  }
+  if (end_ >= window_) return false;
+  for (;;) {
+    const std::size_t room = window_ - end_;
+    DWORD n = 0;
+    if (!ReadFile(HandleOf(fd_), buffer_.get() + end_, static_cast<DWORD>(room), &n, nullptr)) {
+      throw Exception(SystemError("Cannot read", name_));
+    }
+    if (n == 0) {
+      eof_ = true;
+      return false;
+    }
+    end_ += static_cast<std::size_t>(n);
+    // A regular file gives fewer bytes than asked for only at its end: spare
+    // the read that would only find it, but only when the size it had at the
+    // open agrees (files of /proc say 0 and give a page at a time).
+    if (static_cast<std::size_t>(n) < room && base_ + end_ == size_) eof_ = true;
+    return true;
+  }
+}
+
+bool TextReader::Seek(std::uint64_t offset) {
+  if (fd_ < 0) return false;
+  stopped_ = false;
+  if (offset >= base_ && offset <= base_ + end_) {
+    pos_ = static_cast<std::size_t>(offset - base_);
+    return true;
+  }
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  if (!SetFilePointerEx(HandleOf(fd_), at, nullptr, FILE_BEGIN)) return false;
+  base_ = offset;
+  pos_ = end_ = 0;
+  eof_ = false;
+  return true;
+}
+
+const char* TextReader::Buffered(std::uint64_t from, std::uint64_t to) const {
+  if (from < base_ || to > base_ + end_ || from > to) return nullptr;
+  return buffer_.get() + (from - base_);
+}
+
+bool TextReader::MayHold(const std::string& needle) {
+  // The tail of what was searched is kept before the next read, so that a
+  // needle split between two reads is found; CRs inside it may need a few
+  // bytes more, and then the answer is yes.
+  const std::size_t keep = window_ / 2 < 64 ? window_ / 2 : 64;
+  for (;;) {
+    if (pos_ < end_) {
+      if (FindTextNeedle(buffer_.get() + pos_, end_ - pos_, needle, Offset() == 0) !=
+          NeedleFound::kNo) {
+        return true;
+      }
+      if (end_ - pos_ > keep) pos_ = end_ - keep;
+    }
+    if (!Fill()) return false;
+  }
+}
+
+bool TextReader::SkipLines(const LineStops& stops) {
+  if (fd_ < 0 || stopped_) return false;
+  for (;;) {
+    const char* data = buffer_.get();
+    // Only whole lines are looked at: the last one may go on in the next read.
+    std::size_t limit = end_;
+    while (limit > pos_ && data[limit - 1] != '\n') --limit;
+    if (limit > pos_) {
+      pos_ = stops.FirstStop(data, pos_, limit);
+      if (pos_ < limit) return true;
+    }
+    if (!Fill()) {
+      // At the end a last line without a line end is left for ReadLine, as is
+      // a line longer than the buffer.
+      return !eof_ || pos_ < end_;
+    }
+  }
+}
+
+bool TextReader::ReadLine(std::string& line) {
+  line.clear();
+  if (stopped_) return false;
+  bool any = false;  // something of this line was read
+  for (;;) {
+    if (pos_ >= end_ && !Fill()) {
+      lastEnd_ = LineEnd::kNone;
+      return any;
+    }
+    const char* start = buffer_.get() + pos_;
+    const std::size_t avail = end_ - pos_;
+    const char* lf = static_cast<const char*>(memchr(start, '\n', avail));
+    const std::size_t limit = lf != nullptr ? static_cast<std::size_t>(lf - start) : avail;
+    // The Ctrl-Z is not taken: the offset then tells where it stands.
+    if (const char* z = static_cast<const char*>(memchr(start, kCtrlZ, limit))) {
+      const std::size_t taken = static_cast<std::size_t>(z - start);
+      line.append(start, taken);
+      pos_ += taken;
+      stopped_ = true;
+      lastEnd_ = LineEnd::kCtrlZ;
+      return any || taken > 0;
+    }
+    line.append(start, limit);
+    any = true;
+    if (lf == nullptr) {
+      pos_ = end_;
+      continue;
+    }
+    pos_ += limit + 1;
+    // The CR of a CR LF may have come with the previous read: it is the last
+    // byte taken either way. Any other CR stays in the line.
+    lastEnd_ = LineEnd::kLf;
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+      lastEnd_ = LineEnd::kCrLf;
+    }
+    return true;
+  }
+}
+
+LineEnd TextReader::FirstLineEnd() {
+  if (!Seek(0)) return LineEnd::kNone;
+  char previous = 0;
+  for (;;) {
+    if (pos_ < end_) {
+      const char* start = buffer_.get() + pos_;
+      const std::size_t avail = end_ - pos_;
+      const char* lf = static_cast<const char*>(memchr(start, '\n', avail));
+      const std::size_t limit = lf != nullptr ? static_cast<std::size_t>(lf - start) : avail;
+      if (memchr(start, kCtrlZ, limit) != nullptr) return LineEnd::kNone;
+      if (lf != nullptr) {
+        const char before = limit > 0 ? start[limit - 1] : previous;
+        return before == '\r' ? LineEnd::kCrLf : LineEnd::kLf;
+      }
+      previous = start[avail - 1];
+      pos_ = end_;
+    }
+    if (!Fill()) return LineEnd::kNone;
+  }
+}
+
+bool TextReader::Holds(char byte) {
+  for (;;) {
+    if (pos_ < end_ && memchr(buffer_.get() + pos_, byte, end_ - pos_) != nullptr) return true;
+    pos_ = end_;
+    if (!Fill()) return false;
+  }
+}
+
+TextWriter::TextWriter() : fd_(-1), used_(0) {}
+
+TextWriter::~TextWriter() { Abandon(); }
+
+namespace {
+
+// Creates a new file, never through a link and never over anything that is
+// there: kExists then. Shared for reading only, so that no one else writes it
+// while it is open, and for deleting, so that it can take another's name.
+FileStatus CreateNew(const std::string& path, HANDLE& handle) {
+  handle = CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                       nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                       nullptr);
+  if (handle != INVALID_HANDLE_VALUE) return FileStatus::kOk;
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? FileStatus::kExists
+                                                                     : FileStatus::kFailed;
+}
+
+}  // namespace
+
+FileStatus TextWriter::CreateExclusive(const std::string& path) {
+  Abandon();
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  const FileStatus status = CreateNew(path, handle);
+  if (status == FileStatus::kOk) Adopt(static_cast<int>(ValueOf(handle)), path);
+  return status;
+}
+
+FileStatus TextWriter::CreateExclusive(const Directory& directory, const std::string& name,
+                                       unsigned) {
+  Abandon();
+  // A new file takes the access rights that its directory passes on.
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  const FileStatus status = CreateNew(PathIn(directory, name), handle);
+  if (status == FileStatus::kOk) Adopt(static_cast<int>(ValueOf(handle)), name);
+  return status;
+}
+
+bool TextWriter::OpenAppend(const std::string& path) {
+  Abandon();
+  const HANDLE handle = CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  Adopt(static_cast<int>(ValueOf(handle)), path);
+  return true;
+}
+
+bool TextWriter::OpenAppend(const Directory& directory, const std::string& name, unsigned) {
+  Abandon();
+  // A link planted in the log's place is not followed. A log is created
+  // only where none is, so that Undo knows whether to remove it.
+  const std::string path = PathIn(directory, name);
+  // No right to delete: a reader of the log need not share that.
+  constexpr DWORD kAccess = GENERIC_WRITE;
+  constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  bool created = false;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  FileFacts facts{};
+  for (int attempt = 0; handle == INVALID_HANDLE_VALUE && attempt < 10; ++attempt) {
+    handle = CreateFileA(path.c_str(), kAccess, kShare, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    created = false;
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+      handle = CreateFileA(path.c_str(), kAccess, kShare, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      created = handle != INVALID_HANDLE_VALUE;
+      if (!created && GetLastError() == ERROR_FILE_EXISTS) continue;
+    }
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    // Runs at once over one tree take turns at a log; its length is taken
+    // once the turn has come. A log with a second name may be someone
+    // else's file linked in its place; it is not written.
+    bool waited = false;
+    if (!FactsOf(handle, facts) ||
+        (facts.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        facts.links > 1 || !LockForAWhile(handle, waited) || (waited && !FactsOf(handle, facts))) {
+      CloseHandle(handle);
+      return false;
+    }
+  }
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER end{};
+  if (!SetFilePointerEx(handle, end, nullptr, FILE_END)) {
+    CloseHandle(handle);
+    return false;
+  }
+  Adopt(static_cast<int>(ValueOf(handle)), name);
+  startLength_ = facts.size;
+  HANDLE createdIn = INVALID_HANDLE_VALUE;
+  if (created &&
+      DuplicateHandle(GetCurrentProcess(), NativeAccess::Handle(directory), GetCurrentProcess(),
+                      &createdIn, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    createdIn_ = static_cast<int>(ValueOf(createdIn));
+  }
+  return true;
+}
+
+bool TextWriter::Undo() {
+  if (fd_ < 0) return false;
+  used_ = 0;
+  bool done = false;
+  if (createdIn_ >= 0) {
+    // Removed only while its name still holds the file this writer created.
+    const std::string path = DirectoryPath(HandleOf(createdIn_)) + "\\" + path_;
+    const HANDLE named = CreateFileA(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    FileFacts mine{};
+    FileFacts found{};
+    if (named != INVALID_HANDLE_VALUE) {
+      const bool same =
+          FactsOf(HandleOf(fd_), mine) && FactsOf(named, found) && mine.identity == found.identity;
+      CloseHandle(named);
+      done = same && DeleteFileA(path.c_str());
+    }
+  }
+  if (!done) done = SetLength(HandleOf(fd_), startLength_);
+  Abandon();
+  return done;
+}
+
+bool TextWriter::Adopt(int fd, const std::string& path) {
+  fd_ = fd;
+  path_ = path;
+  AllocateBuffer(buffer_);
+  used_ = 0;
+  startLength_ = 0;
+  createdIn_ = -1;
+  return true;
+}
+
+void TextWriter::OpenMemory(std::string& text) {
+  Abandon();
+  memory_ = &text;
+  path_ = "(memory)";
+  AllocateBuffer(buffer_);
+  used_ = 0;
+}
+
+void TextWriter::Flush() {
+  if (memory_ != nullptr) {
+    memory_->append(buffer_.get(), used_);
+    used_ = 0;
+    return;
+  }
+  const bool written = WriteAll(HandleOf(fd_), buffer_.get(), used_);
+  used_ = 0;
+  if (!written) throw Exception(SystemError("Cannot write", path_));
+}
+
+void TextWriter::Write(const char* data, std::size_t size) {
+  if (memory_ != nullptr) {
+    memory_->append(data, size);
+    return;
+  }
+  if (fd_ < 0) throw Exception("Cannot write " + path_ + ": the file is not open");
+  if (used_ + size > kBufferSize) {
+    Flush();
+    if (size > kBufferSize) {
+      if (!WriteAll(HandleOf(fd_), data, size)) {
+        throw Exception(SystemError("Cannot write", path_));
+      }
+      return;
+    }
+  }
+  memcpy(buffer_.get() + used_, data, size);
+  used_ += size;
+}
+
+bool TextWriter::CopyFrom(const TextReader& source, std::uint64_t from, std::uint64_t to) {
+  if (to <= from) return true;
+  if (const char* held = NativeAccess::Buffered(source, from, to)) {
+    Write(held, static_cast<std::size_t>(to - from));
+    return true;
+  }
+  if (fd_ < 0 && memory_ == nullptr) {
+    throw Exception("Cannot write " + path_ + ": the file is not open");
+  }
+  const HANDLE sourceHandle = NativeAccess::Handle(source);
+  if (sourceHandle == INVALID_HANDLE_VALUE) return false;
+  Flush();
+  std::uint64_t at = from;
+  std::uint64_t left = to - from;
+  // Read at an offset, so that the reader's own position stays as it was.
+  while (left > 0) {
+    const DWORD chunk = left < kBufferSize ? static_cast<DWORD>(left) : kBufferSize;
+    OVERLAPPED offset{};
+    offset.Offset = static_cast<DWORD>(at);
+    offset.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD n = 0;
+    if (!ReadFile(sourceHandle, buffer_.get(), chunk, &n, &offset) || n == 0) return false;
+    used_ = n;
+    Flush();
+    at += n;
+    left -= n;
+  }
+  return true;
+}
+
+void TextWriter::WriteLine(const std::string& line) {
+  Write(line.data(), line.size());
+  Write("\r\n", 2);
+}
+
+void TextWriter::Close() {
+  if (memory_ != nullptr) {
+    memory_ = nullptr;
+    return;
+  }
+  if (fd_ < 0) return;
+  try {
+    Flush();
+  } catch (...) {
+    Abandon();
+    throw;
+  }
+  const HANDLE handle = HandleOf(fd_);
+  fd_ = -1;
+  if (createdIn_ >= 0) CloseHandle(HandleOf(createdIn_));
+  createdIn_ = -1;
+  if (!CloseHandle(handle)) throw Exception(SystemError("Cannot write", path_));
+}
+
+void TextWriter::Abandon() {
+  memory_ = nullptr;
+  if (fd_ >= 0) CloseHandle(HandleOf(fd_));
+  fd_ = -1;
+  used_ = 0;
+  if (createdIn_ >= 0) CloseHandle(HandleOf(createdIn_));
+  createdIn_ = -1;
+}
+
+}  // namespace platform
