@@ -2,7 +2,6 @@
 // share; only the units of THistrel include this.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <string>
 
@@ -17,16 +16,11 @@ inline bool EndsWithBackslash(const std::string& S) { return !S.empty() && S.bac
 // every line of a source goes through here until the marker line is met.
 inline std::string::size_type FindAnsiText(const std::string& text,
                                            const std::string& upperNeedle) {
-  static const std::array<char, 256> upper = [] {
-    std::array<char, 256> table{};
-    for (int i = 0; i < 256; ++i) table[i] = platform::AnsiUpperChar(static_cast<char>(i));
-    return table;
-  }();
   const std::size_t n = upperNeedle.size();
   if (n == 0 || text.size() < n) return std::string::npos;
   for (std::size_t i = 0; i + n <= text.size(); ++i) {
     std::size_t k = 0;
-    while (k < n && upper[static_cast<unsigned char>(text[i + k])] == upperNeedle[k]) ++k;
+    while (k < n && platform::AnsiUpperChar(text[i + k]) == upperNeedle[k]) ++k;
     if (k == n) return i;
   }
   return std::string::npos;
