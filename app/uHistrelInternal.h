@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "platform/Ansi.h"
+#include "platform/TextLines.h"
 
 namespace histrel_internal {
 
@@ -38,13 +40,13 @@ inline std::string TemporaryPathOf(const std::string& source) {
   return source.substr(0, dot) + ".tmp";
 }
 
-inline bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
-
 // Narrows the bytes [ABegin, AEnd) of AText to those without the characters
 // of code 0 to 32 at both ends.
 inline void TrimRange(const std::string& AText, std::size_t& ABegin, std::size_t& AEnd) {
-  while (ABegin < AEnd && IsBlank(AText[ABegin])) ++ABegin;
-  while (AEnd > ABegin && IsBlank(AText[AEnd - 1])) --AEnd;
+  const std::string_view trimmed =
+      platform::TrimBlanks(std::string_view(AText).substr(ABegin, AEnd - ABegin));
+  ABegin = static_cast<std::size_t>(trimmed.data() - AText.data());
+  AEnd = ABegin + trimmed.size();
 }
 
 }  // namespace histrel_internal
