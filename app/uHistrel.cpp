@@ -1,7 +1,9 @@
 #include "app/uHistrel.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "app/uHistrelConstants.h"
 #include "app/uHistrelInternal.h"
@@ -21,6 +23,12 @@ constexpr std::size_t kDateLength = 10;
 
 }  // namespace
 
+unsigned DefaultReadThreads() {
+  // Reading many files is bound by the disk or the memory before eight
+  // threads; 0 means the count is not known.
+  return std::min(std::max(std::thread::hardware_concurrency(), 1U), 8U);
+}
+
 std::string FormatHistoryDate(const platform::LocalDate& ADate) {
   char text[32];
   std::snprintf(text, sizeof text, "%04d.%02d.%02d", ADate.year, ADate.month, ADate.day);
@@ -32,6 +40,7 @@ THistrel::THistrel(TDateSource ADateSource) : FDateSource(std::move(ADateSource)
   SetRecursive(true);
   SetKeepCVS(false);
   SetKeepDate(true);
+  SetReadThreads(DefaultReadThreads());
 }
 
 THistrel::~THistrel() = default;
@@ -47,6 +56,7 @@ void THistrel::SetSourceReading(const TSourceReading& AValue) {
   FSourceReading = AValue;
   FReader.SetBufferSize(AValue.BufferSize);
 }
+void THistrel::SetReadThreads(unsigned AValue) { FReadThreads = std::max(AValue, 1U); }
 void THistrel::SetOutput(THistrelOutput* AOutput) { FOutput = AOutput; }
 
 std::string THistrel::Today() const { return FormatHistoryDate(FDateSource()); }

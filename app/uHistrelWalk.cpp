@@ -7,6 +7,7 @@
 
 #include "app/uHistrelConstants.h"
 #include "app/uHistrelInternal.h"
+#include "app/uHistrelReadAhead.h"
 #include "platform/Ansi.h"
 #include "platform/Console.h"
 #include "platform/Exception.h"
@@ -32,6 +33,31 @@ bool EntryMayBeDirectory(const platform::DirectoryEntry& entry) {
 
 bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
 
+// Whether the workers may read the entry ahead of the walk: what may be a
+// file and can be named. Everything else is the walk's alone.
+bool MayBeAskedAbout(const platform::DirectoryEntry& entry) {
+  return entry.kind != platform::EntryKind::kDirectory && !IsDotEntry(entry.name) &&
+         entry.name.find('\\') == std::string::npos;
+}
+
+// Sources up to this size are read at once by a worker; larger ones in
+// pieces, so that the workers together hold little memory.
+constexpr std::size_t kReadAheadHoldLimit = std::size_t{1} << 20;
+
+// Lends the walk's read-ahead to the worker for one run.
+class TReadAheadInUse {
+ public:
+  TReadAheadInUse(TReadAhead*& ASlot, TReadAhead& AReadAhead) : FSlot(ASlot) {
+    FSlot = &AReadAhead;
+  }
+  ~TReadAheadInUse() { FSlot = nullptr; }
+  TReadAheadInUse(const TReadAheadInUse&) = delete;
+  TReadAheadInUse& operator=(const TReadAheadInUse&) = delete;
+
+ private:
+  TReadAhead*& FSlot;
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -42,6 +68,12 @@ void THistrel::Execute() {
   if (FPath.empty()) throw Exception(SPathMissing);
   if (!platform::IsDirectory(FPath)) throw Exception(FormatText(SCannotAccessDirectory, FPath));
   FEnteredDirectories.clear();
+  // The line-by-line reading reads and reports every line itself, so it
+  // takes no answers from the workers.
+  const unsigned workers = FSourceReading.LineByLine ? 0 : FReadThreads - 1;
+  TReadAhead readAhead(workers, std::min(FSourceReading.HoldLimit, kReadAheadHoldLimit),
+                       FSourceReading.BufferSize);
+  const TReadAheadInUse inUse(FReadAhead, readAhead);
   if (FFileName.empty()) {
     ProcessDirectory();
     return;
@@ -68,10 +100,12 @@ void THistrel::ProcessDirectory() {
   SearchAllFiles(top, FPath);
 }
 
-void THistrel::AnnounceAndProcessFile(const platform::Directory& ADirectory) {
+void THistrel::AnnounceAndProcessFile(const platform::Directory& ADirectory, bool AHoldsNoMarker) {
   // Joined in a kept string: a walk announces every file it selects.
   FAnnouncedPath.assign(FPath).append(FFileName);
   if (FOutput == nullptr) platform::WriteLine(FAnnouncedPath);
+  // A worker read it whole and found no "CVS*": processing would end there.
+  if (AHoldsNoMarker) return;
   FDirectory = &ADirectory;
   try {
     ProcessFile();
@@ -138,12 +172,23 @@ void THistrel::SearchAllFiles(const platform::Directory& ADirectoryHandle,
   // that processing creates here are never taken for entries of the walk.
   std::vector<platform::DirectoryEntry> entries = ADirectoryHandle.List();
   RemoveLeftovers(ADirectoryHandle, entries);
+  TReadAhead::TListing listing(FReadAhead, ADirectoryHandle);
+  std::size_t asked = 0;
   const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
-  for (const platform::DirectoryEntry& entry : entries) {
+  for (std::size_t index = 0; index < entries.size(); ++index) {
+    const platform::DirectoryEntry& entry = entries[index];
+    if (listing.NeedsQuestions()) {
+      for (; asked < entries.size() && listing.HasRoom(); ++asked) {
+        if (MayBeAskedAbout(entries[asked])) listing.Ask(asked, entries[asked].name);
+      }
+      listing.Send();
+    }
     SetPath(path);
     if (!CanBeNamed(entry.name)) continue;
     SetFileName(entry.name);
-    if (EntryIsFile(entry, ADirectoryHandle)) AnnounceAndProcessFile(ADirectoryHandle);
+    if (EntryIsFile(entry, ADirectoryHandle)) {
+      AnnounceAndProcessFile(ADirectoryHandle, listing.HoldsNoMarker(index));
+    }
     if (FRecursive && !IsDotEntry(entry.name) && EntryMayBeDirectory(entry)) {
       platform::Directory subdirectory;
       if (subdirectory.OpenChild(ADirectoryHandle, entry.name)) {
@@ -171,18 +216,32 @@ void THistrel::SearchFiles(const platform::Directory& ADirectoryHandle,
   if (!MayEnter(ADirectoryHandle)) return;
   std::vector<platform::DirectoryEntry> entries = ADirectoryHandle.List();
   RemoveLeftovers(ADirectoryHandle, entries);
+  const auto selected = [&](const platform::DirectoryEntry& AEntry) {
+    return upperPattern.empty() || FindAnsiText(AEntry.name, upperPattern) != std::string::npos;
+  };
+  // Only a mask selects many files of a listing; a named file is one.
+  TReadAhead::TListing listing(FReadAhead, ADirectoryHandle);
+  std::size_t asked = AWildcard ? 0 : entries.size();
   // Whether the named file is in this directory; it can only change when a
   // descent has run, so it is asked again only after one.
   int namedFileIsFile = -1;
   const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
-  for (const platform::DirectoryEntry& entry : entries) {
+  for (std::size_t index = 0; index < entries.size(); ++index) {
+    const platform::DirectoryEntry& entry = entries[index];
+    if (listing.NeedsQuestions()) {
+      for (; asked < entries.size() && listing.HasRoom(); ++asked) {
+        if (MayBeAskedAbout(entries[asked]) && selected(entries[asked])) {
+          listing.Ask(asked, entries[asked].name);
+        }
+      }
+      listing.Send();
+    }
     SetPath(path);
     if (!CanBeNamed(entry.name)) continue;
     if (AWildcard) {
       SetFileName(entry.name);
-      if ((upperPattern.empty() || FindAnsiText(entry.name, upperPattern) != std::string::npos) &&
-          EntryIsFile(entry, ADirectoryHandle)) {
-        AnnounceAndProcessFile(ADirectoryHandle);
+      if (selected(entry) && EntryIsFile(entry, ADirectoryHandle)) {
+        AnnounceAndProcessFile(ADirectoryHandle, listing.HoldsNoMarker(index));
       }
     }
     if (!AWildcard && !namedFileProcessed) {
@@ -190,7 +249,7 @@ void THistrel::SearchFiles(const platform::Directory& ADirectoryHandle,
         namedFileIsFile = ADirectoryHandle.KindOf(FFileName) == platform::EntryKind::kFile;
       }
       if (namedFileIsFile == 1) {
-        AnnounceAndProcessFile(ADirectoryHandle);
+        AnnounceAndProcessFile(ADirectoryHandle, false);
         namedFileProcessed = true;
       }
     }
