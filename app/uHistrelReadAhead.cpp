@@ -32,6 +32,10 @@ struct TReadAhead::TQuestion {
     int expected = kQueued;
     return State.compare_exchange_strong(expected, kWithdrawn);
   }
+  bool Take() {
+    int expected = kQueued;
+    return State.compare_exchange_strong(expected, kTaken);
+  }
 };
 
 TReadAhead::TReadAhead(unsigned AWorkers, std::size_t AHoldLimit, std::size_t ABufferSize)
@@ -65,26 +69,27 @@ void TReadAhead::Work() {
     const std::shared_ptr<TQuestion> question = std::move(FQueue.front());
     FQueue.pop_front();
     hold.unlock();
-    int expected = TQuestion::kQueued;
-    if (question->State.compare_exchange_strong(expected, TQuestion::kTaken)) {
-      bool noMarker = false;
-      // A link, a file that cannot be opened or read: the walk's own way
-      // reports or follows it.
-      try {
-        noMarker = reader.Open(*question->Directory, question->Name, FHoldLimit) &&
-                   !reader.MayHold(kMarker);
-      } catch (...) {
-        noMarker = false;
-      }
-      reader.Close();
-      question->NoMarker = noMarker;
-      question->State = TQuestion::kAnswered;
-      if (FWalkWaits) {
-        const std::lock_guard<std::mutex> wake(FLock);
-        FAnswered.notify_all();
-      }
-    }
+    if (question->Take()) Answer(*question, reader);
     hold.lock();
+  }
+}
+
+void TReadAhead::Answer(TQuestion& AQuestion, platform::TextReader& AReader) {
+  bool noMarker = false;
+  // A link, a file that cannot be opened or read: the walk's own way
+  // reports or follows it.
+  try {
+    noMarker =
+        AReader.Open(*AQuestion.Directory, AQuestion.Name, FHoldLimit) && !AReader.MayHold(kMarker);
+  } catch (...) {
+    noMarker = false;
+  }
+  AReader.Close();
+  AQuestion.NoMarker = noMarker;
+  AQuestion.State = TQuestion::kAnswered;
+  if (FWalkWaits) {
+    const std::lock_guard<std::mutex> wake(FLock);
+    FAnswered.notify_all();
   }
 }
 
@@ -97,7 +102,9 @@ void TReadAhead::AwaitAnswer(TQuestion& AQuestion) {
 }
 
 TReadAhead::TListing::TListing(TReadAhead* AOwner, const platform::Directory& ADirectory)
-    : FOwner(AOwner), FDirectory(ADirectory) {}
+    : FOwner(AOwner), FDirectory(ADirectory) {
+  if (FOwner != nullptr) FReader.SetBufferSize(FOwner->FBufferSize);
+}
 
 TReadAhead::TListing::~TListing() {
   for (const std::shared_ptr<TQuestion>& question : FAsked) question->Withdraw();
@@ -146,6 +153,11 @@ bool TReadAhead::TListing::HoldsNoMarker(std::size_t AIndex) {
   const std::shared_ptr<TQuestion> question = std::move(FAsked.front());
   FAsked.pop_front();
   if (question->Withdraw()) return false;
+  // While a worker reads this file, the walk answers the next questions
+  // itself rather than sleep: waking up costs more than a small file does.
+  for (std::size_t next = 0; question->State == TQuestion::kTaken && next < FAsked.size(); ++next) {
+    if (FAsked[next]->Take()) FOwner->Answer(*FAsked[next], FReader);
+  }
   FOwner->AwaitAnswer(*question);
   return question->State == TQuestion::kAnswered && question->NoMarker;
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/TextFile.h"
 
 class TReadAhead {
  public:
@@ -65,11 +66,15 @@ class TReadAhead {
 
     std::deque<std::shared_ptr<TQuestion>> FAsked;
     std::vector<std::shared_ptr<TQuestion>> FUnsent;
+    // Reads for the walk's thread when it answers a question itself.
+    platform::TextReader FReader;
   };
 
  private:
   void Start();
   void Work();
+  // Answers a question taken by this thread, reading with AReader.
+  void Answer(TQuestion& AQuestion, platform::TextReader& AReader);
   // Waits until no worker is answering AQuestion.
   void AwaitAnswer(TQuestion& AQuestion);
 
