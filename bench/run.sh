@@ -172,23 +172,26 @@ cp "$histrel" "$work/w4/none/histrel"
 w4sys="$(syspath "$work/w4/empty")"
 expect "W4 output" "$(XDG_CONFIG_HOME="$work/w4/config" "$work/w4/histrel" /USER=bench "/FILE=$w4sys")" ""
 # hyperfine -N starts the programs without a shell, which matters at this
-# scale; the pair runs in both orders and the medians of both are taken.
+# scale; each pair runs in both orders and the medians of both are taken.
+# The settings are found through XDG_CONFIG_HOME, set for the whole pair.
 for order in 1 2; do
-  cmds=("$work/w4/none/histrel /USER=bench '/FILE=$w4sys'" "grep -F CVS* /dev/null"
-        "env XDG_CONFIG_HOME=$work/w4/config $work/w4/histrel /USER=bench '/FILE=$w4sys'")
-  if [ "$order" = 2 ]; then cmds=("${cmds[2]}" "${cmds[1]}" "${cmds[0]}"); fi
-  hyperfine -N -i --warmup 5 --runs $((rounds * 3)) --export-json "$work/w4.$order.json" \
-    "${cmds[@]}" >/dev/null
+  none=("$work/w4/none/histrel /USER=bench '/FILE=$w4sys'" "grep -F CVS* /dev/null")
+  withset=("$work/w4/histrel /USER=bench '/FILE=$w4sys'" "grep -F CVS* /dev/null")
+  if [ "$order" = 2 ]; then none=("${none[1]}" "${none[0]}"); withset=("${withset[1]}" "${withset[0]}"); fi
+  XDG_CONFIG_HOME="$work/config" hyperfine -N -i --warmup 5 --runs $((rounds * 3)) \
+    --export-json "$work/w4none.$order.json" "${none[@]}" >/dev/null
+  XDG_CONFIG_HOME="$work/w4/config" hyperfine -N -i --warmup 5 --runs $((rounds * 3)) \
+    --export-json "$work/w4set.$order.json" "${withset[@]}" >/dev/null
 done
-w4med() {  # w4med PATTERN: the median over both orders of the command matching PATTERN
+w4med() {  # w4med KIND PATTERN: the median over both orders of the matching command
   python3 -c 'import json,statistics,sys
 t=[]
 for f in sys.argv[2:]:
   for r in json.load(open(f))["results"]:
     if sys.argv[1] in r["command"]: t += r["times"]
-print(statistics.median(t))' "$1" "$work/w4.1.json" "$work/w4.2.json"
+print(statistics.median(t))' "$2" "$work/w4$1.1.json" "$work/w4$1.2.json"
 }
-t_none=$(w4med "none/histrel"); t_grep=$(w4med "grep -F"); t_set=$(w4med "XDG_CONFIG_HOME")
+t_none=$(w4med none "histrel"); t_grep=$(w4med none "grep -F"); t_set=$(w4med set "histrel")
 results+=("W4 start-up, no settings|$(ratio "$t_none" "$t_grep")x grep|<= 1.2x|$(ms "$t_none") ms vs $(ms "$t_grep") ms")
 results+=("W4 start-up, 1,000 entries|$(ms "$t_set") ms|<= 2 ms|INI file and hive of 1,000 entries each")
 
