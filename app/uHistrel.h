@@ -15,8 +15,14 @@
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 
+class TReadAhead;
+
 // Where the worker takes today's date from; tests give a fixed one.
 using TDateSource = std::function<platform::LocalDate()>;
+
+// The number of threads a walk reads files with unless told otherwise: the
+// number of cores, at most 8.
+unsigned DefaultReadThreads();
 
 // The date as written into history entries: "yyyy.mm.dd".
 std::string FormatHistoryDate(const platform::LocalDate& ADate);
@@ -70,6 +76,10 @@ class THistrel {
   void SetKeepDate(bool AValue);
   void SetRecursive(bool AValue);
   void SetSourceReading(const TSourceReading& AValue);
+  // How many threads read the files of a walk, the walk's own included:
+  // 1 reads them one by one; more let AValue - 1 workers read ahead (at
+  // least 1; the default is the number of cores, at most 8).
+  void SetReadThreads(unsigned AValue);
   // Where rewrites go: nullptr (the default) writes the files; AOutput
   // must outlive the worker's runs.
   void SetOutput(THistrelOutput* AOutput);
@@ -81,6 +91,7 @@ class THistrel {
   bool KeepCVS() const { return FKeepCVS; }
   bool KeepDate() const { return FKeepDate; }
   bool Recursive() const { return FRecursive; }
+  unsigned ReadThreads() const { return FReadThreads; }
 
   // The lines gathered from the last file processed: "{", the entry lines,
   // and an empty line after an entry that has ended.
@@ -140,7 +151,9 @@ class THistrel {
   std::string ShownSourcePath() const { return FPath + FFileName; }
   std::size_t DateColumn() const;
   std::string Today() const;
-  void AnnounceAndProcessFile(const platform::Directory& ADirectory);
+  // Announces the file FFileName of ADirectory and processes it, unless the
+  // read-ahead found that it holds no "CVS*" (AHoldsNoMarker).
+  void AnnounceAndProcessFile(const platform::Directory& ADirectory, bool AHoldsNoMarker);
   // Whether the walk may enter ADirectory: true once per directory and run.
   bool MayEnter(const platform::Directory& ADirectory);
   // Removes from the listing of ADirectory (and from the disk) the temporary
@@ -181,6 +194,9 @@ class THistrel {
   TDateSource FDateSource;
   TSourceReading FSourceReading;
   THistrelOutput* FOutput = nullptr;
+  unsigned FReadThreads = 1;
+  // The workers that read ahead of the walk, while Execute runs.
+  TReadAhead* FReadAhead = nullptr;
   // Found while collecting, used by the rewrite of the same source; in file
   // order, and bounded, so that memory does not grow with the source.
   std::vector<TPlainStretch> FPlainStretches;

@@ -29,6 +29,12 @@ std::string SKeepDateDefault = "+";
 std::string SKeepDateDescription =
     "Dieser Schalter kontrolliert, ob das Datum erhalten bleiben soll in dem ausgewerteten "
     "Kommentar.";
+std::string SThreadsOptions = "0 - 64";
+std::string SThreadsDefault = "0";
+std::string SThreadsDescription =
+    "Dieser Schalter setzt, wie viele Threads die Dateien lesen; 0 nimmt einen je Prozessorkern, "
+    "h\xF6"
+    "chstens 8.";
 std::string SPathMissing = "Der Pfad mu\xDF angegeben werden!";
 std::string SUserMissing = "Der User mu\xDF angegeben werden!";
 std::string SCannotAccessDirectory = "Auf das Verzeichnis %s kann nicht zugegriffen werden!";
@@ -36,20 +42,22 @@ std::string SCannotEditFile = "Die Datei %s kann nicht bearbeitet werden!";
 std::string SFileSwitchMissing = "Der Schalter FILE mu\xDF angegeben werden!";
 std::string STemporaryFileExists = "Die tempor\xE4re Datei %s existiert bereits!";
 std::string SSourceChanged = "Die Datei %s wurde w\xE4hrend der Bearbeitung ge\xE4ndert!";
+std::string SThreadsInvalid = "Der Schalter THREADS mu\xDF eine Zahl von 0 bis 64 sein!";
 std::string SBackslashNameSkipped =
     "Der Eintrag %s wird \xFC"
     "bergangen: sein Name enth\xE4lt einen Backslash.";
 
 void FinalizeHistrelConstantsUnit() {
-  for (std::string* text : {&SUserOptions,      &SUserDefault,         &SUserDescription,
-                            &SFileOptions,      &SFileDefault,         &SFileDescription,
-                            &SInsertOptions,    &SInsertDefault,       &SInsertDescription,
-                            &SRecursiveOptions, &SRecursiveDefault,    &SRecursiveDescription,
-                            &SKeepCVSOptions,   &SKeepCVSDefault,      &SKeepCVSDescription,
-                            &SKeepDateOptions,  &SKeepDateDefault,     &SKeepDateDescription,
-                            &SPathMissing,      &SUserMissing,         &SCannotAccessDirectory,
-                            &SCannotEditFile,   &SFileSwitchMissing,   &STemporaryFileExists,
-                            &SSourceChanged,    &SBackslashNameSkipped}) {
+  for (std::string* text : {&SUserOptions,           &SUserDefault,      &SUserDescription,
+                            &SFileOptions,           &SFileDefault,      &SFileDescription,
+                            &SInsertOptions,         &SInsertDefault,    &SInsertDescription,
+                            &SRecursiveOptions,      &SRecursiveDefault, &SRecursiveDescription,
+                            &SKeepCVSOptions,        &SKeepCVSDefault,   &SKeepCVSDescription,
+                            &SKeepDateOptions,       &SKeepDateDefault,  &SKeepDateDescription,
+                            &SThreadsOptions,        &SThreadsDefault,   &SThreadsDescription,
+                            &SThreadsInvalid,        &SPathMissing,      &SUserMissing,
+                            &SCannotAccessDirectory, &SCannotEditFile,   &SFileSwitchMissing,
+                            &STemporaryFileExists,   &SSourceChanged,    &SBackslashNameSkipped}) {
     text->clear();
     text->shrink_to_fit();
   }

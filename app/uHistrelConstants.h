@@ -1,4 +1,4 @@
-// The tool's texts: the three texts of each of its six switches and its
+// The tool's texts: the three texts of each of its seven switches and its
 // failure messages. Each starts with its German value; uHistrelEnglishConstant
 // assigns the English ones at start-up.
 #pragma once
@@ -23,6 +23,9 @@ extern std::string SKeepCVSDescription;
 extern std::string SKeepDateOptions;
 extern std::string SKeepDateDefault;
 extern std::string SKeepDateDescription;
+extern std::string SThreadsOptions;
+extern std::string SThreadsDefault;
+extern std::string SThreadsDescription;
 // Execute: the path of FILE is empty.
 extern std::string SPathMissing;
 // Execute (and AddHistoryText): USER is empty.
@@ -38,6 +41,8 @@ extern std::string STemporaryFileExists;
 // A source changed (or its name came to mean another file) while it was
 // rewritten, so it was left as it is; %s is its path.
 extern std::string SSourceChanged;
+// The program run: THREADS is not a number from 0 to 64.
+extern std::string SThreadsInvalid;
 // A warning: a listing entry whose name holds a backslash cannot be named in
 // the tool's paths and is passed over; %s is the directory and the name.
 extern std::string SBackslashNameSkipped;

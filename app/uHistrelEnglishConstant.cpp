@@ -22,6 +22,9 @@ void AssignHistrelTexts() {
   SKeepCVSDescription = "This switch checks, whether the opening comment shall remain unchanged.";
   SKeepDateDescription =
       "This switch checks, whether the date shall remain unchanged in the evaluated comment.";
+  SThreadsDescription =
+      "This switch sets how many threads read the files; 0 takes one per processor core, at most "
+      "8.";
   SPathMissing = "The path must be indicated!";
   SUserMissing = "The user must be indicated!";
   SCannotAccessDirectory = "Cannot access the directory: %s";
@@ -29,6 +32,7 @@ void AssignHistrelTexts() {
   SFileSwitchMissing = "The parameter FILE must be indicated!";
   STemporaryFileExists = "The temporary file %s already exists!";
   SSourceChanged = "The file %s was changed while it was being rewritten!";
+  SThreadsInvalid = "The parameter THREADS must be a number from 0 to 64!";
   SBackslashNameSkipped = "The entry %s is passed over: its name holds a backslash.";
 }
 

@@ -16,6 +16,7 @@ void InitializeHistrelRegisterSwitchesUnit() {
                             SRecursiveDescription);
     ProgramSwitch->Register("KEEPCVS", SKeepCVSOptions, SKeepCVSDefault, SKeepCVSDescription);
     ProgramSwitch->Register("KEEPDATE", SKeepDateOptions, SKeepDateDefault, SKeepDateDescription);
+    ProgramSwitch->Register("THREADS", SThreadsOptions, SThreadsDefault, SThreadsDescription);
   } catch (const Exception& failure) {
     // A switch left unregistered can still be given and looked up; it is only
     // missing from the overview and from what WRITEINI and WRITEREG write.

@@ -55,6 +55,10 @@ TEST(HistrelRegisterSwitches, RegistersTheSixSwitchesInOrderWithTheirEnglishText
       {"KEEPDATE",
        {"+, -", "+",
         "This switch checks, whether the date shall remain unchanged in the evaluated comment."}},
+      {"THREADS",
+       {"0 - 64", "0",
+        "This switch sets how many threads read the files; 0 takes one per processor core, at "
+        "most 8."}},
   };
   ASSERT_EQ(registered.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {

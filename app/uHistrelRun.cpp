@@ -2,6 +2,7 @@
 
 #include "Bibliothek/Schalter/uProgramSwitch.h"
 #include "Bibliothek/Schalter/uProgramSwitchConstant.h"
+#include "app/uHistrelConstants.h"
 #include "app/uHistrelPreview.h"
 #include "platform/Ansi.h"
 #include "platform/Console.h"
@@ -15,6 +16,19 @@
 namespace {
 
 std::string SwitchText(const char* AName) { return ProgramSwitch->GetSwitch(AName)->AsString(); }
+
+// The number of reading threads that the text of THREADS gives: 0 is one
+// per core (at most 8). Only digits are taken, so that "-1" or "4x" is
+// refused rather than read as something else.
+unsigned ReadThreadsOf(const std::string& AText) {
+  if (AText.empty() || AText.size() > 2 ||
+      AText.find_first_not_of("0123456789") != std::string::npos) {
+    throw Exception(SThreadsInvalid);
+  }
+  const unsigned value = static_cast<unsigned>(std::stoul(AText));
+  if (value > 64) throw Exception(SThreadsInvalid);
+  return value == 0 ? DefaultReadThreads() : value;
+}
 
 // The default text of the registered switch AName ("" when not registered).
 std::string RegisteredDefault(const std::string& AName) {
@@ -163,6 +177,9 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode) {
     }
     if (!SwitchText("KEEPDATE").empty()) {
       histrel.SetKeepDate(ProgramSwitch->GetSwitch("KEEPDATE")->AsBoolean());
+    }
+    if (!SwitchText("THREADS").empty()) {
+      histrel.SetReadThreads(ReadThreadsOf(SwitchText("THREADS")));
     }
     ApplyFileSwitch(histrel, SwitchText("FILE"));
     histrel.Execute();

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,29 @@ TEST_F(ProgramRun, WalksTheDirectoryThatFileNames) {
   std::sort(lines.begin(), lines.end());
   EXPECT_EQ(lines, (Lines{Top() + "\\src\\a.pas", Top() + "\\src\\b.txt"}));
   EXPECT_EQ(ReadFile(FDir / "src/a.pas.cvs"), "ann 2003.05.14 a\n\n");
+}
+
+TEST_F(ProgramRun, ThreadsTakesANumberFromZeroTo64AndRefusesAnythingElse) {
+  WriteFile(FDir / "a.pas", "{CVS* a}\n");
+  WriteFile(FDir / "b.pas", "");
+  const Lines walked = {Top() + "\\a.pas", Top() + "\\b.pas"};
+  const Lines refused = {"The parameter THREADS must be a number from 0 to 64!"};
+  struct Case {
+    std::string threads;
+    bool accepted;
+  };
+  const std::vector<Case> cases = {{"0", true},   {"1", true},    {"8", true},
+                                   {"64", true},  {"65", false},  {"-1", false},
+                                   {"4x", false}, {"100", false}, {"=+", false}};
+  for (const Case& c : cases) {
+    WriteFile(FDir / "a.pas", "{CVS* a}\n");
+    std::remove((FDir / "a.pas.cvs").c_str());
+    Lines lines = Run("/USER=ann /THREADS=" + c.threads + " /FILE=" + Top() + "\\*.pas");
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, c.accepted ? walked : refused) << c.threads;
+    EXPECT_EQ(ReadFile(FDir / "a.pas"), c.accepted ? "{ann 2003.05.14 a}\n" : "{CVS* a}\n")
+        << c.threads;
+  }
 }
 
 TEST(ProgramOptions, AreTakenOutWhereverTheyStandAndAWrongOneIsRefused) {

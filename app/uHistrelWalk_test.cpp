@@ -337,3 +337,91 @@ TEST_F(Walk, AFileDeeperThanAnyPathCanNameIsStillWalkedAndRewritten) {
 }
 
 }  // namespace
+
+namespace {
+
+// A tree that gives the workers reading ahead every kind of entry the walk
+// treats apart, with the first failure late in a long listing.
+void MakeMixedTree(const std::string& ARoot, bool AWithFailure) {
+  const std::string marked = "{CVSLOG}\r\n{CVS* note " + std::string(3000, 'x') + "}\r\n";
+  const std::string plain = "unit u;\r\n{ CVS but no star }\r\n" + std::string(5000, 'y') + "\r\n";
+  for (const char* sub : {"a", "b", "b/c"}) {
+    ASSERT_EQ(mkdir((ARoot + "/" + sub).c_str(), 0755), 0);
+    for (int i = 0; i < 60; ++i) {
+      const std::string name = ARoot + "/" + sub + "/" + std::to_string(i) + ".pas";
+      WriteFile(name, i % 7 == 3 ? marked : plain);
+    }
+  }
+  WriteFile(ARoot + "/a/marked.pas.cvs", "an old log with CVS* in it\r\n");
+  WriteFile(ARoot + "/a/marked.pas", marked);
+  WriteFile(ARoot + "/a/binary.pas", std::string("{CVSLOG}\n{CVS* x}\n\0", 20));
+  WriteFile(ARoot + "/a/back\\slash.pas", marked);
+  ASSERT_EQ(symlink("3.pas", (ARoot + "/b/link.pas").c_str()), 0);
+  ASSERT_EQ(symlink("missing.pas", (ARoot + "/b/dangling.pas").c_str()), 0);
+  ASSERT_EQ(mkdir((ARoot + "/b/dir.pas").c_str(), 0755), 0);
+  if (AWithFailure) {
+    ASSERT_EQ(chmod((ARoot + "/b/c/52.pas").c_str(), 0444), 0);
+  }
+}
+
+// Every file below ARoot with its bytes, by relative name.
+void CollectTree(const std::string& ARoot, const std::string& ARelative, Lines& AFiles) {
+  DIR* directory = opendir((ARoot + ARelative).c_str());
+  ASSERT_NE(directory, nullptr);
+  while (const dirent* entry = readdir(directory)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string relative = ARelative + "/" + name;
+    struct stat info {};
+    ASSERT_EQ(lstat((ARoot + relative).c_str(), &info), 0);
+    if (S_ISDIR(info.st_mode)) {
+      CollectTree(ARoot, relative, AFiles);
+    } else if (S_ISREG(info.st_mode)) {
+      AFiles.push_back(relative + ": " + ReadFile(ARoot + relative));
+    }
+  }
+  closedir(directory);
+  std::sort(AFiles.begin(), AFiles.end());
+}
+
+}  // namespace
+
+// The workers only read ahead: what the walk writes, announces, rewrites and
+// where it stops must be the same with any number of them.
+TEST_F(Walk, ReadingAheadChangesNothingThatTheWalkDoes) {
+  struct TCase {
+    const char* what;
+    const char* mask;
+    bool failure;
+  };
+  for (const TCase& test : {TCase{"a mask", "*.pas", false}, TCase{"every file", "", false},
+                            TCase{"a failure late in a listing", "*.pas", true}}) {
+    std::vector<Lines> outputs;
+    std::vector<Lines> trees;
+    for (const unsigned threads : {1U, 2U, 5U}) {
+      TempDir dir;
+      MakeMixedTree(dir.Path(), test.failure);
+      const std::string top = SystemPath(dir.Path()) + "\\";
+      THistrel histrel(FixedDate(2003, 5, 14));
+      histrel.SetUser("ann");
+      histrel.SetPath(top);
+      histrel.SetFileName(test.mask);
+      histrel.SetReadThreads(threads);
+      Lines output = ExecuteCapturing(histrel);
+      for (std::string& line : output) {
+        const std::string::size_type at = line.find(top);
+        if (at != std::string::npos) line.replace(at, top.size(), "<top>\\");
+      }
+      outputs.push_back(output);
+      trees.emplace_back();
+      CollectTree(dir.Path(), "", trees.back());
+    }
+    EXPECT_GT(outputs[0].size(), 60u) << test.what;
+    EXPECT_EQ(outputs[0].back().find("cannot be edited") != std::string::npos, test.failure)
+        << test.what;
+    for (std::size_t i = 1; i < outputs.size(); ++i) {
+      EXPECT_EQ(outputs[i], outputs[0]) << test.what;
+      EXPECT_EQ(trees[i], trees[0]) << test.what;
+    }
+  }
+}

@@ -1,11 +1,14 @@
 #include "platform/PrivateProfile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -210,6 +213,55 @@ TEST(ReadIniSection, TakesSystemPathsWithBackslashes) {
   WriteFile(dir / "sub/a.ini", "[P]\nA=1\n");
   WriteIniEntry(dir.Path() + "\\sub\\a.ini", "P", "B", "2");
   EXPECT_EQ(ReadIniSection(dir.Path() + "\\sub\\a.ini", "P"), (Lines{"A=1", "B=2"}));
+}
+
+// Gives the file a modification time well in the past, as settings files
+// usually have, so that a read keeps its text for the next look-up.
+void SetModifiedSecondsAgo(const std::string& APath, int ASeconds) {
+  struct timespec times[2]{};
+  clock_gettime(CLOCK_REALTIME, &times[0]);
+  times[0].tv_sec -= ASeconds;
+  times[1] = times[0];
+  ASSERT_EQ(utimensat(AT_FDCWD, APath.c_str(), times, 0), 0);
+}
+
+// Overwrites the file in place: same inode, same size.
+void OverwriteInPlace(const std::string& APath, const std::string& AContent) {
+  std::FILE* file = std::fopen(APath.c_str(), "r+b");
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(std::fwrite(AContent.data(), 1, AContent.size(), file), AContent.size());
+  ASSERT_EQ(std::fclose(file), 0);
+}
+
+// The file is read once per process while it stays as it was; every kind of
+// change must still be seen at the next look-up.
+TEST(ReadIniSection, SeesEveryChangeOfAFileItHasReadBefore) {
+  TempDir dir;
+  const std::string ini = dir / "a.ini";
+  WriteFile(ini, "[P]\nA=1\n");
+  SetModifiedSecondsAgo(ini, 100);
+  EXPECT_EQ(ReadIniSection(ini, "P"), (Lines{"A=1"}));
+  EXPECT_EQ(ReadIniSection(ini, "P"), (Lines{"A=1"}));
+
+  OverwriteInPlace(ini, "[P]\nA=2\n");  // only the modification time tells
+  SetModifiedSecondsAgo(ini, 90);
+  EXPECT_EQ(ReadIniSection(ini, "P"), (Lines{"A=2"}));
+
+  OverwriteInPlace(ini, "[P]\nA=3\n");  // changed just now, time as before
+  EXPECT_EQ(ReadIniSection(ini, "P"), (Lines{"A=3"}));
+
+  WriteFile(dir / "b.ini", "[P]\nA=4\n");  // another file renamed over it
+  SetModifiedSecondsAgo(dir / "b.ini", 90);
+  ASSERT_EQ(std::rename((dir / "b.ini").c_str(), ini.c_str()), 0);
+  EXPECT_EQ(ReadIniSection(ini, "P"), (Lines{"A=4"}));
+
+  WriteIniEntry(ini, "P", "B", "5");  // a write of this process
+  EXPECT_EQ(ReadIniSection(ini, "P"), (Lines{"A=4", "B=5"}));
+
+  ASSERT_EQ(std::remove(ini.c_str()), 0);
+  EXPECT_EQ(ReadIniSection(ini, "P"), Lines{});
+  WriteFile(ini, "[P]\nA=6\n");
+  EXPECT_EQ(ReadIniSection(ini, "P"), (Lines{"A=6"}));
 }
 
 TEST(WriteIniEntry, CreatesAFileWithCrLfAndKeepsAnExistingFilesLineEnds) {

@@ -177,11 +177,16 @@ TSwitchPiece ReadPiece(const std::string& APiece) {
 // ---------------------------------------------------------------- sources
 
 std::string TParameter::GetValue() {
-  const std::string raw = GetSource();
+  std::string raw = GetSource();
   FSection = platform::AnsiUpperCase(FSection);
   FName = platform::AnsiUpperCase(FName);
-  for (const std::string& text : SplitPieces(raw)) {
-    const TSwitchPiece piece = ReadPiece(text);
+  if (!FPiecesRead || raw != FPiecesRaw) {
+    FPieces.clear();
+    for (const std::string& text : SplitPieces(raw)) FPieces.push_back(ReadPiece(text));
+    FPiecesRaw = std::move(raw);
+    FPiecesRead = true;
+  }
+  for (const TSwitchPiece& piece : FPieces) {
     if (piece.Section != FSection || piece.Name != FName) continue;
     // The first occurrence wins; later pieces are not read.
     if (piece.Name == SHelpSwitch) return "+";

@@ -67,6 +67,13 @@ class TParameter {
 
   std::string FName;
   std::string FSection;
+
+ private:
+  // The pieces of the raw text last read: every switch is looked up in the
+  // same text, which is then cut and read once.
+  std::string FPiecesRaw;
+  std::vector<TSwitchPiece> FPieces;
+  bool FPiecesRead = false;
 };
 
 // The process command line: every "/" begins a switch.

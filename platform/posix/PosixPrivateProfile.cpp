@@ -1,3 +1,8 @@
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "platform/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/IniText.h"
@@ -14,10 +19,23 @@ namespace {
 }  // namespace
 
 std::vector<std::string> ReadIniSection(const std::string& file, const std::string& section) {
-  std::string text;
+  // The switch library asks for every switch, so the text is read once and
+  // each section taken from it once, as long as the file stays as it was.
+  struct TIniFile {
+    std::string text;
+    std::map<std::string, std::vector<std::string>> sections;
+  };
   // The Windows service reads a file it cannot open as one without sections.
-  if (ReadWholeFile(NativePath(file), text) != ReadResult::kOk) return {};
-  return IniSectionEntries(text, section);
+  static StoreFileCache<TIniFile> cache([](std::string text) {
+    return TIniFile{std::move(text), {}};
+  });
+  return cache.Use(NativePath(file), [&](TIniFile& ini) {
+    auto found = ini.sections.find(section);
+    if (found == ini.sections.end()) {
+      found = ini.sections.emplace(section, IniSectionEntries(ini.text, section)).first;
+    }
+    return found->second;
+  });
 }
 
 void WriteIniEntry(const std::string& file, const std::string& section, const std::string& name,

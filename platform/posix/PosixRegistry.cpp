@@ -56,13 +56,16 @@ std::string RegistryHivePath() {
 
 bool ReadRegistryString(const std::string& keyPath, const std::string& valueName,
                         std::string& value) {
-  std::string text;
   // A hive that cannot be read has no keys, as a key that cannot be opened
-  // reads as missing on Windows.
-  if (ReadWholeFile(NativePath(RegistryHivePath()), text) != ReadResult::kOk) text.clear();
-  const RegistryHive hive(std::move(text));
+  // reads as missing on Windows. It is parsed once while it stays as it was:
+  // the switch library looks up every switch in it.
+  static StoreFileCache<RegistryHive> cache(
+      [](std::string text) { return RegistryHive(std::move(text)); });
   std::string found;
-  switch (hive.Find(keyPath, valueName, found)) {
+  const RegistryHive::Lookup lookup =
+      cache.Use(NativePath(RegistryHivePath()),
+                [&](const RegistryHive& hive) { return hive.Find(keyPath, valueName, found); });
+  switch (lookup) {
     case RegistryHive::Lookup::kNoKey:
       return false;
     case RegistryHive::Lookup::kNoValue:

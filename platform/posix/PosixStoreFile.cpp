@@ -4,6 +4,7 @@
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -60,13 +61,47 @@ int CheckReplaceable(const std::string& nativePath) {
   return 0;
 }
 
+// The stamp that stat or fstat gave.
+FileStamp StampFrom(const struct stat& info) {
+  FileStamp stamp;
+  stamp.known = true;
+  stamp.exists = true;
+  stamp.device = static_cast<std::uint64_t>(info.st_dev);
+  stamp.inode = static_cast<std::uint64_t>(info.st_ino);
+  stamp.size = static_cast<std::int64_t>(info.st_size);
+  stamp.modifiedSeconds = static_cast<std::int64_t>(info.st_mtim.tv_sec);
+  stamp.modifiedNanoseconds = static_cast<std::int64_t>(info.st_mtim.tv_nsec);
+  return stamp;
+}
+
 }  // namespace
 
+FileStamp StampOf(const std::string& nativePath) {
+  struct stat info {};
+  FileStamp stamp;
+  if (stat(nativePath.c_str(), &info) == 0) {
+    stamp = StampFrom(info);
+  } else if (errno == ENOENT || errno == ENOTDIR) {
+    stamp.known = true;
+  }
+  return stamp;
+}
+
 ReadResult ReadWholeFile(const std::string& nativePath, std::string& content) {
+  FileStamp stamp;
+  return ReadWholeFile(nativePath, content, stamp);
+}
+
+ReadResult ReadWholeFile(const std::string& nativePath, std::string& content, FileStamp& stamp) {
   content.clear();
+  stamp = FileStamp();
   const int fd = open(nativePath.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    return errno == ENOENT || errno == ENOTDIR ? ReadResult::kMissing : ReadResult::kFailed;
+    if (errno == ENOENT || errno == ENOTDIR) {
+      stamp.known = true;
+      return ReadResult::kMissing;
+    }
+    return ReadResult::kFailed;
   }
   struct stat info {};
   if (fstat(fd, &info) != 0) {
@@ -99,6 +134,14 @@ ReadResult ReadWholeFile(const std::string& nativePath, std::string& content) {
   }
   close(fd);
   content.resize(used);
+  stamp = StampFrom(info);
+  // File times move in clock ticks: a file written again within the same
+  // tick, to the same size, would keep its stamp. A file changed this
+  // recently is not trusted to show its next change.
+  struct timespec now {};
+  if (clock_gettime(CLOCK_REALTIME, &now) != 0 || now.tv_sec - info.st_mtim.tv_sec < 2) {
+    stamp.known = false;
+  }
   return ReadResult::kOk;
 }
 

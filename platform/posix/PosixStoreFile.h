@@ -3,8 +3,12 @@
 // replacement. Internal to platform/posix/.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
+#include <utility>
 
 namespace platform {
 
@@ -14,6 +18,70 @@ enum class ReadResult { kOk, kMissing, kFailed };
 // is no such file (or a part of its directory is missing); kFailed with errno
 // set when it exists but cannot be read (a directory, no permission, ...).
 ReadResult ReadWholeFile(const std::string& nativePath, std::string& content);
+
+// What a file was when it was read: device, inode, size and modification
+// time. A file changed, replaced or removed since then has another stamp.
+struct FileStamp {
+  bool known = false;  // false: the file could not be looked at (never equal)
+  bool exists = false;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t size = 0;
+  std::int64_t modifiedSeconds = 0;
+  std::int64_t modifiedNanoseconds = 0;
+
+  bool operator==(const FileStamp& other) const {
+    return known && other.known && exists == other.exists && device == other.device &&
+           inode == other.inode && size == other.size && modifiedSeconds == other.modifiedSeconds &&
+           modifiedNanoseconds == other.modifiedNanoseconds;
+  }
+};
+
+// The stamp of the file at the native path as it is now (one stat).
+FileStamp StampOf(const std::string& nativePath);
+
+// As ReadWholeFile, and stamp is what the descriptor that was read gave
+// (unknown when the read failed or the file was changed in the last second
+// or two; not existing when the file is missing).
+ReadResult ReadWholeFile(const std::string& nativePath, std::string& content, FileStamp& stamp);
+
+// Keeps the parsed form of store files (an INI file, the hive) for the life
+// of the process, so that each is read and parsed once however often it is
+// looked up. Each use asks the file system again (one stat) and reads and
+// parses the file again when its stamp changed, so a change by another
+// process or by a write of this one is seen at the next look-up. A missing
+// or unreadable file is parsed from the empty text; an unreadable one is
+// read again at every use.
+template <class TParsed>
+class StoreFileCache {
+ public:
+  using TParse = std::function<TParsed(std::string)>;
+  explicit StoreFileCache(TParse parse) : parse_(std::move(parse)) {}
+
+  // Calls use with the parsed file at the native path and returns its result.
+  template <class TUse>
+  auto Use(const std::string& nativePath, TUse use) -> decltype(use(std::declval<TParsed&>())) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    auto found = entries_.find(nativePath);
+    if (found == entries_.end() || !(found->second.first == StampOf(nativePath))) {
+      std::string text;
+      FileStamp stamp;
+      if (ReadWholeFile(nativePath, text, stamp) != ReadResult::kOk) text.clear();
+      TParsed parsed = parse_(std::move(text));
+      if (found == entries_.end()) {
+        found = entries_.emplace(nativePath, std::make_pair(stamp, std::move(parsed))).first;
+      } else {
+        found->second = std::make_pair(stamp, std::move(parsed));
+      }
+    }
+    return use(found->second.second);
+  }
+
+ private:
+  TParse parse_;
+  std::mutex lock_;
+  std::map<std::string, std::pair<FileStamp, TParsed>> entries_;
+};
 
 // Replaces the file at the native path by content: a fresh temporary file
 // beside it, renamed over it. 0, or the errno of the step that failed; the

@@ -1,0 +1,52 @@
+// Helpers that the walk, the rewrite and the history entries of the worker
+// share; only the units of THistrel include this.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "platform/Ansi.h"
+#include "platform/TextLines.h"
+
+namespace histrel_internal {
+
+inline bool EndsWithBackslash(const std::string& S) { return !S.empty() && S.back() == '\\'; }
+
+// The position of upperNeedle in text upper-cased by the ANSI rules, or npos;
+// an empty needle is never found. Works without copying the text, because
+// every line of a source goes through here until the marker line is met.
+inline std::string::size_type FindAnsiText(const std::string& text,
+                                           const std::string& upperNeedle) {
+  const std::size_t n = upperNeedle.size();
+  if (n == 0 || text.size() < n) return std::string::npos;
+  for (std::size_t i = 0; i + n <= text.size(); ++i) {
+    std::size_t k = 0;
+    while (k < n && platform::AnsiUpperChar(text[i + k]) == upperNeedle[k]) ++k;
+    if (k == n) return i;
+  }
+  return std::string::npos;
+}
+
+// The temporary file of a source: its name with the extension (from the last
+// dot of the name) replaced by ".tmp", or ".tmp" appended. Works on system
+// and native paths alike.
+inline std::string TemporaryPathOf(const std::string& source) {
+  const std::string::size_type nameStart = source.find_last_of("\\/");
+  const std::string::size_type dot = source.rfind('.');
+  if (dot == std::string::npos || (nameStart != std::string::npos && dot < nameStart)) {
+    return source + ".tmp";
+  }
+  return source.substr(0, dot) + ".tmp";
+}
+
+// Narrows the bytes [ABegin, AEnd) of AText to those without the characters
+// of code 0 to 32 at both ends.
+inline void TrimRange(const std::string& AText, std::size_t& ABegin, std::size_t& AEnd) {
+  const std::string_view trimmed =
+      platform::TrimBlanks(std::string_view(AText).substr(ABegin, AEnd - ABegin));
+  ABegin = static_cast<std::size_t>(trimmed.data() - AText.data());
+  AEnd = ABegin + trimmed.size();
+}
+
+}  // namespace histrel_internal

@@ -1,0 +1,265 @@
+#include "app/uHistrel.h"
+
+#include <algorithm>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "app/uHistrelConstants.h"
+#include "app/uHistrelInternal.h"
+#include "app/uHistrelReadAhead.h"
+#include "platform/Ansi.h"
+#include "platform/Console.h"
+#include "platform/Exception.h"
+#include "platform/FileSystem.h"
+#include "support/uStringRoutines.h"
+
+using histrel_internal::EndsWithBackslash;
+using histrel_internal::FindAnsiText;
+using histrel_internal::TemporaryPathOf;
+
+namespace {
+
+// Whether an entry is a file or a directory (links followed), from the
+// listing where it knows, else from the file system.
+bool EntryIsFile(const platform::DirectoryEntry& entry, const platform::Directory& directory) {
+  if (entry.kind != platform::EntryKind::kUnknown) return entry.kind == platform::EntryKind::kFile;
+  return directory.KindOf(entry.name) == platform::EntryKind::kFile;
+}
+
+bool EntryMayBeDirectory(const platform::DirectoryEntry& entry) {
+  return entry.kind != platform::EntryKind::kFile;
+}
+
+bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
+
+// Whether the workers may read the entry ahead of the walk: what may be a
+// file and can be named. Everything else is the walk's alone.
+bool MayBeAskedAbout(const platform::DirectoryEntry& entry) {
+  return entry.kind != platform::EntryKind::kDirectory && !IsDotEntry(entry.name) &&
+         entry.name.find('\\') == std::string::npos;
+}
+
+// Sources up to this size are read at once by a worker; larger ones in
+// pieces, so that the workers together hold little memory.
+constexpr std::size_t kReadAheadHoldLimit = std::size_t{1} << 20;
+
+// Lends the walk's read-ahead to the worker for one run.
+class TReadAheadInUse {
+ public:
+  TReadAheadInUse(TReadAhead*& ASlot, TReadAhead& AReadAhead) : FSlot(ASlot) {
+    FSlot = &AReadAhead;
+  }
+  ~TReadAheadInUse() { FSlot = nullptr; }
+  TReadAheadInUse(const TReadAheadInUse&) = delete;
+  TReadAheadInUse& operator=(const TReadAheadInUse&) = delete;
+
+ private:
+  TReadAhead*& FSlot;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The walk
+
+void THistrel::Execute() {
+  if (FUser.empty()) throw Exception(SUserMissing);
+  if (FPath.empty()) throw Exception(SPathMissing);
+  if (!platform::IsDirectory(FPath)) throw Exception(FormatText(SCannotAccessDirectory, FPath));
+  FEnteredDirectories.clear();
+  // The line-by-line reading reads and reports every line itself, so it
+  // takes no answers from the workers.
+  const unsigned workers = FSourceReading.LineByLine ? 0 : FReadThreads - 1;
+  TReadAhead readAhead(workers, std::min(FSourceReading.HoldLimit, kReadAheadHoldLimit),
+                       FSourceReading.BufferSize);
+  const TReadAheadInUse inUse(FReadAhead, readAhead);
+  if (FFileName.empty()) {
+    ProcessDirectory();
+    return;
+  }
+  // Only these two substrings make a mask: "*x.pas" is a file name.
+  const bool isMask =
+      FFileName.find("*.") != std::string::npos || FFileName.find(".*") != std::string::npos;
+  if (!FRecursive && !isMask) {
+    // A named file outside a recursive walk is opened as it is: no line and
+    // no test, so a missing file is reported by ProcessFile.
+    ProcessFile();
+    return;
+  }
+  platform::Directory top;
+  if (!top.Open(FPath)) throw Exception(FormatText(SCannotAccessDirectory, FPath));
+  SearchFiles(top, FPath, isMask);
+}
+
+void THistrel::ProcessDirectory() {
+  platform::Directory top;
+  if (!platform::IsDirectory(FPath) || !top.Open(FPath)) {
+    throw Exception(FormatText(SCannotAccessDirectory, FPath));
+  }
+  SearchAllFiles(top, FPath);
+}
+
+void THistrel::AnnounceAndProcessFile(const platform::Directory& ADirectory, bool AHoldsNoMarker) {
+  // Joined in a kept string: a walk announces every file it selects.
+  FAnnouncedPath.assign(FPath).append(FFileName);
+  if (FOutput == nullptr) platform::WriteLine(FAnnouncedPath);
+  // A worker read it whole and found no "CVS*": processing would end there.
+  if (AHoldsNoMarker) return;
+  FDirectory = &ADirectory;
+  try {
+    ProcessFile();
+  } catch (...) {
+    FDirectory = nullptr;
+    throw;
+  }
+  FDirectory = nullptr;
+}
+
+bool THistrel::MayEnter(const platform::Directory& ADirectory) {
+  // Links may reach one directory many times (a cycle, or two links to
+  // every level below): it is walked the first time only.
+  const platform::FileIdentity& identity = ADirectory.Identity();
+  return FEnteredDirectories.insert({identity.device, identity.inode}).second;
+}
+
+bool THistrel::CanBeNamed(const std::string& AName) const {
+  // A backslash in a name would be read as a separator: "..\x.pas" names a
+  // file outside the directory. Such an entry is neither taken nor entered.
+  if (AName.find('\\') == std::string::npos) return true;
+  platform::WriteErrorLine(FormatText(SBackslashNameSkipped, FPath + AName));
+  return false;
+}
+
+void THistrel::RemoveLeftovers(const platform::Directory& ADirectory,
+                               std::vector<platform::DirectoryEntry>& AEntries) {
+  // A preview writes nothing, not even to clear up after a killed run.
+  if (FOutput != nullptr) return;
+  // Most directories hold no name that could be a temporary file.
+  const auto isTemporaryName = [](const platform::DirectoryEntry& AEntry) {
+    const std::string& name = AEntry.name;
+    return name.size() >= 4 && name.compare(name.size() - 4, 4, ".tmp") == 0;
+  };
+  if (std::none_of(AEntries.begin(), AEntries.end(), isTemporaryName)) return;
+  std::unordered_set<std::string> removed;
+  std::unordered_set<std::string> names;
+  for (const platform::DirectoryEntry& entry : AEntries) names.insert(entry.name);
+  for (const platform::DirectoryEntry& entry : AEntries) {
+    const std::string temporary = TemporaryPathOf(entry.name);
+    if (temporary == entry.name || names.count(temporary) == 0 || removed.count(temporary) != 0) {
+      continue;
+    }
+    if (platform::RemoveLeftoverTemporary(ADirectory, temporary, entry.name, ADirectory,
+                                          entry.name + ".cvs")) {
+      removed.insert(temporary);
+    }
+  }
+  if (removed.empty()) return;
+  AEntries.erase(std::remove_if(AEntries.begin(), AEntries.end(),
+                                [&](const platform::DirectoryEntry& AEntry) {
+                                  return removed.count(AEntry.name) != 0;
+                                }),
+                 AEntries.end());
+}
+
+void THistrel::SearchAllFiles(const platform::Directory& ADirectoryHandle,
+                              const std::string& ADirectory) {
+  // A copy: the first call is given FPath itself, which the walk rewrites.
+  // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
+  const std::string directory = ADirectory;
+  if (!MayEnter(ADirectoryHandle)) return;
+  // The whole listing is read first, so that the temporary files and logs
+  // that processing creates here are never taken for entries of the walk.
+  std::vector<platform::DirectoryEntry> entries = ADirectoryHandle.List();
+  RemoveLeftovers(ADirectoryHandle, entries);
+  TReadAhead::TListing listing(FReadAhead, ADirectoryHandle);
+  std::size_t asked = 0;
+  const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
+  for (std::size_t index = 0; index < entries.size(); ++index) {
+    const platform::DirectoryEntry& entry = entries[index];
+    if (listing.NeedsQuestions()) {
+      for (; asked < entries.size() && listing.HasRoom(); ++asked) {
+        if (MayBeAskedAbout(entries[asked])) listing.Ask(asked, entries[asked].name);
+      }
+      listing.Send();
+    }
+    SetPath(path);
+    if (!CanBeNamed(entry.name)) continue;
+    SetFileName(entry.name);
+    if (EntryIsFile(entry, ADirectoryHandle)) {
+      AnnounceAndProcessFile(ADirectoryHandle, listing.HoldsNoMarker(index));
+    }
+    if (FRecursive && !IsDotEntry(entry.name) && EntryMayBeDirectory(entry)) {
+      platform::Directory subdirectory;
+      if (subdirectory.OpenChild(ADirectoryHandle, entry.name)) {
+        SearchAllFiles(subdirectory, FPath + entry.name);
+      }
+    }
+  }
+}
+
+void THistrel::SearchFiles(const platform::Directory& ADirectoryHandle,
+                           const std::string& ADirectory, bool AWildcard) {
+  // A copy: the first call is given FPath itself, which the walk rewrites.
+  // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
+  const std::string directory = ADirectory;
+  const std::string mask = FFileName;
+  // A mask is a substring test, not a pattern: "*.pas" selects every name
+  // that contains ".PAS" in any letter case ("x.pascal", "old.pas.bak").
+  std::string pattern;
+  for (char c : mask) {
+    if (c != '*') pattern += c;
+  }
+  const std::string upperPattern = platform::AnsiUpperCase(pattern);
+  bool namedFileProcessed = false;
+
+  if (!MayEnter(ADirectoryHandle)) return;
+  std::vector<platform::DirectoryEntry> entries = ADirectoryHandle.List();
+  RemoveLeftovers(ADirectoryHandle, entries);
+  const auto selected = [&](const platform::DirectoryEntry& AEntry) {
+    return upperPattern.empty() || FindAnsiText(AEntry.name, upperPattern) != std::string::npos;
+  };
+  // Only a mask selects many files of a listing; a named file is one.
+  TReadAhead::TListing listing(FReadAhead, ADirectoryHandle);
+  std::size_t asked = AWildcard ? 0 : entries.size();
+  // Whether the named file is in this directory; it can only change when a
+  // descent has run, so it is asked again only after one.
+  int namedFileIsFile = -1;
+  const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
+  for (std::size_t index = 0; index < entries.size(); ++index) {
+    const platform::DirectoryEntry& entry = entries[index];
+    if (listing.NeedsQuestions()) {
+      for (; asked < entries.size() && listing.HasRoom(); ++asked) {
+        if (MayBeAskedAbout(entries[asked]) && selected(entries[asked])) {
+          listing.Ask(asked, entries[asked].name);
+        }
+      }
+      listing.Send();
+    }
+    SetPath(path);
+    if (!CanBeNamed(entry.name)) continue;
+    if (AWildcard) {
+      SetFileName(entry.name);
+      if (selected(entry) && EntryIsFile(entry, ADirectoryHandle)) {
+        AnnounceAndProcessFile(ADirectoryHandle, listing.HoldsNoMarker(index));
+      }
+    }
+    if (!AWildcard && !namedFileProcessed) {
+      if (namedFileIsFile < 0) {
+        namedFileIsFile = ADirectoryHandle.KindOf(FFileName) == platform::EntryKind::kFile;
+      }
+      if (namedFileIsFile == 1) {
+        AnnounceAndProcessFile(ADirectoryHandle, false);
+        namedFileProcessed = true;
+      }
+    }
+    if (FRecursive && !IsDotEntry(entry.name) && EntryMayBeDirectory(entry)) {
+      platform::Directory subdirectory;
+      if (subdirectory.OpenChild(ADirectoryHandle, entry.name)) {
+        SetFileName(mask);
+        SearchFiles(subdirectory, FPath + entry.name, AWildcard);
+        namedFileIsFile = -1;
+      }
+    }
+  }
+}
