@@ -21,8 +21,8 @@ def main():
     out = sys.argv[2]
     steps = []
     prepare = None
-    for spec in sys.argv[3:]:
-        name, command = spec.split("=", 1)
+    for pair in sys.argv[3:]:
+        name, command = pair.split("=", 1)
         if name.startswith("+"):
             prepare = command
         else:
