@@ -1,0 +1,43 @@
+#include "platform/Console.h"
+
+#include <cstdio>
+
+#include "platform/ConsoleStream.h"
+
+namespace platform {
+namespace {
+
+ConsoleSink* installedSink = nullptr;
+
+}  // namespace
+
+void WriteLine(const std::string& line) {
+  if (installedSink != nullptr) {
+    installedSink->WriteLine(line);
+    return;
+  }
+  WriteStreamLine(stdout, line);
+}
+
+void WriteErrorLine(const std::string& line) {
+  if (installedSink != nullptr) {
+    installedSink->WriteErrorLine(line);
+    return;
+  }
+  // What was written to standard output comes first where both are shown.
+  std::fflush(stdout);
+  WriteStreamLine(stderr, line);
+}
+
+void FlushConsole() {
+  std::fflush(stdout);
+  std::fflush(stderr);
+}
+
+ConsoleSink* SetConsoleSink(ConsoleSink* sink) {
+  ConsoleSink* previous = installedSink;
+  installedSink = sink;
+  return previous;
+}
+
+}  // namespace platform
