@@ -331,13 +331,16 @@ void THistrel::ProcessFile() {
     if (!MayHoldMarker(reader)) return;
     if (!reader.Seek(0)) throw Exception(FormatText(SCannotEditFile, ShownSourcePath()));
   }
+  // A NUL byte makes it no Pascal source but, say, an editor's swap file,
+  // which would lose what it keeps: it is left as it is. The bytes are
+  // looked at while the comments are collected, so a big file is not read
+  // once more for it.
+  reader.WatchForNul();
   CollectComments(reader, ShownSourcePath());
   if (FHistoryLines.empty()) return;
-  // A NUL byte makes it no Pascal source but, say, an editor's swap file,
-  // which would lose what it keeps: it is left as it is.
   bool binary = true;
   try {
-    binary = !reader.Seek(0) || reader.Holds('\0');
+    binary = reader.HoldsNul();
   } catch (const Exception&) {
     throw Exception(FormatText(SCannotEditFile, ShownSourcePath()));
   }

@@ -14,6 +14,10 @@ namespace platform {
 
 class LineStops;
 
+// How much one read or write of a text file takes at most, unless a file is
+// held whole.
+constexpr std::size_t kTextBufferSize = std::size_t{256} * 1024;
+
 // How a line read ended: LF, CR LF, the end of the file, or a Ctrl-Z.
 enum class LineEnd { kLf, kCrLf, kNone, kCtrlZ };
 
@@ -69,9 +73,14 @@ class TextReader {
   // Throws Exception when reading fails.
   LineEnd FirstLineEnd();
 
-  // Whether the rest of the file, Ctrl-Z or not, holds byte; the position is
-  // then undefined. Throws Exception when reading fails.
-  bool Holds(char byte);
+  // From now on every byte read, from the start of the file on, is also
+  // looked at for a NUL byte while it is in the buffer anyway.
+  void WatchForNul();
+
+  // Whether the file, Ctrl-Z or not, holds a NUL byte (or cannot be read to
+  // its end). Only what was not looked at since WatchForNul is read; the
+  // position is then undefined. Throws Exception when reading fails.
+  bool HoldsNul();
 
   // Goes on reading at offset, which is taken as the start of a line. False
   // when the file cannot be positioned there.
@@ -99,6 +108,17 @@ class TextReader {
   friend class NativeAccess;
 
   bool Adopt(int fd, std::size_t holdLimit);
+  // Takes fd, once the system's part of Adopt has read its size, and sizes
+  // the buffer for it; Reset forgets the file after the system closed it.
+  void Start(int fd, std::size_t holdLimit);
+  void Reset();
+  // The system's reading: up to room bytes (0 at the end; throws Exception
+  // when reading fails), and going to offset (false when that fails).
+  std::size_t ReadSome(char* into, std::size_t room);
+  bool MoveTo(std::uint64_t offset);
+  // Looks at the bytes buffer_[from, to) for a NUL when they go on where the
+  // watch stands.
+  void Watch(std::size_t from, std::size_t to);
   // Keeps the unread bytes and reads more behind them; false when nothing
   // more can be read (the end of the input, or a full buffer).
   bool Fill();
@@ -117,8 +137,11 @@ class TextReader {
   FileIdentity identity_{};
   std::int64_t modified_ = 0;  // the modification time when it was opened, in ns
   unsigned permissions_ = 0;
-  bool eof_;      // nothing more to read behind end_
-  bool stopped_;  // a Ctrl-Z ended the input
+  bool eof_;                   // nothing more to read behind end_
+  bool stopped_;               // a Ctrl-Z ended the input
+  bool watching_ = false;      // WatchForNul was called for this file
+  bool nul_ = false;           // a NUL byte was seen while watching
+  std::uint64_t watched_ = 0;  // the bytes [0, watched_) were looked at
   LineEnd lastEnd_;
   std::string name_;  // how messages name the file
 };
@@ -192,6 +215,9 @@ class TextWriter {
   friend class NativeAccess;
 
   bool Adopt(int fd, const std::string& path);
+  void AllocateBuffer();
+  // The system's writing of all size bytes; throws Exception when it fails.
+  void WriteOut(const char* data, std::size_t size);
 
   int fd_;
   std::string* memory_ = nullptr;  // written into instead of fd_ when set

@@ -182,14 +182,62 @@ TEST(TextReader, TellsHowEachLineEndedAndWhereACtrlZStands) {
     EXPECT_EQ(reader.Offset(), 23u);  // the Ctrl-Z itself
     EXPECT_EQ(reader.Size(), 30u);
     EXPECT_EQ(reader.FirstLineEnd(), platform::LineEnd::kCrLf);
-    ASSERT_TRUE(reader.Seek(0));
-    EXPECT_TRUE(reader.Holds('\n'));
-    ASSERT_TRUE(reader.Seek(24));
-    EXPECT_FALSE(reader.Holds('r'));  // only "tail" and what follows
     ASSERT_TRUE(reader.Open(dir / "g", setting.holdLimit));
     ASSERT_TRUE(reader.ReadLine(line));
     EXPECT_EQ(reader.LastLineEnd(), platform::LineEnd::kNone);
     EXPECT_FALSE(reader.AtCtrlZ());
+  }
+}
+
+// The NUL check rides on whatever reading came before it; however much that
+// was, and wherever it stopped, every byte of the file is looked at.
+TEST(TextReader, HoldsNulLooksAtEveryByteOnceWhateverWasReadBefore) {
+  const TempDir dir;
+  const std::string text =
+      "line one\r\nCVS* two\nthree\x1A"
+      "after the end\n";
+  enum class Before { kNothing, kLines, kMayHold, kSeekToMiddle, kFirstLineEnd };
+  for (const Before before : {Before::kNothing, Before::kLines, Before::kMayHold,
+                              Before::kSeekToMiddle, Before::kFirstLineEnd}) {
+    for (std::size_t nul = 0; nul <= text.size(); ++nul) {
+      std::string content = text;
+      if (nul < text.size()) content[nul] = '\0';  // nul == size: none at all
+      WriteFile(dir / "f", content);
+      for (const ReaderSetting& setting : kReaderSettings) {
+        platform::TextReader reader;
+        reader.SetBufferSize(setting.bufferSize);
+        ASSERT_TRUE(reader.Open(dir / "f", setting.holdLimit));
+        std::string line;
+        switch (before) {
+          case Before::kNothing:
+            reader.WatchForNul();
+            break;
+          case Before::kLines:
+            reader.WatchForNul();
+            while (reader.ReadLine(line)) {
+            }
+            break;
+          case Before::kMayHold:
+            (void)reader.MayHold("CVS*");
+            reader.WatchForNul();
+            ASSERT_TRUE(reader.Seek(0));
+            ASSERT_TRUE(reader.ReadLine(line));
+            break;
+          case Before::kSeekToMiddle:
+            ASSERT_TRUE(reader.Seek(12));
+            ASSERT_TRUE(reader.ReadLine(line));
+            reader.WatchForNul();
+            break;
+          case Before::kFirstLineEnd:
+            reader.WatchForNul();
+            (void)reader.FirstLineEnd();
+            break;
+        }
+        EXPECT_EQ(reader.HoldsNul(), nul < text.size())
+            << "NUL at " << nul << ", before " << static_cast<int>(before) << ", buffer "
+            << setting.bufferSize << " hold " << setting.holdLimit;
+      }
+    }
   }
 }
 

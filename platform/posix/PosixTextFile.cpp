@@ -16,16 +16,6 @@
 namespace platform {
 namespace {
 
-constexpr std::size_t kBufferSize = std::size_t{256} * 1024;
-constexpr char kCtrlZ = 26;
-
-// A buffer is allocated once per reader or writer and kept for its next
-// file. It is not zero-filled: only the pages that a file fills are touched,
-// which matters when a run opens thousands of small files.
-void AllocateBuffer(std::unique_ptr<char[]>& buffer) {
-  if (!buffer) buffer.reset(new char[kBufferSize]);
-}
-
 std::string SystemError(const std::string& action, const std::string& path) {
   return action + " " + path + ": " + strerror(errno);
 }
@@ -44,23 +34,6 @@ bool LockForAWhile(int fd, bool& waited) {
 }
 
 }  // namespace
-
-TextReader::TextReader()
-    : fd_(-1),
-      capacity_(0),
-      bufferSize_(kBufferSize),
-      window_(0),
-      pos_(0),
-      end_(0),
-      base_(0),
-      size_(0),
-      eof_(true),
-      stopped_(false),
-      lastEnd_(LineEnd::kNone) {}
-
-TextReader::~TextReader() { Close(); }
-
-void TextReader::SetBufferSize(std::size_t size) { bufferSize_ = size > 0 ? size : 1; }
 
 bool TextReader::Open(const std::string& path, std::size_t holdLimit) {
   Close();
@@ -90,23 +63,9 @@ bool TextReader::Adopt(int fd, std::size_t holdLimit) {
                            static_cast<std::uint64_t>(info.st_ino)};
   modified_ = ModifiedTime(info);
   permissions_ = static_cast<unsigned>(info.st_mode & 07777);
-  // One byte more than the file, so that the first read already tells that
-  // it reached the end.
-  window_ = bufferSize_;
-  if (size_ <= holdLimit && size_ + 1 > window_) window_ = static_cast<std::size_t>(size_) + 1;
-  if (window_ > capacity_) {
-    // Not zero-filled: only the pages that a file fills are touched, which
-    // matters when a run opens thousands of small files.
-    buffer_.reset(new char[window_]);
-    capacity_ = window_;
-  }
+  Start(fd, holdLimit);
   // Read-ahead advice pays only for files that take more than one read.
   if (size_ >= window_) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  fd_ = fd;
-  pos_ = end_ = 0;
-  base_ = 0;
-  eof_ = false;
-  stopped_ = false;
   return true;
 }
 
@@ -126,169 +85,20 @@ bool TextReader::Unchanged() const {
 
 void TextReader::Close() {
   if (fd_ >= 0) close(fd_);
-  fd_ = -1;
-  eof_ = true;
-  stopped_ = false;
-  pos_ = end_ = 0;
-  base_ = 0;
+  Reset();
 }
 
-bool TextReader::Fill() {
-  if (stopped_ || eof_ || fd_ < 0) return false;
-  if (pos_ > 0) {
-    memmove(buffer_.get(), buffer_.get() + pos_, end_ - pos_);
-    base_ += pos_;
-    end_ -= pos_;
-    pos_ = 0;
-  }
-  if (end_ >= window_) return false;
+std::size_t TextReader::ReadSome(char* into, std::size_t room) {
   for (;;) {
-    const std::size_t room = window_ - end_;
-    const ssize_t n = read(fd_, buffer_.get() + end_, room);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw Exception(SystemError("Cannot read", name_));
-    }
-    if (n == 0) {
-      eof_ = true;
-      return false;
-    }
-    end_ += static_cast<std::size_t>(n);
-    // A regular file gives fewer bytes than asked for only at its end: spare
-    // the read that would only find it, but only when the size it had at the
-    // open agrees (files of /proc say 0 and give a page at a time).
-    if (static_cast<std::size_t>(n) < room && base_ + end_ == size_) eof_ = true;
-    return true;
+    const ssize_t n = read(fd_, into, room);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) throw Exception(SystemError("Cannot read", name_));
   }
 }
 
-bool TextReader::Seek(std::uint64_t offset) {
-  if (fd_ < 0) return false;
-  stopped_ = false;
-  if (offset >= base_ && offset <= base_ + end_) {
-    pos_ = static_cast<std::size_t>(offset - base_);
-    return true;
-  }
-  if (lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) return false;
-  base_ = offset;
-  pos_ = end_ = 0;
-  eof_ = false;
-  return true;
+bool TextReader::MoveTo(std::uint64_t offset) {
+  return lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
 }
-
-const char* TextReader::Buffered(std::uint64_t from, std::uint64_t to) const {
-  if (from < base_ || to > base_ + end_ || from > to) return nullptr;
-  return buffer_.get() + (from - base_);
-}
-
-bool TextReader::MayHold(const std::string& needle) {
-  // The tail of what was searched is kept before the next read, so that a
-  // needle split between two reads is found; CRs inside it may need a few
-  // bytes more, and then the answer is yes.
-  const std::size_t keep = window_ / 2 < 64 ? window_ / 2 : 64;
-  for (;;) {
-    if (pos_ < end_) {
-      if (FindTextNeedle(buffer_.get() + pos_, end_ - pos_, needle, Offset() == 0) !=
-          NeedleFound::kNo) {
-        return true;
-      }
-      if (end_ - pos_ > keep) pos_ = end_ - keep;
-    }
-    if (!Fill()) return false;
-  }
-}
-
-bool TextReader::SkipLines(const LineStops& stops) {
-  if (fd_ < 0 || stopped_) return false;
-  for (;;) {
-    const char* data = buffer_.get();
-    // Only whole lines are looked at: the last one may go on in the next read.
-    std::size_t limit = end_;
-    while (limit > pos_ && data[limit - 1] != '\n') --limit;
-    if (limit > pos_) {
-      pos_ = stops.FirstStop(data, pos_, limit);
-      if (pos_ < limit) return true;
-    }
-    if (!Fill()) {
-      // At the end a last line without a line end is left for ReadLine, as is
-      // a line longer than the buffer.
-      return !eof_ || pos_ < end_;
-    }
-  }
-}
-
-bool TextReader::ReadLine(std::string& line) {
-  line.clear();
-  if (stopped_) return false;
-  bool any = false;  // something of this line was read
-  for (;;) {
-    if (pos_ >= end_ && !Fill()) {
-      lastEnd_ = LineEnd::kNone;
-      return any;
-    }
-    const char* start = buffer_.get() + pos_;
-    const std::size_t avail = end_ - pos_;
-    const char* lf = static_cast<const char*>(memchr(start, '\n', avail));
-    const std::size_t limit = lf != nullptr ? static_cast<std::size_t>(lf - start) : avail;
-    // The Ctrl-Z is not taken: the offset then tells where it stands.
-    if (const char* z = static_cast<const char*>(memchr(start, kCtrlZ, limit))) {
-      const std::size_t taken = static_cast<std::size_t>(z - start);
-      line.append(start, taken);
-      pos_ += taken;
-      stopped_ = true;
-      lastEnd_ = LineEnd::kCtrlZ;
-      return any || taken > 0;
-    }
-    line.append(start, limit);
-    any = true;
-    if (lf == nullptr) {
-      pos_ = end_;
-      continue;
-    }
-    pos_ += limit + 1;
-    // The CR of a CR LF may have come with the previous read: it is the last
-    // byte taken either way. Any other CR stays in the line.
-    lastEnd_ = LineEnd::kLf;
-    if (!line.empty() && line.back() == '\r') {
-      line.pop_back();
-      lastEnd_ = LineEnd::kCrLf;
-    }
-    return true;
-  }
-}
-
-LineEnd TextReader::FirstLineEnd() {
-  if (!Seek(0)) return LineEnd::kNone;
-  char previous = 0;
-  for (;;) {
-    if (pos_ < end_) {
-      const char* start = buffer_.get() + pos_;
-      const std::size_t avail = end_ - pos_;
-      const char* lf = static_cast<const char*>(memchr(start, '\n', avail));
-      const std::size_t limit = lf != nullptr ? static_cast<std::size_t>(lf - start) : avail;
-      if (memchr(start, kCtrlZ, limit) != nullptr) return LineEnd::kNone;
-      if (lf != nullptr) {
-        const char before = limit > 0 ? start[limit - 1] : previous;
-        return before == '\r' ? LineEnd::kCrLf : LineEnd::kLf;
-      }
-      previous = start[avail - 1];
-      pos_ = end_;
-    }
-    if (!Fill()) return LineEnd::kNone;
-  }
-}
-
-bool TextReader::Holds(char byte) {
-  for (;;) {
-    if (pos_ < end_ && memchr(buffer_.get() + pos_, byte, end_ - pos_) != nullptr) return true;
-    pos_ = end_;
-    if (!Fill()) return false;
-  }
-}
-
-TextWriter::TextWriter() : fd_(-1), used_(0) {}
-
-TextWriter::~TextWriter() { Abandon(); }
 
 FileStatus TextWriter::CreateExclusive(const std::string& path) {
   Abandon();
@@ -385,66 +195,16 @@ bool TextWriter::Undo() {
   return done;
 }
 
-bool TextWriter::Adopt(int fd, const std::string& path) {
-  fd_ = fd;
-  path_ = path;
-  AllocateBuffer(buffer_);
-  used_ = 0;
-  startLength_ = 0;
-  return true;
-}
-
-void TextWriter::OpenMemory(std::string& text) {
-  Abandon();
-  memory_ = &text;
-  path_ = "(memory)";
-  AllocateBuffer(buffer_);
-  used_ = 0;
-}
-
-void TextWriter::Flush() {
-  if (memory_ != nullptr) {
-    memory_->append(buffer_.get(), used_);
-    used_ = 0;
-    return;
-  }
+void TextWriter::WriteOut(const char* data, std::size_t size) {
   std::size_t done = 0;
-  while (done < used_) {
-    const ssize_t n = write(fd_, buffer_.get() + done, used_ - done);
+  while (done < size) {
+    const ssize_t n = write(fd_, data + done, size - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      used_ = 0;
       throw Exception(SystemError("Cannot write", path_));
     }
     done += static_cast<std::size_t>(n);
   }
-  used_ = 0;
-}
-
-void TextWriter::Write(const char* data, std::size_t size) {
-  if (memory_ != nullptr) {
-    memory_->append(data, size);
-    return;
-  }
-  if (fd_ < 0) throw Exception("Cannot write " + path_ + ": the file is not open");
-  if (used_ + size > kBufferSize) {
-    Flush();
-    if (size > kBufferSize) {
-      used_ = 0;
-      std::size_t done = 0;
-      while (done < size) {
-        const ssize_t n = write(fd_, data + done, size - done);
-        if (n < 0) {
-          if (errno == EINTR) continue;
-          throw Exception(SystemError("Cannot write", path_));
-        }
-        done += static_cast<std::size_t>(n);
-      }
-      return;
-    }
-  }
-  memcpy(buffer_.get() + used_, data, size);
-  used_ += size;
 }
 
 bool TextWriter::CopyFrom(const TextReader& source, std::uint64_t from, std::uint64_t to) {
@@ -476,7 +236,8 @@ bool TextWriter::CopyFrom(const TextReader& source, std::uint64_t from, std::uin
     break;
   }
   while (left > 0) {
-    const std::size_t chunk = left < kBufferSize ? static_cast<std::size_t>(left) : kBufferSize;
+    const std::size_t chunk =
+        left < kTextBufferSize ? static_cast<std::size_t>(left) : kTextBufferSize;
     const ssize_t n = pread(sourceFd, buffer_.get(), chunk, at);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
@@ -486,11 +247,6 @@ bool TextWriter::CopyFrom(const TextReader& source, std::uint64_t from, std::uin
     left -= static_cast<std::uint64_t>(n);
   }
   return true;
-}
-
-void TextWriter::WriteLine(const std::string& line) {
-  Write(line.data(), line.size());
-  Write("\r\n", 2);
 }
 
 void TextWriter::Close() {
