@@ -49,15 +49,15 @@ class IniFileTest : public ::testing::Test {
 
 TEST_F(IniFileTest, WritesReadBackWithoutRegardToCaseBesideTheCaller) {
   const std::string file = File("test.ini");
-  EXPECT_TRUE(platform::ReadIniSection(file, "PARAMETERS").empty());
+  EXPECT_TRUE(platform::ReadIniSection(file, "PARAMETERS")->empty());
   platform::WriteIniEntry(file, "PARAMETERS", "USER", "ann");
   platform::WriteIniEntry(file, "PARAMETERS", "FILE", "c:\\src\\*.pas");
   platform::WriteIniEntry(file, "parameters", "user", "bob");
   EXPECT_EQ(Read("test.ini").rfind("[PARAMETERS]\r\n", 0), 0u)
       << "a new file, in the current directory (not the Windows one), with CR LF";
-  EXPECT_EQ(platform::ReadIniSection(file, "Parameters"),
+  EXPECT_EQ(*platform::ReadIniSection(file, "Parameters"),
             (std::vector<std::string>{"USER=bob", "FILE=c:\\src\\*.pas"}));
-  EXPECT_TRUE(platform::ReadIniSection(file, "OTHER").empty());
+  EXPECT_TRUE(platform::ReadIniSection(file, "OTHER")->empty());
 }
 
 TEST_F(IniFileTest, KeepsEveryLineItDoesNotChange) {
@@ -66,7 +66,7 @@ TEST_F(IniFileTest, KeepsEveryLineItDoesNotChange) {
   platform::WriteIniEntry(File("test.ini"), "PARAMETERS", "FILE", "x.pas");
   const std::string text = Read("test.ini");
   EXPECT_EQ(text.rfind("; settings\r\n[OTHER]\r\nA=1\r\n", 0), 0u) << text;
-  EXPECT_EQ(platform::ReadIniSection(File("test.ini"), "PARAMETERS"),
+  EXPECT_EQ(*platform::ReadIniSection(File("test.ini"), "PARAMETERS"),
             (std::vector<std::string>{"USER=ann", "FILE=x.pas"}));
 }
 

@@ -3,15 +3,22 @@
 // the file's text are those of platform/IniText.h.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace platform {
 
-// The entries of section in file order, as "NAME=value" lines (a line without
-// "=" as its trimmed text). Empty when the file or the section is missing; a
-// file that cannot be read counts as missing, as with the Windows service.
-std::vector<std::string> ReadIniSection(const std::string& file, const std::string& section);
+// The entries of a section in file order, as "NAME=value" lines (a line
+// without "=" as its trimmed text). Shared and never null: where the file is
+// read once, the same entries come back for as long as it stays as it was,
+// so a caller can tell an unchanged section by the pointer.
+using IniSection = std::shared_ptr<const std::vector<std::string>>;
+
+// The entries of section in file. Empty when the file or the section is
+// missing; a file that cannot be read counts as missing, as with the Windows
+// service.
+IniSection ReadIniSection(const std::string& file, const std::string& section);
 
 // Sets entry name of section to value: replaces the first entry of that name
 // or adds it, creating a missing section or file; every other line stays.

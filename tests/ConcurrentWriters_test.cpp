@@ -61,7 +61,7 @@ TEST(ConcurrentWriters, LoseNothingInTheHiveOrTheIniFile) {
     EXPECT_EQ(value, "-");
   }
   const std::vector<std::string> entries =
-      platform::ReadIniSection(dir / "bin/histrel.ini", "PARAMETERS");
+      *platform::ReadIniSection(dir / "bin/histrel.ini", "PARAMETERS");
   for (int i = 0; i < 50; ++i) {
     EXPECT_EQ(std::count(entries.begin(), entries.end(),
                          "OWN" + std::to_string(i) + "=" + std::to_string(i)),
@@ -71,7 +71,7 @@ TEST(ConcurrentWriters, LoseNothingInTheHiveOrTheIniFile) {
   for (const char* written : {"REGOFF=-", "SHOWHIDDEN=off", "WRITEINI=no default value"}) {
     EXPECT_EQ(std::count(entries.begin(), entries.end(), written), 1) << written;
   }
-  EXPECT_EQ(platform::ReadIniSection(dir / "bin/histrel.ini", "MACROS"),
+  EXPECT_EQ(*platform::ReadIniSection(dir / "bin/histrel.ini", "MACROS"),
             std::vector<std::string>{"M=1"});
   EXPECT_EQ(ReadFile(dir / "bin/histrel.ini").rfind("; shared settings\r\n", 0), 0u);
 }

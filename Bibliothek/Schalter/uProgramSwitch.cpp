@@ -216,13 +216,19 @@ std::string TINIParameter::GetSource() {
     std::string& Section;
     ~TResetSection() { Section = kDefaultSection; }
   } resetSection{FSection};
-  std::string raw;
-  if (FSection.empty()) return raw;
-  for (const std::string& line : platform::ReadIniSection(FIniPath + FIniFileName, FSection)) {
-    raw += "/";
-    raw += line;
+  if (FSection.empty()) return std::string();
+  // Every switch is looked up in the section: its pieces are joined again
+  // only when the file gave other entries than last time.
+  platform::IniSection entries = platform::ReadIniSection(FIniPath + FIniFileName, FSection);
+  if (entries != FJoinedEntries) {
+    FJoined.clear();
+    for (const std::string& line : *entries) {
+      FJoined += "/";
+      FJoined += line;
+    }
+    FJoinedEntries = std::move(entries);
   }
-  return raw;
+  return FJoined;
 }
 
 std::string TRegistryParameter::GetSource() {

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/PrivateProfile.h"
 #include "support/uSingleton.h"
 
 using TStringList = std::vector<std::string>;
@@ -97,6 +98,10 @@ class TINIParameter : public TParameter {
 
   std::string FIniFileName;
   std::string FIniPath;
+
+ private:
+  platform::IniSection FJoinedEntries;  // the entries that FJoined was made of
+  std::string FJoined;
 };
 
 // The current user's registry below FRegistryPath; one key per section.

@@ -76,6 +76,9 @@ TEST(Sources, IniLinesFollowThePieceRules) {
   EXPECT_TRUE(ProgramSwitch->GetSwitch("?")->AsBoolean());
   EXPECT_EQ(ProgramSwitch->GetSwitch("USER", "other")->AsString(), "inother");
   EXPECT_EQ(ProgramSwitch->GetSwitch("USER")->AsString(), "");
+  // Each look-up asks the file again.
+  WriteFile(fixture.IniFile(), "[PARAMETERS]\r\nUSER=changed\r\n");
+  EXPECT_EQ(ProgramSwitch->GetSwitch("USER")->AsString(), "changed");
 }
 
 TEST(Sources, MacrosComeFromEveryStore) {
@@ -134,7 +137,7 @@ TEST(PathSwitches, MoveTheSourcesToOtherPlaces) {
 }
 
 std::vector<std::string> Entries(const std::string& AFile) {
-  return platform::ReadIniSection(AFile, "PARAMETERS");
+  return *platform::ReadIniSection(AFile, "PARAMETERS");
 }
 
 TEST(WriteIni, WritesEveryRegisteredSwitchWithItsDefaultText) {
@@ -157,7 +160,7 @@ TEST(WriteIni, WritesEveryRegisteredSwitchWithItsDefaultText) {
         "SHOWHIDDEN=off"};
     EXPECT_EQ(entries, expected) << selection;
     const bool all = selection == "all" || selection == "ALL";
-    EXPECT_EQ(platform::ReadIniSection(fixture.IniFile(), "Res").size(), all ? 1u : 0u);
+    EXPECT_EQ(platform::ReadIniSection(fixture.IniFile(), "Res")->size(), all ? 1u : 0u);
   }
 }
 

@@ -18,12 +18,12 @@ namespace {
 
 }  // namespace
 
-std::vector<std::string> ReadIniSection(const std::string& file, const std::string& section) {
+IniSection ReadIniSection(const std::string& file, const std::string& section) {
   // The switch library asks for every switch, so the text is read once and
   // each section taken from it once, as long as the file stays as it was.
   struct TIniFile {
     std::string text;
-    std::map<std::string, std::vector<std::string>> sections;
+    std::map<std::string, IniSection> sections;
   };
   // The Windows service reads a file it cannot open as one without sections.
   static StoreFileCache<TIniFile> cache([](std::string text) {
@@ -32,7 +32,10 @@ std::vector<std::string> ReadIniSection(const std::string& file, const std::stri
   return cache.Use(NativePath(file), [&](TIniFile& ini) {
     auto found = ini.sections.find(section);
     if (found == ini.sections.end()) {
-      found = ini.sections.emplace(section, IniSectionEntries(ini.text, section)).first;
+      found = ini.sections
+                  .emplace(section, std::make_shared<const std::vector<std::string>>(
+                                        IniSectionEntries(ini.text, section)))
+                  .first;
     }
     return found->second;
   });

@@ -24,7 +24,7 @@ std::string FullPath(const std::string& file) {
 
 }  // namespace
 
-std::vector<std::string> ReadIniSection(const std::string& file, const std::string& section) {
+IniSection ReadIniSection(const std::string& file, const std::string& section) {
   const std::string path = FullPath(file);
   std::vector<char> buffer(4096);
   DWORD length;
@@ -35,11 +35,12 @@ std::vector<std::string> ReadIniSection(const std::string& file, const std::stri
     if (length + 2 < buffer.size()) break;
     buffer.resize(buffer.size() * 4);
   }
-  std::vector<std::string> entries;
+  // The system keeps the file; each call makes the entries anew.
+  auto entries = std::make_shared<std::vector<std::string>>();
   std::size_t start = 0;
   while (start < length) {
     const std::string entry(buffer.data() + start);
-    entries.push_back(entry);
+    entries->push_back(entry);
     start += entry.size() + 1;
   }
   return entries;
