@@ -8,8 +8,8 @@
 #include "app/uHistrelConstants.h"
 #include "app/uHistrelInternal.h"
 #include "platform/Exception.h"
-#include "platform/TextLines.h"
 #include "support/uStringRoutines.h"
+#include "text/TextLines.h"
 
 using histrel_internal::TrimRange;
 
@@ -82,7 +82,7 @@ void THistrel::AddHistoryPiece(const std::string& AText, std::size_t ABegin, std
   // the entry and goes.
   bool endOfEntry = AWithMark;
   if (AWithMark) {
-    while (ABegin < AEnd && platform::IsBlankByte(AText[ABegin])) ++ABegin;
+    while (ABegin < AEnd && text::IsBlankByte(AText[ABegin])) ++ABegin;
   } else {
     TrimRange(AText, ABegin, AEnd);
     if (ABegin < AEnd && AText[AEnd - 1] == kHistoryMark) {
@@ -130,13 +130,13 @@ void THistrel::WrapWords(const std::string& AText, std::size_t ABegin, std::size
     FHistoryLines.push_back(std::move(ALine));
   } else {
     for (std::size_t at = ABegin;;) {
-      while (platform::IsBlankByte(AText[at])) ++at;
+      while (text::IsBlankByte(AText[at])) ++at;
       const void* blank = std::memchr(AText.data() + at, ' ', AEnd - at);
       const bool last = blank == nullptr;
       const std::size_t next =
           last ? AEnd : static_cast<std::size_t>(static_cast<const char*>(blank) - AText.data());
       std::size_t wordEnd = next;
-      while (wordEnd > at && platform::IsBlankByte(AText[wordEnd - 1])) --wordEnd;
+      while (wordEnd > at && text::IsBlankByte(AText[wordEnd - 1])) --wordEnd;
       // A word is never split: one longer than the room of a line stands
       // alone on it, and the line may then exceed 80 characters.
       if (ALine.size() + (wordEnd - at) <= kWrapLimit) {

@@ -6,23 +6,23 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Ansi.h"
-#include "platform/TextLines.h"
+#include "text/Ansi.h"
+#include "text/TextLines.h"
 
 namespace histrel_internal {
 
 inline bool EndsWithBackslash(const std::string& S) { return !S.empty() && S.back() == '\\'; }
 
-// The position of upperNeedle in text upper-cased by the ANSI rules, or npos;
-// an empty needle is never found. Works without copying the text, because
+// The position of upperNeedle in line upper-cased by the ANSI rules, or npos;
+// an empty needle is never found. Works without copying the line, because
 // every line of a source goes through here until the marker line is met.
-inline std::string::size_type FindAnsiText(const std::string& text,
+inline std::string::size_type FindAnsiText(const std::string& line,
                                            const std::string& upperNeedle) {
   const std::size_t n = upperNeedle.size();
-  if (n == 0 || text.size() < n) return std::string::npos;
-  for (std::size_t i = 0; i + n <= text.size(); ++i) {
+  if (n == 0 || line.size() < n) return std::string::npos;
+  for (std::size_t i = 0; i + n <= line.size(); ++i) {
     std::size_t k = 0;
-    while (k < n && platform::AnsiUpperChar(text[i + k]) == upperNeedle[k]) ++k;
+    while (k < n && text::AnsiUpperChar(line[i + k]) == upperNeedle[k]) ++k;
     if (k == n) return i;
   }
   return std::string::npos;
@@ -44,7 +44,7 @@ inline std::string TemporaryPathOf(const std::string& source) {
 // of code 0 to 32 at both ends.
 inline void TrimRange(const std::string& AText, std::size_t& ABegin, std::size_t& AEnd) {
   const std::string_view trimmed =
-      platform::TrimBlanks(std::string_view(AText).substr(ABegin, AEnd - ABegin));
+      text::TrimBlanks(std::string_view(AText).substr(ABegin, AEnd - ABegin));
   ABegin = static_cast<std::size_t>(trimmed.data() - AText.data());
   AEnd = ABegin + trimmed.size();
 }

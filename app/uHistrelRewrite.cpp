@@ -7,12 +7,12 @@
 
 #include "app/uHistrelConstants.h"
 #include "app/uHistrelInternal.h"
-#include "platform/Ansi.h"
 #include "platform/AtomicFile.h"
 #include "platform/Exception.h"
 #include "platform/TextFile.h"
-#include "platform/TextScan.h"
 #include "support/uStringRoutines.h"
+#include "text/Ansi.h"
+#include "text/TextScan.h"
 
 using histrel_internal::EndsWithBackslash;
 using histrel_internal::FindAnsiText;
@@ -50,7 +50,7 @@ bool MayHoldMarker(platform::TextReader& reader) {
 }
 
 // Passes over lines as ReadSourceLine would read them.
-bool SkipSourceLines(platform::TextReader& reader, const platform::LineStops& stops,
+bool SkipSourceLines(platform::TextReader& reader, const text::LineStops& stops,
                      const std::string& shown) {
   try {
     return reader.SkipLines(stops);
@@ -414,7 +414,7 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
   if (!AReader.Seek(0)) throw Exception(FormatText(SCannotEditFile, AShown));
   TCollecting collecting;
   collecting.Middle = ConversionMiddle(FKeepCVS, FKeepDate, FUser + " " + Today());
-  collecting.UpperInsertText = platform::AnsiUpperCase(FInsertText);
+  collecting.UpperInsertText = text::AnsiUpperCase(FInsertText);
   collecting.UpperBraceInsertText = "{" + collecting.UpperInsertText;
   collecting.InsertCanBeFound = InsertTextCanBeFound(collecting.UpperInsertText);
   // Lines are passed over, not read, while no comment is open, as long as
@@ -425,15 +425,15 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
   // copy.
   bool planning = skipping;
   std::size_t unplannedStops = 0;
-  using Plain = platform::LineStops::Plain;
+  using Plain = text::LineStops::Plain;
   const Plain plainEnd = FLineEnd == "\n" ? Plain::kLf : Plain::kCrLf;
   const std::string& upperInsertText = collecting.UpperInsertText;
-  const platform::LineStops plainOrInsert(kMarker, upperInsertText, plainEnd);
-  const platform::LineStops plain(kMarker, "", plainEnd);
-  const platform::LineStops plainInHistory("}", "", plainEnd);
-  const platform::LineStops markerOrInsert(kMarker, upperInsertText, Plain::kAny);
-  const platform::LineStops marker(kMarker, "", Plain::kAny);
-  const platform::LineStops inHistory("}", "", Plain::kAny);
+  const text::LineStops plainOrInsert(kMarker, upperInsertText, plainEnd);
+  const text::LineStops plain(kMarker, "", plainEnd);
+  const text::LineStops plainInHistory("}", "", plainEnd);
+  const text::LineStops markerOrInsert(kMarker, upperInsertText, Plain::kAny);
+  const text::LineStops marker(kMarker, "", Plain::kAny);
+  const text::LineStops inHistory("}", "", Plain::kAny);
 
   bool commentOpen = false;
   std::string& line = FLine;
@@ -441,10 +441,10 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
     bool stopped = false;
     const bool insertSearch = !collecting.MarkerFound && collecting.InsertCanBeFound;
     if (skipping && !commentOpen) {
-      const platform::LineStops& stops = collecting.HistoryOpen
-                                             ? (planning ? plainInHistory : inHistory)
-                                         : planning ? (insertSearch ? plainOrInsert : plain)
-                                                    : (insertSearch ? markerOrInsert : marker);
+      const text::LineStops& stops = collecting.HistoryOpen
+                                         ? (planning ? plainInHistory : inHistory)
+                                     : planning ? (insertSearch ? plainOrInsert : plain)
+                                                : (insertSearch ? markerOrInsert : marker);
       const std::uint64_t from = AReader.Offset();
       const bool more = SkipSourceLines(AReader, stops, AShown);
       if (planning) AddPlainStretch(FPlainStretches, from, AReader.Offset());
@@ -603,7 +603,7 @@ void THistrel::RewriteFile() {
 
   TRewriting rewriting{rewrittenSourceBytes,
                        ConversionMiddle(FKeepCVS, FKeepDate, FUser + " " + Today()),
-                       platform::AnsiUpperCase(FInsertText),
+                       text::AnsiUpperCase(FInsertText),
                        "",
                        FHistoryLines.size() - 1,
                        false,

@@ -4,10 +4,10 @@
 #include "Bibliothek/Schalter/uProgramSwitchConstant.h"
 #include "app/uHistrelConstants.h"
 #include "app/uHistrelPreview.h"
-#include "platform/Ansi.h"
 #include "platform/Console.h"
 #include "platform/Exception.h"
 #include "platform/Process.h"
+#include "text/Ansi.h"
 
 #ifndef HISTREL_VERSION
 #define HISTREL_VERSION "unknown"
@@ -33,7 +33,7 @@ unsigned ReadThreadsOf(const std::string& AText) {
 // The default text of the registered switch AName ("" when not registered).
 std::string RegisteredDefault(const std::string& AName) {
   for (int i = 0; i < ProgramSwitch->RegisteredCount(); ++i) {
-    if (platform::AnsiSameText(ProgramSwitch->RegisteredName(i), AName)) {
+    if (text::AnsiSameText(ProgramSwitch->RegisteredName(i), AName)) {
       return ProgramSwitch->RegisteredRecord(i).at(1);
     }
   }
@@ -137,8 +137,8 @@ void WarnUnknownSwitches() {
     if (piece.Section != "PARAMETERS" || piece.Name == SHelpSwitch) continue;
     bool known = false;
     for (int i = 0; i < ProgramSwitch->RegisteredCount() && !known; ++i) {
-      known = platform::AnsiSameText(ProgramSwitch->RegisteredName(i), piece.Name) &&
-              platform::AnsiSameText(ProgramSwitch->RegisteredSection(i), piece.Section);
+      known = text::AnsiSameText(ProgramSwitch->RegisteredName(i), piece.Name) &&
+              text::AnsiSameText(ProgramSwitch->RegisteredSection(i), piece.Section);
     }
     if (!known) platform::WriteErrorLine("histrel: unknown switch /" + text + " (see --help)");
   }

@@ -8,11 +8,11 @@
 #include "app/uHistrelConstants.h"
 #include "app/uHistrelInternal.h"
 #include "app/uHistrelReadAhead.h"
-#include "platform/Ansi.h"
 #include "platform/Console.h"
 #include "platform/Exception.h"
 #include "platform/FileSystem.h"
 #include "support/uStringRoutines.h"
+#include "text/Ansi.h"
 
 using histrel_internal::EndsWithBackslash;
 using histrel_internal::FindAnsiText;
@@ -210,7 +210,7 @@ void THistrel::SearchFiles(const platform::Directory& ADirectoryHandle,
   for (char c : mask) {
     if (c != '*') pattern += c;
   }
-  const std::string upperPattern = platform::AnsiUpperCase(pattern);
+  const std::string upperPattern = text::AnsiUpperCase(pattern);
   bool namedFileProcessed = false;
 
   if (!MayEnter(ADirectoryHandle)) return;

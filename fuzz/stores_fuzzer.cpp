@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "fuzz/FuzzCheck.h"
-#include "platform/Ansi.h"
 #include "platform/Exception.h"
-#include "platform/IniText.h"
-#include "platform/RegistryHive.h"
 #include "support/uStringRoutines.h"
+#include "text/Ansi.h"
+#include "text/IniText.h"
+#include "text/RegistryHive.h"
 
 namespace {
 
@@ -41,32 +41,32 @@ Input Split(const std::string& AData) {
 void FuzzIni(const Input& AInput) {
   std::string changed;
   try {
-    changed = platform::IniSetEntry(AInput.text, AInput.section, AInput.name, AInput.value);
+    changed = text::IniSetEntry(AInput.text, AInput.section, AInput.name, AInput.value);
   } catch (const Exception&) {
     return;  // a name or section that cannot be written is refused whole
   }
-  for (const std::string& section : platform::IniSectionNames(AInput.text)) {
+  for (const std::string& section : text::IniSectionNames(AInput.text)) {
     // Blanks and control bytes around a section name do not count.
-    if (platform::AnsiSameText(Trim(section), Trim(AInput.section))) continue;
-    CHECK(platform::IniSectionEntries(AInput.text, section) ==
-          platform::IniSectionEntries(changed, section));
+    if (text::AnsiSameText(Trim(section), Trim(AInput.section))) continue;
+    CHECK(text::IniSectionEntries(AInput.text, section) ==
+          text::IniSectionEntries(changed, section));
   }
 }
 
 void FuzzHive(const Input& AInput) {
-  platform::RegistryHive hive(AInput.text);
-  platform::RegistryHive before(AInput.text);
+  text::RegistryHive hive(AInput.text);
+  text::RegistryHive before(AInput.text);
   CHECK(hive.Text() == AInput.text);  // parsing keeps every byte
   try {
     hive.SetString(AInput.section, AInput.name, AInput.value);
   } catch (const Exception&) {
     return;
   }
-  std::string text;
-  CHECK(hive.Find(AInput.section, AInput.name, text) == platform::RegistryHive::Lookup::kText);
-  CHECK(text == AInput.value.substr(0, AInput.value.find('\0')));
+  std::string found;
+  CHECK(hive.Find(AInput.section, AInput.name, found) == text::RegistryHive::Lookup::kText);
+  CHECK(found == AInput.value.substr(0, AInput.value.find('\0')));
   // Parse, write, parse again: the same keys and values.
-  const platform::RegistryHive again(hive.Text());
+  const text::RegistryHive again(hive.Text());
   const auto keys = hive.Keys();
   const auto keysAgain = again.Keys();
   CHECK(keys.size() == keysAgain.size());
@@ -79,14 +79,14 @@ void FuzzHive(const Input& AInput) {
       std::string path = key.path;
       const std::string prefix = "HKEY_CURRENT_USER";
       if (path.size() < prefix.size() ||
-          !platform::AnsiSameText(path.substr(0, prefix.size()), prefix) ||
+          !text::AnsiSameText(path.substr(0, prefix.size()), prefix) ||
           (path.size() > prefix.size() && path[prefix.size()] != '\\')) {
         continue;  // a key of another hive
       }
       path = path.substr(prefix.size());
       std::string old, now;
       const auto wasFound = before.Find(path, value.name, old);
-      if (platform::AnsiSameText(value.name, AInput.name)) continue;
+      if (text::AnsiSameText(value.name, AInput.name)) continue;
       CHECK(hive.Find(path, value.name, now) == wasFound && old == now);
     }
   }

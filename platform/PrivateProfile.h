@@ -1,6 +1,6 @@
 // The private-profile (INI file) service: read the entries of a section,
 // write one entry. Paths are system paths (backslashes allowed). The rules of
-// the file's text are those of platform/IniText.h.
+// the file's text are those of text/IniText.h.
 #pragma once
 
 #include <memory>

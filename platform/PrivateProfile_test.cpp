@@ -14,20 +14,20 @@
 #include <string>
 #include <vector>
 
-#include "platform/Ansi.h"
 #include "platform/Exception.h"
-#include "platform/IniText.h"
 #include "tests/TestSupport.h"
+#include "text/Ansi.h"
+#include "text/IniText.h"
 
 namespace {
 
-using platform::IniSectionEntries;
-using platform::IniSetEntry;
 using platform::ReadIniSection;
 using platform::WriteIniEntry;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
+using text::IniSectionEntries;
+using text::IniSetEntry;
 using Lines = std::vector<std::string>;
 
 struct ReadCase {
@@ -191,8 +191,8 @@ TEST(IniSetEntry, KeepsEveryOtherEntryOfRandomTexts) {
       expected.push_back("A=" + value);
     }
     EXPECT_EQ(entries, expected) << "text: " << text;
-    for (const std::string& other : platform::IniSectionNames(changed)) {
-      if (platform::AnsiSameText(other, section)) continue;
+    for (const std::string& other : text::IniSectionNames(changed)) {
+      if (text::AnsiSameText(other, section)) continue;
       EXPECT_EQ(IniSectionEntries(changed, other), IniSectionEntries(text, other));
     }
   }
@@ -377,10 +377,11 @@ TEST(WriteIniEntry, ConcurrentWritersLoseNothing) {
   std::size_t others = 0;
   for (int s = 0; s < 3; ++s) others += ReadIniSection(file, "S" + std::to_string(s))->size();
   EXPECT_EQ(others, static_cast<std::size_t>(kWriters));
-  const std::string text = ReadFile(file);
-  EXPECT_EQ(platform::IniSectionNames(text).size(), 4u);  // no section added twice
-  for (std::size_t lf = text.find('\n'); lf != std::string::npos; lf = text.find('\n', lf + 1)) {
-    EXPECT_EQ(text[lf - 1], '\r') << "every line keeps the file's CR LF";
+  const std::string content = ReadFile(file);
+  EXPECT_EQ(text::IniSectionNames(content).size(), 4u);  // no section added twice
+  for (std::size_t lf = content.find('\n'); lf != std::string::npos;
+       lf = content.find('\n', lf + 1)) {
+    EXPECT_EQ(content[lf - 1], '\r') << "every line keeps the file's CR LF";
   }
 }
 

@@ -1,6 +1,6 @@
 // The current user's registry hive: read and write named text values of keys
 // below HKEY_CURRENT_USER. On POSIX the hive is one REGEDIT4 file (see
-// platform/RegistryHive.h for its format and reading rules).
+// text/RegistryHive.h for its format and reading rules).
 #pragma once
 
 #include <string>

@@ -12,20 +12,20 @@
 #include <string>
 #include <vector>
 
-#include "platform/Ansi.h"
 #include "platform/Exception.h"
-#include "platform/RegistryHive.h"
 #include "tests/TestSupport.h"
+#include "text/Ansi.h"
+#include "text/RegistryHive.h"
 
 namespace {
 
 using platform::ReadRegistryString;
-using platform::RegistryHive;
 using platform::WriteRegistryString;
 using testsupport::ReadFile;
 using testsupport::ScopedEnvironment;
 using testsupport::TempDir;
 using testsupport::WriteFile;
+using text::RegistryHive;
 using Lookup = RegistryHive::Lookup;
 
 const char kParameters[] = "\\Software\\TAVIK\\Histrel\\PARAMETERS\\";
@@ -346,7 +346,7 @@ TEST(RegistryHive, KeepsEveryOtherValueOfRandomTexts) {
     // Every other value of the current user reads as before.
     for (const std::string probeKey : {"\\A", "\\a\\B", "\\A\\B\\C"}) {
       for (const std::string probeName : {"X", "Y", ""}) {
-        const bool sameKey = platform::AnsiSameText(probeKey, key == "\\A" ? "\\A" : "\\A\\B");
+        const bool sameKey = text::AnsiSameText(probeKey, key == "\\A" ? "\\A" : "\\A\\B");
         if (sameKey && probeName == name) continue;
         std::string was;
         std::string now;

@@ -5,7 +5,7 @@
 
 #include "platform/Exception.h"
 #include "platform/TextFile.h"
-#include "platform/TextScan.h"
+#include "text/TextScan.h"
 
 namespace platform {
 namespace {
@@ -125,8 +125,8 @@ bool TextReader::MayHold(const std::string& needle) {
   const std::size_t keep = window_ / 2 < 64 ? window_ / 2 : 64;
   for (;;) {
     if (pos_ < end_) {
-      if (FindTextNeedle(buffer_.get() + pos_, end_ - pos_, needle, Offset() == 0) !=
-          NeedleFound::kNo) {
+      if (text::FindTextNeedle(buffer_.get() + pos_, end_ - pos_, needle, Offset() == 0) !=
+          text::NeedleFound::kNo) {
         return true;
       }
       if (end_ - pos_ > keep) pos_ = end_ - keep;
@@ -135,7 +135,7 @@ bool TextReader::MayHold(const std::string& needle) {
   }
 }
 
-bool TextReader::SkipLines(const LineStops& stops) {
+bool TextReader::SkipLines(const text::LineStops& stops) {
   if (fd_ < 0 || stopped_) return false;
   for (;;) {
     const char* data = buffer_.get();

@@ -10,9 +10,11 @@
 
 #include "platform/FileSystem.h"
 
-namespace platform {
-
+namespace text {
 class LineStops;
+}  // namespace text
+
+namespace platform {
 
 // How much one read or write of a text file takes at most, unless a file is
 // held whole.
@@ -96,7 +98,7 @@ class TextReader {
   // the first line that it does not (or at one longer than the buffer, which
   // ReadLine then takes). False at the end of the input. Throws Exception
   // when reading fails.
-  bool SkipLines(const LineStops& stops);
+  bool SkipLines(const text::LineStops& stops);
 
   // Closes the file; harmless when it is not open.
   void Close();

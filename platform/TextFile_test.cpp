@@ -10,8 +10,8 @@
 #include "platform/AtomicFile.h"
 #include "platform/Exception.h"
 #include "platform/TextFile.h"
-#include "platform/TextScan.h"
 #include "tests/TestSupport.h"
+#include "text/TextScan.h"
 
 namespace {
 
@@ -111,7 +111,7 @@ const std::vector<ReaderSetting> kReaderSettings = {{std::size_t{256} * 1024, 0}
 // lines read, and the lines of the stretches passed over (split at CR LF,
 // which is all they may hold), in file order.
 std::vector<std::string> SkipAndReadLines(const std::string& APath, const ReaderSetting& ASetting,
-                                          const platform::LineStops& AStops) {
+                                          const text::LineStops& AStops) {
   platform::TextReader reader;
   reader.SetBufferSize(ASetting.bufferSize);
   EXPECT_TRUE(reader.Open(APath, ASetting.holdLimit));
@@ -140,7 +140,7 @@ std::vector<std::string> SkipAndReadLines(const std::string& APath, const Reader
 TEST(TextReader, PassingOverPlainLinesGivesTheLinesThatReadingGives) {
   const std::string alphabet = "CVS*\r\n\x1Axx  ";
   std::mt19937 random(4711);
-  const platform::LineStops stops("CVS*", "", platform::LineStops::Plain::kCrLf);
+  const text::LineStops stops("CVS*", "", text::LineStops::Plain::kCrLf);
   TempDir dir;
   for (int round = 0; round < 300; ++round) {
     std::string content;

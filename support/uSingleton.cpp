@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/Ansi.h"
 #include "platform/Lock.h"
+#include "text/Ansi.h"
 
 namespace {
 
@@ -20,12 +20,12 @@ platform::RecursiveLock* SingletonLock = nullptr;
 std::vector<TSingletonEntry>::iterator FindEntry(const std::string& AClassName) {
   return std::lower_bound(SingletonList->begin(), SingletonList->end(), AClassName,
                           [](const TSingletonEntry& AEntry, const std::string& AName) {
-                            return platform::AnsiCompareText(AEntry.first, AName) < 0;
+                            return text::AnsiCompareText(AEntry.first, AName) < 0;
                           });
 }
 
 bool IsEntry(std::vector<TSingletonEntry>::iterator AIt, const std::string& AClassName) {
-  return AIt != SingletonList->end() && platform::AnsiCompareText(AIt->first, AClassName) == 0;
+  return AIt != SingletonList->end() && text::AnsiCompareText(AIt->first, AClassName) == 0;
 }
 
 }  // namespace

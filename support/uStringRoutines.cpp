@@ -1,9 +1,9 @@
 #include "support/uStringRoutines.h"
 
-#include "platform/Ansi.h"
-#include "platform/TextLines.h"
+#include "text/Ansi.h"
+#include "text/TextLines.h"
 
-std::string Trim(const std::string& S) { return std::string(platform::TrimBlanks(S)); }
+std::string Trim(const std::string& S) { return std::string(text::TrimBlanks(S)); }
 
 // The routines below follow their step-by-step definitions closely, quirks
 // included: the switch parser relies on them (WordCount does not trim,
@@ -52,9 +52,9 @@ std::int32_t WordCount(const std::string& S, const TCharSet& Delimiters) {
 }
 
 std::string ExtractToken(const std::string& S, const std::string& Separator, std::int32_t N) {
-  const std::string text = Trim(S);
-  const std::string upperText = platform::AnsiUpperCase(text);
-  const std::string upperSeparator = platform::AnsiUpperCase(Separator);
+  const std::string trimmed = Trim(S);
+  const std::string upperText = text::AnsiUpperCase(trimmed);
+  const std::string upperSeparator = text::AnsiUpperCase(Separator);
   std::string::size_type start = 0;
   auto find = [&]() -> std::string::size_type {
     if (upperSeparator.empty()) return 0;
@@ -68,7 +68,7 @@ std::string ExtractToken(const std::string& S, const std::string& Separator, std
     if (p == 1) {
       start += Separator.size();
     } else if (j == N) {
-      result = text.substr(start, p - 1);
+      result = trimmed.substr(start, p - 1);
       break;
     } else {
       start += p + Separator.size() - 1;
@@ -76,7 +76,7 @@ std::string ExtractToken(const std::string& S, const std::string& Separator, std
     }
     p = find();
   }
-  if (result.empty() && start < text.size() && j == N) result = text.substr(start);
+  if (result.empty() && start < trimmed.size() && j == N) result = trimmed.substr(start);
   return result;
 }
 

@@ -5,8 +5,8 @@
 #include "Bibliothek/Schalter/fProgramSwitchHelp.h"
 #include "Bibliothek/Schalter/uProgramSwitch.h"
 #include "Bibliothek/Schalter/uProgramSwitchConstant.h"
-#include "platform/Ansi.h"
 #include "platform/Exception.h"
+#include "text/Ansi.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ void TProgramSwitchHelpController::FillSwitchList() {
     // Looked up again for every hidden switch, as the writing of all switches does.
     const std::string showHidden =
         ProgramSwitch->GetSwitch(SShowHiddenSwitch, "", SShowHiddenDefault)->AsString();
-    if (platform::AnsiSameText(showHidden, SShowHiddenDefault)) break;
+    if (text::AnsiSameText(showHidden, SShowHiddenDefault)) break;
     AddEntry(*form->mlRegistredSwitches, ProgramSwitch->HiddenKey(i),
              ProgramSwitch->HiddenRecord(i));
   }

@@ -6,7 +6,6 @@
 #include <map>
 
 #include "Bibliothek/Schalter/uProgramSwitchConstant.h"
-#include "platform/Ansi.h"
 #include "platform/Exception.h"
 #include "platform/MessageBox.h"
 #include "platform/PrivateProfile.h"
@@ -14,6 +13,7 @@
 #include "platform/Registry.h"
 #include "support/uFileRoutines.h"
 #include "support/uStringRoutines.h"
+#include "text/Ansi.h"
 
 sofProgramSwitch* ProgramSwitch = nullptr;
 
@@ -28,7 +28,7 @@ bool HoldsTwoPercents(const std::string& AText) {
 }
 
 std::string ValueKey(const std::string& ASection, const std::string& AName) {
-  return "[" + platform::AnsiUpperCase(ASection) + "]." + platform::AnsiUpperCase(AName);
+  return "[" + text::AnsiUpperCase(ASection) + "]." + text::AnsiUpperCase(AName);
 }
 
 std::string BareName(const std::string& AKey) {
@@ -153,7 +153,7 @@ TSwitchPiece ReadPiece(const std::string& APiece) {
     result.Section = kDefaultSection;
   } else if (!piece.empty() && piece[0] == '[') {
     const std::string::size_type close = piece.find(']');
-    result.Section = platform::AnsiUpperCase(Trim(piece.substr(1, close - 1)));
+    result.Section = text::AnsiUpperCase(Trim(piece.substr(1, close - 1)));
     // Everything through the "]" and the "." of [SECTION].NAME goes.
     piece.erase(0, std::min(piece.size(), close + 2));
   } else {
@@ -161,11 +161,11 @@ TSwitchPiece ReadPiece(const std::string& APiece) {
     // its last character.
     std::string section = ExtractWord(piece, {'['}, 2);
     if (!section.empty()) section.pop_back();
-    result.Section = platform::AnsiUpperCase(Trim(section));
+    result.Section = text::AnsiUpperCase(Trim(section));
   }
   const std::string::size_type nameEnd = piece.find_first_of("+-=");
   const std::string name = nameEnd == std::string::npos ? piece : piece.substr(0, nameEnd);
-  result.Name = platform::AnsiUpperCase(Trim(name));
+  result.Name = text::AnsiUpperCase(Trim(name));
   // The value is what follows the first (length of the trimmed name)
   // characters of the piece; "NAME = abc" thus gives "abc".
   std::string value = Trim(piece.substr(std::min(piece.size(), result.Name.size())));
@@ -178,8 +178,8 @@ TSwitchPiece ReadPiece(const std::string& APiece) {
 
 std::string TParameter::GetValue() {
   std::string raw = GetSource();
-  FSection = platform::AnsiUpperCase(FSection);
-  FName = platform::AnsiUpperCase(FName);
+  FSection = text::AnsiUpperCase(FSection);
+  FName = text::AnsiUpperCase(FName);
   if (!FPiecesRead || raw != FPiecesRaw) {
     FPieces.clear();
     for (const std::string& text : SplitPieces(raw)) FPieces.push_back(ReadPiece(text));
@@ -246,8 +246,7 @@ std::string ApplicationTitle(const std::string& AProgramPath) {
   const std::string::size_type dot = title.find('.');
   if (dot != std::string::npos) title.erase(dot);
   if (title.empty()) return title;
-  return std::string(1, platform::AnsiUpperChar(title[0])) +
-         platform::AnsiLowerCase(title.substr(1));
+  return std::string(1, text::AnsiUpperChar(title[0])) + text::AnsiLowerCase(title.substr(1));
 }
 
 void sofProgramSwitch::Init() {
@@ -338,7 +337,7 @@ void sofProgramSwitch::Register(const std::string& AName, const std::string& AOp
                                 const std::string& ADefault, const std::string& ADescription) {
   const std::string key = "/" + AName;
   for (const TEntry& entry : FRegistered) {
-    if (platform::AnsiSameText(entry.first, key)) {
+    if (text::AnsiSameText(entry.first, key)) {
       throw Exception(FormatText(SMultipleRegistration, AName));
     }
   }
@@ -353,7 +352,7 @@ void sofProgramSwitch::RegisterHidden(const std::string& AName, const std::strin
   const std::string key = "/" + AName;
   for (const auto* list : {&FRegistered, &FHidden}) {
     for (const TEntry& entry : *list) {
-      if (platform::AnsiSameText(entry.first, key)) {
+      if (text::AnsiSameText(entry.first, key)) {
         throw Exception(FormatText(SMultipleRegistration, AName));
       }
     }
@@ -443,20 +442,20 @@ void sofProgramSwitch::WriteSelected(const std::string& ASelectionSwitch, TWrite
   std::string selection = GetSwitch(ASelectionSwitch)->AsString();
   auto treat = [&](const std::string& ASection, const std::string& AName,
                    const TStringList& ARecord) {
-    if (platform::AnsiUpperCase(selection) != "ALL") {
+    if (text::AnsiUpperCase(selection) != "ALL") {
       if (selection.find('[') != std::string::npos) {
         // "[Parameters]" names the section Parameters; the shortened
         // selection stays in force for the switches that follow.
         selection = Trim(selection.substr(std::min<std::size_t>(1, selection.size())));
         if (!selection.empty()) selection = Trim(selection.substr(0, selection.size() - 1));
       }
-      if (platform::AnsiUpperCase(selection) != platform::AnsiUpperCase(ASection)) return;
+      if (text::AnsiUpperCase(selection) != text::AnsiUpperCase(ASection)) return;
     }
     AWriteOne(ASection, AName, ARecord.at(1));
   };
   for (int i = 0; i < HiddenCount(); ++i) {
     const std::string showHidden = GetSwitch(SShowHiddenSwitch, "", SShowHiddenDefault)->AsString();
-    if (platform::AnsiUpperCase(showHidden) == platform::AnsiUpperCase(SShowHiddenDefault)) break;
+    if (text::AnsiUpperCase(showHidden) == text::AnsiUpperCase(SShowHiddenDefault)) break;
     treat(HiddenSection(i), HiddenName(i), HiddenRecord(i));
   }
   for (int i = 0; i < RegisteredCount(); ++i) {

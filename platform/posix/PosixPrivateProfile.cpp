@@ -5,9 +5,9 @@
 
 #include "platform/Exception.h"
 #include "platform/FileSystem.h"
-#include "platform/IniText.h"
 #include "platform/PrivateProfile.h"
 #include "platform/posix/PosixStoreFile.h"
+#include "text/IniText.h"
 
 namespace platform {
 namespace {
@@ -34,7 +34,7 @@ IniSection ReadIniSection(const std::string& file, const std::string& section) {
     if (found == ini.sections.end()) {
       found = ini.sections
                   .emplace(section, std::make_shared<const std::vector<std::string>>(
-                                        IniSectionEntries(ini.text, section)))
+                                        text::IniSectionEntries(ini.text, section)))
                   .first;
     }
     return found->second;
@@ -45,9 +45,9 @@ void WriteIniEntry(const std::string& file, const std::string& section, const st
                    const std::string& value) {
   // A link to the INI file stays a link: the file it points to is rewritten.
   const std::string target = NativePath(FinalTarget(file));
-  const int error = RewriteStoreFile(target, [&](const std::string& text) {
+  const int error = RewriteStoreFile(target, [&](const std::string& content) {
     try {
-      return IniSetEntry(text, section, name, value);
+      return text::IniSetEntry(content, section, name, value);
     } catch (const Exception& e) {
       Fail(file, e.Message());
     }

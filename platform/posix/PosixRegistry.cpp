@@ -8,8 +8,8 @@
 #include "platform/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/Registry.h"
-#include "platform/RegistryHive.h"
 #include "platform/posix/PosixStoreFile.h"
+#include "text/RegistryHive.h"
 
 namespace platform {
 namespace {
@@ -59,22 +59,22 @@ bool ReadRegistryString(const std::string& keyPath, const std::string& valueName
   // A hive that cannot be read has no keys, as a key that cannot be opened
   // reads as missing on Windows. It is parsed once while it stays as it was:
   // the switch library looks up every switch in it.
-  static StoreFileCache<RegistryHive> cache(
-      [](std::string text) { return RegistryHive(std::move(text)); });
+  static StoreFileCache<text::RegistryHive> cache(
+      [](std::string content) { return text::RegistryHive(std::move(content)); });
   std::string found;
-  const RegistryHive::Lookup lookup =
-      cache.Use(NativePath(RegistryHivePath()),
-                [&](const RegistryHive& hive) { return hive.Find(keyPath, valueName, found); });
+  const text::RegistryHive::Lookup lookup = cache.Use(
+      NativePath(RegistryHivePath()),
+      [&](const text::RegistryHive& hive) { return hive.Find(keyPath, valueName, found); });
   switch (lookup) {
-    case RegistryHive::Lookup::kNoKey:
+    case text::RegistryHive::Lookup::kNoKey:
       return false;
-    case RegistryHive::Lookup::kNoValue:
+    case text::RegistryHive::Lookup::kNoValue:
       value.clear();
       return true;
-    case RegistryHive::Lookup::kText:
+    case text::RegistryHive::Lookup::kText:
       value = std::move(found);
       return true;
-    case RegistryHive::Lookup::kNotText:
+    case text::RegistryHive::Lookup::kNotText:
       break;
   }
   throw Exception("The registry value \"" + (valueName.empty() ? "@" : valueName) + "\" of " +
@@ -88,8 +88,8 @@ void WriteRegistryString(const std::string& keyPath, const std::string& valueNam
 
   // A hive that is a link (kept with other settings) stays a link.
   const std::string target = NativePath(FinalTarget(hive));
-  const int error = RewriteStoreFile(target, [&](const std::string& text) {
-    RegistryHive model(text);
+  const int error = RewriteStoreFile(target, [&](const std::string& content) {
+    text::RegistryHive model(content);
     try {
       model.SetString(keyPath, valueName, value);
     } catch (const Exception& e) {

@@ -10,8 +10,8 @@
 #include "platform/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
-#include "platform/TextScan.h"
 #include "platform/posix/PosixNative.h"
+#include "text/TextScan.h"
 
 namespace platform {
 namespace {

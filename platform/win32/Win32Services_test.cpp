@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/Ansi.h"
 #include "platform/Exception.h"
 #include "platform/Registry.h"
 #include "platform/Window.h"
+#include "text/Ansi.h"
 
 namespace {
 
@@ -97,7 +97,7 @@ TEST(AnsiUpperCaseTest, TableMatchesTheSystemsUpperCasingOfCodePage1252) {
   for (int byte = 1; byte < 256; ++byte) {
     char system[2] = {static_cast<char>(byte), 0};
     CharUpperBuffA(system, 1);
-    EXPECT_EQ(static_cast<unsigned char>(platform::AnsiUpperChar(static_cast<char>(byte))),
+    EXPECT_EQ(static_cast<unsigned char>(text::AnsiUpperChar(static_cast<char>(byte))),
               static_cast<unsigned char>(system[0]))
         << "byte " << byte;
   }

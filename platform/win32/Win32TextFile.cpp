@@ -5,9 +5,9 @@
 #include "platform/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
-#include "platform/TextScan.h"
 #include "platform/win32/Win32Error.h"
 #include "platform/win32/Win32Native.h"
+#include "text/TextScan.h"
 
 namespace platform {
 namespace {

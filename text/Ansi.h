@@ -6,7 +6,7 @@
 #include <array>
 #include <string>
 
-namespace platform {
+namespace text {
 
 namespace ansi_detail {
 
@@ -52,4 +52,4 @@ int AnsiCompareText(const std::string& a, const std::string& b);
 // True when the texts are equal without regard to letter case.
 bool AnsiSameText(const std::string& a, const std::string& b);
 
-}  // namespace platform
+}  // namespace text

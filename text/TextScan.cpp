@@ -1,4 +1,4 @@
-#include "platform/TextScan.h"
+#include "text/TextScan.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -6,9 +6,9 @@
 
 #include <cstring>
 
-#include "platform/Ansi.h"
+#include "text/Ansi.h"
 
-namespace platform {
+namespace text {
 namespace {
 
 constexpr char kCtrlZ = 26;
@@ -135,4 +135,4 @@ std::size_t LineStops::FirstStop(const char* data, std::size_t from, std::size_t
   return to;
 }
 
-}  // namespace platform
+}  // namespace text

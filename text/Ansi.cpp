@@ -1,8 +1,8 @@
-#include "platform/Ansi.h"
+#include "text/Ansi.h"
 
 #include <array>
 
-namespace platform {
+namespace text {
 namespace {
 
 // The inverse of the upper-casing: Windows-1252 pairs each capital with one
@@ -50,4 +50,4 @@ bool AnsiSameText(const std::string& a, const std::string& b) {
   return a.size() == b.size() && AnsiCompareText(a, b) == 0;
 }
 
-}  // namespace platform
+}  // namespace text

@@ -1,10 +1,10 @@
-#include "platform/RegistryHive.h"
+#include "text/RegistryHive.h"
 
-#include "platform/Ansi.h"
 #include "platform/Exception.h"
-#include "platform/TextLines.h"
+#include "text/Ansi.h"
+#include "text/TextLines.h"
 
-namespace platform {
+namespace text {
 namespace {
 
 constexpr std::string_view kCurrentUser = "HKEY_CURRENT_USER";
@@ -370,4 +370,4 @@ void RegistryHive::SetString(std::string_view keyPath, std::string_view valueNam
   Index();
 }
 
-}  // namespace platform
+}  // namespace text

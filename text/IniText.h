@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform {
+namespace text {
 
 // The entries of section in file order, as "NAME=value" with name and value
 // trimmed; an entry without "=" as its trimmed text. Duplicated names are all
@@ -40,4 +40,4 @@ std::vector<std::string> IniSectionNames(std::string_view text);
 std::string IniSetEntry(std::string_view text, const std::string& section, const std::string& name,
                         const std::string& value);
 
-}  // namespace platform
+}  // namespace text

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform {
+namespace text {
 
 class RegistryHive {
  public:
@@ -98,4 +98,4 @@ class RegistryHive {
   std::vector<KeyBlock> blocks_;
 };
 
-}  // namespace platform
+}  // namespace text

@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <string_view>
 
-#include "platform/Ansi.h"
+#include "text/Ansi.h"
 
-namespace platform {
+namespace text {
 
 // One line of a text: content excludes the line end (LF or CR LF, or a CR
 // that ends the text, which adding a line later completes to CR LF); next is
@@ -88,4 +88,4 @@ inline std::string_view MissingLineEnd(std::string_view text, std::string_view e
   return text.back() == '\r' ? "\n" : eol;
 }
 
-}  // namespace platform
+}  // namespace text

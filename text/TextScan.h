@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <string>
 
-namespace platform {
+namespace text {
 
 // How a search of one stretch of a file for a needle ended.
 enum class NeedleFound { kNo, kYes, kUndecided };
@@ -52,4 +52,4 @@ class LineStops {
   std::array<char, 4> stopBytes_;
 };
 
-}  // namespace platform
+}  // namespace text

@@ -1,4 +1,4 @@
-#include "platform/TextScan.h"
+#include "text/TextScan.h"
 
 #include <gtest/gtest.h>
 
@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/Ansi.h"
+#include "text/Ansi.h"
 
 namespace {
 
-using platform::LineStops;
-using Plain = platform::LineStops::Plain;
+using text::LineStops;
+using Plain = text::LineStops::Plain;
 
 // The definition FirstStop must meet, line by line: a line stops when its raw
 // bytes hold Ctrl-Z, when its text (the line without LF or CR LF) holds needle
@@ -24,11 +24,11 @@ std::size_t NaiveFirstStop(const std::string& AData, std::size_t AFrom, const st
     const std::size_t lf = AData.find('\n', start);
     const std::string raw = AData.substr(start, lf + 1 - start);
     const bool crLf = raw.size() >= 2 && raw[raw.size() - 2] == '\r';
-    const std::string text = raw.substr(0, raw.size() - (crLf ? 2 : 1));
+    const std::string line = raw.substr(0, raw.size() - (crLf ? 2 : 1));
     const bool ctrlZ = raw.find('\x1A') != std::string::npos;
-    const bool holds = !ANeedle.empty() && text.find(ANeedle) != std::string::npos;
-    const bool holdsUpper = !AUpperNeedle.empty() &&
-                            platform::AnsiUpperCase(text).find(AUpperNeedle) != std::string::npos;
+    const bool holds = !ANeedle.empty() && line.find(ANeedle) != std::string::npos;
+    const bool holdsUpper =
+        !AUpperNeedle.empty() && text::AnsiUpperCase(line).find(AUpperNeedle) != std::string::npos;
     const bool notPlain = (APlain == Plain::kCrLf && !crLf) || (APlain == Plain::kLf && crLf);
     if (ctrlZ || holds || holdsUpper || notPlain) return start;
     start = lf + 1;
@@ -110,13 +110,13 @@ TEST(LineStops, PassesLongPlainStretchesAndFindsWhatStandsFarIntoThem) {
 }
 
 TEST(FindTextNeedle, SaysUndecidedOnlyWhenBytesBeforeTheStretchWouldBeNeeded) {
-  EXPECT_EQ(platform::FindTextNeedle("S* x", 4, "CVS*", false), platform::NeedleFound::kUndecided);
-  EXPECT_EQ(platform::FindTextNeedle("S* x", 4, "CVS*", true), platform::NeedleFound::kNo);
-  EXPECT_EQ(platform::FindTextNeedle("VS*", 3, "CVS*", false), platform::NeedleFound::kUndecided);
-  EXPECT_EQ(platform::FindTextNeedle("xS*", 3, "CVS*", false), platform::NeedleFound::kNo);
+  EXPECT_EQ(text::FindTextNeedle("S* x", 4, "CVS*", false), text::NeedleFound::kUndecided);
+  EXPECT_EQ(text::FindTextNeedle("S* x", 4, "CVS*", true), text::NeedleFound::kNo);
+  EXPECT_EQ(text::FindTextNeedle("VS*", 3, "CVS*", false), text::NeedleFound::kUndecided);
+  EXPECT_EQ(text::FindTextNeedle("xS*", 3, "CVS*", false), text::NeedleFound::kNo);
   // A lone CR is a byte of its line: it separates like any other.
-  EXPECT_EQ(platform::FindTextNeedle("C\rVS*", 5, "CVS*", true), platform::NeedleFound::kNo);
-  EXPECT_EQ(platform::FindTextNeedle("x CVS* y", 8, "CVS*", false), platform::NeedleFound::kYes);
+  EXPECT_EQ(text::FindTextNeedle("C\rVS*", 5, "CVS*", true), text::NeedleFound::kNo);
+  EXPECT_EQ(text::FindTextNeedle("x CVS* y", 8, "CVS*", false), text::NeedleFound::kYes);
 }
 
 }  // namespace

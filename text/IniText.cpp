@@ -1,10 +1,10 @@
-#include "platform/IniText.h"
+#include "text/IniText.h"
 
-#include "platform/Ansi.h"
 #include "platform/Exception.h"
-#include "platform/TextLines.h"
+#include "text/Ansi.h"
+#include "text/TextLines.h"
 
-namespace platform {
+namespace text {
 namespace {
 
 enum class LineKind { kBlank, kComment, kSection, kEntry };
@@ -183,4 +183,4 @@ std::string IniSetEntry(std::string_view text, const std::string& section, const
   return result;
 }
 
-}  // namespace platform
+}  // namespace text
