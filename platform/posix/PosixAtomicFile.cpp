@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include "platform/AtomicFile.h"
@@ -151,29 +150,6 @@ FileStatus AtomicFile::Open(const std::string& target, const std::string& tempor
   return Create(temporarySlash == std::string::npos ? nativeTemporary
                                                     : nativeTemporary.substr(temporarySlash + 1),
                 0666);
-}
-
-FileStatus AtomicFile::OpenUnique(const std::string& target) {
-  std::random_device seed;
-  std::mt19937_64 random(seed() ^ static_cast<std::uint64_t>(getpid()));
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%012llx.tmp",
-                  static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
-    const FileStatus status = Open(target, target + suffix);
-    if (status != FileStatus::kExists) return status;
-  }
-  return FileStatus::kFailed;
-}
-
-FileStatus AtomicFile::Open(const Directory& directory, const std::string& name,
-                            const std::string& temporaryName, const TextReader& source,
-                            const std::string& shownTemporary) {
-  directory_ = &directory;
-  target_ = name;
-  temporary_ = shownTemporary;
-  source_ = &source;
-  return Create(temporaryName, 0600);
 }
 
 void AtomicFile::NoteLog(const TextWriter& log) {

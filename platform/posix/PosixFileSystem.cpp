@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <utility>
 
 #include "platform/FileSystem.h"
 #include "platform/posix/PosixNative.h"
@@ -147,20 +146,6 @@ int OpenMarkedLog(const std::string& mark, int logDirectory, const std::string& 
 }
 
 }  // namespace
-
-Directory::~Directory() { Close(); }
-
-Directory::Directory(Directory&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), identity_(other.identity_) {}
-
-Directory& Directory::operator=(Directory&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, -1);
-    identity_ = other.identity_;
-  }
-  return *this;
-}
 
 void Directory::Close() {
   if (handle_ >= 0) close(static_cast<int>(handle_));

@@ -1,8 +1,5 @@
 #include <windows.h>
 
-#include <cstdio>
-#include <random>
-
 #include "platform/AtomicFile.h"
 #include "platform/Exception.h"
 #include "platform/FileSystem.h"
@@ -59,29 +56,6 @@ FileStatus AtomicFile::Open(const std::string& target, const std::string& tempor
   source_ = nullptr;
   return Create(
       temporarySlash == std::string::npos ? temporary : temporary.substr(temporarySlash + 1), 0666);
-}
-
-FileStatus AtomicFile::OpenUnique(const std::string& target) {
-  std::random_device seed;
-  std::mt19937_64 random(seed() ^ static_cast<std::uint64_t>(GetCurrentProcessId()));
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%012llx.tmp",
-                  static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
-    const FileStatus status = Open(target, target + suffix);
-    if (status != FileStatus::kExists) return status;
-  }
-  return FileStatus::kFailed;
-}
-
-FileStatus AtomicFile::Open(const Directory& directory, const std::string& name,
-                            const std::string& temporaryName, const TextReader& source,
-                            const std::string& shownTemporary) {
-  directory_ = &directory;
-  target_ = name;
-  temporary_ = shownTemporary;
-  source_ = &source;
-  return Create(temporaryName, 0600);
 }
 
 // The temporary file carries no mark here (see RemoveLeftoverTemporary).

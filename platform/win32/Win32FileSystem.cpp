@@ -2,7 +2,6 @@
 // <windows.h> renames CreateDirectory; the platform's own function keeps its name.
 #undef CreateDirectory
 
-#include <utility>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -155,20 +154,6 @@ std::string FinalTarget(const std::string& path) {
 }
 
 bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()); }
-
-Directory::~Directory() { Close(); }
-
-Directory::Directory(Directory&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), identity_(other.identity_) {}
-
-Directory& Directory::operator=(Directory&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, -1);
-    identity_ = other.identity_;
-  }
-  return *this;
-}
 
 void Directory::Close() {
   if (handle_ >= 0) CloseHandle(HandleOf(handle_));

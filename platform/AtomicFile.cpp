@@ -1,0 +1,33 @@
+// The parts of AtomicFile that are the same on every system; each system
+// creates, completes and commits the temporary file its own way.
+#include "platform/AtomicFile.h"
+
+#include <cstdio>
+#include <random>
+
+namespace platform {
+
+FileStatus AtomicFile::OpenUnique(const std::string& target) {
+  std::random_device seed;
+  std::mt19937_64 random((static_cast<std::uint64_t>(seed()) << 32) ^ seed());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%012llx.tmp",
+                  static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
+    const FileStatus status = Open(target, target + suffix);
+    if (status != FileStatus::kExists) return status;
+  }
+  return FileStatus::kFailed;
+}
+
+FileStatus AtomicFile::Open(const Directory& directory, const std::string& name,
+                            const std::string& temporaryName, const TextReader& source,
+                            const std::string& shownTemporary) {
+  directory_ = &directory;
+  target_ = name;
+  temporary_ = shownTemporary;
+  source_ = &source;
+  return Create(temporaryName, 0600);
+}
+
+}  // namespace platform
