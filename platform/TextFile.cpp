@@ -286,6 +286,21 @@ void TextWriter::Write(const char* data, std::size_t size) {
   used_ += size;
 }
 
+void TextWriter::Close() {
+  if (memory_ != nullptr) {
+    memory_ = nullptr;
+    return;
+  }
+  if (fd_ < 0) return;
+  try {
+    Flush();
+  } catch (...) {
+    Abandon();
+    throw;
+  }
+  CloseFile();
+}
+
 void TextWriter::WriteLine(const std::string& line) {
   Write(line.data(), line.size());
   Write("\r\n", 2);

@@ -218,8 +218,10 @@ class TextWriter {
 
   bool Adopt(int fd, const std::string& path);
   void AllocateBuffer();
-  // The system's writing of all size bytes; throws Exception when it fails.
+  // The system's writing of all size bytes, and its closing of the file
+  // once all is written; both throw Exception when they fail.
   void WriteOut(const char* data, std::size_t size);
+  void CloseFile();
 
   int fd_;
   std::string* memory_ = nullptr;  // written into instead of fd_ when set

@@ -249,18 +249,7 @@ bool TextWriter::CopyFrom(const TextReader& source, std::uint64_t from, std::uin
   return true;
 }
 
-void TextWriter::Close() {
-  if (memory_ != nullptr) {
-    memory_ = nullptr;
-    return;
-  }
-  if (fd_ < 0) return;
-  try {
-    Flush();
-  } catch (...) {
-    Abandon();
-    throw;
-  }
+void TextWriter::CloseFile() {
   const int fd = fd_;
   fd_ = -1;
   if (createdIn_ >= 0) close(createdIn_);
