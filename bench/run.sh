@@ -71,6 +71,10 @@ med() {  # med JSON NAME: the median in seconds
   python3 -c 'import json,statistics,sys
 print(statistics.median(json.load(open(sys.argv[1]))[sys.argv[2]]))' "$1" "$2"
 }
+low() {  # low JSON NAME: the fastest run in seconds
+  python3 -c 'import json,sys
+print(min(json.load(open(sys.argv[1]))[sys.argv[2]]))' "$1" "$2"
+}
 
 echo "== W1 scan: $scan_files files of about 10 KB, no marked comment"
 if [ ! -d "$work/w1" ]; then python3 "$here/gen_tree.py" scan "$work/w1" "$scan_files" 10240; fi
@@ -155,7 +159,9 @@ for place in disk tmpfs; do
     awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}')
   expect "W3 log lines" "$(wc -l <"$w3/Huge.pas.cvs")" 2
   j="$work/w3$place.json"
-  results+=("W3 $place vs cp + mv|$(ratio "$(med "$j" histrel)" "$(med "$j" replace)")x|<= 1.1x|$(ms "$(med "$j" histrel)") ms vs $(ms "$(med "$j" replace)") ms")
+  # Writing a gigabyte makes single runs vary widely (writeback, reclaim):
+  # the fastest runs are shown beside the medians.
+  results+=("W3 $place vs cp + mv|$(ratio "$(med "$j" histrel)" "$(med "$j" replace)")x|<= 1.1x|$(ms "$(med "$j" histrel)") ms vs $(ms "$(med "$j" replace)") ms; fastest $(ratio "$(low "$j" histrel)" "$(low "$j" replace)")x")
   results+=("W3 $place vs sed -i|$(ratio "$(med "$j" histrel)" "$(med "$j" sed)")x|(info)|$(ms "$(med "$j" histrel)") ms vs $(ms "$(med "$j" sed)") ms")
   results+=("W3 $place peak memory|$((peak_kb / 1024)) MB|< 16 MB|${peak_kb} KB resident at most")
   rm -rf /dev/shm/histrel-bench-w3
