@@ -94,6 +94,19 @@ inline bool ReadFile(const std::string& APath, std::string& AContent) {
   return true;
 }
 
+// The names in the directory APath, "." and ".." left out.
+inline std::vector<std::string> Names(const std::string& APath) {
+  std::vector<std::string> names;
+  DIR* dir = opendir(APath.c_str());
+  CHECK(dir != nullptr);
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(dir);
+  return names;
+}
+
 // Every entry below APath with its kind and bytes ("name=bytes", "name
 // (link)"), sorted, behind what AFiles holds.
 inline void Snapshot(const std::string& APath, const std::string& ARelative,
