@@ -1,103 +1,38 @@
 // Collects the marked comments of arbitrary sources and rewrites them, with
 // the date fixed, in every way the worker can read a source: line by line,
 // held in memory, streamed through a buffer of a few bytes, and streamed with
-// the kernel copying plain stretches. All must leave the same source, log and
-// output, whatever the line ends, lone CRs, Ctrl-Z tails and history comments;
-// a source whose text holds no "CVS*", or that holds a NUL byte, must stay
-// untouched.
+// the kernel copying plain stretches. All must give the same new source, log
+// and output, whatever the line ends, lone CRs, Ctrl-Z tails and history
+// comments; a source whose text holds no "CVS*", or that holds a NUL byte,
+// must stay untouched.
+//
+// Each input is run the default way (held in memory) into memory, as a
+// preview does, and once more in the way the input chooses, either into
+// memory too or writing the files, which must then hold what the memory run
+// made, with nothing else left behind. Only the source is written per input.
 //
 // Input: byte 0 chooses KEEPCVS (bit 0), KEEPDATE off (bit 1), the insert
-// text (bits 2-3: "CVSLOG", the first line of the rest, empty, "cvslog") and
-// the user (bits 4-5); byte 1 the size of the small buffer; the rest is the
-// source.
-#include <dirent.h>
-#include <fcntl.h>
-#include <stdlib.h>
+// text (bits 2-3: "CVSLOG", the first line of the rest, empty, "cvslog"),
+// the user (bits 4-5) and whether the second run writes the files (bit 6);
+// byte 1 the size of the small buffer (bits 0-5) and the way of the second
+// run (bits 6-7: line by line, held, the small buffer, a 4 KB buffer); the
+// rest is the source.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "app/uHistrel.h"
 #include "app/uHistrelEnglishConstant.h"
 #include "fuzz/FuzzCheck.h"
-#include "platform/Console.h"
-#include "platform/Exception.h"
+#include "fuzz/FuzzTree.h"
 
 namespace {
 
-// A directory on a memory file system, made once per process.
 std::string gDirectory;
-
-void RemoveDirectoryContents() {
-  DIR* dir = opendir(gDirectory.c_str());
-  if (dir == nullptr) return;
-  std::vector<std::string> names;
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(dir);
-  for (const std::string& name : names) {
-    std::string path = gDirectory;
-    path += "/";
-    path += name;
-    unlink(path.c_str());
-  }
-}
-
-void RemoveDirectory() {
-  RemoveDirectoryContents();
-  rmdir(gDirectory.c_str());
-}
-
-void WriteWholeFile(const std::string& APath, const std::string& AContent) {
-  const int fd = open(APath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  CHECK(fd >= 0);
-  CHECK(write(fd, AContent.data(), AContent.size()) == static_cast<ssize_t>(AContent.size()));
-  close(fd);
-}
-
-bool ReadWholeFile(const std::string& APath, std::string& AContent) {
-  AContent.clear();
-  const int fd = open(APath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char buffer[65536];
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) {
-    AContent.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(fd);
-  return true;
-}
-
-std::vector<std::string> DirectoryNames() {
-  std::vector<std::string> names;
-  DIR* dir = opendir(gDirectory.c_str());
-  CHECK(dir != nullptr);
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(dir);
-  return names;
-}
-
-class LineCapture : public platform::ConsoleSink {
- public:
-  LineCapture() : previous_(platform::SetConsoleSink(this)) {}
-  ~LineCapture() override { platform::SetConsoleSink(previous_); }
-  LineCapture(const LineCapture&) = delete;
-  LineCapture& operator=(const LineCapture&) = delete;
-  void WriteLine(const std::string& ALine) override { lines.push_back(ALine); }
-  void WriteErrorLine(const std::string& ALine) override { lines.push_back("error: " + ALine); }
-  std::vector<std::string> lines;
-
- private:
-  platform::ConsoleSink* previous_;
-};
+std::string gSource;
+std::string gLog;
 
 struct Settings {
   bool keepCvs;
@@ -106,54 +41,81 @@ struct Settings {
   std::string user;
 };
 
-// What one run left behind.
+// What one run left behind, or would have.
 struct Outcome {
   std::vector<std::string> output;
   std::string source;
-  bool logExists;
+  bool logExists = false;
   std::string log;
-  bool replaced;
+  bool replaced = false;
   bool operator==(const Outcome& AOther) const {
     return output == AOther.output && source == AOther.source && logExists == AOther.logExists &&
            log == AOther.log && replaced == AOther.replaced;
   }
 };
 
-Outcome Run(const std::string& AContent, const Settings& ASettings,
-            const TSourceReading& AReading) {
-  RemoveDirectoryContents();
+void Configure(THistrel& AHistrel, const Settings& ASettings, const TSourceReading& AReading) {
+  AHistrel.SetPath(fuzztree::SystemDirectory(gDirectory));
+  AHistrel.SetFileName("*.pas");
+  AHistrel.SetUser(ASettings.user);
+  AHistrel.SetInsertText(ASettings.insertText);
+  AHistrel.SetKeepCVS(ASettings.keepCvs);
+  AHistrel.SetKeepDate(ASettings.keepDate);
+  AHistrel.SetSourceReading(AReading);
+  // One file: workers reading ahead have nothing to do (walk_fuzzer.cpp
+  // checks them).
+  AHistrel.SetReadThreads(1);
+}
+
+platform::LocalDate FixedDate() { return platform::LocalDate{2003, 6, 2}; }
+
+// A run that writes into memory; the source on disk holds AContent.
+Outcome RunInMemory(THistrel& AHistrel, const std::string& AContent, const Settings& ASettings,
+                    const TSourceReading& AReading) {
+  Configure(AHistrel, ASettings, AReading);
+  struct Output : THistrelOutput {
+    Outcome* outcome;
+    void SourceRewritten(const std::string& ASource, const std::string& ATarget,
+                         const std::string& ANewText) override {
+      CHECK(ASource == gSource && ATarget == gSource && !outcome->replaced);
+      outcome->replaced = true;
+      outcome->source = ANewText;
+    }
+    void LogAppended(const std::string& ALog, const std::string& ALines) override {
+      CHECK(ALog == gLog);
+      outcome->logExists = true;
+      outcome->log += ALines;
+    }
+  } output;
+  Outcome outcome;
+  outcome.source = AContent;
+  output.outcome = &outcome;
+  AHistrel.SetOutput(&output);
+  outcome.output = fuzztree::Execute(AHistrel);
+  AHistrel.SetOutput(nullptr);
+  return outcome;
+}
+
+// A run that writes the files; the source on disk holds AContent. The line
+// that announces the source is left out, as a run into memory has none.
+Outcome RunOnFiles(THistrel& AHistrel, const std::string& AContent, const Settings& ASettings,
+                   const TSourceReading& AReading) {
   const std::string source = gDirectory + "/Unit1.pas";
-  WriteWholeFile(source, AContent);
   struct stat before {};
   CHECK(stat(source.c_str(), &before) == 0);
-
-  THistrel histrel([] { return platform::LocalDate{2003, 6, 2}; });
-  std::string path = gDirectory + "/";
-  for (char& c : path) c = c == '/' ? '\\' : c;
-  histrel.SetPath(path);
-  histrel.SetFileName("*.pas");
-  histrel.SetUser(ASettings.user);
-  histrel.SetInsertText(ASettings.insertText);
-  histrel.SetKeepCVS(ASettings.keepCvs);
-  histrel.SetKeepDate(ASettings.keepDate);
-  histrel.SetSourceReading(AReading);
-  Outcome outcome{};
-  {
-    LineCapture capture;
-    try {
-      histrel.Execute();
-    } catch (const Exception& failure) {
-      platform::WriteLine(failure.Message());
-    }
-    outcome.output = capture.lines;
-  }
+  Configure(AHistrel, ASettings, AReading);
+  Outcome outcome;
+  outcome.output = fuzztree::Execute(AHistrel);
+  CHECK(!outcome.output.empty() && outcome.output.front() == gSource);
+  outcome.output.erase(outcome.output.begin());
   struct stat after {};
   CHECK(stat(source.c_str(), &after) == 0);
   outcome.replaced = before.st_ino != after.st_ino;
-  CHECK(ReadWholeFile(source, outcome.source));
-  outcome.logExists = ReadWholeFile(source + ".cvs", outcome.log);
+  CHECK(fuzztree::ReadFile(source, outcome.source));
+  outcome.logExists = fuzztree::ReadFile(source + ".cvs", outcome.log);
+  if (!outcome.replaced) CHECK(outcome.source == AContent);
   // Nothing else is left behind, no temporary file in particular.
-  for (const std::string& name : DirectoryNames()) {
+  for (const std::string& name : fuzztree::Names(gDirectory)) {
     CHECK(name == "Unit1.pas" || name == "Unit1.pas.cvs");
   }
   return outcome;
@@ -169,13 +131,9 @@ bool TextHoldsMarker(const std::string& AContent) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   InitializeHistrelEnglishConstantUnit();
-  char pattern[] = "/dev/shm/histrel-rewrite-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) {
-    std::perror("mkdtemp");
-    std::abort();
-  }
-  gDirectory = pattern;
-  std::atexit(RemoveDirectory);
+  gDirectory = fuzztree::MakeRoot("rewrite");
+  gSource = fuzztree::SystemDirectory(gDirectory) + "Unit1.pas";
+  gLog = gSource + ".cvs";
   return 0;
 }
 
@@ -202,15 +160,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     default:
       break;
   }
+  const TSourceReading ways[] = {
+      TSourceReading{true, 0, std::size_t{256} * 1024},
+      TSourceReading{},
+      TSourceReading{false, 0, smallBuffer},
+      TSourceReading{false, 0, 4096},
+  };
 
-  const Outcome expected = Run(content, settings, TSourceReading{true, 0, std::size_t{256} * 1024});
-  const Outcome held = Run(content, settings, TSourceReading{});
-  CHECK(held == expected);
-  CHECK(Run(content, settings, TSourceReading{false, 0, smallBuffer}) == expected);
-  CHECK(Run(content, settings, TSourceReading{false, 0, 4096}) == expected);
+  // A run that wrote the files left a log, perhaps a rewritten source.
+  static bool wroteFiles = true;
+  static std::string onDisk;
+  if (wroteFiles) {
+    fuzztree::RemoveContents(gDirectory);
+    CHECK(fuzztree::WriteFile(gDirectory + "/Unit1.pas", content));
+    onDisk = content;
+  } else if (content != onDisk) {
+    CHECK(fuzztree::WriteFile(gDirectory + "/Unit1.pas", content));
+    onDisk = content;
+  }
+  // One worker does both runs, as one run of the tool walks many files with
+  // one; its buffers are then made once per input.
+  THistrel histrel(FixedDate);
+  const Outcome expected = RunInMemory(histrel, content, settings, TSourceReading{});
   // Without "CVS*", or with a NUL byte anywhere, a file is left as it is.
   if (!TextHoldsMarker(content) || content.find('\0') != std::string::npos) {
-    CHECK(!held.replaced && !held.logExists && held.source == content);
+    CHECK(!expected.replaced && !expected.logExists && expected.source == content);
+  }
+  const TSourceReading& way = ways[data[1] >> 6];
+  wroteFiles = (flags & 0x40) != 0;
+  if (wroteFiles) {
+    CHECK(RunOnFiles(histrel, content, settings, way) == expected);
+  } else {
+    CHECK(RunInMemory(histrel, content, settings, way) == expected);
   }
   return 0;
 }

@@ -1,12 +1,25 @@
 #!/usr/bin/env bash
 # Builds the fuzzers with clang (libFuzzer, ASan, UBSan) and runs each for a
 # while on its seed corpus. Usage: fuzz/run.sh [seconds-per-target] [target...]
+# (0 seconds: no time limit). FUZZ_RUNS=N also ends each target after N
+# executions, whichever comes first; FUZZ_LOG_PREFIX names the logs
+# (build-fuzz/<prefix><target>.log, default no prefix). A campaign:
+#   FUZZ_RUNS=10000000 FUZZ_LOG_PREFIX=campaign- nice -n 10 fuzz/run.sh 0 walk_fuzzer
 # A finding, or a fuzzer that ends with a non-zero status for any other
 # reason, stops the run with a non-zero status; a finding leaves its file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift || true
+runs="${FUZZ_RUNS:-0}"
+case "$seconds$runs" in
+  *[!0-9]*)
+    echo "usage: [FUZZ_RUNS=executions] fuzz/run.sh [seconds] [target...]" >&2
+    exit 2
+    ;;
+esac
+budget=(-max_total_time="$seconds")
+if [ "$runs" -gt 0 ]; then budget+=(-runs="$runs"); fi
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
@@ -20,10 +33,10 @@ for target in "${targets[@]}"; do
   corpus="fuzz/corpus/${target%_fuzzer}"
   work="build-fuzz/corpus/${target%_fuzzer}"
   mkdir -p "$work" "build-fuzz/findings"
-  echo "== $target for ${seconds}s"
-  log="build-fuzz/$target.log"
+  echo "== $target: ${seconds}s, ${runs} executions (0: no limit)"
+  log="build-fuzz/${FUZZ_LOG_PREFIX:-}$target.log"
   status=0
-  "build-fuzz/$target" "$work" "$corpus" -max_total_time="$seconds" -max_len=65536 \
+  "build-fuzz/$target" "$work" "$corpus" "${budget[@]}" -max_len=65536 \
     -artifact_prefix="build-fuzz/findings/$target-" -print_final_stats=1 >"$log" 2>&1 ||
     status=$?
   grep -E 'stat::number_of_executed_units|ERROR|SUMMARY|Done' "$log" || true

@@ -1,105 +1,34 @@
 // Walks a small tree on a memory file system and rewrites what it selects,
-// once with the walk reading every file itself and once with workers
-// reading ahead of it, each also line by line and with the fast path: all
-// must announce the same lines, stop at the same failure and leave the same
-// bytes in every file.
+// once with the walk reading every file itself and once another way: with
+// workers reading ahead of it, or line by line, into memory as a preview
+// does (the tree stays as it is, so an input whose tree is the last one's
+// but for the bytes of files costs only those files); or, writing the files,
+// with workers and the fast path against the walk alone line by line. Both
+// runs must announce the same lines, stop at the same failure and give (or
+// leave) the same bytes in every file.
 //
 // Input: byte 0 chooses the mask (bits 0-1: "*.pas", every file, "*.", a
-// named file) and KEEPCVS (bit 2); the rest is cut at each "\x01" into
-// files, each "name\x02content" ("/" in a name makes a subdirectory, one
-// level deep; a name ending in "@" becomes a link to the file before it).
-#include <dirent.h>
-#include <fcntl.h>
-#include <stdlib.h>
+// named file), KEEPCVS (bit 2) and the second run (bits 3-4: workers, twice
+// as often; line by line; writing the files); the rest is cut at each "\x01"
+// into files, each "name\x02content" ("/" in a name makes a subdirectory,
+// one level deep; a name ending in "@" becomes a link to the file before it).
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "app/uHistrel.h"
 #include "app/uHistrelEnglishConstant.h"
 #include "fuzz/FuzzCheck.h"
-#include "platform/Console.h"
-#include "platform/Exception.h"
+#include "fuzz/FuzzTree.h"
 
 namespace {
 
 std::string gRoot;
-
-void RemoveTree(const std::string& APath) {
-  DIR* dir = opendir(APath.c_str());
-  if (dir == nullptr) return;
-  std::vector<std::string> names;
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(dir);
-  for (const std::string& name : names) {
-    const std::string path = APath + "/" + name;
-    struct stat info {};
-    if (lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-      RemoveTree(path);
-      rmdir(path.c_str());
-    } else {
-      unlink(path.c_str());
-    }
-  }
-}
-
-void RemoveRoot() {
-  RemoveTree(gRoot);
-  rmdir(gRoot.c_str());
-}
-
-// Every entry below APath with its kind and bytes, sorted.
-void Snapshot(const std::string& APath, const std::string& ARelative,
-              std::vector<std::string>& AFiles) {
-  DIR* dir = opendir(APath.c_str());
-  CHECK(dir != nullptr);
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    const std::string path = APath + "/" + name;
-    struct stat info {};
-    CHECK(lstat(path.c_str(), &info) == 0);
-    if (S_ISDIR(info.st_mode)) {
-      Snapshot(path, ARelative + name + "/", AFiles);
-    } else if (S_ISREG(info.st_mode)) {
-      std::string content;
-      const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-      CHECK(fd >= 0);
-      char buffer[65536];
-      for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) {
-        content.append(buffer, static_cast<std::size_t>(n));
-      }
-      close(fd);
-      AFiles.push_back(ARelative + name + "=" + content);
-    } else {
-      AFiles.push_back(ARelative + name + " (link)");
-    }
-  }
-  closedir(dir);
-  std::sort(AFiles.begin(), AFiles.end());
-}
-
-class LineCapture : public platform::ConsoleSink {
- public:
-  LineCapture() : previous_(platform::SetConsoleSink(this)) {}
-  ~LineCapture() override { platform::SetConsoleSink(previous_); }
-  LineCapture(const LineCapture&) = delete;
-  LineCapture& operator=(const LineCapture&) = delete;
-  void WriteLine(const std::string& ALine) override { lines.push_back(ALine); }
-  void WriteErrorLine(const std::string& ALine) override { lines.push_back("error: " + ALine); }
-  std::vector<std::string> lines;
-
- private:
-  platform::ConsoleSink* previous_;
-};
 
 struct TFile {
   std::string name;
@@ -122,9 +51,35 @@ std::string CleanName(std::string AName) {
   return directory.empty() ? leaf : directory + "/" + leaf;
 }
 
-std::vector<std::string> Run(const std::vector<TFile>& AFiles, const std::string& AMask,
-                             bool AKeepCVS, unsigned AThreads, bool ALineByLine) {
-  RemoveTree(gRoot);
+// The tree on disk: the names it was made from, in order, and the bytes each
+// file made of them ended with. The names alone decide its shape (which
+// entries are directories, files or links, and the order of the listings),
+// so a tree of the same names only needs the files whose bytes differ.
+struct TTree {
+  std::vector<std::string> names;
+  std::map<std::string, std::string> files;
+};
+TTree gTree;
+bool gTreeKnown = false;
+
+void MakeTree(const std::vector<TFile>& AFiles) {
+  TTree tree;
+  for (const TFile& file : AFiles) tree.names.push_back(file.name);
+  if (gTreeKnown && tree.names == gTree.names) {
+    // The same files as before; the last bytes given for a name stay.
+    std::map<std::string, std::string> wanted;
+    for (const TFile& file : AFiles) {
+      if (gTree.files.count(file.name) != 0) wanted[file.name] = file.content;
+    }
+    for (auto& entry : wanted) {
+      std::string& had = gTree.files[entry.first];
+      if (had == entry.second) continue;
+      CHECK(fuzztree::WriteFile(gRoot + "/" + entry.first, entry.second));
+      had = std::move(entry.second);
+    }
+    return;
+  }
+  fuzztree::RemoveContents(gRoot);
   std::string previous;
   for (const TFile& file : AFiles) {
     const std::string path = gRoot + "/" + file.name;
@@ -134,17 +89,20 @@ std::vector<std::string> Run(const std::vector<TFile>& AFiles, const std::string
       symlink((gRoot + "/" + previous).c_str(), path.c_str());
       continue;
     }
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) continue;  // a name that is a directory already
-    CHECK(write(fd, file.content.data(), file.content.size()) ==
-          static_cast<ssize_t>(file.content.size()));
-    close(fd);
+    // A name that is a directory already stays one.
+    if (!fuzztree::WriteFile(path, file.content)) continue;
+    tree.files[file.name] = file.content;
     previous = file.name;
   }
+  gTree = std::move(tree);
+  gTreeKnown = true;
+}
+
+// The lines of a run, then what it wrote (into memory, or the tree after it).
+std::vector<std::string> Run(const std::string& AMask, bool AKeepCVS, unsigned AThreads,
+                             bool ALineByLine, bool AInMemory) {
   THistrel histrel([] { return platform::LocalDate{2003, 6, 2}; });
-  std::string path = gRoot + "/";
-  for (char& c : path) c = c == '/' ? '\\' : c;
-  histrel.SetPath(path);
+  histrel.SetPath(fuzztree::SystemDirectory(gRoot));
   histrel.SetFileName(AMask);
   histrel.SetUser("qa");
   histrel.SetKeepCVS(AKeepCVS);
@@ -152,18 +110,15 @@ std::vector<std::string> Run(const std::vector<TFile>& AFiles, const std::string
   TSourceReading reading;
   reading.LineByLine = ALineByLine;
   histrel.SetSourceReading(reading);
-  std::vector<std::string> outcome;
-  {
-    LineCapture capture;
-    try {
-      histrel.Execute();
-    } catch (const Exception& failure) {
-      platform::WriteLine(failure.Message());
-    }
-    outcome = capture.lines;
-  }
+  fuzztree::Recorder recorder;
+  if (AInMemory) histrel.SetOutput(&recorder);
+  std::vector<std::string> outcome = fuzztree::Execute(histrel);
   outcome.emplace_back("--");
-  Snapshot(gRoot, "", outcome);
+  if (AInMemory) {
+    outcome.insert(outcome.end(), recorder.events.begin(), recorder.events.end());
+  } else {
+    fuzztree::Snapshot(gRoot, "", outcome);
+  }
   return outcome;
 }
 
@@ -171,13 +126,7 @@ std::vector<std::string> Run(const std::vector<TFile>& AFiles, const std::string
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   InitializeHistrelEnglishConstantUnit();
-  char pattern[] = "/dev/shm/histrel-walk-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) {
-    std::perror("mkdtemp");
-    std::abort();
-  }
-  gRoot = pattern;
-  std::atexit(RemoveRoot);
+  gRoot = fuzztree::MakeRoot("walk");
   return 0;
 }
 
@@ -199,8 +148,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     files.push_back(file);
     at = end + 1;
   }
-  const std::vector<std::string> alone = Run(files, mask, keepCvs, 1, false);
-  CHECK(Run(files, mask, keepCvs, 4, false) == alone);
-  CHECK(Run(files, mask, keepCvs, 1, true) == alone);
+  const unsigned second = (data[0] >> 3) & 3;
+  if (second == 3) {
+    // Both runs write the files, each on the tree as the input makes it.
+    MakeTree(files);
+    const std::vector<std::string> alone = Run(mask, keepCvs, 1, true, false);
+    gTreeKnown = false;
+    MakeTree(files);
+    CHECK(Run(mask, keepCvs, 4, false, false) == alone);
+    gTreeKnown = false;
+    return 0;
+  }
+  MakeTree(files);
+  const std::vector<std::string> alone = Run(mask, keepCvs, 1, false, true);
+  CHECK(Run(mask, keepCvs, second == 2 ? 1 : 2, second == 2, true) == alone);
   return 0;
 }

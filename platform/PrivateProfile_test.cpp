@@ -10,11 +10,13 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "platform/Exception.h"
+#include "platform/posix/PosixStoreFile.h"
 #include "tests/TestSupport.h"
 #include "text/Ansi.h"
 #include "text/IniText.h"
@@ -206,6 +208,28 @@ TEST(ReadIniSection, MissingFileDirectoryOrSectionReadsEmpty) {
   EXPECT_EQ(*ReadIniSection(dir / "missing.ini", "P"), Lines{});
   EXPECT_EQ(*ReadIniSection(dir / "no/such/dir/a.ini", "P"), Lines{});
   EXPECT_EQ(*ReadIniSection(dir.Path(), "P"), Lines{});  // a directory
+}
+
+TEST(ReadIniSection, TakesTheTestFilesInsteadOfTheFileSystem) {
+  TempDir dir;
+  const std::string onDisk = dir / "a.ini";
+  WriteFile(onDisk, "[P]\nA=disk\n");
+  std::map<std::string, std::string> files = {{dir / "b.ini", "[P]\nA=1\n"},
+                                              {onDisk, "[P]\nA=memory\n"}};
+  platform::SetStoreFilesForTesting(&files);
+  EXPECT_EQ(*ReadIniSection(dir / "b.ini", "P"), (Lines{"A=1"}));
+  EXPECT_EQ(*ReadIniSection(onDisk, "P"), (Lines{"A=memory"}));
+  EXPECT_EQ(*ReadIniSection(dir / "c.ini", "P"), Lines{});  // missing
+  // A change of the texts is seen once they are set again, even at the
+  // same size.
+  files[dir / "b.ini"] = "[P]\nA=2\n";
+  files[dir / "c.ini"] = "[P]\nC=3\n";
+  platform::SetStoreFilesForTesting(&files);
+  EXPECT_EQ(*ReadIniSection(dir / "b.ini", "P"), (Lines{"A=2"}));
+  EXPECT_EQ(*ReadIniSection(dir / "c.ini", "P"), (Lines{"C=3"}));
+  platform::SetStoreFilesForTesting(nullptr);
+  EXPECT_EQ(*ReadIniSection(onDisk, "P"), (Lines{"A=disk"}));
+  EXPECT_EQ(*ReadIniSection(dir / "b.ini", "P"), Lines{});
 }
 
 TEST(ReadIniSection, TakesSystemPathsWithBackslashes) {

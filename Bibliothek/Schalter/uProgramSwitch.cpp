@@ -387,13 +387,16 @@ std::string sofProgramSwitch::ReadValue(const std::string& AName, const std::str
   return result;
 }
 
+void sofProgramSwitch::SetMacroLimits(std::size_t AReferences, std::size_t ALength) {
+  FMaxMacroReferences = AReferences;
+  FMaxMacroLength = ALength;
+}
+
 std::string sofProgramSwitch::ExpandMacros(std::string AValue) {
   // Macros that refer to themselves more than once grow the value
   // exponentially over the ten passes. Such a runaway expansion is treated
   // like a cycle (the value becomes empty) instead of taking minutes and
-  // gigabytes; no real switch value comes near these bounds.
-  constexpr std::size_t kMaxReferences = 10000;
-  constexpr std::size_t kMaxLength = std::size_t{256} * 1024;
+  // gigabytes; no real switch value comes near the bounds (SetMacroLimits).
   std::size_t references = 0;
   // The sources do not change during one look-up, so each macro is read once.
   std::map<std::string, std::string> macroValues;
@@ -413,7 +416,9 @@ std::string sofProgramSwitch::ExpandMacros(std::string AValue) {
       if (known->second.empty()) return std::string();
       const std::string::size_type at = AValue.find(reference);
       if (at != std::string::npos) AValue.replace(at, reference.size(), known->second);
-      if (++references > kMaxReferences || AValue.size() > kMaxLength) return std::string();
+      if (++references > FMaxMacroReferences || AValue.size() > FMaxMacroLength) {
+        return std::string();
+      }
     }
   }
   // Still references after ten passes: a macro that refers to itself.

@@ -3,6 +3,7 @@
 // ProgramSwitch from start-up to shut-down.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -158,6 +159,12 @@ class sofProgramSwitch : public TSingleton {
   // Frees every record and value object and empties the lists.
   void ClearLists();
 
+  // Where macro expansion gives up and the value becomes empty, as for a
+  // cycle: after AReferences references replaced, or at a value longer than
+  // ALength bytes. The defaults are far beyond any real switch; the fuzzer
+  // makes them small, so that a runaway expansion ends quickly there too.
+  void SetMacroLimits(std::size_t AReferences, std::size_t ALength);
+
   TCommandParameter& CommandParameter() { return *FCommandParameter; }
   TINIParameter& IniParameter() { return *FIniParameter; }
   TRegistryParameter& RegistryParameter() { return *FRegistryParameter; }
@@ -190,6 +197,8 @@ class sofProgramSwitch : public TSingleton {
   bool FRegistryOn = false;
   bool FIniOn = false;
   bool FCommandOn = false;
+  std::size_t FMaxMacroReferences = 10000;
+  std::size_t FMaxMacroLength = std::size_t{256} * 1024;
 };
 
 // The one switch registry, from the start-up of this unit to its shut-down.

@@ -173,6 +173,30 @@ TEST(GetSwitch, ExpandsMacros) {
   for (const Case& c : cases) EXPECT_EQ(Read(c.commandLine, "FILE"), c.value) << c.commandLine;
 }
 
+TEST(GetSwitch, GivesUpAnExpansionAtTheMacroLimits) {
+  struct Case {
+    std::string commandLine;
+    std::size_t references, length;
+    std::string value;
+  };
+  const std::string twice = "p /[MACROS].B=1 /FILE=a%b%c%b%d";
+  const std::string nested = "p /[MACROS].A=%B%%B% /[MACROS].B=x /FILE=%A%-%A%";
+  const std::vector<Case> cases = {
+      // The length counts on the way: "a1c%b%d" is the longest.
+      {twice, 2, 7, "a1c1d"},  // both limits just reached
+      {twice, 1, 7, ""},       // the second reference is one too many
+      {twice, 2, 6, ""},       // the value outgrows the length on the way
+      {nested, 6, 13, "xx-xx"}, {nested, 5, 13, ""},
+      {nested, 6, 12, ""},      {"p /[MACROS].X=%X%%X%%X%ab /FILE=%X%", 100, 1000, ""},
+  };
+  for (const Case& c : cases) {
+    SwitchFixture fixture(c.commandLine);
+    ProgramSwitch->SetMacroLimits(c.references, c.length);
+    EXPECT_EQ(ProgramSwitch->GetSwitch("FILE")->AsString(), c.value)
+        << c.commandLine << " " << c.references << " " << c.length;
+  }
+}
+
 TEST(GetSwitch, FallsBackToTheDefaultOrTheNullValue) {
   SwitchFixture fixture("prog /USER=bob");
   EXPECT_EQ(ProgramSwitch->GetSwitch("X", "", "d")->AsString(), "d");

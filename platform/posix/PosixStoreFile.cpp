@@ -74,9 +74,34 @@ FileStamp StampFrom(const struct stat& info) {
   return stamp;
 }
 
+// The store files of SetStoreFilesForTesting, and how often they were set.
+const std::map<std::string, std::string>* gTestFiles = nullptr;
+std::int64_t gTestFilesSet = 0;
+
+// The stamp of the file at the native path among the test files.
+FileStamp TestFileStamp(const std::string& nativePath, const std::string** text) {
+  FileStamp stamp;
+  stamp.known = true;
+  const auto found = gTestFiles->find(nativePath);
+  *text = found == gTestFiles->end() ? nullptr : &found->second;
+  if (*text != nullptr) {
+    stamp.exists = true;
+    stamp.size = static_cast<std::int64_t>((*text)->size());
+    stamp.modifiedSeconds = gTestFilesSet;
+  }
+  return stamp;
+}
+
 }  // namespace
 
+void SetStoreFilesForTesting(const std::map<std::string, std::string>* texts) {
+  gTestFiles = texts;
+  ++gTestFilesSet;
+}
+
 FileStamp StampOf(const std::string& nativePath) {
+  const std::string* text = nullptr;
+  if (gTestFiles != nullptr) return TestFileStamp(nativePath, &text);
   struct stat info {};
   FileStamp stamp;
   if (stat(nativePath.c_str(), &info) == 0) {
@@ -94,6 +119,13 @@ ReadResult ReadWholeFile(const std::string& nativePath, std::string& content) {
 
 ReadResult ReadWholeFile(const std::string& nativePath, std::string& content, FileStamp& stamp) {
   content.clear();
+  if (gTestFiles != nullptr) {
+    const std::string* text = nullptr;
+    stamp = TestFileStamp(nativePath, &text);
+    if (text == nullptr) return ReadResult::kMissing;
+    content = *text;
+    return ReadResult::kOk;
+  }
   stamp = FileStamp();
   const int fd = open(nativePath.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
