@@ -301,6 +301,18 @@ void TextWriter::Close() {
   CloseFile();
 }
 
+bool TextWriter::CopyFrom(const TextReader& source, std::uint64_t from, std::uint64_t to) {
+  if (to <= from) return true;
+  if (const char* held = source.Buffered(from, to)) {
+    Write(held, static_cast<std::size_t>(to - from));
+    return true;
+  }
+  if (fd_ < 0 && memory_ == nullptr) {
+    throw Exception("Cannot write " + path_ + ": the file is not open");
+  }
+  return CopyFromFile(source, from, to);
+}
+
 void TextWriter::WriteLine(const std::string& line) {
   Write(line.data(), line.size());
   Write("\r\n", 2);

@@ -108,6 +108,7 @@ class TextReader {
 
  private:
   friend class NativeAccess;
+  friend class TextWriter;  // copies from the buffer (CopyFrom)
 
   bool Adopt(int fd, std::size_t holdLimit);
   // Takes fd, once the system's part of Adopt has read its size, and sizes
@@ -222,6 +223,9 @@ class TextWriter {
   // once all is written; both throw Exception when they fail.
   void WriteOut(const char* data, std::size_t size);
   void CloseFile();
+  // The system's copying of the bytes [from, to) that source does not hold
+  // in its buffer (see CopyFrom).
+  bool CopyFromFile(const TextReader& source, std::uint64_t from, std::uint64_t to);
 
   int fd_;
   std::string* memory_ = nullptr;  // written into instead of fd_ when set

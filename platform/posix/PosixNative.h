@@ -20,9 +20,6 @@ class NativeAccess {
   static int Descriptor(const TextReader& reader) { return reader.fd_; }
   static int Descriptor(const TextWriter& writer) { return writer.fd_; }
   static const FileIdentity& Identity(const TextReader& reader) { return reader.identity_; }
-  static const char* Buffered(const TextReader& reader, std::uint64_t from, std::uint64_t to) {
-    return reader.Buffered(from, to);
-  }
   static void Adopt(TextWriter& writer, int fd, const std::string& name) { writer.Adopt(fd, name); }
   static std::uint64_t StartLength(const TextWriter& writer) { return writer.startLength_; }
 };

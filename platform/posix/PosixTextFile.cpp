@@ -207,15 +207,7 @@ void TextWriter::WriteOut(const char* data, std::size_t size) {
   }
 }
 
-bool TextWriter::CopyFrom(const TextReader& source, std::uint64_t from, std::uint64_t to) {
-  if (to <= from) return true;
-  if (const char* held = NativeAccess::Buffered(source, from, to)) {
-    Write(held, static_cast<std::size_t>(to - from));
-    return true;
-  }
-  if (fd_ < 0 && memory_ == nullptr) {
-    throw Exception("Cannot write " + path_ + ": the file is not open");
-  }
+bool TextWriter::CopyFromFile(const TextReader& source, std::uint64_t from, std::uint64_t to) {
   const int sourceFd = NativeAccess::Descriptor(source);
   if (sourceFd < 0) return false;
   Flush();

@@ -25,9 +25,6 @@ class NativeAccess {
   static HANDLE Handle(const TextReader& reader) { return HandleOf(reader.fd_); }
   static HANDLE Handle(const TextWriter& writer) { return HandleOf(writer.fd_); }
   static const FileIdentity& Identity(const TextReader& reader) { return reader.identity_; }
-  static const char* Buffered(const TextReader& reader, std::uint64_t from, std::uint64_t to) {
-    return reader.Buffered(from, to);
-  }
 };
 
 // The path of an open directory wherever it is now, in the "\\?\" form that
