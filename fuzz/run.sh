@@ -3,7 +3,10 @@
 # while on its seed corpus. Usage: fuzz/run.sh [seconds-per-target] [target...]
 # (0 seconds: no time limit). FUZZ_RUNS=N also ends each target after N
 # executions, whichever comes first; FUZZ_LOG_PREFIX names the logs
-# (build-fuzz/<prefix><target>.log, default no prefix). A campaign:
+# (<build directory>/<prefix><target>.log, default no prefix). FUZZ_SANITIZERS
+# chooses the sanitizers (default address,undefined; "undefined" alone runs a
+# campaign faster, in build-fuzz-undefined/, and the merge into the corpus
+# then replays every input it kept under ASan). A campaign:
 #   FUZZ_RUNS=10000000 FUZZ_LOG_PREFIX=campaign- nice -n 10 fuzz/run.sh 0 walk_fuzzer
 # A finding, or a fuzzer that ends with a non-zero status for any other
 # reason, stops the run with a non-zero status; a finding leaves its file.
@@ -25,8 +28,12 @@ targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   for source in fuzz/*_fuzzer.cpp; do targets+=("$(basename "$source" .cpp)"); done
 fi
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -DHISTREL_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-fuzz -j2 --target "${targets[@]}" >/dev/null
+sanitizers="${FUZZ_SANITIZERS:-address,undefined}"
+build=build-fuzz
+if [ "$sanitizers" != address,undefined ]; then build="build-fuzz-${sanitizers//,/-}"; fi
+CC=clang CXX=clang++ cmake -S . -B "$build" -DHISTREL_FUZZ=ON -DHISTREL_FUZZ_SANITIZERS="$sanitizers" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 for target in "${targets[@]}"; do
@@ -34,9 +41,13 @@ for target in "${targets[@]}"; do
   work="build-fuzz/corpus/${target%_fuzzer}"
   mkdir -p "$work" "build-fuzz/findings"
   echo "== $target: ${seconds}s, ${runs} executions (0: no limit)"
-  log="build-fuzz/${FUZZ_LOG_PREFIX:-}$target.log"
+  log="$build/${FUZZ_LOG_PREFIX:-}$target.log"
+  # Hive and INI texts of a few KB reach everything larger ones do, and
+  # each byte more slows every execution.
+  max_len=65536
+  if [ "$target" = stores_fuzzer ]; then max_len=4096; fi
   status=0
-  "build-fuzz/$target" "$work" "$corpus" "${budget[@]}" -max_len=65536 \
+  "$build/$target" "$work" "$corpus" "${budget[@]}" -max_len="$max_len" \
     -artifact_prefix="build-fuzz/findings/$target-" -print_final_stats=1 >"$log" 2>&1 ||
     status=$?
   grep -E 'stat::number_of_executed_units|ERROR|SUMMARY|Done' "$log" || true
