@@ -22,10 +22,16 @@
 
 namespace fuzztree {
 
-// Removes everything below APath, APath itself stays.
-inline void RemoveContents(const std::string& APath) {
-  DIR* dir = opendir(APath.c_str());
-  if (dir == nullptr) return;
+// Removes everything in the open directory ADirectory, which stays. Names
+// are taken relative to it, so that no path is looked up again per entry.
+inline void RemoveContentsAt(int ADirectory) {
+  const int listing = openat(ADirectory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return;
+  DIR* dir = fdopendir(listing);
+  if (dir == nullptr) {
+    close(listing);
+    return;
+  }
   std::vector<std::pair<std::string, bool>> entries;
   while (const dirent* entry = readdir(dir)) {
     const std::string name = entry->d_name;
@@ -33,14 +39,26 @@ inline void RemoveContents(const std::string& APath) {
   }
   closedir(dir);
   for (const auto& entry : entries) {
-    const std::string path = APath + "/" + entry.first;
     if (entry.second) {
-      RemoveContents(path);
-      rmdir(path.c_str());
+      const int child =
+          openat(ADirectory, entry.first.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (child >= 0) {
+        RemoveContentsAt(child);
+        close(child);
+      }
+      unlinkat(ADirectory, entry.first.c_str(), AT_REMOVEDIR);
     } else {
-      unlink(path.c_str());
+      unlinkat(ADirectory, entry.first.c_str(), 0);
     }
   }
+}
+
+// Removes everything below APath, APath itself stays.
+inline void RemoveContents(const std::string& APath) {
+  const int directory = open(APath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory < 0) return;
+  RemoveContentsAt(directory);
+  close(directory);
 }
 
 inline std::string& RootSlot() {
@@ -72,14 +90,19 @@ inline std::string SystemDirectory(const std::string& ANativePath) {
   return path;
 }
 
-// Creates or truncates the file; false when that is not possible (a
-// directory of that name, say).
-inline bool WriteFile(const std::string& APath, const std::string& AContent) {
-  const int fd = open(APath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+// Creates or truncates the file AName in the open directory ADirectory
+// (AT_FDCWD: APath as it is); false when that is not possible (a directory
+// of that name, say).
+inline bool WriteFileAt(int ADirectory, const std::string& AName, const std::string& AContent) {
+  const int fd = openat(ADirectory, AName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   CHECK(write(fd, AContent.data(), AContent.size()) == static_cast<ssize_t>(AContent.size()));
   close(fd);
   return true;
+}
+
+inline bool WriteFile(const std::string& APath, const std::string& AContent) {
+  return WriteFileAt(AT_FDCWD, APath, AContent);
 }
 
 inline bool ReadFile(const std::string& APath, std::string& AContent) {

@@ -12,6 +12,7 @@
 // as often; line by line; writing the files); the rest is cut at each "\x01"
 // into files, each "name\x02content" ("/" in a name makes a subdirectory,
 // one level deep; a name ending in "@" becomes a link to the file before it).
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +30,7 @@
 namespace {
 
 std::string gRoot;
+int gRootDirectory = -1;  // gRoot, open: the tree is made relative to it
 
 struct TFile {
   std::string name;
@@ -74,23 +76,23 @@ void MakeTree(const std::vector<TFile>& AFiles) {
     for (auto& entry : wanted) {
       std::string& had = gTree.files[entry.first];
       if (had == entry.second) continue;
-      CHECK(fuzztree::WriteFile(gRoot + "/" + entry.first, entry.second));
+      CHECK(fuzztree::WriteFileAt(gRootDirectory, entry.first, entry.second));
       had = std::move(entry.second);
     }
     return;
   }
-  fuzztree::RemoveContents(gRoot);
+  fuzztree::RemoveContentsAt(gRootDirectory);
   std::string previous;
   for (const TFile& file : AFiles) {
-    const std::string path = gRoot + "/" + file.name;
     const std::string::size_type slash = file.name.find('/');
-    if (slash != std::string::npos) mkdir((gRoot + "/" + file.name.substr(0, slash)).c_str(), 0755);
+    if (slash != std::string::npos)
+      mkdirat(gRootDirectory, file.name.substr(0, slash).c_str(), 0755);
     if (!file.name.empty() && file.name.back() == '@' && !previous.empty()) {
-      symlink((gRoot + "/" + previous).c_str(), path.c_str());
+      symlinkat((gRoot + "/" + previous).c_str(), gRootDirectory, file.name.c_str());
       continue;
     }
     // A name that is a directory already stays one.
-    if (!fuzztree::WriteFile(path, file.content)) continue;
+    if (!fuzztree::WriteFileAt(gRootDirectory, file.name, file.content)) continue;
     tree.files[file.name] = file.content;
     previous = file.name;
   }
@@ -127,6 +129,8 @@ std::vector<std::string> Run(const std::string& AMask, bool AKeepCVS, unsigned A
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   InitializeHistrelEnglishConstantUnit();
   gRoot = fuzztree::MakeRoot("walk");
+  gRootDirectory = open(gRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  CHECK(gRootDirectory >= 0);
   return 0;
 }
 
