@@ -17,8 +17,7 @@
 
 #include "app/uHistrel.h"
 #include "fuzz/FuzzCheck.h"
-#include "platform/Console.h"
-#include "platform/Exception.h"
+#include "tests/HistrelTestSupport.h"
 
 namespace fuzztree {
 
@@ -158,21 +157,6 @@ inline void Snapshot(const std::string& APath, const std::string& ARelative,
   AFiles.insert(AFiles.end(), found.begin(), found.end());
 }
 
-// Keeps the lines the worker writes on the console.
-class LineCapture : public platform::ConsoleSink {
- public:
-  LineCapture() : previous_(platform::SetConsoleSink(this)) {}
-  ~LineCapture() override { platform::SetConsoleSink(previous_); }
-  LineCapture(const LineCapture&) = delete;
-  LineCapture& operator=(const LineCapture&) = delete;
-  void WriteLine(const std::string& ALine) override { lines.push_back(ALine); }
-  void WriteErrorLine(const std::string& ALine) override { lines.push_back("error: " + ALine); }
-  std::vector<std::string> lines;
-
- private:
-  platform::ConsoleSink* previous_;
-};
-
 // Keeps what the worker would write instead of writing it, in order.
 class Recorder : public THistrelOutput {
  public:
@@ -186,15 +170,12 @@ class Recorder : public THistrelOutput {
   std::vector<std::string> events;
 };
 
-// Runs the worker and gives the lines it wrote, its failure last.
+// Runs the worker and gives every line it wrote, warnings among them where
+// they were written, its failure last.
 inline std::vector<std::string> Execute(THistrel& AHistrel) {
-  LineCapture capture;
-  try {
-    AHistrel.Execute();
-  } catch (const Exception& failure) {
-    platform::WriteLine(failure.Message());
-  }
-  return capture.lines;
+  testsupport::ConsoleCapture capture;
+  testsupport::ExecuteReportingFailure(AHistrel);
+  return capture.InOrder;
 }
 
 }  // namespace fuzztree

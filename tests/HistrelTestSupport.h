@@ -22,11 +22,19 @@ class ConsoleCapture : public platform::ConsoleSink {
   ~ConsoleCapture() override { platform::SetConsoleSink(FPrevious); }
   ConsoleCapture(const ConsoleCapture&) = delete;
   ConsoleCapture& operator=(const ConsoleCapture&) = delete;
-  void WriteLine(const std::string& ALine) override { Lines.push_back(ALine); }
-  void WriteErrorLine(const std::string& ALine) override { ErrorLines.push_back(ALine); }
+  void WriteLine(const std::string& ALine) override {
+    Lines.push_back(ALine);
+    InOrder.push_back(ALine);
+  }
+  void WriteErrorLine(const std::string& ALine) override {
+    ErrorLines.push_back(ALine);
+    InOrder.push_back("error: " + ALine);
+  }
 
   std::vector<std::string> Lines;
   std::vector<std::string> ErrorLines;
+  // Both kinds in the order written, error lines behind "error: ".
+  std::vector<std::string> InOrder;
 
  private:
   platform::ConsoleSink* FPrevious;
@@ -67,15 +75,20 @@ inline TDateSource FixedDate(int AYear, int AMonth, int ADay) {
   return [=] { return platform::LocalDate{AYear, AMonth, ADay}; };
 }
 
-// Runs Execute as the program run does: the lines written on standard output,
-// with a failure's message as the last one.
-inline std::vector<std::string> ExecuteCapturing(THistrel& AHistrel) {
-  ConsoleCapture capture;
+// Runs Execute as the program run does: a failure's message is written on
+// standard output as the last line.
+inline void ExecuteReportingFailure(THistrel& AHistrel) {
   try {
     AHistrel.Execute();
   } catch (const Exception& failure) {
     platform::WriteLine(failure.Message());
   }
+}
+
+// The lines written on standard output by ExecuteReportingFailure.
+inline std::vector<std::string> ExecuteCapturing(THistrel& AHistrel) {
+  ConsoleCapture capture;
+  ExecuteReportingFailure(AHistrel);
   return capture.Lines;
 }
 

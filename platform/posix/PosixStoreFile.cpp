@@ -78,15 +78,20 @@ FileStamp StampFrom(const struct stat& info) {
 const std::map<std::string, std::string>* gTestFiles = nullptr;
 std::int64_t gTestFilesSet = 0;
 
-// The stamp of the file at the native path among the test files.
-FileStamp TestFileStamp(const std::string& nativePath, const std::string** text) {
+// The text of the file at the native path among the test files; nullptr
+// when it is not among them.
+const std::string* TestFileText(const std::string& nativePath) {
+  const auto found = gTestFiles->find(nativePath);
+  return found == gTestFiles->end() ? nullptr : &found->second;
+}
+
+// The stamp of a test file of that text (nullptr: missing).
+FileStamp TestFileStamp(const std::string* text) {
   FileStamp stamp;
   stamp.known = true;
-  const auto found = gTestFiles->find(nativePath);
-  *text = found == gTestFiles->end() ? nullptr : &found->second;
-  if (*text != nullptr) {
+  if (text != nullptr) {
     stamp.exists = true;
-    stamp.size = static_cast<std::int64_t>((*text)->size());
+    stamp.size = static_cast<std::int64_t>(text->size());
     stamp.modifiedSeconds = gTestFilesSet;
   }
   return stamp;
@@ -100,8 +105,7 @@ void SetStoreFilesForTesting(const std::map<std::string, std::string>* texts) {
 }
 
 FileStamp StampOf(const std::string& nativePath) {
-  const std::string* text = nullptr;
-  if (gTestFiles != nullptr) return TestFileStamp(nativePath, &text);
+  if (gTestFiles != nullptr) return TestFileStamp(TestFileText(nativePath));
   struct stat info {};
   FileStamp stamp;
   if (stat(nativePath.c_str(), &info) == 0) {
@@ -120,8 +124,8 @@ ReadResult ReadWholeFile(const std::string& nativePath, std::string& content) {
 ReadResult ReadWholeFile(const std::string& nativePath, std::string& content, FileStamp& stamp) {
   content.clear();
   if (gTestFiles != nullptr) {
-    const std::string* text = nullptr;
-    stamp = TestFileStamp(nativePath, &text);
+    const std::string* text = TestFileText(nativePath);
+    stamp = TestFileStamp(text);
     if (text == nullptr) return ReadResult::kMissing;
     content = *text;
     return ReadResult::kOk;
