@@ -1,0 +1,326 @@
+// A scanner of Pascal text as the compilers read it: brace comments,
+// "(* *)" comments, "//" comments, compiler directives ("{$...}", "(*$...*)",
+// which are code to the compiler, not comments) and string literals. It keeps
+// its state between pieces of a text, so a file can be fed line by line.
+//
+// A piece may end anywhere except right after "(", "{", "/" or "*": those
+// may begin a two-byte token whose second byte would be in the next piece.
+// A piece that ends at a line end, or before one, is always safe, since no
+// token goes over a line end.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace text {
+
+// How a "{" inside a brace comment reads: Delphi (and Free Pascal's Delphi
+// mode) take it as text, so the first "}" ends the comment; Free Pascal's own
+// modes nest brace comments.
+enum class PascalBraces : std::uint8_t { kFlat, kNested };
+
+// What the scanner is in between two bytes.
+enum class PascalContext : std::uint8_t {
+  kCode,
+  kBraceComment,
+  kParenComment,
+  kLineComment,
+  kString,
+  kBraceDirective,
+  kParenDirective,
+};
+
+struct PascalState {
+  PascalContext Where = PascalContext::kCode;
+  // Brace comments open inside the outer one (nested reading only).
+  std::uint32_t Depth = 0;
+
+  bool operator==(const PascalState& AOther) const {
+    return Where == AOther.Where && Depth == AOther.Depth;
+  }
+  bool operator!=(const PascalState& AOther) const { return !(*this == AOther); }
+};
+
+// Whether a state is inside a comment (not a directive).
+inline bool InComment(const PascalState& AState) {
+  return AState.Where == PascalContext::kBraceComment ||
+         AState.Where == PascalContext::kParenComment ||
+         AState.Where == PascalContext::kLineComment;
+}
+
+// A listener that wants nothing: the scan only moves the state on.
+struct PascalNoEvents {
+  // Bytes in code: between tokens and comments, blanks and line ends included.
+  void Code(const char*, std::size_t) {}
+  // Bytes of a string literal or a directive, delimiters included.
+  void Literal(const char*, std::size_t) {}
+  // A comment of kind AKind begins at AAt, the offset of its first byte in
+  // the piece.
+  void CommentOpen(PascalContext, std::size_t) {}
+  // The comment ends at AAt: the offset of its closing "}" or "*)", or of
+  // the line end that ends a "//" comment.
+  void CommentClose(PascalContext, std::size_t) {}
+};
+
+namespace pascal_detail {
+
+// Bytes that end a run of code: they may begin a comment, a directive or a
+// string.
+struct CodeStops {
+  bool Stop[256] = {};
+  constexpr CodeStops() : Stop() {
+    Stop[static_cast<unsigned char>('{')] = true;
+    Stop[static_cast<unsigned char>('(')] = true;
+    Stop[static_cast<unsigned char>('/')] = true;
+    Stop[static_cast<unsigned char>('\'')] = true;
+  }
+};
+inline constexpr CodeStops kCodeStops{};
+
+inline const char* FindParenClose(const char* AFrom, const char* AEnd) {
+  for (const char* star = AFrom; star < AEnd; ++star) {
+    star = static_cast<const char*>(std::memchr(star, '*', static_cast<std::size_t>(AEnd - star)));
+    if (star == nullptr) return nullptr;
+    if (star + 1 < AEnd && star[1] == ')') return star;
+  }
+  return nullptr;
+}
+
+inline const char* FindLineEnd(const char* AFrom, const char* AEnd) {
+  for (const char* at = AFrom; at < AEnd; ++at) {
+    if (*at == '\n' || *at == '\r') return at;
+  }
+  return nullptr;
+}
+
+}  // namespace pascal_detail
+
+// Scans AData[0, ASize) from AState on, telling AListener what it meets.
+template <class TListener>
+void ScanPascal(PascalState& AState, PascalBraces ABraces, const char* AData, std::size_t ASize,
+                TListener& AListener) {
+  using pascal_detail::FindLineEnd;
+  using pascal_detail::FindParenClose;
+  const char* const begin = AData;
+  const char* const end = AData + ASize;
+  const char* at = AData;
+  const auto offset = [begin](const char* p) { return static_cast<std::size_t>(p - begin); };
+  while (at < end) {
+    switch (AState.Where) {
+      case PascalContext::kCode: {
+        const char* stop = at;
+        while (stop < end && !pascal_detail::kCodeStops.Stop[static_cast<unsigned char>(*stop)]) {
+          ++stop;
+        }
+        if (stop == end) {
+          AListener.Code(at, offset(end) - offset(at));
+          return;
+        }
+        const char next = stop + 1 < end ? stop[1] : '\0';
+        if (*stop == '\'') {
+          if (stop > at) AListener.Code(at, offset(stop) - offset(at));
+          AState.Where = PascalContext::kString;
+          at = stop;
+          // The quote is the first byte of the literal.
+          AListener.Literal(at, 1);
+          ++at;
+        } else if (*stop == '{') {
+          if (stop > at) AListener.Code(at, offset(stop) - offset(at));
+          if (next == '$') {
+            AState.Where = PascalContext::kBraceDirective;
+            AListener.Literal(stop, 1);
+          } else {
+            AState.Where = PascalContext::kBraceComment;
+            AState.Depth = 0;
+            AListener.CommentOpen(PascalContext::kBraceComment, offset(stop));
+          }
+          at = stop + 1;
+        } else if (*stop == '(' && next == '*') {
+          if (stop > at) AListener.Code(at, offset(stop) - offset(at));
+          if (stop + 2 < end && stop[2] == '$') {
+            AState.Where = PascalContext::kParenDirective;
+            AListener.Literal(stop, 2);
+          } else {
+            AState.Where = PascalContext::kParenComment;
+            AListener.CommentOpen(PascalContext::kParenComment, offset(stop));
+          }
+          // The "*" of the opener cannot close it: "(*)" stays open.
+          at = stop + 2;
+        } else if (*stop == '/' && next == '/') {
+          if (stop > at) AListener.Code(at, offset(stop) - offset(at));
+          AState.Where = PascalContext::kLineComment;
+          AListener.CommentOpen(PascalContext::kLineComment, offset(stop));
+          at = stop + 2;
+        } else {
+          AListener.Code(at, offset(stop) + 1 - offset(at));
+          at = stop + 1;
+        }
+        break;
+      }
+      case PascalContext::kString: {
+        // A literal ends at its closing quote; "''" inside it reads as a
+        // literal that ends and one that begins, which gives the same bytes.
+        // An unclosed literal ends with its line.
+        const char* stop = at;
+        while (stop < end && *stop != '\'' && *stop != '\n' && *stop != '\r') ++stop;
+        if (stop == end) {
+          AListener.Literal(at, offset(end) - offset(at));
+          return;
+        }
+        if (*stop == '\'') {
+          AListener.Literal(at, offset(stop) + 1 - offset(at));
+          at = stop + 1;
+        } else {
+          if (stop > at) AListener.Literal(at, offset(stop) - offset(at));
+          at = stop;
+        }
+        AState.Where = PascalContext::kCode;
+        break;
+      }
+      case PascalContext::kBraceComment: {
+        if (ABraces == PascalBraces::kFlat) {
+          const void* close = std::memchr(at, '}', offset(end) - offset(at));
+          if (close == nullptr) return;
+          at = static_cast<const char*>(close);
+        } else {
+          while (at < end && *at != '}') {
+            if (*at == '{') ++AState.Depth;
+            ++at;
+          }
+          if (at == end) return;
+          if (AState.Depth > 0) {
+            --AState.Depth;
+            ++at;
+            break;
+          }
+        }
+        AState.Where = PascalContext::kCode;
+        AListener.CommentClose(PascalContext::kBraceComment, offset(at));
+        ++at;
+        break;
+      }
+      case PascalContext::kParenComment: {
+        const char* close = FindParenClose(at, end);
+        if (close == nullptr) return;
+        AState.Where = PascalContext::kCode;
+        AListener.CommentClose(PascalContext::kParenComment, offset(close));
+        at = close + 2;
+        break;
+      }
+      case PascalContext::kLineComment: {
+        const char* close = FindLineEnd(at, end);
+        if (close == nullptr) return;
+        AState.Where = PascalContext::kCode;
+        AListener.CommentClose(PascalContext::kLineComment, offset(close));
+        at = close;
+        break;
+      }
+      case PascalContext::kBraceDirective: {
+        const void* close = std::memchr(at, '}', offset(end) - offset(at));
+        const char* stop = close == nullptr ? end : static_cast<const char*>(close) + 1;
+        AListener.Literal(at, offset(stop) - offset(at));
+        if (close == nullptr) return;
+        AState.Where = PascalContext::kCode;
+        at = stop;
+        break;
+      }
+      case PascalContext::kParenDirective: {
+        const char* close = FindParenClose(at, end);
+        const char* stop = close == nullptr ? end : close + 2;
+        AListener.Literal(at, offset(stop) - offset(at));
+        if (close == nullptr) return;
+        AState.Where = PascalContext::kCode;
+        at = stop;
+        break;
+      }
+    }
+  }
+}
+
+// Moves AState over AText without telling anyone.
+inline void SkipPascal(PascalState& AState, PascalBraces ABraces, std::string_view AText) {
+  PascalNoEvents none;
+  ScanPascal(AState, ABraces, AText.data(), AText.size(), none);
+}
+
+// The code of a Pascal text as the compiler sees it, under one reading of
+// nested braces: code bytes, literals and directives as they are, and one
+// blank for each run of blanks, line ends and comments between them.
+class PascalCode {
+ public:
+  explicit PascalCode(PascalBraces ABraces) : FBraces(ABraces) {}
+
+  // Scans the next piece of the text (see the rule for where pieces end),
+  // appending its code to Code().
+  void Feed(const char* AData, std::size_t ASize);
+  void Feed(std::string_view AText) { Feed(AText.data(), AText.size()); }
+
+  std::string& Code() { return FCode; }
+  const std::string& Code() const { return FCode; }
+
+  // Where the scan stands, the pending separator included: two texts whose
+  // positions have equal marks give the same code from there on for the
+  // same bytes.
+  struct TMark {
+    PascalState State;
+    bool Separated = false;
+    bool HasCode = false;
+    bool operator==(const TMark& AOther) const {
+      return State == AOther.State && Separated == AOther.Separated && HasCode == AOther.HasCode;
+    }
+    bool operator!=(const TMark& AOther) const { return !(*this == AOther); }
+  };
+  TMark Mark() const { return FMark; }
+  void SetMark(const TMark& AMark) { FMark = AMark; }
+
+ private:
+  friend struct PascalCodeListener;
+  PascalBraces FBraces;
+  TMark FMark;
+  std::string FCode;
+};
+
+// Compares the code of two texts, the one read and the one written, under
+// both readings of nested braces, as both are fed piece by piece: only what
+// one side has and the other has not yet is kept.
+class PascalCodeComparison {
+ public:
+  // A piece of the text read, and of the text written.
+  void FeedBefore(std::string_view APiece);
+  void FeedAfter(std::string_view APiece);
+  // Whether the code so far agrees: nothing is known to differ.
+  bool Agrees() const { return FAgrees; }
+  // Whether both texts stand at the same place of the same code: every byte
+  // of code matched, and the scans are in the same state.
+  bool InStep() const;
+  // The marks of the text read, under both readings.
+  struct TMarks {
+    PascalCode::TMark Flat;
+    PascalCode::TMark Nested;
+  };
+  TMarks Marks() const;
+  // Lets both texts pass over the same bytes that lead from where they are in
+  // step to AMarks, without scanning them. False (and no longer Agrees) when
+  // they are not in step.
+  bool SkipTo(const TMarks& AMarks);
+  // At the end of both texts: whether their code is the same and they end
+  // in the same state.
+  bool Finish();
+
+ private:
+  void Settle();
+  void FeedAfterSafely(std::string_view APiece);
+
+  PascalCode FBeforeFlat{PascalBraces::kFlat};
+  PascalCode FBeforeNested{PascalBraces::kNested};
+  PascalCode FAfterFlat{PascalBraces::kFlat};
+  PascalCode FAfterNested{PascalBraces::kNested};
+  // Bytes of the written text held back because they may begin a token.
+  std::string FAfterHeld;
+  bool FAgrees = true;
+};
+
+}  // namespace text
