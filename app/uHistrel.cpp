@@ -76,12 +76,12 @@ void THistrel::AddHistoryText(const std::string& AText) {
 }
 
 void THistrel::AddHistoryPiece(const std::string& AText, std::size_t ABegin, std::size_t AEnd,
-                               bool AWithMark) {
+                               bool AWithMark, bool AMarkInText) {
   if (FUser.empty()) throw Exception(SUserMissing);
   // The text trimmed; a mark behind it is its last character, which ends
   // the entry and goes.
   bool endOfEntry = AWithMark;
-  if (AWithMark) {
+  if (AWithMark || !AMarkInText) {
     while (ABegin < AEnd && text::IsBlankByte(AText[ABegin])) ++ABegin;
   } else {
     TrimRange(AText, ABegin, AEnd);

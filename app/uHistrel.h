@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/uHistrelPascal.h"
 #include "platform/Date.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
@@ -125,18 +126,12 @@ class THistrel {
   void SearchFiles(const platform::Directory& ADirectoryHandle, const std::string& ADirectory,
                    bool AWildcard);
   void RewriteFile();
-  // One line of the collection: its marked comment, or the continuation of
-  // an open one, goes to the entry being built.
-  void CollectLine(const std::string& ALine, bool& ACommentOpen);
   void WrapHistoryText(const std::string& AText, std::string ALine, const std::string& ADate,
                        bool AEndOfEntry, std::size_t AIndex);
 
  private:
   // What the rewrite of one source keeps from line to line.
   struct TRewriting;
-  // Where the collection of one source stands; the rewrite follows the same
-  // way through the lines.
-  struct TCollecting;
   // Bytes [From, To) of a source: whole lines that the rewrite writes as they
   // are (each is its text and the line end the rewrite writes, holds no
   // "CVS*" or, inside the history comment, no "}", and the history is placed
@@ -144,6 +139,14 @@ class THistrel {
   struct TPlainStretch {
     std::uint64_t From;
     std::uint64_t To;
+    // Where the reading of the source stands after them.
+    histrel_pascal::TLineContext Context;
+  };
+  // A piece of a note's text, kept until the whole source is read (its
+  // encoding decides how the entry is wrapped); EndsEntry: the note ends.
+  struct TNotePiece {
+    std::string Text;
+    bool EndsEntry;
   };
 
   // FPath and FFileName joined, in a string kept from file to file.
@@ -167,14 +170,19 @@ class THistrel {
   // (FHome, FHomeName); false when it cannot be read.
   bool OpenSource();
   void CollectComments(platform::TextReader& AReader, const std::string& AShown);
-  // Notes whether ALine, as the rewrite will convert it, is the line that
-  // takes the history, and whether the history comment stays open after it.
-  void FindMarkerLine(const std::string& ALine, TCollecting& ACollecting);
+  // Keeps the bytes [ABegin, AEnd) of AText as a piece of note text.
+  void AddNotePiece(const std::string& AText, std::size_t ABegin, std::size_t AEnd,
+                    bool AEndsEntry);
+  // Builds the entry in FHistoryLines from the pieces kept.
+  void WrapNotes();
+  // The column of the byte AAt of ALine, counted from 0 as an editor shows it.
+  std::size_t MarkerColumn(const std::string& ALine, std::size_t AAt) const;
   void RewriteLine(std::string& ALine, platform::LineEnd AEnd, TRewriting& ARewriting);
   // AddHistoryText on the bytes [ABegin, AEnd) of AText, followed by the mark
-  // when AWithMark, without copying them.
+  // when AWithMark, without copying them. A mark at the end of the text ends
+  // the entry only when AMarkInText; a note's text holds none.
   void AddHistoryPiece(const std::string& AText, std::size_t ABegin, std::size_t AEnd,
-                       bool AWithMark);
+                       bool AWithMark, bool AMarkInText = true);
   // WrapHistoryText on the bytes [ABegin, AEnd) of AText, in time linear in
   // their number.
   void WrapWords(const std::string& AText, std::size_t ABegin, std::size_t AEnd, std::string ALine,
@@ -200,6 +208,14 @@ class THistrel {
   // Found while collecting, used by the rewrite of the same source; in file
   // order, and bounded, so that memory does not grow with the source.
   std::vector<TPlainStretch> FPlainStretches;
+  std::vector<TNotePiece> FNotePieces;
+  // Set when the marker stands where the history cannot: the source is
+  // then refused if it has notes.
+  std::string FMarkerRefusal;
+  // The comments of the line being read, and the comparison of the code of
+  // the source read and the source written.
+  std::vector<histrel_pascal::TCommentSpan> FSpans;
+  text::PascalCodeComparison FCheck;
   // Kept from file to file, so that a walk over thousands of sources does
   // not allocate their buffers anew for each.
   platform::TextReader FReader;
@@ -209,8 +225,6 @@ class THistrel {
   std::string FLineEnd;
   // The line read, and what the collection and the rewrite look at in it.
   std::string FLine;
-  std::string FView;
-  std::string FConverted;
   std::string FSourcePath;
   std::string FAnnouncedPath;
   // Every directory the walk has entered in this run, so that a link back to

@@ -47,17 +47,45 @@ std::string SBackslashNameSkipped =
     "Der Eintrag %s wird \xFC"
     "bergangen: sein Name enth\xE4lt einen Backslash.";
 
+std::string SMarkerCannotTakeHistory =
+    "Die Markierung in %s kann die Historie nicht aufnehmen: nur ein Kommentar { } oder "
+    "(* *) kann sie halten!";
+std::string SRewriteChangesCode =
+    "Das Umschreiben von %s w\xFCrde den Code ver\xE4ndern; die Datei bleibt, wie sie ist!";
+
 void FinalizeHistrelConstantsUnit() {
-  for (std::string* text : {&SUserOptions,           &SUserDefault,      &SUserDescription,
-                            &SFileOptions,           &SFileDefault,      &SFileDescription,
-                            &SInsertOptions,         &SInsertDefault,    &SInsertDescription,
-                            &SRecursiveOptions,      &SRecursiveDefault, &SRecursiveDescription,
-                            &SKeepCVSOptions,        &SKeepCVSDefault,   &SKeepCVSDescription,
-                            &SKeepDateOptions,       &SKeepDateDefault,  &SKeepDateDescription,
-                            &SThreadsOptions,        &SThreadsDefault,   &SThreadsDescription,
-                            &SThreadsInvalid,        &SPathMissing,      &SUserMissing,
-                            &SCannotAccessDirectory, &SCannotEditFile,   &SFileSwitchMissing,
-                            &STemporaryFileExists,   &SSourceChanged,    &SBackslashNameSkipped}) {
+  for (std::string* text : {&SUserOptions,
+                            &SUserDefault,
+                            &SUserDescription,
+                            &SFileOptions,
+                            &SFileDefault,
+                            &SFileDescription,
+                            &SInsertOptions,
+                            &SInsertDefault,
+                            &SInsertDescription,
+                            &SRecursiveOptions,
+                            &SRecursiveDefault,
+                            &SRecursiveDescription,
+                            &SKeepCVSOptions,
+                            &SKeepCVSDefault,
+                            &SKeepCVSDescription,
+                            &SKeepDateOptions,
+                            &SKeepDateDefault,
+                            &SKeepDateDescription,
+                            &SThreadsOptions,
+                            &SThreadsDefault,
+                            &SThreadsDescription,
+                            &SThreadsInvalid,
+                            &SPathMissing,
+                            &SUserMissing,
+                            &SCannotAccessDirectory,
+                            &SCannotEditFile,
+                            &SFileSwitchMissing,
+                            &STemporaryFileExists,
+                            &SSourceChanged,
+                            &SBackslashNameSkipped,
+                            &SMarkerCannotTakeHistory,
+                            &SRewriteChangesCode}) {
     text->clear();
     text->shrink_to_fit();
   }

@@ -46,6 +46,12 @@ extern std::string SThreadsInvalid;
 // A warning: a listing entry whose name holds a backslash cannot be named in
 // the tool's paths and is passed over; %s is the directory and the name.
 extern std::string SBackslashNameSkipped;
+// The marker of a source with notes stands where the history cannot (a "//"
+// comment); %s is the path and the line, "path:line".
+extern std::string SMarkerCannotTakeHistory;
+// The rewrite of a source would change more than its comments, so nothing
+// was written; %s is its path.
+extern std::string SRewriteChangesCode;
 
 // Unit shut-down: releases the texts.
 void FinalizeHistrelConstantsUnit();

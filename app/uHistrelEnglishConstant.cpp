@@ -34,6 +34,9 @@ void AssignHistrelTexts() {
   SSourceChanged = "The file %s was changed while it was being rewritten!";
   SThreadsInvalid = "The parameter THREADS must be a number from 0 to 64!";
   SBackslashNameSkipped = "The entry %s is passed over: its name holds a backslash.";
+  SMarkerCannotTakeHistory =
+      "The marker at %s cannot take the history: only a { } or (* *) comment can hold it!";
+  SRewriteChangesCode = "The rewrite of %s would change its code, so the file was left as it is!";
 }
 
 void AssignSwitchLibraryTexts() {

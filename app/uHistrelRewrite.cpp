@@ -7,12 +7,13 @@
 
 #include "app/uHistrelConstants.h"
 #include "app/uHistrelInternal.h"
+#include "app/uHistrelPascal.h"
 #include "platform/AtomicFile.h"
 #include "platform/Exception.h"
 #include "platform/TextFile.h"
 #include "support/uStringRoutines.h"
 #include "text/Ansi.h"
-#include "text/TextScan.h"
+#include "text/PascalScan.h"
 
 using histrel_internal::EndsWithBackslash;
 using histrel_internal::FindAnsiText;
@@ -27,7 +28,6 @@ const char kMarker[] = "CVS*";
 // Bounds on what the collection notes for the rewrite of one source; beyond
 // them the rest of it is rewritten line by line.
 constexpr std::size_t kMaxPlainStretches = 4096;
-constexpr std::size_t kMaxUnplannedStops = 1024;
 
 // Reads the next line of a source; a read failure becomes the tool's message
 // naming the file, because the platform's message does not name it.
@@ -46,16 +46,6 @@ bool MayHoldMarker(platform::TextReader& reader) {
     return reader.MayHold(kMarker);
   } catch (const Exception&) {
     return true;
-  }
-}
-
-// Passes over lines as ReadSourceLine would read them.
-bool SkipSourceLines(platform::TextReader& reader, const text::LineStops& stops,
-                     const std::string& shown) {
-  try {
-    return reader.SkipLines(stops);
-  } catch (const Exception&) {
-    throw Exception(FormatText(SCannotEditFile, shown));
   }
 }
 
@@ -89,65 +79,19 @@ std::string LogLineEnd(const platform::Directory& directory, const std::string& 
   }
 }
 
-// Notes stretches of plain lines for the rewrite: joined when they meet,
-// left out when empty.
-template <class TStretches>
-void AddPlainStretch(TStretches& stretches, std::uint64_t from, std::uint64_t to) {
-  if (to <= from) return;
-  if (!stretches.empty() && stretches.back().To == from) {
-    stretches.back().To = to;
-    return;
+// The bytes of a line end as the reader reports it; a line that the file's
+// end or a Ctrl-Z ends has none.
+std::string_view LineEndBytes(platform::LineEnd AEnd) {
+  switch (AEnd) {
+    case platform::LineEnd::kLf:
+      return "\n";
+    case platform::LineEnd::kCrLf:
+      return "\r\n";
+    case platform::LineEnd::kNone:
+    case platform::LineEnd::kCtrlZ:
+      break;
   }
-  stretches.push_back({from, to});
-}
-
-// Where the text of a comment stands in its line: the bytes [Begin, End);
-// Open when the comment goes on in the next line; Marker is the position of
-// its marker.
-struct TCommentRange {
-  std::size_t Marker = 0;
-  std::size_t Begin = 0;
-  std::size_t End = 0;
-  bool Open = false;
-};
-
-// The brace form "{CVS*": false when the line holds none.
-bool FindBraceComment(const std::string& ALine, TCommentRange& ARange) {
-  const std::string::size_type at = ALine.find(kBraceMarker);
-  if (at == std::string::npos) return false;
-  // The character after the asterisk separates and is not part of the text:
-  // "{CVS*note}" gives "ote", and in "{CVS*}" the brace itself is dropped.
-  std::size_t begin = std::min(at + 6, ALine.size());
-  std::size_t end = ALine.size();
-  TrimRange(ALine, begin, end);
-  const std::string::size_type close = ALine.find('}', begin);
-  if (close == std::string::npos) {
-    ARange = {at, begin, end, true};
-  } else {
-    ARange = {at, begin, close, false};
-  }
-  return true;
-}
-
-// Whether AText before AEnd, trimmed, is exactly "//": the head of a line
-// comment of its own.
-bool IsLineCommentHead(const std::string& AText, std::size_t AEnd) {
-  std::size_t first = 0;
-  while (first < AEnd && static_cast<unsigned char>(AText[first]) <= 32) ++first;
-  while (AEnd > first && static_cast<unsigned char>(AText[AEnd - 1]) <= 32) --AEnd;
-  return AText.compare(first, AEnd - first, "//") == 0;
-}
-
-// The line form "// CVS*": false when the line holds none.
-bool FindLineComment(const std::string& ALine, TCommentRange& ARange) {
-  const std::string::size_type at = ALine.find(kMarker);
-  // Only a line comment of its own counts: "x := 1; // CVS* note" does not.
-  if (at == std::string::npos || !IsLineCommentHead(ALine, at)) return false;
-  std::size_t begin = std::min(at + 5, ALine.size());
-  std::size_t end = ALine.size();
-  TrimRange(ALine, begin, end);
-  ARange = {at, begin, end, false};
-  return true;
+  return {};
 }
 
 // Writes AText without the characters of code 0 to 32 at both ends, as a
@@ -161,57 +105,10 @@ void WriteTrimmedLine(platform::TextWriter& AWriter, const std::string& AText,
   AWriter.Write(ALineEnd);
 }
 
-// Writes AText with "{" as "(" and "}" as ")": a history line under a brace
-// comment's marker must neither end that comment nor open a nested one.
-void WriteWithoutBraces(platform::TextWriter& AWriter, const std::string& AText) {
-  std::size_t from = 0;
-  for (std::size_t at = AText.find_first_of("{}"); at != std::string::npos;
-       at = AText.find_first_of("{}", from)) {
-    AWriter.Write(AText.data() + from, at - from);
-    AWriter.Write(AText[at] == '{' ? "(" : ")", 1);
-    from = at + 1;
-  }
-  AWriter.Write(AText.data() + from, AText.size() - from);
-}
-
-// Converts the marked comment that the collection takes from a line: a brace
-// form "{CVS*" becomes "{" or "{CVS" followed by the middle; otherwise a line
-// form "CVS*" becomes nothing or "CVS" followed by the middle. A line comment
-// behind a collected brace comment keeps its marker, so that the next run
-// still takes its text. Markers are looked for in AView, which is ALine
-// itself or ALine with its part inside the history comment blanked; both are
-// converted alike, in place, so that a long line is not copied.
-void ConvertLine(std::string& ALine, std::string& AView, bool AKeepCVS,
-                 const std::string& AMiddle) {
-  const auto splice = [&](std::size_t at, std::size_t count) {
-    ALine.replace(at, count, AMiddle);
-    if (&AView != &ALine) AView.replace(at, count, AMiddle);
-  };
-  TCommentRange range;
-  if (FindBraceComment(AView, range)) {
-    const std::size_t kept = AKeepCVS ? 4 : 1;
-    splice(range.Marker + kept, 5 - kept);
-    // A brace comment with text was collected: the line holds no other.
-    if (range.Open || range.End > range.Begin) return;
-  }
-  const std::string::size_type marker = AView.find(kMarker);
-  if (marker != std::string::npos && IsLineCommentHead(AView, marker)) {
-    const std::size_t kept = AKeepCVS ? 3 : 0;
-    splice(marker + kept, 4 - kept);
-  }
-}
-
-// While the history comment is open, only what follows its closing "}" is
-// looked at: nullptr when the line lies inside it entirely; else the line
-// with what stands before that "}" blanked, in AView, and the comment closed.
-// What the tool wrote into the history is thus never collected again.
-std::string* OutsideHistory(const std::string& ALine, bool& AHistoryOpen, std::string& AView) {
-  const std::string::size_type close = ALine.find('}');
-  if (close == std::string::npos) return nullptr;
-  AHistoryOpen = false;
-  AView.assign(ALine);
-  std::fill_n(AView.begin(), close, ' ');
-  return &AView;
+// Whether the trimmed bytes [ABegin, AEnd) of AText hold anything.
+bool HoldsText(const std::string& AText, std::size_t ABegin, std::size_t AEnd) {
+  TrimRange(AText, ABegin, AEnd);
+  return AEnd > ABegin;
 }
 
 // What a converted comment carries after "{", "//", or "CVS" kept.
@@ -219,6 +116,23 @@ std::string ConversionMiddle(bool AKeepCVS, bool AKeepDate, const std::string& A
   if (AKeepCVS) return AKeepDate ? ": " + AHeader : ":";
   return AKeepDate ? AHeader : "";
 }
+
+// Writes the new source and lets the comparison see every byte of it.
+class TCheckedOutput {
+ public:
+  TCheckedOutput(platform::TextWriter& AWriter, text::PascalCodeComparison& ACheck)
+      : FWriter(AWriter), FCheck(ACheck) {}
+  void Write(const char* AData, std::size_t ASize) {
+    FWriter.Write(AData, ASize);
+    FCheck.FeedAfter(std::string_view(AData, ASize));
+  }
+  void Write(std::string_view AText) { Write(AText.data(), AText.size()); }
+  platform::TextWriter& Writer() { return FWriter; }
+
+ private:
+  platform::TextWriter& FWriter;
+  text::PascalCodeComparison& FCheck;
+};
 
 // Lines no longer than this are kept from file to file in the worker's line
 // buffer; a longer one's memory is given back before the next file.
@@ -248,14 +162,24 @@ const std::string& THistrel::SourcePath() {
   return FSourcePath.append(FFileName);
 }
 
+// Reads one line as a line of its own, without knowing the lines around it:
+// the text a pattern yields, with the mark when the comment goes on.
 void THistrel::GetCommentText(const std::string& ALine, const std::string& APattern,
                               std::string& AText) {
   AText.clear();
-  TCommentRange range;
   if (APattern == kBraceMarker) {
-    if (!FindBraceComment(ALine, range)) return;
-    AText.assign(ALine, range.Begin, range.End - range.Begin);
-    if (range.Open) AText += kHistoryMark;
+    const std::string::size_type at = ALine.find(kBraceMarker);
+    if (at == std::string::npos) return;
+    std::size_t begin = std::min(at + 6, ALine.size());
+    std::size_t end = ALine.size();
+    TrimRange(ALine, begin, end);
+    const std::string::size_type close = ALine.find('}', begin);
+    if (close == std::string::npos) {
+      AText.assign(ALine, begin, end - begin);
+      AText += kHistoryMark;
+    } else {
+      AText.assign(ALine, begin, close - begin);
+    }
   } else if (APattern == "}") {
     const std::string::size_type close = ALine.find('}');
     if (close == std::string::npos) {
@@ -267,34 +191,21 @@ void THistrel::GetCommentText(const std::string& ALine, const std::string& APatt
       AText = ALine.substr(0, close);
     }
   } else if (APattern == "//") {
-    if (FindLineComment(ALine, range)) AText.assign(ALine, range.Begin, range.End - range.Begin);
+    const std::string::size_type at = ALine.find("CVS*");
+    if (at == std::string::npos ||
+        text::TrimBlanks(std::string_view(ALine).substr(0, at)) != "//") {
+      return;
+    }
+    std::size_t begin = std::min(at + 5, ALine.size());
+    std::size_t end = ALine.size();
+    TrimRange(ALine, begin, end);
+    AText.assign(ALine, begin, end - begin);
   }
 }
 
-// As GetCommentText and AddHistoryText would do it, on the positions of the
-// texts in the line, so that a long note is not copied on its way.
-void THistrel::CollectLine(const std::string& ALine, bool& ACommentOpen) {
-  if (ACommentOpen) {
-    const std::string::size_type close = ALine.find('}');
-    if (close == std::string::npos) {
-      AddHistoryPiece(ALine, 0, ALine.size(), false);
-    } else {
-      ACommentOpen = false;
-      AddHistoryPiece(ALine, 0, close, true);
-    }
-  }
-  // Both forms hold "CVS*"; most lines do not.
-  if (ALine.find(kMarker) == std::string::npos) return;
-  TCommentRange range;
-  const bool brace = FindBraceComment(ALine, range) && (range.Open || range.End > range.Begin);
-  if (!brace && (!FindLineComment(ALine, range) || range.End == range.Begin)) return;
-  // A text whose last character is the mark reads as not closed.
-  if (!range.Open && ALine[range.End - 1] == kHistoryMark) {
-    range.Open = true;
-    --range.End;
-  }
-  ACommentOpen = range.Open;
-  AddHistoryPiece(ALine, range.Begin, range.End, !range.Open);
+void THistrel::AddNotePiece(const std::string& AText, std::size_t ABegin, std::size_t AEnd,
+                            bool AEndsEntry) {
+  FNotePieces.push_back({AText.substr(ABegin, AEnd - ABegin), AEndsEntry});
 }
 
 bool THistrel::IsLogOfAFileBeside() {
@@ -336,8 +247,11 @@ void THistrel::ProcessFile() {
   // looked at while the comments are collected, so a big file is not read
   // once more for it.
   reader.WatchForNul();
+  FMarkerRefusal.clear();
   CollectComments(reader, ShownSourcePath());
-  if (FHistoryLines.empty()) return;
+  if (FNotePieces.empty()) return;
+  // A marker that cannot hold the history leaves the source as it is.
+  if (!FMarkerRefusal.empty()) throw Exception(FMarkerRefusal);
   bool binary = true;
   try {
     binary = reader.HoldsNul();
@@ -345,36 +259,11 @@ void THistrel::ProcessFile() {
     throw Exception(FormatText(SCannotEditFile, ShownSourcePath()));
   }
   if (binary) {
-    FHistoryLines.clear();
+    FNotePieces.clear();
     return;
   }
+  WrapNotes();
   RewriteFile();
-}
-
-struct THistrel::TCollecting {
-  std::string Middle;
-  std::string UpperInsertText;
-  std::string UpperBraceInsertText;
-  bool InsertCanBeFound = false;
-  bool MarkerFound = false;
-  bool HistoryOpen = false;
-};
-
-void THistrel::FindMarkerLine(const std::string& ALine, TCollecting& ACollecting) {
-  const std::string* converted = &ALine;
-  if (ALine.find(kMarker) != std::string::npos) {
-    FConverted.assign(ALine);
-    ConvertLine(FConverted, FConverted, FKeepCVS, ACollecting.Middle);
-    converted = &FConverted;
-  }
-  if (FindAnsiText(*converted, ACollecting.UpperInsertText) == std::string::npos) return;
-  ACollecting.MarkerFound = true;
-  // As the rewrite writes it: a brace comment's marker without a "}" behind
-  // it leaves the history comment open below.
-  const std::string::size_type brace = FindAnsiText(*converted, ACollecting.UpperBraceInsertText);
-  ACollecting.HistoryOpen =
-      brace != std::string::npos &&
-      converted->find('}', brace + ACollecting.UpperBraceInsertText.size()) == std::string::npos;
 }
 
 bool THistrel::OpenSource() {
@@ -409,140 +298,138 @@ bool THistrel::OpenSource() {
 }
 
 void THistrel::CollectComments(platform::TextReader& AReader, const std::string& AShown) {
-  const bool skipping = !FSourceReading.LineByLine;
   FLineEnd = SourceLineEnd(AReader, AShown);
   if (!AReader.Seek(0)) throw Exception(FormatText(SCannotEditFile, AShown));
-  TCollecting collecting;
-  collecting.Middle = ConversionMiddle(FKeepCVS, FKeepDate, FUser + " " + Today());
-  collecting.UpperInsertText = text::AnsiUpperCase(FInsertText);
-  collecting.UpperBraceInsertText = "{" + collecting.UpperInsertText;
-  collecting.InsertCanBeFound = InsertTextCanBeFound(collecting.UpperInsertText);
-  // Lines are passed over, not read, while no comment is open, as long as
-  // they hold no "CVS*" and, until the line that takes the history is
-  // found, not the insert text either; inside the history comment, as long
-  // as they hold no "}". While the passed lines are also plain (their text
-  // and the line end the rewrite writes), they are noted for the rewrite to
-  // copy.
-  bool planning = skipping;
-  std::size_t unplannedStops = 0;
-  using Plain = text::LineStops::Plain;
-  const Plain plainEnd = FLineEnd == "\n" ? Plain::kLf : Plain::kCrLf;
-  const std::string& upperInsertText = collecting.UpperInsertText;
-  const text::LineStops plainOrInsert(kMarker, upperInsertText, plainEnd);
-  const text::LineStops plain(kMarker, "", plainEnd);
-  const text::LineStops plainInHistory("}", "", plainEnd);
-  const text::LineStops markerOrInsert(kMarker, upperInsertText, Plain::kAny);
-  const text::LineStops marker(kMarker, "", Plain::kAny);
-  const text::LineStops inHistory("}", "", Plain::kAny);
-
-  bool commentOpen = false;
+  FNotePieces.clear();
+  const std::string upperInsertText = text::AnsiUpperCase(FInsertText);
+  const std::string& marker =
+      InsertTextCanBeFound(upperInsertText) ? upperInsertText : std::string();
+  // Lines that the rewrite writes as they are, which are most, are noted in
+  // stretches for the rewrite to copy, with where the reading stands after
+  // them.
+  bool planning = !FSourceReading.LineByLine;
+  histrel_pascal::TLineContext context;
+  histrel_pascal::TLineFacts facts;
   std::string& line = FLine;
+  std::uint64_t lineNumber = 0;
   for (;;) {
-    bool stopped = false;
-    const bool insertSearch = !collecting.MarkerFound && collecting.InsertCanBeFound;
-    if (skipping && !commentOpen) {
-      const text::LineStops& stops = collecting.HistoryOpen
-                                         ? (planning ? plainInHistory : inHistory)
-                                     : planning ? (insertSearch ? plainOrInsert : plain)
-                                                : (insertSearch ? markerOrInsert : marker);
-      const std::uint64_t from = AReader.Offset();
-      const bool more = SkipSourceLines(AReader, stops, AShown);
-      if (planning) AddPlainStretch(FPlainStretches, from, AReader.Offset());
-      if (!more) break;
-      stopped = true;
-    }
+    const std::uint64_t from = AReader.Offset();
     if (!ReadSourceLine(AReader, line, AShown)) break;
-    const std::string* view = &line;
-    if (collecting.HistoryOpen) view = OutsideHistory(line, collecting.HistoryOpen, FView);
-    const bool marked = view != nullptr && view->find(kMarker) != std::string::npos;
-    if (view != nullptr) CollectLine(*view, commentOpen);
-    // The first line with the insert text, once converted, takes the history.
-    if (insertSearch) FindMarkerLine(line, collecting);
-    // Sources with mixed line ends have few plain lines to copy: their
-    // rewrite writes every line, and the collection no longer notes.
-    if (stopped && !marked) ++unplannedStops;
-    if (unplannedStops > kMaxUnplannedStops || FPlainStretches.size() >= kMaxPlainStretches) {
-      planning = false;
+    ++lineNumber;
+    histrel_pascal::ReadSourceLine(line, LineEndBytes(AReader.LastLineEnd()), marker, context,
+                                   facts, FSpans);
+    if (facts.Continues) AddNotePiece(line, 0, facts.ContinuationEnd, facts.ContinuationEnds);
+    // An empty note that ends in its line adds nothing, but is converted.
+    if (facts.Note != histrel_pascal::TNoteForm::kNone &&
+        (facts.NoteGoesOn || HoldsText(line, facts.TextBegin, facts.TextEnd))) {
+      AddNotePiece(line, facts.TextBegin, facts.TextEnd, !facts.NoteGoesOn);
     }
+    if (facts.MarkerAt != std::string::npos &&
+        facts.MarkerComment == text::PascalContext::kLineComment) {
+      FMarkerRefusal =
+          FormatText(SMarkerCannotTakeHistory, AShown + ":" + std::to_string(lineNumber));
+    }
+    const bool plain =
+        facts.Note == histrel_pascal::TNoteForm::kNone && facts.MarkerAt == std::string::npos;
+    if (planning && plain) {
+      if (!FPlainStretches.empty() && FPlainStretches.back().To == from) {
+        FPlainStretches.back().To = AReader.Offset();
+        FPlainStretches.back().Context = context;
+      } else {
+        FPlainStretches.push_back({from, AReader.Offset(), context});
+      }
+    }
+    if (FPlainStretches.size() >= kMaxPlainStretches) planning = false;
   }
-  // A source that ends inside an open comment: end the entry here, so that
-  // its last line is written like every other. Its comment is converted and
-  // would never be collected again.
-  if (commentOpen) AddHistoryText(std::string(1, kHistoryMark));
+  // A source that ends inside an open note: end the entry here, so that its
+  // last line is written like every other. Its note is converted and would
+  // never be collected again.
+  if (context.NoteOpen) FNotePieces.push_back({std::string(), true});
+}
+
+std::size_t THistrel::MarkerColumn(const std::string& ALine, std::size_t AAt) const {
+  (void)ALine;
+  return AAt;
+}
+
+void THistrel::WrapNotes() {
+  for (const TNotePiece& piece : FNotePieces) {
+    AddHistoryPiece(piece.Text, 0, piece.Text.size(), piece.EndsEntry, false);
+  }
+  FNotePieces.clear();
 }
 
 struct THistrel::TRewriting {
-  platform::TextWriter& Out;
+  TCheckedOutput Out;
   // What a converted comment carries after "{", "//", or "CVS" kept.
   std::string Middle;
   std::string UpperInsertText;
-  std::string UpperBraceInsertText;
   std::size_t LastEntryLine;
-  bool Inserted;
-  bool HistoryOpen;
+  histrel_pascal::TLineContext Context;
+  histrel_pascal::TLineFacts Facts;
+  // The history lines as written into the source.
+  std::string Lines;
 };
 
 void THistrel::RewriteLine(std::string& ALine, platform::LineEnd AEnd, TRewriting& ARewriting) {
-  platform::TextWriter& out = ARewriting.Out;
-  // A line that a Ctrl-Z ended is followed by the Ctrl-Z and what comes after
-  // it, as they are.
-  static const std::string kNoLineEnd;
-  const std::string& lineEnd = AEnd == platform::LineEnd::kCtrlZ ? kNoLineEnd : FLineEnd;
-  std::string* view = &ALine;
-  if (ARewriting.HistoryOpen) view = OutsideHistory(ALine, ARewriting.HistoryOpen, FView);
-  if (view == nullptr) {
-    out.Write(ALine);
-    out.Write(lineEnd);
-    return;
-  }
-  ConvertLine(ALine, *view, FKeepCVS, ARewriting.Middle);
+  TCheckedOutput& out = ARewriting.Out;
+  histrel_pascal::TLineFacts& facts = ARewriting.Facts;
+  const std::string_view ownEnd = LineEndBytes(AEnd);
+  FCheck.FeedBefore(ALine);
+  FCheck.FeedBefore(ownEnd);
+  histrel_pascal::ReadSourceLine(ALine, ownEnd, ARewriting.UpperInsertText, ARewriting.Context,
+                                 facts, FSpans);
 
-  const std::string::size_type column =
-      ARewriting.Inserted ? std::string::npos : FindAnsiText(ALine, ARewriting.UpperInsertText);
-  if (column == std::string::npos) {
+  // The note is converted where it stands; what follows it moves by shift.
+  std::size_t noteAt = std::string::npos;
+  std::size_t shift = 0;
+  if (facts.Note != histrel_pascal::TNoteForm::kNone) {
+    const bool brace = facts.Note == histrel_pascal::TNoteForm::kBrace;
+    const std::size_t kept = brace ? (FKeepCVS ? 4 : 1) : (FKeepCVS ? 3 : 0);
+    const std::size_t replaced = (brace ? 5 : 4) - kept;
+    noteAt = facts.NoteAt;
+    ALine.replace(noteAt + kept, replaced, ARewriting.Middle);
+    shift = ARewriting.Middle.size() - replaced;
+  }
+  if (facts.MarkerAt == std::string::npos) {
     out.Write(ALine);
-    out.Write(lineEnd);
+    out.Write(ownEnd);
     return;
   }
-  ARewriting.Inserted = true;
-  const std::string indentation(column + 2, ' ');
-  const std::string::size_type brace = FindAnsiText(ALine, ARewriting.UpperBraceInsertText);
-  if (brace == std::string::npos) {
-    // A marker line that opens no brace comment is written as it is.
-    out.Write(ALine);
-    for (std::size_t k = 1; k < ARewriting.LastEntryLine; ++k) {
-      out.Write(FLineEnd);
-      out.Write(indentation);
-      out.Write(FHistoryLines[k]);
-    }
-    if (ALine.find('}') != std::string::npos) {
-      out.Write(FLineEnd);
-      out.Write("}");
-    }
-    out.Write(lineEnd);
-    return;
-  }
-  // The marker line is rebuilt as "{" and the marker text, behind whatever
-  // stood before them; the history follows, and what stood behind the first
-  // "}" after the marker goes behind the "}" that closes it. Without such a
-  // "}" the history comment goes on below, closed further down.
-  out.Write(ALine.data(), brace);
-  out.Write(FHistoryLines[0]);
-  out.Write(FInsertText);
+  const auto moved = [&](std::size_t AAt) {
+    return noteAt != std::string::npos && AAt > noteAt ? AAt + shift : AAt;
+  };
+  const std::size_t marker = moved(facts.MarkerAt);
+  // Lines the run adds end as the marker line does, or, when it has no
+  // line end of its own, as the first line.
+  const std::string_view addedEnd = ownEnd.empty() ? std::string_view(FLineEnd) : ownEnd;
+  const std::string indentation(MarkerColumn(ALine, marker) + 2, ' ');
+  std::string& lines = ARewriting.Lines;
+  lines.clear();
   for (std::size_t k = 1; k < ARewriting.LastEntryLine; ++k) {
-    out.Write(FLineEnd);
-    out.Write(indentation);
-    WriteWithoutBraces(out, FHistoryLines[k]);
+    lines.append(addedEnd);
+    lines.append(indentation);
+    histrel_pascal::AppendHistoryLine(lines, FHistoryLines[k]);
   }
-  const std::string::size_type close =
-      ALine.find('}', brace + ARewriting.UpperBraceInsertText.size());
-  if (close != std::string::npos) {
-    out.Write(FLineEnd);
-    out.Write(ALine.data() + close, ALine.size() - close);
-  } else {
-    ARewriting.HistoryOpen = true;
+  if (facts.MarkerCloser == std::string::npos) {
+    // The comment goes on below: the history follows the whole line.
+    out.Write(ALine);
+    out.Write(lines);
+    out.Write(ownEnd);
+    return;
   }
-  out.Write(lineEnd);
+  // The comment closes in this line: it is reopened. The line keeps what
+  // stands before the closer; the history follows, then a line with the
+  // closer and whatever followed it.
+  const std::size_t closer = moved(facts.MarkerCloser);
+  std::size_t head = closer;
+  const std::size_t markerEnd = marker + ARewriting.UpperInsertText.size();
+  while (head > markerEnd && (ALine[head - 1] == ' ' || ALine[head - 1] == '\t')) --head;
+  out.Write(ALine.data(), head);
+  out.Write(lines);
+  out.Write(addedEnd);
+  out.Write(ALine.data() + closer, ALine.size() - closer);
+  out.Write(ownEnd);
 }
 
 void THistrel::RewriteFile() {
@@ -601,14 +488,15 @@ void THistrel::RewriteFile() {
   }
   platform::TextWriter& rewrittenSourceBytes = FOutput != nullptr ? preview : replacement.Writer();
 
-  TRewriting rewriting{rewrittenSourceBytes,
+  FCheck = text::PascalCodeComparison();
+  TRewriting rewriting{TCheckedOutput(rewrittenSourceBytes, FCheck),
                        ConversionMiddle(FKeepCVS, FKeepDate, FUser + " " + Today()),
                        text::AnsiUpperCase(FInsertText),
-                       "",
                        FHistoryLines.size() - 1,
-                       false,
-                       false};
-  rewriting.UpperBraceInsertText = "{" + rewriting.UpperInsertText;
+                       {},
+                       {},
+                       {}};
+  if (!InsertTextCanBeFound(rewriting.UpperInsertText)) rewriting.UpperInsertText.clear();
   std::string& line = FLine;
   for (const TPlainStretch& stretch : FPlainStretches) {
     while (reader.Offset() < stretch.From && ReadSourceLine(reader, line, shown)) {
@@ -616,12 +504,19 @@ void THistrel::RewriteFile() {
     }
     // A source changed since it was collected is read on line by line.
     if (reader.Offset() != stretch.From) break;
+    // Both texts stand in step here, and the stretch is the same in both:
+    // it leads them both to where the collection found it to end.
+    if (!FCheck.SkipTo({stretch.Context.Flat, stretch.Context.Nested})) break;
+    rewriting.Context = stretch.Context;
     if (!rewrittenSourceBytes.CopyFrom(reader, stretch.From, stretch.To) ||
         !reader.Seek(stretch.To)) {
       throw Exception(FormatText(reader.Unchanged() ? SCannotEditFile : SSourceChanged, shown));
     }
   }
   while (ReadSourceLine(reader, line, shown)) RewriteLine(line, reader.LastLineEnd(), rewriting);
+  // The new text must hold the same code as the old one, token for token:
+  // only comments may differ. Otherwise nothing is written.
+  if (!FCheck.Finish()) throw Exception(FormatText(SRewriteChangesCode, shown));
   // What follows a Ctrl-Z is no text of the source, but it is kept.
   if (reader.AtCtrlZ() && !rewrittenSourceBytes.CopyFrom(reader, reader.Offset(), reader.Size())) {
     throw Exception(FormatText(reader.Unchanged() ? SCannotEditFile : SSourceChanged, shown));
@@ -629,7 +524,7 @@ void THistrel::RewriteFile() {
   // Without a marker line the log also receives the empty line that ends the
   // last entry.
   const std::size_t logEnd =
-      rewriting.Inserted ? rewriting.LastEntryLine : rewriting.LastEntryLine + 1;
+      rewriting.Context.MarkerFound ? rewriting.LastEntryLine : rewriting.LastEntryLine + 1;
   const std::string logLineEnd = LogLineEnd(selected, FLogName, FLineEnd);
   const auto writeLogLines = [&](platform::TextWriter& ALog) {
     for (std::size_t k = 1; k < logEnd; ++k) WriteTrimmedLine(ALog, FHistoryLines[k], logLineEnd);

@@ -109,7 +109,7 @@ TEST_F(ProgramRun, AnEmptyInsertKeepsTheDefaultMarker) {
   WriteFile(FDir / "a.pas", source);
   Run("/USER=ann /INSERT=history /FILE=" + Top() + "\\a.pas");
   EXPECT_EQ(ReadFile(FDir / "a.pas"),
-            "{CVSLOG}\n(* History *)\n     ann 2003.05.14 a\n{ann 2003.05.14 a}\n");
+            "{CVSLOG}\n(* History\n     ann 2003.05.14 a\n*)\n{ann 2003.05.14 a}\n");
 }
 
 TEST_F(ProgramRun, WalksTheDirectoryThatFileNames) {

@@ -422,14 +422,18 @@ TEST_F(RewriteSource, CollectsAndConvertsTheMarkedComments) {
       {"no blank after the asterisk", "{CVS*note}\n", "{" + h + "note}\n", h + " ote\n\n"},
       {"the marker's own asterisk", "x := a * b; {CVS* note}\n", "x := a * b; {" + h + " note}\n",
        h + " note\n\n"},
-      {"open comment from {CVS*}", "{CVS*}\nfirst\n  second } tail\n",
-       "{" + h + "}\nfirst\n  second } tail\n", h + " first second\n\n"},
+      {"{CVS*} is an empty note closed by its brace", "{CVS*}\nfirst\n{CVS* second}\n",
+       "{" + h + "}\nfirst\n{" + h + " second}\n", h + " second\n\n"},
       {"empty comments are converted, add nothing", "{CVS* }\n// CVS*\n{CVS* text}\n",
        "{" + h + " }\n// " + h + "\n{" + h + " text}\n", h + " text\n\n"},
       {"two on one line: the second waits", "{CVS* one} {CVS* two}\n",
        "{" + h + " one} {CVS* two}\n", h + " one\n\n"},
-      {"mark before the brace keeps it open", "{CVS* a\xA7}\nb }\n", "{" + h + " a\xA7}\nb }\n",
-       h + " a b\n\n"},
+      {"a mark before the brace is text", "{CVS* see \xA7}\nx := 1; { c }\n",
+       "{" + h + " see \xA7}\nx := 1; { c }\n", h + " see \xA7\n\n"},
+      {"no note in a literal or a directive", "s := '{CVS* x}'; {$I CVS*.inc} {CVS* y}\n",
+       "s := '{CVS* x}'; {$I CVS*.inc} {" + h + " y}\n", h + " y\n\n"},
+      {"a brace inside a note is text", "{CVS* a { b} c;\n", "{" + h + " a { b} c;\n",
+       h + " a { b\n\n"},
       {"a closing line may open the next", "{CVS* a\nb } {CVS* c}\n",
        "{" + h + " a\nb } {" + h + " c}\n", h + " a b\nc\n\n"},
       {"brace in column one ends the entry", "{CVS* a\n}\n// CVS* b\n",
@@ -459,18 +463,22 @@ TEST_F(RewriteSource, WithoutTheInsertTextTheEntryGoesOnlyToTheLog) {
   EXPECT_EQ(ReadFile(Log()), WithCrLf("qa 2003.06.02 a\n\n"));
 }
 
-TEST_F(RewriteSource, TheFirstLineHoldingTheInsertTextInAnyCaseReceivesTheHistory) {
-  EXPECT_EQ(Rewritten("unit CvsLogTools;\n{CVSLOG}\n{CVS* a}\n"),
-            WithCrLf("unit CvsLogTools;\n" + Blanks(7) +
-                     "qa 2003.06.02 a\n{CVSLOG}\n{qa 2003.06.02 a}\n"));
+// Mend: only a comment holds the marker; a word in code, a literal or a
+// note never does.
+TEST_F(RewriteSource, TheFirstCommentHoldingTheInsertTextInAnyCaseReceivesTheHistory) {
+  EXPECT_EQ(Rewritten("unit CvsLogTools;\nconst S = 'CVSLOG';\n{CVS* fixed the CVSLOG scan}\n"
+                      "{ the cvslog: }\n{CVSLOG}\n"),
+            WithCrLf("unit CvsLogTools;\nconst S = 'CVSLOG';\n{qa 2003.06.02 fixed the CVSLOG "
+                     "scan}\n{ the cvslog:\n" +
+                     Blanks(8) + "qa 2003.06.02 fixed the CVSLOG scan\n}\n{CVSLOG}\n"));
 }
 
-TEST_F(RewriteSource, AMarkerLineIsRebuiltButKeepsItsColumn) {
+TEST_F(RewriteSource, AMarkerCommentIsReopenedAndKeepsItsTextAndColumn) {
   EXPECT_EQ(Rewritten("  {CvsLog} more\n{CVS* a}\n"),
-            WithCrLf("  {CVSLOG\n" + Blanks(5) + "qa 2003.06.02 a\n} more\n{qa 2003.06.02 a}\n"));
+            WithCrLf("  {CvsLog\n" + Blanks(5) + "qa 2003.06.02 a\n} more\n{qa 2003.06.02 a}\n"));
   FInsertText = "History";
   EXPECT_EQ(Rewritten("(* history *)\n{CVS* a}\n"),
-            WithCrLf("(* history *)\n" + Blanks(5) + "qa 2003.06.02 a\n{qa 2003.06.02 a}\n"));
+            WithCrLf("(* history\n" + Blanks(5) + "qa 2003.06.02 a\n*)\n{qa 2003.06.02 a}\n"));
 }
 
 // Mend: nothing of a marker line is lost. What stands before "{" and the
@@ -484,8 +492,8 @@ TEST_F(RewriteSource, AMarkerLineKeepsItsCodeAndDirectives) {
       {"unit header and uses clause", "unit U; {CVSLOG} interface uses SysUtils;\n{CVS* a}\n",
        "unit U; {CVSLOG\n" + Blanks(11) + h + " a\n} interface uses SysUtils;\n{" + h + " a}\n",
        ""},
-      {"no brace before the marker: as it is", "(* CVSLOG *) x;\n{CVS* a}\n",
-       "(* CVSLOG *) x;\n" + Blanks(5) + h + " a\n{" + h + " a}\n", ""},
+      {"a (* *) marker", "(* CVSLOG *) x;\n{CVS* a}\n",
+       "(* CVSLOG\n" + Blanks(5) + h + " a\n*) x;\n{" + h + " a}\n", ""},
       {"a later run", "x {CVSLOG\n   old\n}\n{CVS* b}\n",
        "x {CVSLOG\n" + Blanks(5) + h + " b\n   old\n}\n{" + h + " b}\n", ""},
       {"a brace before the marker closes nothing", "{x} {CVSLOG\n   old\n}\n{CVS* b}\n",
@@ -502,10 +510,11 @@ TEST_F(RewriteSource, BracesOfANoteBecomeParenthesesInTheHistoryButNotInTheLog) 
             WithCrLf("{CVSLOG\n   qa 2003.06.02 map \")\" to \"\\)\", (x)\n}\n"
                      "// qa 2003.06.02 map \"}\" to \"\\}\", {x}\n"));
   EXPECT_EQ(ReadFile(Log()), WithCrLf("qa 2003.06.02 map \"}\" to \"\\}\", {x}\n"));
-  // Under a marker that opens no brace comment, the history is as written.
+  // Under any marker nothing in the history can open or end a comment.
   std::remove(Log().c_str());
-  EXPECT_EQ(Rewritten("(* CVSLOG *)\n// CVS* {x}\n"),
-            WithCrLf("(* CVSLOG *)\n     qa 2003.06.02 {x}\n// qa 2003.06.02 {x}\n"));
+  EXPECT_EQ(Rewritten("(* CVSLOG *)\n// CVS* {x} (*y*) {*}\n"),
+            WithCrLf("(* CVSLOG\n     qa 2003.06.02 (x) ( *y* ) ( * )\n*)\n"
+                     "// qa 2003.06.02 {x} (*y*) {*}\n"));
 }
 
 // Mend: what the tool wrote is never collected again.
@@ -552,7 +561,7 @@ TEST_F(RewriteSource, AnInsertTextIsPlainTextNotAPattern) {
   FInsertText = ".*[log]";
   EXPECT_EQ(
       Rewritten("{CVSLOG}\n{.*[LOG]}\n{CVS* a}\n"),
-      WithCrLf("{CVSLOG}\n{.*[log]\n" + Blanks(3) + "qa 2003.06.02 a\n}\n{qa 2003.06.02 a}\n"));
+      WithCrLf("{CVSLOG}\n{.*[LOG]\n" + Blanks(3) + "qa 2003.06.02 a\n}\n{qa 2003.06.02 a}\n"));
 }
 
 struct BytesCase {
@@ -562,8 +571,9 @@ struct BytesCase {
 };
 
 // Mend: every byte of a rewritten source stays, but for the marked comments
-// and the history; lines keep the line end of the first line.
-TEST_F(RewriteSource, KeepsLoneCrsCtrlZTailsAndTheLineEndsOfTheFirstLine) {
+// and the history; every line keeps its own line end, and the lines a run
+// adds take that of the marker line.
+TEST_F(RewriteSource, KeepsLoneCrsCtrlZTailsAndEveryLineEnd) {
   const std::string h = "qa 2003.06.02";
   const std::vector<BytesCase> cases = {
       {"a lone CR is a byte of its line", "{CVS* a}\r\nx := 'a\rb';\r\n",
@@ -571,11 +581,15 @@ TEST_F(RewriteSource, KeepsLoneCrsCtrlZTailsAndTheLineEndsOfTheFirstLine) {
       {"CR before CR LF", "{CVS* a}\r\nx\r\r\n", "{" + h + " a}\r\nx\r\r\n"},
       {"CR-only line ends make one line, kept whole",
        "unit U;\r{CVSLOG}\rinterface\r{CVS* a}\rend.\r",
-       "unit U;\r{CVSLOG\r\n" + Blanks(11) + h + " a\r\n}\rinterface\r{" + h + " a}\rend.\r\r\n"},
-      {"LF-only source stays LF", "unit U;\n{CVSLOG}\n{CVS* a}\nend.",
-       "unit U;\n{CVSLOG\n   " + h + " a\n}\n{" + h + " a}\nend.\n"},
-      {"the first line decides", "unit U;\n{CVS* a}\r\nx\r\ny\n", "unit U;\n{" + h + " a}\nx\ny\n"},
-      {"CR LF first line", "unit U;\r\n{CVS* a}\nx\n", "unit U;\r\n{" + h + " a}\r\nx\r\n"},
+       "unit U;\r{CVSLOG\r\n" + Blanks(11) + h + " a\r\n}\rinterface\r{" + h + " a}\rend.\r"},
+      {"no line end after the last line", "unit U;\n{CVSLOG}\n{CVS* a}\nend.",
+       "unit U;\n{CVSLOG\n   " + h + " a\n}\n{" + h + " a}\nend."},
+      {"mixed line ends stay mixed", "unit U;\n{CVS* a}\r\nx\r\ny\n",
+       "unit U;\n{" + h + " a}\r\nx\r\ny\n"},
+      {"added lines end as the marker line", "unit U;\n{CVSLOG}\r\n{CVS* a}\nx",
+       "unit U;\n{CVSLOG\r\n   " + h + " a\r\n}\r\n{" + h + " a}\nx"},
+      {"a marker on the last line", "unit U;\r\n{CVS* a}\n{CVSLOG}",
+       "unit U;\r\n{" + h + " a}\n{CVSLOG\r\n   " + h + " a\r\n}"},
       {"a Ctrl-Z tail is copied",
        "{CVS* a}\nlast\x1A"
        "dropped {CVS* b}\n\x01\n",
@@ -684,10 +698,11 @@ TEST_F(RewriteSource, ASourceThatCannotBeRenamedOverIsReportedAndLeftAsItWas) {
 TEST_F(RewriteSource, ASourceEndingInsideAnOpenCommentKeepsItsLastLine) {
   EXPECT_EQ(Rewritten("{CVSLOG}\n{CVS* done}\n{CVS* never\nclosed"),
             WithCrLf("{CVSLOG\n   qa 2003.06.02 done\n" + Blanks(17) +
-                     "never closed\n}\n{qa 2003.06.02 done}\n{qa 2003.06.02 never\nclosed\n"));
+                     "never closed\n}\n{qa 2003.06.02 done}\n{qa 2003.06.02 never\n") +
+                "closed");
   EXPECT_EQ(ReadFile(Log()), WithCrLf("qa 2003.06.02 done\nnever closed\n"));
   std::remove(Log().c_str());
-  EXPECT_EQ(Rewritten("{CVS*}\nonly"), WithCrLf("{qa 2003.06.02}\nonly\n"));
+  EXPECT_EQ(Rewritten("{CVS* \nonly"), WithCrLf("{qa 2003.06.02 \n") + "only");
   EXPECT_EQ(ReadFile(Log()), WithCrLf("qa 2003.06.02 only\n\n"));
 }
 
@@ -785,12 +800,12 @@ TEST_F(RewriteSource, ASourceThatIsALinkStaysALinkAndItsTargetIsRewritten) {
 // Mend: a line comment behind a collected brace comment keeps its marker, so
 // that its text is collected on the next run instead of being lost.
 TEST_F(RewriteSource, OnlyTheCollectedCommentOfALineIsConverted) {
+  // A brace in a line comment opens nothing.
   EXPECT_EQ(Rewritten("// CVS* first {CVS* second}\n"),
-            WithCrLf("// CVS* first {qa 2003.06.02 second}\n"));
-  EXPECT_EQ(Rewritten("// CVS* first {qa 2003.06.02 second}\n"),
-            WithCrLf("// qa 2003.06.02 first {qa 2003.06.02 second}\n"));
-  EXPECT_EQ(ReadFile(Log()), WithCrLf("qa 2003.06.02 second\n\n"
-                                      "qa 2003.06.02 first {qa 2003.06.02 second}\n\n"));
+            WithCrLf("// qa 2003.06.02 first {CVS* second}\n"));
+  EXPECT_EQ(Rewritten("{CVS* one} // CVS* two\n"), WithCrLf("{qa 2003.06.02 one} // CVS* two\n"));
+  EXPECT_EQ(ReadFile(Log()), WithCrLf("qa 2003.06.02 first {CVS* second}\n\n"
+                                      "qa 2003.06.02 one\n\n"));
 }
 
 TEST_F(RewriteSource, ASpecialFileIsReportedInsteadOfWaitedFor) {

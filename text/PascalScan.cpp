@@ -4,44 +4,6 @@
 
 namespace text {
 
-// Appends what the scanner meets to the code of a PascalCode: blanks and
-// comments between tokens become one blank, none before the first token.
-struct PascalCodeListener {
-  PascalCode& Target;
-
-  void Append(const char* AData, std::size_t ASize) {
-    PascalCode::TMark& mark = Target.FMark;
-    if (mark.Separated && mark.HasCode) Target.FCode += ' ';
-    mark.Separated = false;
-    mark.HasCode = true;
-    Target.FCode.append(AData, ASize);
-  }
-  void Code(const char* AData, std::size_t ASize) {
-    std::size_t from = 0;
-    while (from < ASize) {
-      while (from < ASize && static_cast<unsigned char>(AData[from]) <= 32) {
-        Target.FMark.Separated = true;
-        ++from;
-      }
-      std::size_t to = from;
-      while (to<ASize&& static_cast<unsigned char>(AData[to])> 32) ++to;
-      if (to > from) Append(AData + from, to - from);
-      from = to;
-    }
-  }
-  // A literal that goes on from the last piece takes no blank: nothing
-  // separated them.
-  void Literal(const char* AData, std::size_t ASize) { Append(AData, ASize); }
-  void CommentOpen(PascalContext, std::size_t) { Target.FMark.Separated = true; }
-  void CommentClose(PascalContext, std::size_t) { Target.FMark.Separated = true; }
-};
-
-void PascalCode::Feed(const char* AData, std::size_t ASize) {
-  PascalCodeListener listener{*this};
-  // The state is the mark's, so that the blank rule sees where the scan is.
-  ScanPascal(FMark.State, FBraces, AData, ASize, listener);
-}
-
 namespace {
 
 // Takes away from both codes what they have in common at their start; false

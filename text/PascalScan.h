@@ -251,12 +251,19 @@ inline void SkipPascal(PascalState& AState, PascalBraces ABraces, std::string_vi
 // blank for each run of blanks, line ends and comments between them.
 class PascalCode {
  public:
-  explicit PascalCode(PascalBraces ABraces) : FBraces(ABraces) {}
+  // AKeepCode false keeps only the mark: where the scan stands.
+  explicit PascalCode(PascalBraces ABraces, bool AKeepCode = true)
+      : FBraces(ABraces), FKeepCode(AKeepCode) {}
 
   // Scans the next piece of the text (see the rule for where pieces end),
-  // appending its code to Code().
-  void Feed(const char* AData, std::size_t ASize);
+  // appending its code to Code(); comments are also told to AExtra.
+  void Feed(const char* AData, std::size_t ASize) {
+    PascalNoEvents none;
+    Feed(AData, ASize, none);
+  }
   void Feed(std::string_view AText) { Feed(AText.data(), AText.size()); }
+  template <class TExtra>
+  void Feed(const char* AData, std::size_t ASize, TExtra& AExtra);
 
   std::string& Code() { return FCode; }
   const std::string& Code() const { return FCode; }
@@ -273,15 +280,72 @@ class PascalCode {
     }
     bool operator!=(const TMark& AOther) const { return !(*this == AOther); }
   };
-  TMark Mark() const { return FMark; }
+  const TMark& Mark() const { return FMark; }
   void SetMark(const TMark& AMark) { FMark = AMark; }
 
  private:
+  template <class TExtra>
   friend struct PascalCodeListener;
   PascalBraces FBraces;
+  bool FKeepCode;
   TMark FMark;
   std::string FCode;
 };
+
+// Appends what the scanner meets to the code of a PascalCode: blanks and
+// comments between tokens become one blank, none before the first token.
+template <class TExtra>
+struct PascalCodeListener {
+  PascalCode& Target;
+  TExtra& Extra;
+
+  void Append(const char* AData, std::size_t ASize) {
+    PascalCode::TMark& mark = Target.FMark;
+    if (Target.FKeepCode) {
+      if (mark.Separated && mark.HasCode) Target.FCode += ' ';
+      Target.FCode.append(AData, ASize);
+    }
+    mark.Separated = false;
+    mark.HasCode = true;
+  }
+  void Code(const char* AData, std::size_t ASize) {
+    PascalCode::TMark& mark = Target.FMark;
+    if (!Target.FKeepCode && mark.HasCode) {
+      // Only the mark is kept: what counts is whether the run ends blank.
+      if (ASize > 0) mark.Separated = static_cast<unsigned char>(AData[ASize - 1]) <= 32;
+      return;
+    }
+    std::size_t from = 0;
+    while (from < ASize) {
+      while (from < ASize && static_cast<unsigned char>(AData[from]) <= 32) {
+        mark.Separated = true;
+        ++from;
+      }
+      std::size_t to = from;
+      while (to<ASize&& static_cast<unsigned char>(AData[to])> 32) ++to;
+      if (to > from) Append(AData + from, to - from);
+      from = to;
+    }
+  }
+  // A literal that goes on from the last piece takes no blank: nothing
+  // separated them.
+  void Literal(const char* AData, std::size_t ASize) { Append(AData, ASize); }
+  void CommentOpen(PascalContext AKind, std::size_t AAt) {
+    Target.FMark.Separated = true;
+    Extra.CommentOpen(AKind, AAt);
+  }
+  void CommentClose(PascalContext AKind, std::size_t AAt) {
+    Target.FMark.Separated = true;
+    Extra.CommentClose(AKind, AAt);
+  }
+};
+
+template <class TExtra>
+void PascalCode::Feed(const char* AData, std::size_t ASize, TExtra& AExtra) {
+  PascalCodeListener<TExtra> listener{*this, AExtra};
+  // The state is the mark's, so that the blank rule sees where the scan is.
+  ScanPascal(FMark.State, FBraces, AData, ASize, listener);
+}
 
 // Compares the code of two texts, the one read and the one written, under
 // both readings of nested braces, as both are fed piece by piece: only what

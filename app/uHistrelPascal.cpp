@@ -1,0 +1,188 @@
+#include "app/uHistrelPascal.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "text/Ansi.h"
+
+namespace histrel_pascal {
+
+namespace {
+
+using text::PascalContext;
+constexpr std::size_t kNone = std::string::npos;
+
+// Notes the comments of one line as the scan meets them.
+struct TSpanListener {
+  std::vector<TCommentSpan>& Spans;
+
+  void CommentOpen(PascalContext AKind, std::size_t AAt) {
+    Spans.push_back({AKind, false, AAt, kNone});
+  }
+  void CommentClose(PascalContext AKind, std::size_t AAt) {
+    if (Spans.empty() || Spans.back().Close != kNone) {
+      Spans.push_back({AKind, true, 0, AAt});
+    } else {
+      Spans.back().Close = AAt;
+    }
+  }
+};
+
+// Moves both marks over ALine and ALineEnd, noting the comments of ALine.
+void ScanLine(const std::string& ALine, std::string_view ALineEnd, TLineContext& AContext,
+              std::vector<TCommentSpan>& ASpans) {
+  ASpans.clear();
+  if (text::InComment(AContext.Flat.State)) {
+    ASpans.push_back({AContext.Flat.State.Where, true, 0, kNone});
+  }
+  // Without a "{" both readings read a line alike: it is scanned once.
+  const bool alike =
+      AContext.Flat == AContext.Nested && std::memchr(ALine.data(), '{', ALine.size()) == nullptr;
+  text::PascalCode flat(text::PascalBraces::kFlat, false);
+  flat.SetMark(AContext.Flat);
+  TSpanListener spans{ASpans};
+  flat.Feed(ALine.data(), ALine.size(), spans);
+  // A "//" comment ends with its line.
+  if (!ASpans.empty() && ASpans.back().Kind == PascalContext::kLineComment &&
+      ASpans.back().Close == kNone) {
+    ASpans.back().Close = ALine.size();
+  }
+  flat.Feed(ALineEnd.data(), ALineEnd.size());
+  AContext.Flat = flat.Mark();
+  if (alike) {
+    AContext.Nested = AContext.Flat;
+    return;
+  }
+  text::PascalCode nested(text::PascalBraces::kNested, false);
+  nested.SetMark(AContext.Nested);
+  nested.Feed(ALine.data(), ALine.size());
+  nested.Feed(ALineEnd.data(), ALineEnd.size());
+  AContext.Nested = nested.Mark();
+}
+
+// Whether AText before AEnd, trimmed, is exactly "//": the head of a line
+// comment of its own.
+bool IsLineCommentHead(const std::string& AText, std::size_t AEnd) {
+  std::size_t first = 0;
+  while (first < AEnd && static_cast<unsigned char>(AText[first]) <= 32) ++first;
+  while (AEnd > first && static_cast<unsigned char>(AText[AEnd - 1]) <= 32) --AEnd;
+  return AText.compare(first, AEnd - first, "//") == 0;
+}
+
+// The offset of AUpperNeedle in ALine[ABegin, AEnd) by the ANSI case rules,
+// or npos.
+std::size_t FindAnsiTextIn(const std::string& ALine, std::size_t ABegin, std::size_t AEnd,
+                           const std::string& AUpperNeedle) {
+  const std::size_t n = AUpperNeedle.size();
+  if (n == 0 || AEnd < ABegin + n) return kNone;
+  for (std::size_t i = ABegin; i + n <= AEnd; ++i) {
+    std::size_t k = 0;
+    while (k < n && text::AnsiUpperChar(ALine[i + k]) == AUpperNeedle[k]) ++k;
+    if (k == n) return i;
+  }
+  return kNone;
+}
+
+std::size_t OpenerSize(PascalContext AKind) {
+  return AKind == PascalContext::kBraceComment ? 1 : 2;
+}
+
+}  // namespace
+
+void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd,
+                    const std::string& AUpperInsertText, TLineContext& AContext, TLineFacts& AFacts,
+                    std::vector<TCommentSpan>& ASpans) {
+  AFacts = TLineFacts();
+  const bool startsInDirective = AContext.Flat.State.Where == PascalContext::kBraceDirective ||
+                                 AContext.Flat.State.Where == PascalContext::kParenDirective;
+  ScanLine(ALine, ALineEnd, AContext, ASpans);
+  const std::size_t size = ALine.size();
+  const auto endOf = [size](const TCommentSpan& ASpan) {
+    return ASpan.Close == kNone ? size : ASpan.Close;
+  };
+
+  // What goes on from the line before: the text of an open note, or the
+  // history comment, in which nothing is a note.
+  std::size_t from = 0;
+  bool historyWhole = false;
+  bool historyHere = false;
+  const bool continued = !ASpans.empty() && ASpans.front().OpenedBefore;
+  if (AContext.NoteOpen) {
+    AFacts.Continues = true;
+    AFacts.ContinuationEnd = continued ? endOf(ASpans.front()) : 0;
+    AFacts.ContinuationEnds = !continued || ASpans.front().Close != kNone;
+    AContext.NoteOpen = !AFacts.ContinuationEnds;
+    from = AFacts.ContinuationEnd;
+  } else if (AContext.HistoryOpen) {
+    historyHere = true;
+    historyWhole = continued && ASpans.front().Close == kNone;
+    from = continued ? endOf(ASpans.front()) : 0;
+    AContext.HistoryOpen = historyWhole;
+  }
+
+  // A brace note: a brace comment that begins with "{CVS*"; it ends at the
+  // first "}", as Delphi reads it. The byte after the asterisk separates and
+  // is not part of the text.
+  std::size_t noteSpan = kNone;
+  if (!historyWhole) {
+    for (std::size_t i = 0; i < ASpans.size(); ++i) {
+      const TCommentSpan& span = ASpans[i];
+      if (span.Kind != PascalContext::kBraceComment || span.OpenedBefore || span.Open < from ||
+          ALine.compare(span.Open, 5, "{CVS*") != 0) {
+        continue;
+      }
+      noteSpan = i;
+      AFacts.Note = TNoteForm::kBrace;
+      AFacts.NoteAt = span.Open;
+      AFacts.TextEnd = endOf(span);
+      AFacts.TextBegin = std::min(span.Open + 6, AFacts.TextEnd);
+      AFacts.NoteGoesOn = span.Close == kNone;
+      AContext.NoteOpen = AFacts.NoteGoesOn;
+      break;
+    }
+  }
+  // The line form: "// CVS*" with nothing but blanks before it, in code or
+  // in a comment that goes on over this line (not in the history).
+  if (AFacts.Note == TNoteForm::kNone && !historyWhole && !startsInDirective) {
+    const std::size_t at = ALine.find("CVS*");
+    if (at != kNone && !(historyHere && at < from) && IsLineCommentHead(ALine, at)) {
+      AFacts.Note = TNoteForm::kLine;
+      AFacts.NoteAt = at;
+      AFacts.TextBegin = std::min(at + 5, size);
+      AFacts.TextEnd = size;
+    }
+  }
+
+  // The marker: the first comment of the line that holds the insert text,
+  // outside the notes.
+  if (AContext.MarkerFound || AUpperInsertText.empty() || historyWhole) return;
+  for (std::size_t i = 0; i < ASpans.size(); ++i) {
+    const TCommentSpan& span = ASpans[i];
+    if (i == noteSpan || (i == 0 && continued && (AFacts.Continues || historyHere))) continue;
+    const std::size_t begin = span.OpenedBefore ? 0 : span.Open + OpenerSize(span.Kind);
+    std::size_t end = endOf(span);
+    if (AFacts.Note == TNoteForm::kLine) end = std::min(end, AFacts.NoteAt);
+    const std::size_t at = FindAnsiTextIn(ALine, begin, end, AUpperInsertText);
+    if (at == kNone) continue;
+    AFacts.MarkerAt = at;
+    AFacts.MarkerComment = span.Kind;
+    AFacts.MarkerCloser = span.Kind == PascalContext::kLineComment ? kNone : span.Close;
+    AContext.MarkerFound = true;
+    AContext.HistoryOpen = span.Kind != PascalContext::kLineComment && span.Close == kNone;
+    return;
+  }
+}
+
+void AppendHistoryLine(std::string& AOut, std::string_view AText) {
+  for (std::size_t i = 0; i < AText.size(); ++i) {
+    char c = AText[i];
+    if (c == '{') c = '(';
+    if (c == '}') c = ')';
+    const char next = i + 1 < AText.size() ? AText[i + 1] : '\0';
+    AOut += c;
+    // "(*" and "*)" (also as "{*" and "*}") get a blank between them.
+    if ((c == '(' && next == '*') || (c == '*' && (next == ')' || next == '}'))) AOut += ' ';
+  }
+}
+
+}  // namespace histrel_pascal

@@ -1,0 +1,76 @@
+// How the history worker reads one line of a Pascal source: the note that
+// begins in it or goes on from the line before, and whether it holds the
+// marker. Notes and the marker are looked for only where the compiler sees
+// comments, so a word in code or a literal never counts. The collection and
+// the rewrite read every line they look at through here, so both find the
+// same notes.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "text/PascalScan.h"
+
+namespace histrel_pascal {
+
+// Where the reading of a source stands at the start of a line.
+struct TLineContext {
+  // Where a scan under each reading of nested braces stands.
+  text::PascalCode::TMark Flat;
+  text::PascalCode::TMark Nested;
+  // A brace note goes on.
+  bool NoteOpen = false;
+  // The comment that holds the marker goes on: the history of earlier runs.
+  bool HistoryOpen = false;
+  // The marker line was met.
+  bool MarkerFound = false;
+};
+
+enum class TNoteForm { kNone, kBrace, kLine };
+
+// A comment in one line, by the flat reading (the first "}" ends a brace
+// comment). OpenedBefore: it began in an earlier line; Close: the offset of
+// its closer ("}", "*)", or the line's end for "//"), npos when it goes on.
+struct TCommentSpan {
+  text::PascalContext Kind;
+  bool OpenedBefore;
+  std::size_t Open;
+  std::size_t Close;
+};
+
+// What one line holds.
+struct TLineFacts {
+  // The text of a brace note that goes on from the line before: bytes
+  // [0, ContinuationEnd); ContinuationEnds when its "}" is in this line.
+  bool Continues = false;
+  std::size_t ContinuationEnd = 0;
+  bool ContinuationEnds = false;
+  // The note that begins in this line: NoteAt is the "{" of "{CVS*" or the
+  // "C" of a line form's "CVS*"; its text is [TextBegin, TextEnd), untrimmed.
+  TNoteForm Note = TNoteForm::kNone;
+  std::size_t NoteAt = 0;
+  std::size_t TextBegin = 0;
+  std::size_t TextEnd = 0;
+  bool NoteGoesOn = false;
+  // The marker text: its offset, the comment that holds it and that
+  // comment's closer in this line (npos: the comment goes on).
+  std::size_t MarkerAt = std::string::npos;
+  text::PascalContext MarkerComment = text::PascalContext::kCode;
+  std::size_t MarkerCloser = std::string::npos;
+};
+
+// Reads ALine (without its line end) in AContext and moves AContext over the
+// line and ALineEnd. AUpperInsertText is the marker text upper-cased (empty:
+// none is looked for). ASpans is a buffer kept between calls.
+void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd,
+                    const std::string& AUpperInsertText, TLineContext& AContext, TLineFacts& AFacts,
+                    std::vector<TCommentSpan>& ASpans);
+
+// Writes AText as a line of the history comment: nothing in it may open or
+// end a comment under any reading, so "{" and "}" become "(" and ")", "(*"
+// becomes "( *" and "*)" becomes "* )".
+void AppendHistoryLine(std::string& AOut, std::string_view AText);
+
+}  // namespace histrel_pascal
