@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <thread>
 
 #include "app/uHistrelConstants.h"
@@ -10,6 +11,7 @@
 #include "platform/Exception.h"
 #include "support/uStringRoutines.h"
 #include "text/TextLines.h"
+#include "text/Utf8.h"
 
 using histrel_internal::TrimRange;
 
@@ -20,6 +22,29 @@ namespace {
 constexpr std::size_t kWrapLimit = 79;
 // The date "yyyy.mm.dd" is always this long.
 constexpr std::size_t kDateLength = 10;
+
+// USER as written into a source of the given encoding. A user that reads as
+// UTF-8 is taken as UTF-8, any other as Windows-1252, so that USER may come
+// from a terminal or an INI file of either kind.
+std::string UserForSource(const std::string& AUser, bool ASourceUtf8) {
+  const bool userUtf8 = text::IsUtf8Text(AUser);
+  if (ASourceUtf8 && !userUtf8) return text::Cp1252ToUtf8(AUser);
+  if (!ASourceUtf8 && userUtf8) return text::Utf8ToCp1252(AUser);
+  return AUser;
+}
+
+// The columns of a line that an entry goes on in, or some number above
+// kWrapLimit once they pass it: the line then takes no more words. Valid
+// UTF-8 passes it within its first 4 * 80 bytes, so that a line holding a
+// long word is not counted again for every piece after it.
+std::size_t Utf8LineColumns(std::string_view ALine) {
+  constexpr std::size_t kFullLineBytes = 4 * (kWrapLimit + 1);
+  if (ALine.size() > kFullLineBytes) {
+    const std::size_t head = text::Utf8Columns(ALine.substr(0, kFullLineBytes));
+    if (head > kWrapLimit) return head;
+  }
+  return text::Utf8Columns(ALine);
+}
 
 }  // namespace
 
@@ -47,7 +72,10 @@ THistrel::~THistrel() = default;
 
 void THistrel::SetPath(const std::string& AValue) { FPath = AValue; }
 void THistrel::SetFileName(const std::string& AValue) { FFileName = AValue; }
-void THistrel::SetUser(const std::string& AValue) { FUser = AValue; }
+void THistrel::SetUser(const std::string& AValue) {
+  FUser = AValue;
+  FSourceUser = UserForSource(FUser, FSourceUtf8);
+}
 void THistrel::SetInsertText(const std::string& AValue) { FInsertText = AValue; }
 void THistrel::SetKeepCVS(bool AValue) { FKeepCVS = AValue; }
 void THistrel::SetKeepDate(bool AValue) { FKeepDate = AValue; }
@@ -58,15 +86,22 @@ void THistrel::SetSourceReading(const TSourceReading& AValue) {
 }
 void THistrel::SetReadThreads(unsigned AValue) { FReadThreads = std::max(AValue, 1U); }
 void THistrel::SetOutput(THistrelOutput* AOutput) { FOutput = AOutput; }
+void THistrel::SetSourceUtf8(bool AValue) {
+  FSourceUtf8 = AValue;
+  FSourceUser = UserForSource(FUser, FSourceUtf8);
+}
 
 std::string THistrel::Today() const { return FormatHistoryDate(FDateSource()); }
 
 // The column of the date in the first entry line, which always starts with
-// the user and a blank. Continuation words stand 11 columns further on, under
-// the first word after the date. Taken from the user's length rather than by
-// looking for the date, so that a user name holding a date, or a date that
-// changes at midnight between two pieces, cannot shift the columns.
-std::size_t THistrel::DateColumn() const { return FUser.size() + 2; }
+// the user as written into the source and a blank. Continuation words stand
+// 11 columns further on, under the first word after the date. Taken from the
+// user's length rather than by looking for the date, so that a user name
+// holding a date, or a date that changes at midnight between two pieces,
+// cannot shift the columns.
+std::size_t THistrel::DateColumn() const {
+  return (FSourceUtf8 ? text::Utf8Columns(FSourceUser) : FSourceUser.size()) + 2;
+}
 
 // ---------------------------------------------------------------------------
 // History entries
@@ -96,7 +131,7 @@ void THistrel::AddHistoryPiece(const std::string& AText, std::size_t ABegin, std
   if (FHistoryLines.empty()) {
     FHistoryLines.insert(FHistoryLines.begin(), "{");
     index = 1;
-    line = FUser + " " + date;
+    line = FSourceUser + " " + date;
   } else {
     index = FHistoryLines.size() - 1;
     line = std::move(FHistoryLines.back());
@@ -120,7 +155,14 @@ void THistrel::WrapWords(const std::string& AText, std::size_t ABegin, std::size
                          std::string ALine, bool AEndOfEntry, std::size_t AIndex) {
   // The words are taken where they stand, never by cutting the front off
   // the rest of the text, so that a note of any length is wrapped in one pass.
+  // In a UTF-8 source lengths are columns rather than bytes; words are still
+  // cut at blanks only, which never split a character.
   TrimRange(AText, ABegin, AEnd);
+  const auto width = [this](std::string_view APart) {
+    return FSourceUtf8 ? text::Utf8Columns(APart) : APart.size();
+  };
+  const std::size_t indent = DateColumn() + kDateLength;
+  std::size_t lineWidth = FSourceUtf8 ? Utf8LineColumns(ALine) : ALine.size();
   const auto insertLine = [&] {
     FHistoryLines.insert(FHistoryLines.begin() + static_cast<std::ptrdiff_t>(AIndex),
                          std::move(ALine));
@@ -137,13 +179,17 @@ void THistrel::WrapWords(const std::string& AText, std::size_t ABegin, std::size
           last ? AEnd : static_cast<std::size_t>(static_cast<const char*>(blank) - AText.data());
       std::size_t wordEnd = next;
       while (wordEnd > at && text::IsBlankByte(AText[wordEnd - 1])) --wordEnd;
+      const std::string_view word(AText.data() + at, wordEnd - at);
+      const std::size_t wordWidth = width(word);
       // A word is never split: one longer than the room of a line stands
       // alone on it, and the line may then exceed 80 characters.
-      if (ALine.size() + (wordEnd - at) <= kWrapLimit) {
-        ALine.append(1, ' ').append(AText, at, wordEnd - at);
+      if (lineWidth + wordWidth <= kWrapLimit) {
+        ALine.append(1, ' ').append(word);
+        lineWidth += 1 + wordWidth;
       } else {
         insertLine();
-        ALine.assign(DateColumn() + kDateLength, ' ').append(AText, at, wordEnd - at);
+        ALine.assign(indent, ' ').append(word);
+        lineWidth = indent + wordWidth;
       }
       // The last word: the line enters the list once, with it or after it.
       if (last) {

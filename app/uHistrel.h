@@ -118,6 +118,12 @@ class THistrel {
   // a trailing kHistoryMark ends the entry. Throws Exception (SUserMissing)
   // when the user is empty.
   void AddHistoryText(const std::string& AText);
+  // Whether the source being processed is UTF-8 (else Windows-1252): entries
+  // are then wrapped by characters, and the user is written in that encoding.
+  void SetSourceUtf8(bool AValue);
+  // The user as written into the source being processed: USER converted to
+  // the source's encoding.
+  const std::string& SourceUser() const { return FSourceUser; }
 
  protected:
   void ProcessDirectory();
@@ -194,6 +200,8 @@ class THistrel {
   std::string FFileName;
   std::string FPath;
   std::string FUser;
+  bool FSourceUtf8 = false;
+  std::string FSourceUser;
   std::string FInsertText;
   bool FKeepCVS = false;
   bool FKeepDate = true;

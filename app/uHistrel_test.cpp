@@ -152,9 +152,12 @@ class HistoryEntries : public ::testing::Test {
   Lines Build(const std::string& AUser, const Lines& APieces) {
     THistrel histrel(FixedDate(2003, 5, 14));
     histrel.SetUser(AUser);
+    histrel.SetSourceUtf8(FSourceUtf8);
     for (const std::string& piece : APieces) histrel.AddHistoryText(piece);
     return histrel.HistoryLines();
   }
+
+  bool FSourceUtf8 = false;
 };
 
 TEST_F(HistoryEntries, OneCommentThatFitsIsOneLineAndTheEndLine) {
@@ -254,6 +257,74 @@ TEST_F(HistoryEntries, WithoutAUserNothingIsAdded) {
     EXPECT_EQ(failure.Message(), "The user must be indicated!");
   }
   EXPECT_TRUE(histrel.HistoryLines().empty());
+}
+
+TEST_F(HistoryEntries, InAUtf8SourceLinesAreWrappedAtTheEightiethCharacter) {
+  FSourceUtf8 = true;
+  // 104 characters in 111 bytes; the first line holds 80 characters in 85
+  // bytes.
+  EXPECT_EQ(Build("dev", {"Die Größenänderung der Übersicht prüft jetzt alle Spaltenbreiten: "
+                          "für Umlaute wird nicht mehr geschätzt." +
+                          kMark}),
+            (Lines{"{",
+                   "dev 2003.05.14 Die Größenänderung der Übersicht prüft jetzt alle "
+                   "Spaltenbreiten:",
+                   Blanks(15) + "für Umlaute wird nicht mehr geschätzt.", ""}));
+}
+
+TEST_F(HistoryEntries, InAUtf8SourceWideCharactersTakeTwoColumns) {
+  FSourceUtf8 = true;
+  // 31 of them take 62 columns (93 bytes), so that "b" still makes 79.
+  std::string wide;
+  for (int i = 0; i < 31; ++i) wide += "漢";
+  EXPECT_EQ(Build("dev", {wide + " b c" + kMark}),
+            (Lines{"{", "dev 2003.05.14 " + wide + " b", Blanks(15) + "c", ""}));
+  // 32 take 79 with the header: "b" would make 81.
+  wide += "字";
+  EXPECT_EQ(Build("dev", {wide + " b" + kMark}),
+            (Lines{"{", "dev 2003.05.14 " + wide, Blanks(15) + "b", ""}));
+}
+
+struct SourceUserCase {
+  std::string user;
+  bool sourceUtf8;
+  std::string sourceUser;
+};
+
+TEST_F(HistoryEntries, TheUserIsWrittenInTheEncodingOfTheSource) {
+  const std::vector<SourceUserCase> cases = {
+      {"jörg", true, "jörg"},        {"j\xF6rg", true, "jörg"},     {"jörg", false, "j\xF6rg"},
+      {"j\xF6rg", false, "j\xF6rg"}, {"Zoë 王", false, "Zo\xEB ?"}, {"qa", true, "qa"},
+  };
+  for (const SourceUserCase& c : cases) {
+    // Whichever is set last, the other is taken into account.
+    THistrel userFirst;
+    userFirst.SetUser(c.user);
+    userFirst.SetSourceUtf8(c.sourceUtf8);
+    THistrel userLast;
+    userLast.SetSourceUtf8(c.sourceUtf8);
+    userLast.SetUser(c.user);
+    EXPECT_EQ(userFirst.SourceUser(), c.sourceUser) << c.user << " " << c.sourceUtf8;
+    EXPECT_EQ(userLast.SourceUser(), c.sourceUser) << c.user << " " << c.sourceUtf8;
+    EXPECT_EQ(userLast.User(), c.user);
+  }
+}
+
+TEST_F(HistoryEntries, ContinuationsStandUnderTheFirstWordAfterTheDateInEitherEncoding) {
+  // "jörg" is four characters in UTF-8 and four bytes in Windows-1252: the
+  // first word after the date stands in column 16 either way.
+  for (const std::string& user : {std::string("jörg"), std::string("j\xF6rg")}) {
+    for (const bool sourceUtf8 : {true, false}) {
+      FSourceUtf8 = sourceUtf8;
+      const std::string header = sourceUtf8 ? "jörg 2003.05.14 " : "j\xF6rg 2003.05.14 ";
+      const std::string first(64, 'w');
+      std::string piece = first;
+      piece += " next" + kMark;
+      EXPECT_EQ(Build(user, {piece, "second" + kMark}),
+                (Lines{"{", header + first, Blanks(16) + "next", Blanks(16) + "second", ""}))
+          << user << " " << sourceUtf8;
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -1,0 +1,56 @@
+// UTF-8 beside Windows-1252: whether a text is UTF-8, how many columns it
+// takes on a terminal, and the conversions between the two encodings. Pure
+// computation, no system calls.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace text {
+
+// Decides, from bytes fed in any number of chunks, whether a text is UTF-8
+// (RFC 3629: no overlong forms, no surrogates, nothing above U+10FFFF). A
+// sequence may be split between two chunks.
+class Utf8Check {
+ public:
+  void Feed(const char* data, std::size_t size);
+
+  // True when the text fed so far starts with a UTF-8 byte order mark, or is
+  // all valid UTF-8 and holds a byte outside ASCII. Pure ASCII is not UTF-8
+  // (it reads the same in Windows-1252); a sequence still unfinished at the
+  // end makes the text invalid.
+  bool Utf8() const;
+
+ private:
+  // The bytes of the text fed so far, counted up to the length of a byte
+  // order mark, and whether they are one so far.
+  std::size_t head_ = 0;
+  bool bom_ = true;
+  bool valid_ = true;
+  bool nonAscii_ = false;
+  // The continuation bytes the sequence being read still needs, and the
+  // range its next one must lie in.
+  int need_ = 0;
+  unsigned char low_ = 0x80;
+  unsigned char high_ = 0xBF;
+};
+
+// Utf8Check on the whole of text.
+bool IsUtf8Text(std::string_view text);
+
+// The columns text takes: one per code point, two for an East Asian wide or
+// fullwidth character. A byte that starts no valid sequence counts one, a
+// stray continuation byte none.
+std::size_t Utf8Columns(std::string_view text);
+
+// Windows-1252 text in UTF-8. Every byte has a character: the five that
+// Windows-1252 leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) become the
+// control characters of the same number.
+std::string Cp1252ToUtf8(std::string_view text);
+
+// UTF-8 text in Windows-1252 (the inverse of Cp1252ToUtf8): a character that
+// Windows-1252 lacks, and each byte that starts no valid sequence, becomes '?'.
+std::string Utf8ToCp1252(std::string_view text);
+
+}  // namespace text

@@ -1,0 +1,125 @@
+#include "text/Utf8.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct CheckCase {
+  std::string name;
+  std::vector<std::string> chunks;
+  bool utf8;
+};
+
+TEST(Utf8Check, DecidesOnTheWholeTextWhereverTheChunksAreCut) {
+  const std::vector<CheckCase> cases = {
+      {"empty", {}, false},
+      {"pure ASCII reads the same in Windows-1252", {"plain text", " more"}, false},
+      {"German", {"Gr\xC3\xB6\xC3\x9F"}, true},
+      {"Windows-1252 German", {"Gr\xF6\xDF"}, false},
+      {"two bytes split", {"Gr\xC3", "\xB6\xC3\x9F"}, true},
+      {"three bytes split", {"\xE6\x97", "\xA5"}, true},
+      {"four bytes in three chunks", {"\xF0\x9F", "\x98", "\x80"}, true},
+      {"ASCII after UTF-8", {"\xC3\xB6", "abc"}, true},
+      {"unfinished at the end", {"Gr\xC3"}, false},
+      {"lead followed by ASCII", {"\xC3", "A"}, false},
+      {"stray continuation", {"a\x80"}, false},
+      {"overlong two bytes", {"\xC0\xAF"}, false},
+      {"overlong two bytes, highest", {"\xC1\xBF"}, false},
+      {"overlong three bytes", {"\xE0\x80", "\xAF"}, false},
+      {"overlong four bytes", {"\xF0\x80\x80\xAF"}, false},
+      {"last before the surrogates", {"\xED\x9F\xBF"}, true},
+      {"surrogate", {"\xED\xA0\x80"}, false},
+      {"surrogate split", {"\xED", "\xBF\xBF"}, false},
+      {"U+10FFFF", {"\xF4\x8F\xBF\xBF"}, true},
+      {"above U+10FFFF", {"\xF4\x90\x80\x80"}, false},
+      {"lead beyond F4", {"\xF5\x80\x80\x80"}, false},
+      {"byte order mark alone", {"\xEF\xBB\xBF"}, true},
+      {"byte order mark before ASCII", {"\xEF\xBB\xBF", "unit A;"}, true},
+      {"byte order mark split", {"\xEF", "\xBB", "\xBF"}, true},
+      {"byte order mark before invalid bytes", {"\xEF\xBB\xBF\xF6"}, true},
+      {"byte order mark cut off", {"\xEF\xBB"}, false},
+      {"byte order mark not at the start", {"x\xEF\xBB\xBF\xF6"}, false},
+  };
+  for (const CheckCase& c : cases) {
+    text::Utf8Check check;
+    std::string whole;
+    for (const std::string& chunk : c.chunks) {
+      check.Feed(chunk.data(), chunk.size());
+      whole += chunk;
+    }
+    EXPECT_EQ(check.Utf8(), c.utf8) << c.name;
+    EXPECT_EQ(text::IsUtf8Text(whole), c.utf8) << c.name;
+  }
+}
+
+struct ColumnsCase {
+  std::string text;
+  std::size_t columns;
+};
+
+TEST(Utf8Columns, CountsCharactersAndWideOnesTwice) {
+  const std::vector<ColumnsCase> cases = {
+      {"", 0},
+      {"abc", 3},
+      {"Gru\xC3\x9F \xC3\xA4ndern", 11},            // Gruß ändern
+      {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", 6},  // 日本語
+      {"Fix \xE8\xA8\xAD\xE5\xAE\x9A 1", 10},       // Fix 設定 1
+      {"\xED\x95\x9C", 2},                          // Hangul syllable
+      {"\xEF\xBC\xA1", 2},                          // fullwidth A, U+FF21
+      {"\xEF\xBD\xB6", 1},                          // halfwidth katakana, U+FF76
+      {"\xE1\x85\x9F\xE1\x85\xA0", 3},              // U+115F wide, U+1160 not
+      {"\xE3\x80\xBE\xE3\x80\xBF", 3},              // U+303E wide, U+303F not
+      {"\xF0\x9F\x98\x80", 2},                      // U+1F600
+      {"\xF0\xA0\x80\x80", 2},                      // U+20000
+      {"\xE2\x82\xAC", 1},                          // euro sign
+      {"Gr\xF6\xDF", 4},                            // Windows-1252: each byte starts something
+      {"a\x80\x80z", 2},                            // stray continuation bytes
+      {"\xE6\x97", 1},                              // cut off
+      {"\xED\xA0\x80", 1},                          // surrogate
+  };
+  for (const ColumnsCase& c : cases) EXPECT_EQ(text::Utf8Columns(c.text), c.columns) << c.text;
+}
+
+TEST(Cp1252, EveryByteGoesToUtf8AndBackUnchanged) {
+  std::string all;
+  for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
+  const std::string utf8 = text::Cp1252ToUtf8(all);
+  EXPECT_TRUE(text::IsUtf8Text(utf8));
+  EXPECT_EQ(text::Utf8Columns(utf8), 256u);
+  EXPECT_EQ(text::Utf8ToCp1252(utf8), all);
+}
+
+struct ConversionCase {
+  std::string cp1252;
+  std::string utf8;
+};
+
+TEST(Cp1252, ConvertsTheCharactersOfBothEncodings) {
+  const std::vector<ConversionCase> cases = {
+      {"J\xF6rg", "J\xC3\xB6rg"},
+      {"\x80 5", "\xE2\x82\xAC 5"},  // euro sign
+      {"\x9F", "\xC5\xB8"},          // Y with diaeresis, U+0178
+      {"\x81\x8D\x8F\x90\x9D", "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D"},
+      {"\xFF", "\xC3\xBF"},
+  };
+  for (const ConversionCase& c : cases) {
+    EXPECT_EQ(text::Cp1252ToUtf8(c.cp1252), c.utf8) << c.cp1252;
+    EXPECT_EQ(text::Utf8ToCp1252(c.utf8), c.cp1252) << c.cp1252;
+  }
+}
+
+TEST(Cp1252, WhatItLacksBecomesAQuestionMark) {
+  const std::vector<ConversionCase> cases = {
+      {"x??.", "x\xE6\x97\xA5\xE6\x9C\xAC."},  // 日本
+      {"?", "\xF0\x9F\x98\x80"},               // one character of four bytes, one mark
+      {"?", "\xC2\x80"},                       // U+0080: 0x80 is the euro sign
+      {"a?z", "a\xF6z"},                       // not UTF-8
+      {"??", "\xE6\x97"},                      // cut off: each byte
+  };
+  for (const ConversionCase& c : cases) EXPECT_EQ(text::Utf8ToCp1252(c.utf8), c.cp1252) << c.utf8;
+}
+
+}  // namespace
