@@ -14,6 +14,7 @@
 #include "support/uStringRoutines.h"
 #include "text/Ansi.h"
 #include "text/PascalScan.h"
+#include "text/Utf8.h"
 
 using histrel_internal::EndsWithBackslash;
 using histrel_internal::FindAnsiText;
@@ -312,12 +313,17 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
   histrel_pascal::TLineFacts facts;
   std::string& line = FLine;
   std::uint64_t lineNumber = 0;
+  // Whether the source is UTF-8 is known once it is read: the entry is
+  // wrapped after that.
+  text::Utf8Check encoding;
   for (;;) {
     const std::uint64_t from = AReader.Offset();
     if (!ReadSourceLine(AReader, line, AShown)) break;
     ++lineNumber;
-    histrel_pascal::ReadSourceLine(line, LineEndBytes(AReader.LastLineEnd()), marker, context,
-                                   facts, FSpans);
+    const std::string_view lineEnd = LineEndBytes(AReader.LastLineEnd());
+    encoding.Feed(line.data(), line.size());
+    encoding.Feed(lineEnd.data(), lineEnd.size());
+    histrel_pascal::ReadSourceLine(line, lineEnd, marker, context, facts, FSpans);
     if (facts.Continues) AddNotePiece(line, 0, facts.ContinuationEnd, facts.ContinuationEnds);
     // An empty note that ends in its line adds nothing, but is converted.
     if (facts.Note != histrel_pascal::TNoteForm::kNone &&
@@ -345,11 +351,11 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
   // last line is written like every other. Its note is converted and would
   // never be collected again.
   if (context.NoteOpen) FNotePieces.push_back({std::string(), true});
+  SetSourceUtf8(encoding.Utf8());
 }
 
 std::size_t THistrel::MarkerColumn(const std::string& ALine, std::size_t AAt) const {
-  (void)ALine;
-  return AAt;
+  return FSourceUtf8 ? text::Utf8Columns(std::string_view(ALine).substr(0, AAt)) : AAt;
 }
 
 void THistrel::WrapNotes() {
@@ -490,7 +496,7 @@ void THistrel::RewriteFile() {
 
   FCheck = text::PascalCodeComparison();
   TRewriting rewriting{TCheckedOutput(rewrittenSourceBytes, FCheck),
-                       ConversionMiddle(FKeepCVS, FKeepDate, FUser + " " + Today()),
+                       ConversionMiddle(FKeepCVS, FKeepDate, SourceUser() + " " + Today()),
                        text::AnsiUpperCase(FInsertText),
                        FHistoryLines.size() - 1,
                        {},
