@@ -15,6 +15,10 @@
 #include <string>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace text {
 
 // How a "{" inside a brace comment reads: Delphi (and Free Pascal's Delphi
@@ -80,6 +84,28 @@ struct CodeStops {
 };
 inline constexpr CodeStops kCodeStops{};
 
+// The first byte in [AFrom, AEnd) that may begin a comment, a directive
+// or a literal; AEnd when there is none.
+inline const char* FindCodeStop(const char* AFrom, const char* AEnd) {
+#if defined(__SSE2__)
+  const __m128i brace = _mm_set1_epi8('{');
+  const __m128i paren = _mm_set1_epi8('(');
+  const __m128i slash = _mm_set1_epi8('/');
+  const __m128i quote = _mm_set1_epi8('\'');
+  while (AEnd - AFrom >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(AFrom));
+    const __m128i hits =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, brace), _mm_cmpeq_epi8(bytes, paren)),
+                     _mm_or_si128(_mm_cmpeq_epi8(bytes, slash), _mm_cmpeq_epi8(bytes, quote)));
+    const int mask = _mm_movemask_epi8(hits);
+    if (mask != 0) return AFrom + __builtin_ctz(static_cast<unsigned>(mask));
+    AFrom += 16;
+  }
+#endif
+  while (AFrom < AEnd && !kCodeStops.Stop[static_cast<unsigned char>(*AFrom)]) ++AFrom;
+  return AFrom;
+}
+
 inline const char* FindParenClose(const char* AFrom, const char* AEnd) {
   for (const char* star = AFrom; star < AEnd; ++star) {
     star = static_cast<const char*>(std::memchr(star, '*', static_cast<std::size_t>(AEnd - star)));
@@ -111,10 +137,7 @@ void ScanPascal(PascalState& AState, PascalBraces ABraces, const char* AData, st
   while (at < end) {
     switch (AState.Where) {
       case PascalContext::kCode: {
-        const char* stop = at;
-        while (stop < end && !pascal_detail::kCodeStops.Stop[static_cast<unsigned char>(*stop)]) {
-          ++stop;
-        }
+        const char* stop = pascal_detail::FindCodeStop(at, end);
         if (stop == end) {
           AListener.Code(at, offset(end) - offset(at));
           return;

@@ -1,5 +1,8 @@
 #include "text/Utf8.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace text {
 namespace {
 
@@ -115,6 +118,17 @@ void Utf8Check::Feed(const char* data, std::size_t size) {
     if (data[i] != kByteOrderMark[head_]) bom_ = false;
   }
   for (std::size_t i = 0; i < size && valid_; ++i) {
+    // Most text is ASCII: eight bytes at a time pass while none has its
+    // high bit set.
+    if (need_ == 0) {
+      std::uint64_t word = 0;
+      while (i + sizeof word <= size) {
+        std::memcpy(&word, data + i, sizeof word);
+        if ((word & 0x8080808080808080ULL) != 0) break;
+        i += sizeof word;
+      }
+      if (i == size) break;
+    }
     const auto b = static_cast<unsigned char>(data[i]);
     if (need_ > 0) {
       valid_ = b >= low_ && b <= high_;
