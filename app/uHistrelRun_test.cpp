@@ -239,6 +239,8 @@ TEST_F(ProgramRun, EveryFailureEndsWithItsStatusInEveryMode) {
   ASSERT_EQ(chmod((FDir / "ro/a.pas").c_str(), 0444), 0);
   WriteFile(FDir / "tmp/a.pas", "{CVS* a}\n");
   WriteFile(FDir / "tmp/a.tmp", "taken");
+  WriteFile(FDir / "line/a.pas", "unit A;\n// CVSLOG\n{CVS* a}\n");
+  WriteFile(FDir / "user/a.pas", "{CVS* a}\n");
   const std::string missing = Top() + "\\missing\\";
   struct Case {
     std::string switches;
@@ -255,6 +257,14 @@ TEST_F(ProgramRun, EveryFailureEndsWithItsStatusInEveryMode) {
        "The file " + Top() + "\\ro\\a.pas cannot be edited!"},
       {"/USER=ann /FILE=" + Top() + "\\tmp\\a.pas /RECURSIVE-",
        "The temporary file " + Top() + "\\tmp\\a.tmp already exists!"},
+      {"/USER=ann /FILE=" + Top() + "\\line\\a.pas /RECURSIVE-",
+       "The marker at " + Top() +
+           "\\line\\a.pas:2 cannot take the history: only a { } or (* *) comment can hold it!"},
+      // A user that would end the converted note early changes the code.
+      {"/USER=a} /FILE=" + Top() + "\\user\\a.pas /RECURSIVE-",
+       "The rewrite of " + Top() +
+           "\\user\\a.pas would change its code, so the file was left as "
+           "it is!"},
   };
   for (const THistrelMode mode : {THistrelMode::kRun, THistrelMode::kDiff, THistrelMode::kCheck}) {
     for (const Case& c : cases) {
@@ -274,6 +284,11 @@ TEST_F(ProgramRun, EveryFailureEndsWithItsStatusInEveryMode) {
   }
   EXPECT_EQ(ReadFile(FDir / "tmp/a.pas"), "{CVS* a}\n");
   EXPECT_EQ(ReadFile(FDir / "tmp/a.tmp"), "taken");
+  EXPECT_EQ(ReadFile(FDir / "line/a.pas"), "unit A;\n// CVSLOG\n{CVS* a}\n");
+  EXPECT_FALSE(testsupport::FileExists(FDir / "line/a.pas.cvs"));
+  EXPECT_EQ(ReadFile(FDir / "user/a.pas"), "{CVS* a}\n");
+  EXPECT_FALSE(testsupport::FileExists(FDir / "user/a.pas.cvs"));
+  EXPECT_FALSE(testsupport::FileExists(FDir / "user/a.tmp"));
 }
 
 // The preview's output names files relative to the current directory.

@@ -19,6 +19,7 @@
 #include "tests/HistrelTestSupport.h"
 #include "tests/SampleUnit.h"
 #include "tests/TestSupport.h"
+#include "text/PascalScan.h"
 
 namespace {
 
@@ -575,6 +576,45 @@ TEST_F(RewriteSource, AMarkerLineKeepsItsCodeAndDirectives) {
   }
 }
 
+struct BytesCase {
+  std::string name;
+  std::string before;
+  std::string after;
+};
+
+// Mend: every way of writing the marker in a comment gets the history inside
+// that comment, and a second run changes nothing.
+TEST_F(RewriteSource, EveryMarkerCommentTakesTheHistoryInsideIt) {
+  const std::string h = "qa 2003.06.02 a";
+  const std::vector<BytesCase> cases = {
+      {"blanks inside the braces", "{ CVSLOG }\n{CVS* a}\n",
+       "{ CVSLOG\n" + Blanks(4) + h + "\n}\n"},
+      {"words after the marker", "{CVSLOG History}\n{CVS* a}\n",
+       "{CVSLOG History\n" + Blanks(3) + h + "\n}\n"},
+      {"(* *)", "(*CVSLOG*)\n{CVS* a}\n", "(*CVSLOG\n" + Blanks(4) + h + "\n*)\n"},
+      {"an open brace", "{CVSLOG history of changes\n}\n{CVS* a}\n",
+       "{CVSLOG history of changes\n" + Blanks(3) + h + "\n}\n"},
+      {"a line inside a block", "(* Unit A\n   CVSLOG\n*)\n{CVS* a}\n",
+       "(* Unit A\n   CVSLOG\n" + Blanks(5) + h + "\n*)\n"},
+      {"a block that closes on the marker line", "{ Unit A\n  CVSLOG } x;\n{CVS* a}\n",
+       "{ Unit A\n  CVSLOG\n" + Blanks(4) + h + "\n} x;\n"},
+      {"nested braces", "{ {CVSLOG} }\n{CVS* a}\n", "{ {CVSLOG\n" + Blanks(5) + h + "\n} }\n"},
+      {"a line comment on the marker line", "{CVSLOG} // x\n{CVS* a}\n",
+       "{CVSLOG\n" + Blanks(3) + h + "\n} // x\n"},
+  };
+  for (const BytesCase& c : cases) {
+    std::remove(Log().c_str());
+    const std::string first = Rewritten(c.before);
+    EXPECT_EQ(first, WithCrLf(c.after + "{" + h + "}\n")) << c.name;
+    text::PascalCodeComparison code;
+    code.FeedBefore(WithCrLf(c.before));
+    code.FeedAfter(first);
+    EXPECT_TRUE(code.Finish()) << c.name;
+    EXPECT_EQ(Process("dev", 2004, 1, 1), "") << c.name;
+    EXPECT_EQ(ReadFile(Source()), first) << c.name;
+  }
+}
+
 // Mend: a note cannot end the history comment early or open a nested one.
 TEST_F(RewriteSource, BracesOfANoteBecomeParenthesesInTheHistoryButNotInTheLog) {
   EXPECT_EQ(Rewritten("{CVSLOG}\n// CVS* map \"}\" to \"\\}\", {x}\n"),
@@ -634,12 +674,6 @@ TEST_F(RewriteSource, AnInsertTextIsPlainTextNotAPattern) {
       Rewritten("{CVSLOG}\n{.*[LOG]}\n{CVS* a}\n"),
       WithCrLf("{CVSLOG}\n{.*[LOG]\n" + Blanks(3) + "qa 2003.06.02 a\n}\n{qa 2003.06.02 a}\n"));
 }
-
-struct BytesCase {
-  std::string name;
-  std::string before;
-  std::string after;
-};
 
 // Mend: every byte of a rewritten source stays, but for the marked comments
 // and the history; every line keeps its own line end, and the lines a run
