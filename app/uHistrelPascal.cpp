@@ -1,7 +1,6 @@
 #include "app/uHistrelPascal.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "text/Ansi.h"
 
@@ -37,7 +36,7 @@ void ScanLine(const std::string& ALine, std::string_view ALineEnd, TLineContext&
   }
   // Without a "{" both readings read a line alike: it is scanned once.
   const bool alike =
-      AContext.Flat == AContext.Nested && std::memchr(ALine.data(), '{', ALine.size()) == nullptr;
+      AContext.Flat == AContext.Nested && ALine.find('{') == std::string::npos;
   text::PascalCode flat(text::PascalBraces::kFlat, false);
   flat.SetMark(AContext.Flat);
   TSpanListener spans{ASpans};

@@ -17,7 +17,6 @@
 #include "text/Utf8.h"
 
 using histrel_internal::EndsWithBackslash;
-using histrel_internal::FindAnsiText;
 using histrel_internal::TemporaryPathOf;
 using histrel_internal::TrimRange;
 
