@@ -8,21 +8,25 @@ them (packages fpc and fpc-source).
    umlauts, a note wrapped so that "// CVS*" begins a history line, a lone CR
    in a comment and a Ctrl-Z tail after "end.".
 2. The units are compiled without debug information, histrel runs, and they
-   are compiled again: every object file must be byte for byte the same, and
-   nothing planted may be lost.
+   are compiled again: every object file must be byte for byte the same, the
+   code tokens (read by the scanner of real_code_support.py, with nested
+   comments and without) must be the same, and nothing planted may be lost.
 3. A second run must change nothing, logs included.
 4. A run over the whole unmarked source tree must leave every file as it was,
    its mtime included, and create none.
 
 Usage: tests/fpc_real_code.py [path of histrel]   (default: build/histrel)
 """
-import hashlib
 import os
 import re
 import shutil
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from real_code_support import (USER, check_scanner, compare, compare_code, fail,  # noqa: E402
+                               private_histrel, run_histrel, snapshot, system_path)
 
 FPC_SOURCE = "/usr/share/fpcsrc"
 UNITS = [
@@ -31,7 +35,6 @@ UNITS = [
     "nullstream", "pooledmm", "streamcoll", "streamex", "streamio", "uriparser", "wformat",
     "whtml", "wtex", "fptemplate", "rttiutils", "gettext", "syncobjs", "custapp",
 ]
-USER = "ci"
 # With the user "ci", a word of 65 letters fills a history line so that the
 # "//" after it begins the next one.
 WRAPPED_NOTE = b"// CVS* " + b"w" * 65 + b" // CVS* starts a history line"
@@ -45,15 +48,6 @@ LONE_CR = b"{ a plain comment with a lone CR\rin it }"
 CTRL_Z_TAIL = b"\x1a{CVS* after the Ctrl-Z: no note} junk"
 
 
-def fail(message):
-    print("FAILED: " + message, file=sys.stderr)
-    sys.exit(1)
-
-
-def system_path(native):
-    return native.replace("/", "\\")
-
-
 def fcl_base():
     for version in sorted(os.listdir(FPC_SOURCE)):
         path = os.path.join(FPC_SOURCE, version, "packages/fcl-base/src")
@@ -61,36 +55,6 @@ def fcl_base():
             return os.path.join(FPC_SOURCE, version), path
     fail("no fpc-source below " + FPC_SOURCE)
     return None, None
-
-
-def snapshot(top):
-    """Every file below top: its bytes' digest, size and mtime in nanoseconds."""
-    files = {}
-    for directory, _, names in os.walk(top):
-        for name in names:
-            path = os.path.join(directory, name)
-            if os.path.islink(path):
-                continue
-            info = os.stat(path)
-            with open(path, "rb") as handle:
-                digest = hashlib.sha256(handle.read()).hexdigest()
-            files[os.path.relpath(path, top)] = (digest, info.st_size, info.st_mtime_ns)
-    return files
-
-
-def compare(before, after, what):
-    if before == after:
-        return
-    changed = sorted(k for k in set(before) | set(after) if before.get(k) != after.get(k))
-    fail("%s: %d files differ, first %s" % (what, len(changed), changed[:5]))
-
-
-def run_histrel(histrel, file_switch, environment):
-    result = subprocess.run([histrel, "/USER=" + USER, "/FILE=" + file_switch],
-                            env=environment, capture_output=True)
-    if result.returncode != 0 or result.stderr:
-        fail("histrel ended with %d: %r" % (result.returncode, result.stderr[-500:]))
-    return result.stdout.decode("latin-1").splitlines()
 
 
 def plant(path, index):
@@ -136,15 +100,11 @@ def compile_units(sources, output):
 
 def main():
     histrel = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/histrel")
+    check_scanner()
     tree, fcl = fcl_base()
     work = tempfile.mkdtemp(prefix="histrel-fpc-")
     try:
-        # A private copy of the program, so that no INI file beside it counts,
-        # and a private registry hive.
-        os.makedirs(os.path.join(work, "bin"))
-        shutil.copy(histrel, os.path.join(work, "bin/histrel"))
-        histrel = os.path.join(work, "bin/histrel")
-        environment = dict(os.environ, XDG_CONFIG_HOME=os.path.join(work, "config"))
+        histrel, environment = private_histrel(histrel, work)
 
         src = os.path.join(work, "src")
         shutil.copytree(fcl, src, symlinks=True)
@@ -178,6 +138,10 @@ def main():
                 fail(unit + ": nothing written")
             if not os.path.exists(path + ".cvs"):
                 fail(unit + ": no log")
+            # Outside comments nothing changed, however nested braces are read.
+            difference = compare_code(unit + ".pp", planted[unit], after)
+            if difference:
+                fail(difference)
         after = compile_units(src, os.path.join(work, "after"))
         if sorted(before) != sorted(after):
             fail("the object files compiled are not the same ones")
