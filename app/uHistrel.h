@@ -148,10 +148,14 @@ class THistrel {
     // Where the reading of the source stands after them.
     histrel_pascal::TLineContext Context;
   };
-  // A piece of a note's text, kept until the whole source is read (its
-  // encoding decides how the entry is wrapped); EndsEntry: the note ends.
+  // A piece of a note's text: the bytes [Begin, End) of the line at offset
+  // Line of the source (none for the empty piece that ends a note left open
+  // at the end), read again once the whole source is read, since its
+  // encoding decides how the entry is wrapped; EndsEntry: the note ends.
   struct TNotePiece {
-    std::string Text;
+    std::uint64_t Line;
+    std::size_t Begin;
+    std::size_t End;
     bool EndsEntry;
   };
 
@@ -176,11 +180,9 @@ class THistrel {
   // (FHome, FHomeName); false when it cannot be read.
   bool OpenSource();
   void CollectComments(platform::TextReader& AReader, const std::string& AShown);
-  // Keeps the bytes [ABegin, AEnd) of AText as a piece of note text.
-  void AddNotePiece(const std::string& AText, std::size_t ABegin, std::size_t AEnd,
-                    bool AEndsEntry);
-  // Builds the entry in FHistoryLines from the pieces kept.
-  void WrapNotes();
+  // Builds the entry in FHistoryLines from the pieces kept, reading their
+  // lines again through AReader.
+  void WrapNotes(platform::TextReader& AReader, const std::string& AShown);
   // The column of the byte AAt of ALine, counted from 0 as an editor shows it.
   std::size_t MarkerColumn(const std::string& ALine, std::size_t AAt) const;
   void RewriteLine(std::string& ALine, platform::LineEnd AEnd, TRewriting& ARewriting);

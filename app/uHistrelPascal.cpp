@@ -35,8 +35,7 @@ void ScanLine(const std::string& ALine, std::string_view ALineEnd, TLineContext&
     ASpans.push_back({AContext.Flat.State.Where, true, 0, kNone});
   }
   // Without a "{" both readings read a line alike: it is scanned once.
-  const bool alike =
-      AContext.Flat == AContext.Nested && ALine.find('{') == std::string::npos;
+  const bool alike = AContext.Flat == AContext.Nested && ALine.find('{') == std::string::npos;
   text::PascalCode flat(text::PascalBraces::kFlat, false);
   flat.SetMark(AContext.Flat);
   TSpanListener spans{ASpans};
@@ -172,12 +171,12 @@ void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd,
   }
 }
 
-void AppendHistoryLine(std::string& AOut, std::string_view AText) {
+void AppendHistoryLine(std::string& AOut, std::string_view AText, char AFollowing) {
   for (std::size_t i = 0; i < AText.size(); ++i) {
     char c = AText[i];
     if (c == '{') c = '(';
     if (c == '}') c = ')';
-    const char next = i + 1 < AText.size() ? AText[i + 1] : '\0';
+    const char next = i + 1 < AText.size() ? AText[i + 1] : AFollowing;
     AOut += c;
     // "(*" and "*)" (also as "{*" and "*}") get a blank between them.
     if ((c == '(' && next == '*') || (c == '*' && (next == ')' || next == '}'))) AOut += ' ';

@@ -70,7 +70,8 @@ void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd,
 
 // Writes AText as a line of the history comment: nothing in it may open or
 // end a comment under any reading, so "{" and "}" become "(" and ")", "(*"
-// becomes "( *" and "*)" becomes "* )".
-void AppendHistoryLine(std::string& AOut, std::string_view AText);
+// becomes "( *" and "*)" becomes "* )". AFollowing is the byte after AText
+// when AText is a slice of a longer line, else NUL.
+void AppendHistoryLine(std::string& AOut, std::string_view AText, char AFollowing = '\0');
 
 }  // namespace histrel_pascal

@@ -29,6 +29,9 @@ const char kMarker[] = "CVS*";
 // them the rest of it is rewritten line by line.
 constexpr std::size_t kMaxPlainStretches = 4096;
 
+// The line of a note piece that stands for no line.
+constexpr std::uint64_t kNoLine = ~std::uint64_t{0};
+
 // Reads the next line of a source; a read failure becomes the tool's message
 // naming the file, because the platform's message does not name it.
 bool ReadSourceLine(platform::TextReader& reader, std::string& line, const std::string& shown) {
@@ -91,7 +94,7 @@ std::string_view LineEndBytes(platform::LineEnd AEnd) {
     case platform::LineEnd::kCtrlZ:
       break;
   }
-  return {};
+  return "";
 }
 
 // Writes AText without the characters of code 0 to 32 at both ends, as a
@@ -123,6 +126,7 @@ class TCheckedOutput {
   TCheckedOutput(platform::TextWriter& AWriter, text::PascalCodeComparison& ACheck)
       : FWriter(AWriter), FCheck(ACheck) {}
   void Write(const char* AData, std::size_t ASize) {
+    if (ASize == 0) return;
     FWriter.Write(AData, ASize);
     FCheck.FeedAfter(std::string_view(AData, ASize));
   }
@@ -203,11 +207,6 @@ void THistrel::GetCommentText(const std::string& ALine, const std::string& APatt
   }
 }
 
-void THistrel::AddNotePiece(const std::string& AText, std::size_t ABegin, std::size_t AEnd,
-                            bool AEndsEntry) {
-  FNotePieces.push_back({AText.substr(ABegin, AEnd - ABegin), AEndsEntry});
-}
-
 bool THistrel::IsLogOfAFileBeside() {
   static const char kLogExtension[] = ".cvs";
   const std::size_t extension = sizeof kLogExtension - 1;
@@ -262,7 +261,7 @@ void THistrel::ProcessFile() {
     FNotePieces.clear();
     return;
   }
-  WrapNotes();
+  WrapNotes(reader, ShownSourcePath());
   RewriteFile();
 }
 
@@ -323,11 +322,13 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
     encoding.Feed(line.data(), line.size());
     encoding.Feed(lineEnd.data(), lineEnd.size());
     histrel_pascal::ReadSourceLine(line, lineEnd, marker, context, facts, FSpans);
-    if (facts.Continues) AddNotePiece(line, 0, facts.ContinuationEnd, facts.ContinuationEnds);
+    if (facts.Continues) {
+      FNotePieces.push_back({from, 0, facts.ContinuationEnd, facts.ContinuationEnds});
+    }
     // An empty note that ends in its line adds nothing, but is converted.
     if (facts.Note != histrel_pascal::TNoteForm::kNone &&
         (facts.NoteGoesOn || HoldsText(line, facts.TextBegin, facts.TextEnd))) {
-      AddNotePiece(line, facts.TextBegin, facts.TextEnd, !facts.NoteGoesOn);
+      FNotePieces.push_back({from, facts.TextBegin, facts.TextEnd, !facts.NoteGoesOn});
     }
     if (facts.MarkerAt != std::string::npos &&
         facts.MarkerComment == text::PascalContext::kLineComment) {
@@ -349,7 +350,7 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
   // A source that ends inside an open note: end the entry here, so that its
   // last line is written like every other. Its note is converted and would
   // never be collected again.
-  if (context.NoteOpen) FNotePieces.push_back({std::string(), true});
+  if (context.NoteOpen) FNotePieces.push_back({kNoLine, 0, 0, true});
   SetSourceUtf8(encoding.Utf8());
 }
 
@@ -357,9 +358,21 @@ std::size_t THistrel::MarkerColumn(const std::string& ALine, std::size_t AAt) co
   return FSourceUtf8 ? text::Utf8Columns(std::string_view(ALine).substr(0, AAt)) : AAt;
 }
 
-void THistrel::WrapNotes() {
+void THistrel::WrapNotes(platform::TextReader& AReader, const std::string& AShown) {
+  // The note's lines are read again rather than kept, so that a long note
+  // is held once.
+  std::string& line = FLine;
+  std::uint64_t read = kNoLine;
   for (const TNotePiece& piece : FNotePieces) {
-    AddHistoryPiece(piece.Text, 0, piece.Text.size(), piece.EndsEntry, false);
+    if (piece.Line == kNoLine) {
+      line.clear();
+    } else if (piece.Line != read) {
+      if (!AReader.Seek(piece.Line)) throw Exception(FormatText(SCannotEditFile, AShown));
+      ReadSourceLine(AReader, line, AShown);
+      if (line.size() < piece.End) throw Exception(FormatText(SSourceChanged, AShown));
+      read = piece.Line;
+    }
+    AddHistoryPiece(line, piece.Begin, piece.End, piece.EndsEntry, false);
   }
   FNotePieces.clear();
 }
@@ -372,7 +385,7 @@ struct THistrel::TRewriting {
   std::size_t LastEntryLine;
   histrel_pascal::TLineContext Context;
   histrel_pascal::TLineFacts Facts;
-  // The history lines as written into the source.
+  // A history line as written into the source.
   std::string Lines;
 };
 
@@ -409,17 +422,29 @@ void THistrel::RewriteLine(std::string& ALine, platform::LineEnd AEnd, TRewritin
   // line end of its own, as the first line.
   const std::string_view addedEnd = ownEnd.empty() ? std::string_view(FLineEnd) : ownEnd;
   const std::string indentation(MarkerColumn(ALine, marker) + 2, ' ');
-  std::string& lines = ARewriting.Lines;
-  lines.clear();
-  for (std::size_t k = 1; k < ARewriting.LastEntryLine; ++k) {
-    lines.append(addedEnd);
-    lines.append(indentation);
-    histrel_pascal::AppendHistoryLine(lines, FHistoryLines[k]);
-  }
+  // A history line is escaped in slices, so that a long one is not held
+  // twice.
+  constexpr std::size_t kSlice = 64 * 1024;
+  const auto writeHistory = [&] {
+    std::string& slice = ARewriting.Lines;
+    for (std::size_t k = 1; k < ARewriting.LastEntryLine; ++k) {
+      const std::string_view text = FHistoryLines[k];
+      slice.assign(addedEnd);
+      slice.append(indentation);
+      for (std::size_t from = 0; from < text.size(); from += kSlice) {
+        const std::size_t to = std::min(text.size(), from + kSlice);
+        histrel_pascal::AppendHistoryLine(slice, text.substr(from, to - from),
+                                          to < text.size() ? text[to] : '\0');
+        out.Write(slice);
+        slice.clear();
+      }
+      out.Write(slice);
+    }
+  };
   if (facts.MarkerCloser == std::string::npos) {
     // The comment goes on below: the history follows the whole line.
     out.Write(ALine);
-    out.Write(lines);
+    writeHistory();
     out.Write(ownEnd);
     return;
   }
@@ -431,7 +456,7 @@ void THistrel::RewriteLine(std::string& ALine, platform::LineEnd AEnd, TRewritin
   const std::size_t markerEnd = marker + ARewriting.UpperInsertText.size();
   while (head > markerEnd && (ALine[head - 1] == ' ' || ALine[head - 1] == '\t')) --head;
   out.Write(ALine.data(), head);
-  out.Write(lines);
+  writeHistory();
   out.Write(addedEnd);
   out.Write(ALine.data() + closer, ALine.size() - closer);
   out.Write(ownEnd);
