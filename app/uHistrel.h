@@ -219,9 +219,10 @@ class THistrel {
   // order, and bounded, so that memory does not grow with the source.
   std::vector<TPlainStretch> FPlainStretches;
   std::vector<TNotePiece> FNotePieces;
-  // Set when the marker stands where the history cannot: the source is
-  // then refused if it has notes.
-  std::string FMarkerRefusal;
+  // The offset of the marker line when the marker stands where the history
+  // cannot (all ones: it does not): the source is then refused if it has
+  // notes.
+  std::uint64_t FMarkerRefusalAt = 0;
   // The comments of the line being read, and the comparison of the code of
   // the source read and the source written.
   std::vector<histrel_pascal::TCommentSpan> FSpans;

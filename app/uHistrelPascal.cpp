@@ -171,6 +171,22 @@ void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd,
   }
 }
 
+void PassSourceLines(std::string_view ALines, TLineContext& AContext) {
+  const bool alike = AContext.Flat == AContext.Nested && ALines.find('{') == std::string::npos;
+  text::PascalCode flat(text::PascalBraces::kFlat, false);
+  flat.SetMark(AContext.Flat);
+  flat.Feed(ALines);
+  AContext.Flat = flat.Mark();
+  if (alike) {
+    AContext.Nested = AContext.Flat;
+    return;
+  }
+  text::PascalCode nested(text::PascalBraces::kNested, false);
+  nested.SetMark(AContext.Nested);
+  nested.Feed(ALines);
+  AContext.Nested = nested.Mark();
+}
+
 void AppendHistoryLine(std::string& AOut, std::string_view AText, char AFollowing) {
   for (std::size_t i = 0; i < AText.size(); ++i) {
     char c = AText[i];

@@ -68,6 +68,10 @@ void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd,
                     const std::string& AUpperInsertText, TLineContext& AContext, TLineFacts& AFacts,
                     std::vector<TCommentSpan>& ASpans);
 
+// Moves AContext over whole lines that hold no note, no marker and no end of
+// the history comment.
+void PassSourceLines(std::string_view ALines, TLineContext& AContext);
+
 // Writes AText as a line of the history comment: nothing in it may open or
 // end a comment under any reading, so "{" and "}" become "(" and ")", "(*"
 // becomes "( *" and "*)" becomes "* )". AFollowing is the byte after AText

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "app/uHistrelConstants.h"
@@ -14,6 +15,7 @@
 #include "support/uStringRoutines.h"
 #include "text/Ansi.h"
 #include "text/PascalScan.h"
+#include "text/TextScan.h"
 #include "text/Utf8.h"
 
 using histrel_internal::EndsWithBackslash;
@@ -50,6 +52,27 @@ bool MayHoldMarker(platform::TextReader& reader) {
   } catch (const Exception&) {
     return true;
   }
+}
+
+// Passes over lines as ReadSourceLine would read them, showing them to
+// APassed.
+bool SkipSourceLines(platform::TextReader& AReader, const text::LineStops& AStops,
+                     const std::function<void(const char*, std::size_t)>& APassed,
+                     const std::string& AShown) {
+  try {
+    return AReader.SkipLines(AStops, APassed);
+  } catch (const Exception&) {
+    throw Exception(FormatText(SCannotEditFile, AShown));
+  }
+}
+
+// The number, counted from 1, of the line that starts at AOffset.
+std::uint64_t LineNumberAt(platform::TextReader& AReader, std::uint64_t AOffset) {
+  std::uint64_t number = 1;
+  std::string line;
+  if (!AReader.Seek(0)) return 0;
+  while (AReader.Offset() < AOffset && AReader.ReadLine(line)) ++number;
+  return number;
 }
 
 // Whether a line can hold the upper-cased insert text: no line holds an LF
@@ -246,11 +269,15 @@ void THistrel::ProcessFile() {
   // looked at while the comments are collected, so a big file is not read
   // once more for it.
   reader.WatchForNul();
-  FMarkerRefusal.clear();
+  FMarkerRefusalAt = kNoLine;
   CollectComments(reader, ShownSourcePath());
   if (FNotePieces.empty()) return;
   // A marker that cannot hold the history leaves the source as it is.
-  if (!FMarkerRefusal.empty()) throw Exception(FMarkerRefusal);
+  if (FMarkerRefusalAt != kNoLine) {
+    throw Exception(FormatText(
+        SMarkerCannotTakeHistory,
+        ShownSourcePath() + ":" + std::to_string(LineNumberAt(reader, FMarkerRefusalAt))));
+  }
   bool binary = true;
   try {
     binary = reader.HoldsNul();
@@ -310,14 +337,49 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
   histrel_pascal::TLineContext context;
   histrel_pascal::TLineFacts facts;
   std::string& line = FLine;
-  std::uint64_t lineNumber = 0;
   // Whether the source is UTF-8 is known once it is read: the entry is
   // wrapped after that.
   text::Utf8Check encoding;
+  const auto addPlain = [&](std::uint64_t AFrom, std::uint64_t ATo) {
+    if (!planning || ATo <= AFrom) return;
+    if (!FPlainStretches.empty() && FPlainStretches.back().To == AFrom) {
+      FPlainStretches.back().To = ATo;
+      FPlainStretches.back().Context = context;
+    } else {
+      FPlainStretches.push_back({AFrom, ATo, context});
+    }
+    if (FPlainStretches.size() >= kMaxPlainStretches) planning = false;
+  };
+  // Lines that cannot begin a note or hold the marker (no "CVS*", no insert
+  // text; inside the history comment, no closer) are passed over in runs
+  // rather than read one by one; the scan and the encoding check still see
+  // every byte of them. The lines of an open note are read, since they are
+  // its text.
+  const bool skipping = !FSourceReading.LineByLine;
+  const text::LineStops notesOrMarker(kMarker, marker, text::LineStops::Plain::kAny);
+  const text::LineStops notes(kMarker, "", text::LineStops::Plain::kAny);
+  const text::LineStops braceHistory("}", "", text::LineStops::Plain::kAny);
+  const text::LineStops parenHistory("*)", "", text::LineStops::Plain::kAny);
+  const std::function<void(const char*, std::size_t)> passed = [&](const char* AData,
+                                                                   std::size_t ASize) {
+    encoding.Feed(AData, ASize);
+    histrel_pascal::PassSourceLines(std::string_view(AData, ASize), context);
+  };
   for (;;) {
+    if (skipping && !context.NoteOpen) {
+      const text::LineStops& stops =
+          context.HistoryOpen
+              ? (context.Flat.State.Where == text::PascalContext::kParenComment ? parenHistory
+                                                                                : braceHistory)
+          : context.MarkerFound || marker.empty() ? notes
+                                                  : notesOrMarker;
+      const std::uint64_t skipFrom = AReader.Offset();
+      const bool more = SkipSourceLines(AReader, stops, passed, AShown);
+      addPlain(skipFrom, AReader.Offset());
+      if (!more) break;
+    }
     const std::uint64_t from = AReader.Offset();
     if (!ReadSourceLine(AReader, line, AShown)) break;
-    ++lineNumber;
     const std::string_view lineEnd = LineEndBytes(AReader.LastLineEnd());
     encoding.Feed(line.data(), line.size());
     encoding.Feed(lineEnd.data(), lineEnd.size());
@@ -332,20 +394,11 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
     }
     if (facts.MarkerAt != std::string::npos &&
         facts.MarkerComment == text::PascalContext::kLineComment) {
-      FMarkerRefusal =
-          FormatText(SMarkerCannotTakeHistory, AShown + ":" + std::to_string(lineNumber));
+      FMarkerRefusalAt = from;
     }
-    const bool plain =
-        facts.Note == histrel_pascal::TNoteForm::kNone && facts.MarkerAt == std::string::npos;
-    if (planning && plain) {
-      if (!FPlainStretches.empty() && FPlainStretches.back().To == from) {
-        FPlainStretches.back().To = AReader.Offset();
-        FPlainStretches.back().Context = context;
-      } else {
-        FPlainStretches.push_back({from, AReader.Offset(), context});
-      }
+    if (facts.Note == histrel_pascal::TNoteForm::kNone && facts.MarkerAt == std::string::npos) {
+      addPlain(from, AReader.Offset());
     }
-    if (FPlainStretches.size() >= kMaxPlainStretches) planning = false;
   }
   // A source that ends inside an open note: end the entry here, so that its
   // last line is written like every other. Its note is converted and would

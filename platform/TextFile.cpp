@@ -135,7 +135,10 @@ bool TextReader::MayHold(const std::string& needle) {
   }
 }
 
-bool TextReader::SkipLines(const text::LineStops& stops) {
+bool TextReader::SkipLines(const text::LineStops& stops) { return SkipLines(stops, nullptr); }
+
+bool TextReader::SkipLines(const text::LineStops& stops,
+                           const std::function<void(const char* data, std::size_t size)>& passed) {
   if (fd_ < 0 || stopped_) return false;
   for (;;) {
     const char* data = buffer_.get();
@@ -143,7 +146,9 @@ bool TextReader::SkipLines(const text::LineStops& stops) {
     std::size_t limit = end_;
     while (limit > pos_ && data[limit - 1] != '\n') --limit;
     if (limit > pos_) {
+      const std::size_t from = pos_;
       pos_ = stops.FirstStop(data, pos_, limit);
+      if (passed && pos_ > from) passed(data + from, pos_ - from);
       if (pos_ < limit) return true;
     }
     if (!Fill()) {

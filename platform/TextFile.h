@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -99,6 +100,11 @@ class TextReader {
   // ReadLine then takes). False at the end of the input. Throws Exception
   // when reading fails.
   bool SkipLines(const text::LineStops& stops);
+
+  // The same, showing each run of the lines passed over to passed (whole
+  // lines, in order, each byte once) before it goes on.
+  bool SkipLines(const text::LineStops& stops,
+                 const std::function<void(const char* data, std::size_t size)>& passed);
 
   // Closes the file; harmless when it is not open.
   void Close();
