@@ -615,6 +615,42 @@ TEST_F(RewriteSource, EveryMarkerCommentTakesTheHistoryInsideIt) {
   }
 }
 
+// Mend: a UTF-8 source is wrapped by characters and takes the user in UTF-8;
+// a Windows-1252 one stays one byte a character.
+TEST_F(RewriteSource, AUtf8SourceIsWrappedByCharactersAndGetsTheUserInUtf8) {
+  std::string words;
+  for (int i = 0; i < 12; ++i)
+    words +=
+        " Gr\xC3\xB6\xC3\x9F"
+        "e";
+  WriteFile(Source(), "{CVSLOG}\n// CVS*" + words + "\n");
+  ASSERT_EQ(Process("j\xF6rg"), "");
+  // "jörg 2003.06.02" and ten words make 75 characters (95 bytes).
+  std::string first = "j\xC3\xB6rg 2003.06.02";
+  std::string second(16, ' ');
+  for (int i = 0; i < 10; ++i)
+    first +=
+        " Gr\xC3\xB6\xC3\x9F"
+        "e";
+  second +=
+      "Gr\xC3\xB6\xC3\x9F"
+      "e Gr\xC3\xB6\xC3\x9F"
+      "e";
+  EXPECT_EQ(ReadFile(Source()), "{CVSLOG\n   " + first + "\n   " + second +
+                                    "\n}\n// j\xC3\xB6rg 2003.06.02" + words + "\n");
+  EXPECT_EQ(ReadFile(Log()), first + "\n" + second.substr(16) + "\n");
+  // The same note in Windows-1252 is cut by bytes, and the user is not
+  // converted.
+  std::remove(Log().c_str());
+  WriteFile(Source(),
+            "{CVSLOG}\n// CVS* Gr\xF6\xDF"
+            "e\n");
+  ASSERT_EQ(Process("j\xF6rg"), "");
+  EXPECT_EQ(ReadFile(Log()),
+            "j\xF6rg 2003.06.02 Gr\xF6\xDF"
+            "e\n");
+}
+
 // Mend: a note cannot end the history comment early or open a nested one.
 TEST_F(RewriteSource, BracesOfANoteBecomeParenthesesInTheHistoryButNotInTheLog) {
   EXPECT_EQ(Rewritten("{CVSLOG}\n// CVS* map \"}\" to \"\\}\", {x}\n"),
