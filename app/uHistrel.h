@@ -108,9 +108,10 @@ class THistrel {
   // cannot be read or replaced; a file without marked comments is not touched.
   void ProcessFile();
 
-  // The text that APattern ("{CVS*", "}" or "//") yields for ALine, into
-  // AText; empty when the pattern yields none. A trailing kHistoryMark says
-  // that the comment is not closed on this line.
+  // The text that APattern ("{CVS*", "}" or "//") yields for ALine read on
+  // its own, into AText; empty when the pattern yields none. A trailing
+  // kHistoryMark says that the comment is not closed on this line. The
+  // collection reads lines in their context instead (uHistrelPascal).
   static void GetCommentText(const std::string& ALine, const std::string& APattern,
                              std::string& AText);
 
@@ -231,8 +232,8 @@ class THistrel {
   // not allocate their buffers anew for each.
   platform::TextReader FReader;
   platform::TextWriter FLog;
-  // The line end of every line the rewrite writes into the source: that of
-  // the source's first line.
+  // The line end of the source's first line: lines the rewrite adds take it
+  // when the marker line has none of its own.
   std::string FLineEnd;
   // The line read, and what the collection and the rewrite look at in it.
   std::string FLine;
