@@ -477,7 +477,7 @@ void THistrel::RewriteLine(std::string& ALine, platform::LineEnd AEnd, TRewritin
   const std::string indentation(MarkerColumn(ALine, marker) + 2, ' ');
   // A history line is escaped in slices, so that a long one is not held
   // twice.
-  constexpr std::size_t kSlice = 64 * 1024;
+  constexpr std::size_t kSlice = std::size_t{64} * 1024;
   const auto writeHistory = [&] {
     std::string& slice = ARewriting.Lines;
     for (std::size_t k = 1; k < ARewriting.LastEntryLine; ++k) {
