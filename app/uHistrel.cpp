@@ -66,6 +66,7 @@ THistrel::THistrel(TDateSource ADateSource) : FDateSource(std::move(ADateSource)
   SetKeepCVS(false);
   SetKeepDate(true);
   SetReadThreads(DefaultReadThreads());
+  FReader.SetLinePart(FSourceReading.LinePart);
 }
 
 THistrel::~THistrel() = default;
@@ -83,6 +84,7 @@ void THistrel::SetRecursive(bool AValue) { FRecursive = AValue; }
 void THistrel::SetSourceReading(const TSourceReading& AValue) {
   FSourceReading = AValue;
   FReader.SetBufferSize(AValue.BufferSize);
+  FReader.SetLinePart(AValue.LinePart);
 }
 void THistrel::SetReadThreads(unsigned AValue) { FReadThreads = std::max(AValue, 1U); }
 void THistrel::SetOutput(THistrelOutput* AOutput) { FOutput = AOutput; }

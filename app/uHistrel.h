@@ -39,6 +39,9 @@ struct TSourceReading {
   // How much one read takes from a source that is not held (tests make it
   // small, so that lines cross the reads).
   std::size_t BufferSize = std::size_t{256} * 1024;
+  // A line longer than this is read in parts, each ending after a blank, so
+  // that a long note is not held whole (see TextReader::SetLinePart).
+  std::size_t LinePart = std::size_t{1} << 20;
 };
 
 // Byte 0xA7 at the end of a comment piece: the piece ends its entry (or, from

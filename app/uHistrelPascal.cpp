@@ -87,14 +87,25 @@ std::size_t OpenerSize(PascalContext AKind) {
 
 }  // namespace
 
-void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd,
+void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd, bool AGoesOn,
                     const std::string& AUpperInsertText, TLineContext& AContext, TLineFacts& AFacts,
                     std::vector<TCommentSpan>& ASpans) {
   AFacts = TLineFacts();
   const bool startsInDirective = AContext.Flat.State.Where == PascalContext::kBraceDirective ||
                                  AContext.Flat.State.Where == PascalContext::kParenDirective;
   ScanLine(ALine, ALineEnd, AContext, ASpans);
+  // Only the first part of a long line begins it.
+  const bool lineStart = !AContext.ContinuesLine;
+  AContext.ContinuesLine = AGoesOn;
   const std::size_t size = ALine.size();
+  // A note of the line form takes every part of its line.
+  if (AContext.LineNoteOpen) {
+    AFacts.Continues = true;
+    AFacts.ContinuationEnd = size;
+    AFacts.ContinuationEnds = !AGoesOn;
+    AContext.LineNoteOpen = AGoesOn;
+    return;
+  }
   const auto endOf = [size](const TCommentSpan& ASpan) {
     return ASpan.Close == kNone ? size : ASpan.Close;
   };
@@ -141,13 +152,15 @@ void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd,
   }
   // The line form: "// CVS*" with nothing but blanks before it, in code or
   // in a comment that goes on over this line (not in the history).
-  if (AFacts.Note == TNoteForm::kNone && !historyWhole && !startsInDirective) {
+  if (AFacts.Note == TNoteForm::kNone && !historyWhole && !startsInDirective && lineStart) {
     const std::size_t at = ALine.find("CVS*");
     if (at != kNone && !(historyHere && at < from) && IsLineCommentHead(ALine, at)) {
       AFacts.Note = TNoteForm::kLine;
       AFacts.NoteAt = at;
       AFacts.TextBegin = std::min(at + 5, size);
       AFacts.TextEnd = size;
+      AFacts.NoteGoesOn = AGoesOn;
+      AContext.LineNoteOpen = AGoesOn;
     }
   }
 
@@ -172,6 +185,8 @@ void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd,
 }
 
 void PassSourceLines(std::string_view ALines, TLineContext& AContext) {
+  // Whole lines: what follows them begins a line.
+  if (!ALines.empty()) AContext.ContinuesLine = false;
   const bool alike = AContext.Flat == AContext.Nested && ALines.find('{') == std::string::npos;
   text::PascalCode flat(text::PascalBraces::kFlat, false);
   flat.SetMark(AContext.Flat);

@@ -26,6 +26,10 @@ struct TLineContext {
   bool HistoryOpen = false;
   // The marker line was met.
   bool MarkerFound = false;
+  // The last line read was a part of a longer line, which goes on; and the
+  // note of the line form that it began goes on with it.
+  bool ContinuesLine = false;
+  bool LineNoteOpen = false;
 };
 
 enum class TNoteForm { kNone, kBrace, kLine };
@@ -62,9 +66,10 @@ struct TLineFacts {
 };
 
 // Reads ALine (without its line end) in AContext and moves AContext over the
-// line and ALineEnd. AUpperInsertText is the marker text upper-cased (empty:
-// none is looked for). ASpans is a buffer kept between calls.
-void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd,
+// line and ALineEnd. AGoesOn: ALine is a part of a longer line that goes on.
+// AUpperInsertText is the marker text upper-cased (empty: none is looked
+// for). ASpans is a buffer kept between calls.
+void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd, bool AGoesOn,
                     const std::string& AUpperInsertText, TLineContext& AContext, TLineFacts& AFacts,
                     std::vector<TCommentSpan>& ASpans);
 

@@ -18,7 +18,7 @@ TLineFacts FactsOfLast(const std::vector<std::string>& ALines, TLineContext& ACo
   TLineFacts facts;
   std::vector<histrel_pascal::TCommentSpan> spans;
   for (const std::string& line : ALines) {
-    histrel_pascal::ReadSourceLine(line, "\r\n", "CVSLOG", AContext, facts, spans);
+    histrel_pascal::ReadSourceLine(line, "\r\n", false, "CVSLOG", AContext, facts, spans);
   }
   return facts;
 }

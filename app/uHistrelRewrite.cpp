@@ -71,7 +71,9 @@ std::uint64_t LineNumberAt(platform::TextReader& AReader, std::uint64_t AOffset)
   std::uint64_t number = 1;
   std::string line;
   if (!AReader.Seek(0)) return 0;
-  while (AReader.Offset() < AOffset && AReader.ReadLine(line)) ++number;
+  while (AReader.Offset() < AOffset && AReader.ReadLine(line)) {
+    if (AReader.LastLineEnd() != platform::LineEnd::kPart) ++number;
+  }
   return number;
 }
 
@@ -115,6 +117,7 @@ std::string_view LineEndBytes(platform::LineEnd AEnd) {
       return "\r\n";
     case platform::LineEnd::kNone:
     case platform::LineEnd::kCtrlZ:
+    case platform::LineEnd::kPart:
       break;
   }
   return "";
@@ -366,7 +369,7 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
     histrel_pascal::PassSourceLines(std::string_view(AData, ASize), context);
   };
   for (;;) {
-    if (skipping && !context.NoteOpen) {
+    if (skipping && !context.NoteOpen && !context.LineNoteOpen) {
       const text::LineStops& stops =
           context.HistoryOpen
               ? (context.Flat.State.Where == text::PascalContext::kParenComment ? parenHistory
@@ -383,7 +386,8 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
     const std::string_view lineEnd = LineEndBytes(AReader.LastLineEnd());
     encoding.Feed(line.data(), line.size());
     encoding.Feed(lineEnd.data(), lineEnd.size());
-    histrel_pascal::ReadSourceLine(line, lineEnd, marker, context, facts, FSpans);
+    histrel_pascal::ReadSourceLine(line, lineEnd, AReader.LastLineEnd() == platform::LineEnd::kPart,
+                                   marker, context, facts, FSpans);
     if (facts.Continues) {
       FNotePieces.push_back({from, 0, facts.ContinuationEnd, facts.ContinuationEnds});
     }
@@ -448,8 +452,8 @@ void THistrel::RewriteLine(std::string& ALine, platform::LineEnd AEnd, TRewritin
   const std::string_view ownEnd = LineEndBytes(AEnd);
   FCheck.FeedBefore(ALine);
   FCheck.FeedBefore(ownEnd);
-  histrel_pascal::ReadSourceLine(ALine, ownEnd, ARewriting.UpperInsertText, ARewriting.Context,
-                                 facts, FSpans);
+  histrel_pascal::ReadSourceLine(ALine, ownEnd, AEnd == platform::LineEnd::kPart,
+                                 ARewriting.UpperInsertText, ARewriting.Context, facts, FSpans);
 
   // The note is converted where it stands; what follows it moves by shift.
   std::size_t noteAt = std::string::npos;

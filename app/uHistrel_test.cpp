@@ -1119,6 +1119,26 @@ TEST_F(SourceReadings, GiveTheSameBytesOnRandomSources) {
   EXPECT_GT(replaced, 50);
 }
 
+// A line longer than the part size is read in parts that end after a blank;
+// the bytes written are those of reading it whole.
+TEST_F(SourceReadings, ALongLineReadInPartsGivesTheSameBytesAsReadWhole) {
+  const std::string words = Repeated("totals rounding footer cents ", 40);
+  const std::vector<std::string> contents = {
+      "unit U;\r\n{CVSLOG}\r\n{CVS* " + words + "}\r\nend.\r\n",
+      "unit U;\n{CVSLOG}\nx := 1; " + words + " {CVS* late note} y;\n// CVS* " + words + "\n",
+      "unit U;\r\n{CVSLOG}\r\n{CVS* " + std::string(500, 'w') + " " + words + "\r\n}\r\n",
+      "{CVS* a}\n" + words + "// CVS* no note\n{ CVSLOG } " + words + "\n",
+  };
+  for (const std::string& content : contents) {
+    const Outcome whole = Run(content, TSourceReading{});
+    ASSERT_TRUE(whole.replaced) << content.substr(0, 40);
+    for (TSourceReading reading : kReadings) {
+      reading.LinePart = 16;
+      EXPECT_EQ(Run(content, reading), whole) << content.substr(0, 40);
+    }
+  }
+}
+
 TEST_F(SourceReadings, GiveTheSameBytesOnASourceLargerThanWhatIsHeld) {
   std::string content = "unit Huge;\r\n\r\n{CVSLOG}\r\n\r\n  {CVS* near the start}\r\n";
   content += Repeated("  begin inc(total, count); end;\r\n", 150000);  // about 5 MB

@@ -1,6 +1,7 @@
 // The buffering of text files, the same on every system: each system gives
 // how a file is opened and closed, read (ReadSome), positioned (MoveTo) and
 // written (WriteOut).
+#include <algorithm>
 #include <cstring>
 
 #include "platform/Exception.h"
@@ -183,6 +184,18 @@ bool TextReader::ReadLine(std::string& line) {
     }
     line.append(start, limit);
     any = true;
+    // A long line is cut after a blank beyond the part size; the rest of it
+    // stays to be read.
+    if (line.size() > linePart_) {
+      const std::size_t chunk = line.size() - limit;
+      const std::size_t blank = line.find(' ', std::max(linePart_, chunk));
+      if (blank != std::string::npos) {
+        pos_ += blank + 1 - chunk;
+        line.resize(blank + 1);
+        lastEnd_ = LineEnd::kPart;
+        return true;
+      }
+    }
     if (lf == nullptr) {
       pos_ = end_;
       continue;

@@ -22,7 +22,9 @@ namespace platform {
 constexpr std::size_t kTextBufferSize = std::size_t{256} * 1024;
 
 // How a line read ended: LF, CR LF, the end of the file, or a Ctrl-Z.
-enum class LineEnd { kLf, kCrLf, kNone, kCtrlZ };
+// kPart: the line goes on; ReadLine gave only a part of it (see
+// SetLinePart).
+enum class LineEnd { kLf, kCrLf, kNone, kCtrlZ, kPart };
 
 // Reads a text file line by line: LF or CR LF ends a line, a CR not followed
 // by LF is a byte of its line like any other, byte 26 (Ctrl-Z) ends the
@@ -112,6 +114,12 @@ class TextReader {
   // The size of the buffer from the next Open on (tests make it small).
   void SetBufferSize(std::size_t size);
 
+  // From now on ReadLine gives a line longer than size in parts: each part
+  // ends after the first blank at or beyond size bytes of it (LastLineEnd is
+  // then kPart), so that a long line is never held whole unless it is one
+  // long word. Where parts end depends only on the line, not on the reads.
+  void SetLinePart(std::size_t size) { linePart_ = size; }
+
  private:
   friend class NativeAccess;
   friend class TextWriter;  // copies from the buffer (CopyFrom)
@@ -138,7 +146,8 @@ class TextReader {
   std::unique_ptr<char[]> buffer_;  // allocated once, grown only to hold a file
   std::size_t capacity_;
   std::size_t bufferSize_;  // how much one read takes, unless the file is held
-  std::size_t window_;      // how much of the buffer this file uses
+  std::size_t linePart_ = static_cast<std::size_t>(-1);
+  std::size_t window_;  // how much of the buffer this file uses
   std::size_t pos_;
   std::size_t end_;
   std::uint64_t base_;  // the offset in the file of buffer_[0]
