@@ -131,13 +131,12 @@ void THistrel::AddHistoryPiece(const std::string& AText, std::size_t ABegin, std
   std::string line;
   std::size_t index;
   if (FHistoryLines.empty()) {
-    FHistoryLines.insert(FHistoryLines.begin(), "{");
+    FHistoryLines.insert(0, "{");
     index = 1;
     line = FSourceUser + " " + date;
   } else {
     index = FHistoryLines.size() - 1;
-    line = std::move(FHistoryLines.back());
-    FHistoryLines.pop_back();
+    line = FHistoryLines.pop_back();
     // An empty last line closed the previous entry: this piece begins a new
     // one, whose first word goes under the first word after the date.
     if (line.empty()) line.assign(DateColumn() + kDateLength - 1, ' ');
@@ -166,8 +165,12 @@ void THistrel::WrapWords(const std::string& AText, std::size_t ABegin, std::size
   const std::size_t indent = DateColumn() + kDateLength;
   std::size_t lineWidth = FSourceUtf8 ? Utf8LineColumns(ALine) : ALine.size();
   const auto insertLine = [&] {
-    FHistoryLines.insert(FHistoryLines.begin() + static_cast<std::ptrdiff_t>(AIndex),
-                         std::move(ALine));
+    if (AIndex == FHistoryLines.size()) {
+      FHistoryLines.push_back(std::move(ALine));
+    } else {
+      FHistoryLines.insert(AIndex, ALine);
+    }
+    ALine.clear();
     ++AIndex;
   };
   if (ABegin == AEnd) {
@@ -201,7 +204,7 @@ void THistrel::WrapWords(const std::string& AText, std::size_t ABegin, std::size
       at = next + 1;
     }
   }
-  if (AEndOfEntry) FHistoryLines.emplace_back();
+  if (AEndOfEntry) FHistoryLines.push_back(std::string_view());
 }
 
 // ---------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/uHistrelLines.h"
 #include "app/uHistrelPascal.h"
 #include "platform/Date.h"
 #include "platform/FileSystem.h"
@@ -99,7 +100,7 @@ class THistrel {
 
   // The lines gathered from the last file processed: "{", the entry lines,
   // and an empty line after an entry that has ended.
-  const std::vector<std::string>& HistoryLines() const { return FHistoryLines; }
+  std::vector<std::string> HistoryLines() const { return FHistoryLines.Copy(); }
 
   // Checks the settings (user, path, directory) and walks the selected files,
   // writing each file's path on standard output before processing it. Throws
@@ -202,7 +203,7 @@ class THistrel {
   // Whether the selected file is the history log of a file beside it.
   bool IsLogOfAFileBeside();
 
-  std::vector<std::string> FHistoryLines;
+  THistoryLines FHistoryLines;
   std::string FFileName;
   std::string FPath;
   std::string FUser;

@@ -125,12 +125,10 @@ std::string_view LineEndBytes(platform::LineEnd AEnd) {
 
 // Writes AText without the characters of code 0 to 32 at both ends, as a
 // line.
-void WriteTrimmedLine(platform::TextWriter& AWriter, const std::string& AText,
+void WriteTrimmedLine(platform::TextWriter& AWriter, std::string_view AText,
                       const std::string& ALineEnd) {
-  std::size_t first = 0;
-  std::size_t last = AText.size();
-  TrimRange(AText, first, last);
-  AWriter.Write(AText.data() + first, last - first);
+  const std::string_view trimmed = text::TrimBlanks(AText);
+  if (!trimmed.empty()) AWriter.Write(trimmed.data(), trimmed.size());
   AWriter.Write(ALineEnd);
 }
 

@@ -1,0 +1,78 @@
+#include "app/uHistrelLines.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Most lines are about 80 bytes; a line longer than a block gets one of its
+// own size.
+constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+
+}  // namespace
+
+std::string_view THistoryLines::operator[](std::size_t AIndex) const {
+  const TLine& line = FLines[AIndex];
+  return std::string_view(FBlocks[line.Block].Bytes).substr(line.Offset, line.Size);
+}
+
+void THistoryLines::push_back(std::string_view ALine) {
+  if (FBlocks.empty() || FBlocks.back().Bytes.size() - FBlocks.back().Used < ALine.size()) {
+    FBlocks.push_back({std::string(std::max(kBlockSize, ALine.size()), '\0'), 0});
+  }
+  TBlock& block = FBlocks.back();
+  if (!ALine.empty()) std::memcpy(&block.Bytes[block.Used], ALine.data(), ALine.size());
+  FLines.push_back({FBlocks.size() - 1, block.Used, ALine.size()});
+  block.Used += ALine.size();
+}
+
+void THistoryLines::push_back(std::string&& ALine) {
+  if (ALine.size() <= kBlockSize / 2) {
+    push_back(std::string_view(ALine));
+    return;
+  }
+  // A long line becomes a block of its own as it is.
+  const std::size_t size = ALine.size();
+  FBlocks.push_back({std::move(ALine), size});
+  FLines.push_back({FBlocks.size() - 1, 0, size});
+}
+
+void THistoryLines::insert(std::size_t AIndex, std::string_view ALine) {
+  push_back(ALine);
+  std::rotate(FLines.begin() + static_cast<std::ptrdiff_t>(AIndex), FLines.end() - 1, FLines.end());
+}
+
+std::string THistoryLines::pop_back() {
+  const TLine line = FLines.back();
+  FLines.pop_back();
+  TBlock& last = FBlocks.back();
+  if (line.Block + 1 == FBlocks.size() && line.Offset == 0 && line.Size == last.Bytes.size()) {
+    // A line that is a block of its own is given back as it is.
+    std::string text = std::move(last.Bytes);
+    FBlocks.pop_back();
+    return text;
+  }
+  std::string text(FBlocks[line.Block].Bytes, line.Offset, line.Size);
+  // The last bytes of the last block are free again.
+  TBlock& block = FBlocks[line.Block];
+  if (line.Block + 1 == FBlocks.size() && line.Offset + line.Size == block.Used) {
+    block.Used = line.Offset;
+  }
+  return text;
+}
+
+void THistoryLines::clear() {
+  FLines.clear();
+  if (FBlocks.size() > 1 || (!FBlocks.empty() && FBlocks.front().Bytes.size() > kBlockSize)) {
+    FBlocks.clear();
+  }
+  if (!FBlocks.empty()) FBlocks.front().Used = 0;
+  if (FLines.capacity() > kBlockSize / sizeof(TLine)) std::vector<TLine>().swap(FLines);
+}
+
+std::vector<std::string> THistoryLines::Copy() const {
+  std::vector<std::string> lines;
+  lines.reserve(FLines.size());
+  for (std::size_t k = 0; k < FLines.size(); ++k) lines.emplace_back((*this)[k]);
+  return lines;
+}
