@@ -410,7 +410,11 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
 }
 
 std::size_t THistrel::MarkerColumn(const std::string& ALine, std::size_t AAt) const {
-  return FSourceUtf8 ? text::Utf8Columns(std::string_view(ALine).substr(0, AAt)) : AAt;
+  if (!FSourceUtf8) return AAt;
+  // A byte order mark takes no column.
+  std::string_view before = std::string_view(ALine).substr(0, AAt);
+  if (before.substr(0, 3) == "\xEF\xBB\xBF") before.remove_prefix(3);
+  return text::Utf8Columns(before);
 }
 
 void THistrel::WrapNotes(platform::TextReader& AReader, const std::string& AShown) {

@@ -639,6 +639,13 @@ TEST_F(RewriteSource, AUtf8SourceIsWrappedByCharactersAndGetsTheUserInUtf8) {
   EXPECT_EQ(ReadFile(Source()), "{CVSLOG\n   " + first + "\n   " + second +
                                     "\n}\n// j\xC3\xB6rg 2003.06.02" + words + "\n");
   EXPECT_EQ(ReadFile(Log()), first + "\n" + second.substr(16) + "\n");
+  // A byte order mark takes no column.
+  std::remove(Log().c_str());
+  WriteFile(Source(), "\xEF\xBB\xBF{CVSLOG}\n// CVS* a\n");
+  ASSERT_EQ(Process("j\xF6rg"), "");
+  EXPECT_EQ(ReadFile(Source()),
+            "\xEF\xBB\xBF{CVSLOG\n   j\xC3\xB6rg 2003.06.02 a\n}\n"
+            "// j\xC3\xB6rg 2003.06.02 a\n");
   // The same note in Windows-1252 is cut by bytes, and the user is not
   // converted.
   std::remove(Log().c_str());
