@@ -61,6 +61,19 @@ class THistrelOutput {
                                const std::string& ANewText) = 0;
   // The history log ALog would gain ALines (created when missing).
   virtual void LogAppended(const std::string& ALog, const std::string& ALines) = 0;
+  // What the rewrite read, before the calls above: the file ATarget's bytes,
+  // read through the same descriptor as the rewrite, and the log ALog's as
+  // the run would open it (AExists false: there is none yet). A preview
+  // shows these as the text before, so it never opens a file by its path.
+  virtual void SourceRead(const std::string& ATarget, const std::string& AText) {
+    (void)ATarget;
+    (void)AText;
+  }
+  virtual void LogRead(const std::string& ALog, bool AExists, const std::string& AText) {
+    (void)ALog;
+    (void)AExists;
+    (void)AText;
+  }
 };
 
 class THistrel {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string_view>
 #include <unordered_map>
@@ -234,19 +233,25 @@ std::string PathFromCurrentDirectory(const std::string& APath) {
   return (relative.empty() ? absolute : relative).generic_string();
 }
 
-THistrelPreview::TFile& THistrelPreview::Known(const std::string& APath) {
+THistrelPreview::TFile& THistrelPreview::Known(const std::string& APath, bool AExists,
+                                               const std::string& ABefore) {
   const std::string name = PathFromCurrentDirectory(APath);
   const auto found = FFiles.find(name);
   if (found != FFiles.end()) return found->second;
   TFile& file = FFiles[name];
   FOrder.push_back(name);
-  std::ifstream in(platform::NativePath(APath), std::ios::binary);
-  if (in) {
-    file.Existed = true;
-    file.Before.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    file.After = file.Before;
-  }
+  file.Existed = AExists;
+  file.Before = ABefore;
+  file.After = ABefore;
   return file;
+}
+
+void THistrelPreview::SourceRead(const std::string& ATarget, const std::string& AText) {
+  Known(ATarget, true, AText);
+}
+
+void THistrelPreview::LogRead(const std::string& ALog, bool AExists, const std::string& AText) {
+  Known(ALog, AExists, AText);
 }
 
 void THistrelPreview::SourceRewritten(const std::string& ASource, const std::string& ATarget,

@@ -14,6 +14,8 @@ class THistrelPreview : public THistrelOutput {
   void SourceRewritten(const std::string& ASource, const std::string& ATarget,
                        const std::string& ANewText) override;
   void LogAppended(const std::string& ALog, const std::string& ALines) override;
+  void SourceRead(const std::string& ATarget, const std::string& AText) override;
+  void LogRead(const std::string& ALog, bool AExists, const std::string& AText) override;
 
   // Whether any file would change.
   bool Empty() const { return FSources.empty(); }
@@ -35,9 +37,10 @@ class THistrelPreview : public THistrelOutput {
     std::string Before;
     std::string After;
   };
-  // The file at the system path APath as the preview sees it so far; read
-  // from disk when it is first met.
-  TFile& Known(const std::string& APath);
+  // The file at the system path APath as the preview sees it so far; a file
+  // not met before is taken as it was read (AExists, ABefore).
+  TFile& Known(const std::string& APath, bool AExists = false,
+               const std::string& ABefore = std::string());
 
   std::vector<std::string> FOrder;  // native paths relative to the current directory
   std::map<std::string, TFile> FFiles;

@@ -77,6 +77,15 @@ std::uint64_t LineNumberAt(platform::TextReader& AReader, std::uint64_t AOffset)
   return number;
 }
 
+// Every byte of the file that AReader has open, into AText.
+bool CopyAll(const platform::TextReader& AReader, std::string& AText) {
+  platform::TextWriter copy;
+  copy.OpenMemory(AText);
+  const bool copied = copy.CopyFrom(AReader, 0, AReader.Size());
+  copy.Close();
+  return copied;
+}
+
 // Whether a line can hold the upper-cased insert text: no line holds an LF
 // or a Ctrl-Z, and an empty text is never found.
 bool InsertTextCanBeFound(const std::string& upperInsertText) {
@@ -625,7 +634,28 @@ void THistrel::RewriteFile() {
     writeLogLines(preview);
     preview.Close();
     const std::string source = SourcePath();
-    FOutput->SourceRewritten(source, linked ? platform::FinalTarget(source) : source, previewText);
+    const std::string target = linked ? platform::FinalTarget(source) : source;
+    // The texts before are those the run would see: the source through the
+    // descriptor it read, the log as appending opens it, so that a name
+    // swapped meanwhile, a planted link or a FIFO shows nothing else and
+    // blocks nothing.
+    std::string before;
+    if (!CopyAll(reader, before)) {
+      throw Exception(FormatText(reader.Unchanged() ? SCannotEditFile : SSourceChanged, shown));
+    }
+    FOutput->SourceRead(target, before);
+    std::string().swap(before);
+    platform::TextReader log;
+    log.SetBufferSize(std::size_t{64} * 1024);
+    if (log.Open(selected, FLogName)) {
+      if (!CopyAll(log, before)) throw Exception(FormatText(SCannotEditFile, shown));
+      FOutput->LogRead(source + ".cvs", true, before);
+    } else if (selected.KindOf(FLogName) != platform::EntryKind::kUnknown) {
+      throw Exception(FormatText(SCannotEditFile, shown));
+    } else {
+      FOutput->LogRead(source + ".cvs", false, before);
+    }
+    FOutput->SourceRewritten(source, target, previewText);
     FOutput->LogAppended(source + ".cvs", logLines);
     return;
   }

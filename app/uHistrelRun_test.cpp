@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -241,6 +242,13 @@ TEST_F(ProgramRun, EveryFailureEndsWithItsStatusInEveryMode) {
   WriteFile(FDir / "tmp/a.tmp", "taken");
   WriteFile(FDir / "line/a.pas", "unit A;\n// CVSLOG\n{CVS* a}\n");
   WriteFile(FDir / "user/a.pas", "{CVS* a}\n");
+  // A log planted as a link to another file, or as a FIFO: every mode
+  // refuses it alike, neither showing the file nor waiting for a writer.
+  WriteFile(FDir / "secret", "not to be shown\n");
+  WriteFile(FDir / "link/a.pas", "{CVS* a}\n");
+  ASSERT_EQ(symlink((FDir / "secret").c_str(), (FDir / "link/a.pas.cvs").c_str()), 0);
+  WriteFile(FDir / "fifo/a.pas", "{CVS* a}\n");
+  ASSERT_EQ(mkfifo((FDir / "fifo/a.pas.cvs").c_str(), 0644), 0);
   const std::string missing = Top() + "\\missing\\";
   struct Case {
     std::string switches;
@@ -260,6 +268,10 @@ TEST_F(ProgramRun, EveryFailureEndsWithItsStatusInEveryMode) {
       {"/USER=ann /FILE=" + Top() + "\\line\\a.pas /RECURSIVE-",
        "The marker at " + Top() +
            "\\line\\a.pas:2 cannot take the history: only a { } or (* *) comment can hold it!"},
+      {"/USER=ann /FILE=" + Top() + "\\link\\a.pas /RECURSIVE-",
+       "The file " + Top() + "\\link\\a.pas cannot be edited!"},
+      {"/USER=ann /FILE=" + Top() + "\\fifo\\a.pas /RECURSIVE-",
+       "The file " + Top() + "\\fifo\\a.pas cannot be edited!"},
       // A user that would end the converted note early changes the code.
       {"/USER=a} /FILE=" + Top() + "\\user\\a.pas /RECURSIVE-",
        "The rewrite of " + Top() +
