@@ -16,8 +16,7 @@ inline bool EndsWithBackslash(const std::string& S) { return !S.empty() && S.bac
 // The position of upperNeedle in line upper-cased by the ANSI rules, or npos;
 // an empty needle is never found. Works without copying the line, because
 // every line of a source goes through here until the marker line is met.
-inline std::string::size_type FindAnsiText(const std::string& line,
-                                           const std::string& upperNeedle) {
+inline std::string::size_type FindAnsiText(std::string_view line, const std::string& upperNeedle) {
   const std::size_t n = upperNeedle.size();
   if (n == 0 || line.size() < n) return std::string::npos;
   for (std::size_t i = 0; i + n <= line.size(); ++i) {

@@ -1,8 +1,10 @@
 #include "app/uHistrelPascal.h"
 
 #include <algorithm>
+#include <initializer_list>
 
-#include "text/Ansi.h"
+#include "app/uHistrelInternal.h"
+#include "text/TextLines.h"
 
 namespace histrel_pascal {
 
@@ -27,6 +29,21 @@ struct TSpanListener {
   }
 };
 
+// Moves the nested reading's mark over APieces, once the flat one has been
+// moved: without a "{" (AAlike) both readings read them alike, and the flat
+// mark is taken.
+void MoveNested(TLineContext& AContext, bool AAlike,
+                std::initializer_list<std::string_view> APieces) {
+  if (AAlike) {
+    AContext.Nested = AContext.Flat;
+    return;
+  }
+  text::PascalCode nested(text::PascalBraces::kNested, false);
+  nested.SetMark(AContext.Nested);
+  for (const std::string_view piece : APieces) nested.Feed(piece);
+  AContext.Nested = nested.Mark();
+}
+
 // Moves both marks over ALine and ALineEnd, noting the comments of ALine.
 void ScanLine(const std::string& ALine, std::string_view ALineEnd, TLineContext& AContext,
               std::vector<TCommentSpan>& ASpans) {
@@ -47,38 +64,22 @@ void ScanLine(const std::string& ALine, std::string_view ALineEnd, TLineContext&
   }
   flat.Feed(ALineEnd.data(), ALineEnd.size());
   AContext.Flat = flat.Mark();
-  if (alike) {
-    AContext.Nested = AContext.Flat;
-    return;
-  }
-  text::PascalCode nested(text::PascalBraces::kNested, false);
-  nested.SetMark(AContext.Nested);
-  nested.Feed(ALine.data(), ALine.size());
-  nested.Feed(ALineEnd.data(), ALineEnd.size());
-  AContext.Nested = nested.Mark();
+  MoveNested(AContext, alike, {ALine, ALineEnd});
 }
 
 // Whether AText before AEnd, trimmed, is exactly "//": the head of a line
 // comment of its own.
 bool IsLineCommentHead(const std::string& AText, std::size_t AEnd) {
-  std::size_t first = 0;
-  while (first < AEnd && static_cast<unsigned char>(AText[first]) <= 32) ++first;
-  while (AEnd > first && static_cast<unsigned char>(AText[AEnd - 1]) <= 32) --AEnd;
-  return AText.compare(first, AEnd - first, "//") == 0;
+  return text::TrimBlanks(std::string_view(AText).substr(0, AEnd)) == "//";
 }
 
 // The offset of AUpperNeedle in ALine[ABegin, AEnd) by the ANSI case rules,
 // or npos.
 std::size_t FindAnsiTextIn(const std::string& ALine, std::size_t ABegin, std::size_t AEnd,
                            const std::string& AUpperNeedle) {
-  const std::size_t n = AUpperNeedle.size();
-  if (n == 0 || AEnd < ABegin + n) return kNone;
-  for (std::size_t i = ABegin; i + n <= AEnd; ++i) {
-    std::size_t k = 0;
-    while (k < n && text::AnsiUpperChar(ALine[i + k]) == AUpperNeedle[k]) ++k;
-    if (k == n) return i;
-  }
-  return kNone;
+  const std::size_t at = histrel_internal::FindAnsiText(
+      std::string_view(ALine).substr(ABegin, AEnd - ABegin), AUpperNeedle);
+  return at == kNone ? kNone : ABegin + at;
 }
 
 std::size_t OpenerSize(PascalContext AKind) {
@@ -192,14 +193,7 @@ void PassSourceLines(std::string_view ALines, TLineContext& AContext) {
   flat.SetMark(AContext.Flat);
   flat.Feed(ALines);
   AContext.Flat = flat.Mark();
-  if (alike) {
-    AContext.Nested = AContext.Flat;
-    return;
-  }
-  text::PascalCode nested(text::PascalBraces::kNested, false);
-  nested.SetMark(AContext.Nested);
-  nested.Feed(ALines);
-  AContext.Nested = nested.Mark();
+  MoveNested(AContext, alike, {ALines});
 }
 
 void AppendHistoryLine(std::string& AOut, std::string_view AText, char AFollowing) {

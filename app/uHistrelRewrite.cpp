@@ -141,12 +141,6 @@ void WriteTrimmedLine(platform::TextWriter& AWriter, std::string_view AText,
   AWriter.Write(ALineEnd);
 }
 
-// Whether the trimmed bytes [ABegin, AEnd) of AText hold anything.
-bool HoldsText(const std::string& AText, std::size_t ABegin, std::size_t AEnd) {
-  TrimRange(AText, ABegin, AEnd);
-  return AEnd > ABegin;
-}
-
 // What a converted comment carries after "{", "//", or "CVS" kept.
 std::string ConversionMiddle(bool AKeepCVS, bool AKeepDate, const std::string& AHeader) {
   if (AKeepCVS) return AKeepDate ? ": " + AHeader : ":";
@@ -400,7 +394,10 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
     }
     // An empty note that ends in its line adds nothing, but is converted.
     if (facts.Note != histrel_pascal::TNoteForm::kNone &&
-        (facts.NoteGoesOn || HoldsText(line, facts.TextBegin, facts.TextEnd))) {
+        (facts.NoteGoesOn ||
+         !text::TrimBlanks(
+              std::string_view(line).substr(facts.TextBegin, facts.TextEnd - facts.TextBegin))
+              .empty())) {
       FNotePieces.push_back({from, facts.TextBegin, facts.TextEnd, !facts.NoteGoesOn});
     }
     if (facts.MarkerAt != std::string::npos &&

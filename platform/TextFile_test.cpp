@@ -189,6 +189,29 @@ TEST(TextReader, TellsHowEachLineEndedAndWhereACtrlZStands) {
   }
 }
 
+// A long line comes in parts, each ending after the first blank at or beyond
+// the part size, wherever the reads end.
+TEST(TextReader, GivesALongLineInPartsThatEndAfterABlank) {
+  TempDir dir;
+  WriteFile(dir / "f", "aaa bbb ccc dddddddd e\r\nshort\n");
+  for (const ReaderSetting& setting : kReaderSettings) {
+    platform::TextReader reader;
+    reader.SetBufferSize(setting.bufferSize);
+    reader.SetLinePart(4);
+    ASSERT_TRUE(reader.Open(dir / "f", setting.holdLimit));
+    std::string line;
+    std::vector<std::pair<std::string, platform::LineEnd>> lines;
+    while (reader.ReadLine(line)) lines.emplace_back(line, reader.LastLineEnd());
+    EXPECT_EQ(lines, (std::vector<std::pair<std::string, platform::LineEnd>>{
+                         {"aaa bbb ", platform::LineEnd::kPart},
+                         {"ccc dddddddd ", platform::LineEnd::kPart},
+                         {"e", platform::LineEnd::kCrLf},
+                         {"short", platform::LineEnd::kLf},
+                     }))
+        << setting.bufferSize;
+  }
+}
+
 // The NUL check rides on whatever reading came before it; however much that
 // was, and wherever it stopped, every byte of the file is looked at.
 TEST(TextReader, HoldsNulLooksAtEveryByteOnceWhateverWasReadBefore) {
