@@ -5,146 +5,19 @@
 // only by the rewrite of the very file that was read.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "tests/TestSupport.h"
+#include "tests/HostileTreeFixture.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using testsupport::FileExists;
-using testsupport::ReadFile;
-using testsupport::RunResult;
-using testsupport::SystemPath;
-using testsupport::TempDir;
-using testsupport::WriteFile;
-
-constexpr uid_t kAttacker = 65534;
-const std::string kMarked = "unit U;\r\n{CVSLOG}\r\n{CVS* A note.}\r\nend.\r\n";
-const std::string kVictimText = "export PATH=/usr/bin\n";
-
-// A source of about 8 MB with one marked comment and LF line ends, which the
-// rewrite writes line by line: long enough for an attacker woken by inotify
-// to move in the middle of it, mostly. A move that comes after the rewrite
-// is harmless, so each attack is tried until it lands in time.
-constexpr int kAttempts = 6;
-std::string BigMarkedSource() {
-  std::string text = kMarked;
-  const std::string filler = "  Call(1, 2, 3); { filler text that holds no marker at all }\n";
-  while (text.size() < std::size_t{8} * 1024 * 1024) text += filler;
-  return text;
-}
-
-class HostileTree : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root: the victim runs as root, the attacker not";
-    const char* old = getenv("XDG_CONFIG_HOME");
-    FOldConfig = old != nullptr ? old : "";
-    FHadConfig = old != nullptr;
-    setenv("XDG_CONFIG_HOME", (FDir / "config").c_str(), 1);
-    FProgram = testsupport::PrivateProgram(FDir);
-    ASSERT_EQ(chmod(FDir.Path().c_str(), 0755), 0);
-    fs::create_directories(FTree);
-    Own(FTree);
-    WriteFile(FVictim, kVictimText);
-  }
-  void TearDown() override {
-    if (FHadConfig) {
-      setenv("XDG_CONFIG_HOME", FOldConfig.c_str(), 1);
-    } else {
-      unsetenv("XDG_CONFIG_HOME");
-    }
-  }
-
-  // Hands a path over to the attacker.
-  static void Own(const std::string& APath) {
-    ASSERT_EQ(lchown(APath.c_str(), kAttacker, kAttacker), 0) << APath;
-  }
-  void Plant(const std::string& AName, const std::string& AContent) {
-    WriteFile(FTree + "/" + AName, AContent);
-    Own(FTree + "/" + AName);
-  }
-  void PlantLink(const std::string& ATarget, const std::string& AName) {
-    ASSERT_EQ(symlink(ATarget.c_str(), (FTree + "/" + AName).c_str()), 0);
-    Own(FTree + "/" + AName);
-  }
-
-  RunResult RunOn(const std::string& AFile) {
-    return testsupport::Run("/usr/bin/timeout",
-                            {"60", FProgram, "/USER=ann", "/FILE=" + SystemPath(FTree) + AFile});
-  }
-  std::string Shown(const std::string& AName) const { return SystemPath(FTree) + "\\" + AName; }
-
-  // Starts the attacker, who waits for AMask on AName in the tree and then
-  // makes AMove; returns once the watch is in place.
-  pid_t Attack(uint32_t AMask, const std::string& AName, const std::function<void()>& AMove) {
-    int ready[2];
-    if (pipe(ready) != 0) return -1;
-    const pid_t pid = fork();
-    if (pid == 0) {
-      close(ready[0]);
-      alarm(60);
-      if (setgid(kAttacker) != 0 || setuid(kAttacker) != 0) _exit(2);
-      const int watch = inotify_init();
-      if (watch < 0 || inotify_add_watch(watch, FTree.c_str(), AMask) < 0) _exit(3);
-      if (write(ready[1], "r", 1) != 1) _exit(4);
-      alignas(inotify_event) char buffer[8192];
-      for (;;) {
-        const ssize_t n = read(watch, buffer, sizeof buffer);
-        if (n <= 0) _exit(5);
-        for (ssize_t at = 0; at < n;) {
-          const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-          if (event->len > 0 && AName == event->name) {
-            AMove();
-            _exit(0);
-          }
-          at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-        }
-      }
-    }
-    close(ready[1]);
-    char byte = 0;
-    EXPECT_EQ(read(ready[0], &byte, 1), 1);
-    close(ready[0]);
-    return pid;
-  }
-  static void Finish(pid_t APid) {
-    kill(APid, SIGTERM);
-    waitpid(APid, nullptr, 0);
-  }
-  // Whether the attacker's move found what it needed (it exits 0).
-  static bool Landed(pid_t APid) {
-    int status = 0;
-    waitpid(APid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  }
-
-  std::vector<std::string> Leftovers() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(FDir.Path())) {
-      if (entry.path().extension() == ".tmp") names.push_back(entry.path().string());
-    }
-    return names;
-  }
-
-  TempDir FDir;
-  const std::string FTree = FDir / "tree";
-  const std::string FVictim = FDir / "victim.rc";
-  std::string FProgram;
-  std::string FOldConfig;
-  bool FHadConfig = false;
-};
+using namespace hostiletree;  // NOLINT(google-build-using-namespace)
 
 // 1. The source's name is swapped for a link to a victim file while the run
 // reads it, or when its temporary file appears.
