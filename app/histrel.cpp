@@ -1,5 +1,6 @@
 // The histrel program: starts the units in their fixed order, runs the tool
 // and shuts the units down in reverse.
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,11 @@ int main(int argc, char** argv) {
   } catch (const Exception& failure) {
     // A failure during start-up is not the tool's to report: it ends the program.
     platform::WriteErrorLine(failure.Message());
+    exitCode = FailureStatus(options.Mode);
+  } catch (const std::exception& failure) {
+    // Memory that ran out even for the report of a failure, or a library's
+    // failure outside the run: reported all the same, never an abort.
+    platform::WriteErrorLine(UnforeseenFailureMessage(failure, ""));
     exitCode = FailureStatus(options.Mode);
   }
   units.Finalize();

@@ -125,6 +125,11 @@ class THistrel {
   // cannot be read or replaced; a file without marked comments is not touched.
   void ProcessFile();
 
+  // The source, as messages name it, whose processing the last failure
+  // (of any kind) ended; empty when the failure came outside one, as in the
+  // walk between two sources.
+  const std::string& FailedSource() const { return FFailedSource; }
+
   // The text that APattern ("{CVS*", "}" or "//") yields for ALine read on
   // its own, into AText; empty when the pattern yields none. A trailing
   // kHistoryMark says that the comment is not closed on this line. The
@@ -268,6 +273,9 @@ class THistrel {
   std::string FHomeName;
   // The name of the source's log beside the selected name.
   std::string FLogName;
+  // See FailedSource: set while a source is processed, and kept when that
+  // ends in a failure.
+  std::string FFailedSource;
 };
 
 // Steps 7 to 11 of the program run: derives the worker's path and file name

@@ -53,6 +53,10 @@ std::string SMarkerCannotTakeHistory =
 std::string SRewriteChangesCode =
     "Das Umschreiben von %s w\xFCrde den Code ver\xE4ndern; die Datei bleibt, wie sie ist!";
 
+std::string SNotEnoughMemory = "Der Speicher reicht nicht, um %s zu bearbeiten!";
+std::string SNotEnoughMemoryForRun = "Der Speicher reicht f\xFCr den Lauf nicht!";
+std::string SUnexpectedFailure = "Der Lauf endete mit einem unerwarteten Fehler: %s";
+
 void FinalizeHistrelConstantsUnit() {
   for (std::string* text : {&SUserOptions,
                             &SUserDefault,
@@ -85,7 +89,10 @@ void FinalizeHistrelConstantsUnit() {
                             &SSourceChanged,
                             &SBackslashNameSkipped,
                             &SMarkerCannotTakeHistory,
-                            &SRewriteChangesCode}) {
+                            &SRewriteChangesCode,
+                            &SNotEnoughMemory,
+                            &SNotEnoughMemoryForRun,
+                            &SUnexpectedFailure}) {
     text->clear();
     text->shrink_to_fit();
   }

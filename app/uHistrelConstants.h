@@ -52,6 +52,14 @@ extern std::string SMarkerCannotTakeHistory;
 // The rewrite of a source would change more than its comments, so nothing
 // was written; %s is its path.
 extern std::string SRewriteChangesCode;
+// The memory ran out while a source was processed; %s is its path.
+extern std::string SNotEnoughMemory;
+// The memory ran out outside the processing of a source (in the walk, or
+// while a preview was shown).
+extern std::string SNotEnoughMemoryForRun;
+// A failure that the tool has no message of its own for; %s is what the
+// library says.
+extern std::string SUnexpectedFailure;
 
 // Unit shut-down: releases the texts.
 void FinalizeHistrelConstantsUnit();

@@ -37,6 +37,9 @@ void AssignHistrelTexts() {
   SMarkerCannotTakeHistory =
       "The marker at %s cannot take the history: only a { } or (* *) comment can hold it!";
   SRewriteChangesCode = "The rewrite of %s would change its code, so the file was left as it is!";
+  SNotEnoughMemory = "There is not enough memory to process %s!";
+  SNotEnoughMemoryForRun = "There is not enough memory for the run!";
+  SUnexpectedFailure = "The run stopped on an unexpected failure: %s";
 }
 
 void AssignSwitchLibraryTexts() {

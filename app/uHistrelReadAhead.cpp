@@ -1,6 +1,7 @@
 #include "app/uHistrelReadAhead.h"
 
 #include <atomic>
+#include <system_error>
 #include <utility>
 
 #include "platform/Exception.h"
@@ -54,7 +55,16 @@ void TReadAhead::Start() {
   // Threads are made only for a walk that asks: a run over one file or an
   // empty directory starts none.
   FWorkers.reserve(FWorkerCount);
-  for (unsigned i = 0; i < FWorkerCount; ++i) FWorkers.emplace_back([this] { Work(); });
+  for (unsigned i = 0; i < FWorkerCount; ++i) {
+    try {
+      FWorkers.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+      // No room for one more thread (its stack is address space too): the
+      // walk goes on with those there are, or reads every file itself.
+      break;
+    }
+  }
+  FWorkerCount = static_cast<unsigned>(FWorkers.size());
 }
 
 void TReadAhead::Work() {

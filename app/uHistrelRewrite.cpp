@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -169,6 +170,25 @@ class TCheckedOutput {
 // buffer; a longer one's memory is given back before the next file.
 constexpr std::size_t kKeptLineCapacity = std::size_t{1} << 20;
 
+// Names the source being processed until its processing ends without a
+// failure; after a failure the name stays, for the message that reports it.
+class TSourceInProcess {
+ public:
+  TSourceInProcess(std::string& AName, const std::string& APath, const std::string& AFileName)
+      : FName(AName), FFailures(std::uncaught_exceptions()) {
+    FName.assign(APath).append(AFileName);
+  }
+  ~TSourceInProcess() {
+    if (std::uncaught_exceptions() == FFailures) FName.clear();
+  }
+  TSourceInProcess(const TSourceInProcess&) = delete;
+  TSourceInProcess& operator=(const TSourceInProcess&) = delete;
+
+ private:
+  std::string& FName;
+  int FFailures;
+};
+
 // Closes a reader kept by the worker when a file's processing ends, a
 // failure included.
 class TReaderClosing {
@@ -252,6 +272,7 @@ bool THistrel::IsLogOfAFileBeside() {
 }
 
 void THistrel::ProcessFile() {
+  const TSourceInProcess inProcess(FFailedSource, FPath, FFileName);
   FHistoryLines.clear();
   FPlainStretches.clear();
   if (FLine.capacity() > kKeptLineCapacity) std::string().swap(FLine);
@@ -673,7 +694,7 @@ void THistrel::RewriteFile() {
   try {
     writeLogLines(log);
     log.Flush();
-  } catch (const Exception&) {
+  } catch (...) {  // running out of memory half-way as well
     log.Undo();
     log.Abandon();
     throw;

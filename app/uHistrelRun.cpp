@@ -1,5 +1,8 @@
 #include "app/uHistrelRun.h"
 
+#include <new>
+#include <stdexcept>
+
 #include "Bibliothek/Schalter/uProgramSwitch.h"
 #include "Bibliothek/Schalter/uProgramSwitchConstant.h"
 #include "app/uHistrelConstants.h"
@@ -185,19 +188,40 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode) {
     histrel.Execute();
   } catch (const Exception& failure) {
     status = FailureStatus(AMode);
-    // A preview's standard output is the diff or the list, so its failure
-    // goes to standard error, after what was found before it.
-    if (AMode == THistrelMode::kRun) {
-      platform::WriteLine(failure.Message());
-      return status;
-    }
     failed = failure.Message();
+  } catch (const std::exception& failure) {
+    // Memory that ran out, or a library's failure that the tool has no
+    // message of its own for: the memory that the unwinding gave back is
+    // enough for the message.
+    status = FailureStatus(AMode);
+    failed = UnforeseenFailureMessage(failure, histrel.FailedSource());
   }
-  if (AMode == THistrelMode::kRun) return status;
-  const std::vector<std::string> lines =
-      AMode == THistrelMode::kDiff ? preview.DiffLines() : preview.Sources();
-  for (const std::string& line : lines) platform::WriteLine(line);
+  // A preview's standard output is the diff or the list, so its failure
+  // goes to standard error, after what was found before it.
+  if (AMode == THistrelMode::kRun) {
+    if (status != kExitSuccess) platform::WriteLine(failed);
+    return status;
+  }
+  try {
+    const std::vector<std::string> lines =
+        AMode == THistrelMode::kDiff ? preview.DiffLines() : preview.Sources();
+    for (const std::string& line : lines) platform::WriteLine(line);
+  } catch (const std::exception& failure) {
+    status = FailureStatus(AMode);
+    if (failed.empty()) failed = UnforeseenFailureMessage(failure, "");
+  }
   if (!failed.empty()) platform::WriteErrorLine(failed);
   if (status == kExitSuccess && !preview.Empty()) status = kExitFailure;
   return status;
+}
+
+std::string UnforeseenFailureMessage(const std::exception& AFailure, const std::string& ASource) {
+  if (dynamic_cast<const Exception*>(&AFailure) != nullptr) return AFailure.what();
+  const bool memory = dynamic_cast<const std::bad_alloc*>(&AFailure) != nullptr ||
+                      dynamic_cast<const std::length_error*>(&AFailure) != nullptr;
+  if (memory) {
+    return ASource.empty() ? SNotEnoughMemoryForRun : FormatText(SNotEnoughMemory, ASource);
+  }
+  return ASource.empty() ? FormatText(SUnexpectedFailure, AFailure.what())
+                         : FormatText(SCannotEditFile, ASource);
 }

@@ -3,6 +3,7 @@
 // statuses.
 #pragma once
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,12 @@ THistrelOptions ReadHistrelOptions(int AArgc, const char* const* AArgv);
 // The status a failure ends the program with in AMode.
 int FailureStatus(THistrelMode AMode);
 
+// The message for a failure that is no Exception of the tool's (whose own
+// message it gives): memory that ran out (std::bad_alloc, std::length_error)
+// or any other failure of a library, naming ASource, the source being
+// processed, unless it is empty.
+std::string UnforeseenFailureMessage(const std::exception& AFailure, const std::string& ASource);
+
 // "histrel " and the version of the build.
 std::string HistrelVersionLine();
 
@@ -59,12 +66,11 @@ void RefuseWritingSwitches();
 
 // The main procedure, once the units have started: creates the worker,
 // hands it USER, INSERT, RECURSIVE, KEEPCVS, KEEPDATE and FILE, and calls
-// Execute. The first failure ends the run and its message is written as one
-// line (on standard output for a run, on standard error for a preview); the
-// worker is freed either way. In kDiff and kCheck nothing is written to any
-// file: standard output gets the diff or the list instead of the file lines.
-// Returns the exit status: for a run kExitSuccess or kExitFailure; for a
-// preview kExitSuccess when nothing would change, kExitFailure when
-// something would, kExitUsage after a failure.
+// Execute. The first failure (memory that runs out included) ends the run and its message is
+// written as one line (on standard output for a run, on standard error for a preview); the worker
+// is freed either way. In kDiff and kCheck nothing is written to any file: standard output gets the
+// diff or the list instead of the file lines. Returns the exit status: for a run kExitSuccess or
+// kExitFailure; for a preview kExitSuccess when nothing would change, kExitFailure when something
+// would, kExitUsage after a failure.
 int RunHistrel(const TDateSource& ADateSource = platform::Today,
                THistrelMode AMode = THistrelMode::kRun);

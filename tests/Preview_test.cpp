@@ -189,4 +189,78 @@ TEST_F(Preview, FailuresBeforeTheRunEndWithTheStatusOfTheMode) {
   EXPECT_EQ(Snapshot(tree), before);
 }
 
+// A directory in the place of a source's log: the run and both previews
+// refuse the source alike, and nothing is written.
+TEST_F(Preview, ADirectoryInTheLogsPlaceIsRefusedByEveryMode) {
+  const std::string tree = Tree({{"a.pas", kLfSource}, {"a.pas.cvs/x", ""}});
+  const Files before = Snapshot(tree);
+  for (const auto& [option, status] :
+       std::vector<std::pair<std::string, int>>{{"--diff", 2}, {"--check", 2}, {"--", 1}}) {
+    const RunResult result = Histrel({option, "/USER=ann", "/FILE=*.pas"}, tree);
+    EXPECT_EQ(result.ExitCode, status) << option;
+    EXPECT_NE((result.Out + result.Err).find("The file .\\a.pas cannot be edited!"),
+              std::string::npos)
+        << option << result.Out << result.Err;
+    EXPECT_EQ(Snapshot(tree), before) << option;
+  }
+}
+
+// Under a limit of the address space (RLIMIT_AS), which AddressSanitizer
+// cannot run under: it maps terabytes of shadow memory.
+class PreviewMemory : public Preview {
+ protected:
+  void SetUp() override {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer cannot run under RLIMIT_AS";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "AddressSanitizer cannot run under RLIMIT_AS";
+#endif
+#endif
+    Preview::SetUp();
+  }
+
+  // The program in ADirectory under an address space of AMegabytes, with
+  // no thread reading ahead: a thread's own heap would reserve address
+  // space of its own.
+  RunResult Limited(int AMegabytes, const std::string& AOption, const std::string& ADirectory) {
+    std::vector<std::string> arguments = {
+        "-c", "ulimit -v " + std::to_string(AMegabytes * 1024) + " && exec \"$0\" \"$@\"",
+        FProgram};
+    if (!AOption.empty()) arguments.push_back(AOption);
+    arguments.insert(arguments.end(), {"/USER=ann", "/FILE=*.pas", "/THREADS=1"});
+    return testsupport::Run("/bin/sh", arguments, ADirectory,
+                            {"HOME=" + FHome.Path(), "XDG_CONFIG_HOME=" + FHome / "config"});
+  }
+
+  static constexpr std::size_t kMegabyte = std::size_t{1} << 20;
+};
+
+// A note larger than the memory allowed: every mode ends with the tool's
+// message and its failure status, and leaves the tree as it was, without a
+// temporary file.
+TEST_F(PreviewMemory, MemoryThatRunsOutEndsEveryModeWithAMessageAndChangesNothing) {
+  std::string source = "unit U;\n{CVSLOG}\n{CVS* ";
+  while (source.size() < 32 * kMegabyte) source += "the note goes on ";
+  source += "}\nend.\n";
+  const std::string tree = Tree({{"a.pas", source}});
+  const Files before = Snapshot(tree);
+  const std::string message = "There is not enough memory to process .\\a.pas!\n";
+  struct Case {
+    std::string option;
+    int status;
+    std::string out;
+    std::string err;
+  };
+  for (const Case& c : std::vector<Case>{{"", 1, ".\\a.pas\n" + message, ""},
+                                         {"--check", 2, "", message},
+                                         {"--diff", 2, "", message}}) {
+    const RunResult result = Limited(48, c.option, tree);
+    EXPECT_EQ(result.ExitCode, c.status) << c.option << result.Err;
+    EXPECT_EQ(result.Out, c.out) << c.option;
+    EXPECT_EQ(result.Err, c.err) << c.option;
+    EXPECT_TRUE(Snapshot(tree) == before) << c.option << ": the tree changed";
+  }
+}
+
 }  // namespace
