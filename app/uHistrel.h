@@ -55,21 +55,27 @@ constexpr char kHistoryMark = '\xA7';
 class THistrelOutput {
  public:
   virtual ~THistrelOutput() = default;
+  // Whether the output takes the texts below. When it does not, the rewrite
+  // still runs through every check of a run, but keeps no text: the new
+  // source goes nowhere, the texts before are not read, and the calls
+  // below get empty texts.
+  virtual bool KeepsTexts() const { return true; }
   // The source selected as ASource would be replaced: the file ATarget (the
-  // file a link names, else ASource) would hold ANewText.
+  // file a link names, else ASource) would hold ANewText. Every text is
+  // handed over, so that an output that keeps it needs no copy.
   virtual void SourceRewritten(const std::string& ASource, const std::string& ATarget,
-                               const std::string& ANewText) = 0;
+                               std::string&& ANewText) = 0;
   // The history log ALog would gain ALines (created when missing).
-  virtual void LogAppended(const std::string& ALog, const std::string& ALines) = 0;
+  virtual void LogAppended(const std::string& ALog, std::string&& ALines) = 0;
   // What the rewrite read, before the calls above: the file ATarget's bytes,
   // read through the same descriptor as the rewrite, and the log ALog's as
-  // the run would open it (AExists false: there is none yet). A preview
-  // shows these as the text before, so it never opens a file by its path.
-  virtual void SourceRead(const std::string& ATarget, const std::string& AText) {
+  // the run would open it (AExists false: there is none yet). A preview shows
+  // these as the text before, so it never opens a file by its path.
+  virtual void SourceRead(const std::string& ATarget, std::string&& AText) {
     (void)ATarget;
     (void)AText;
   }
-  virtual void LogRead(const std::string& ALog, bool AExists, const std::string& AText) {
+  virtual void LogRead(const std::string& ALog, bool AExists, std::string&& AText) {
     (void)ALog;
     (void)AExists;
     (void)AText;
@@ -209,6 +215,12 @@ class THistrel {
   // The column of the byte AAt of ALine, counted from 0 as an editor shows it.
   std::size_t MarkerColumn(const std::string& ALine, std::size_t AAt) const;
   void RewriteLine(std::string& ALine, platform::LineEnd AEnd, TRewriting& ARewriting);
+  // The end of RewriteFile for a preview: hands the new text of the source
+  // (written through APreview into ANewText), the log lines that
+  // AWriteLogLines writes and the texts before to FOutput, taking only what
+  // it keeps.
+  void PreviewRewrite(platform::TextWriter& APreview, std::string& ANewText,
+                      const std::function<void(platform::TextWriter&)>& AWriteLogLines);
   // AddHistoryText on the bytes [ABegin, AEnd) of AText, followed by the mark
   // when AWithMark, without copying them. A mark at the end of the text ends
   // the entry only when AMarkInText; a note's text holds none.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <string_view>
@@ -21,9 +22,8 @@ constexpr long kMaxEdits = 2000;
 enum class TEdit : char { kKeep, kDelete, kInsert };
 
 // A text cut into lines after each LF; a last line without LF is a line.
-std::vector<std::string_view> SplitAfterLf(const std::string& AText) {
+std::vector<std::string_view> SplitAfterLf(std::string_view text) {
   std::vector<std::string_view> lines;
-  const std::string_view text(AText);
   std::size_t start = 0;
   while (start < text.size()) {
     const std::size_t lf = text.find('\n', start);
@@ -109,13 +109,19 @@ std::string HunkRange(std::size_t AFirst, std::size_t ACount) {
   return std::to_string(AFirst + 1) + "," + std::to_string(ACount);
 }
 
-void AppendLine(std::vector<std::string>& ALines, char APrefix, std::string_view ALine) {
+void WriteLine(const TDiffLineWriter& AWriteLine, std::string_view APrefix,
+               std::string_view ALine) {
   const bool ended = !ALine.empty() && ALine.back() == '\n';
   if (ended) ALine.remove_suffix(1);
-  std::string line(1, APrefix);
-  line.append(ALine);
-  ALines.push_back(std::move(line));
-  if (!ended) ALines.emplace_back("\\ No newline at end of file");
+  AWriteLine(APrefix, ALine);
+  if (!ended) AWriteLine("\\ No newline at end of file", "");
+}
+
+// The start of the line that holds the byte at AAt (AAt itself when it
+// follows an LF).
+std::size_t LineStart(std::string_view AText, std::size_t AAt) {
+  const std::size_t lf = AText.substr(0, AAt).rfind('\n');
+  return lf == std::string_view::npos ? 0 : lf + 1;
 }
 
 // A name as git writes it in a diff: in double quotes, with C escapes, when
@@ -149,11 +155,50 @@ std::string GitName(const std::string& AName) {
 
 }  // namespace
 
-std::vector<std::string> UnifiedHunks(const std::string& ABefore, const std::string& AAfter) {
-  const std::vector<std::string_view> before = SplitAfterLf(ABefore);
-  const std::vector<std::string_view> after = SplitAfterLf(AAfter);
-  // The common head and tail are kept as they are; only what lies between
-  // them is searched.
+void WriteUnifiedHunks(std::string_view ABefore, std::string_view AAfter,
+                       const TDiffLineWriter& AWriteLine) {
+  // The whole lines that both texts begin with, and those they end with,
+  // found in bytes: only kContext of each are cut into lines, beside what
+  // lies between them.
+  const std::size_t shorter = std::min(ABefore.size(), AAfter.size());
+  std::size_t same = 0;
+  constexpr std::size_t kBlock = 4096;
+  while (same + kBlock <= shorter &&
+         std::memcmp(ABefore.data() + same, AAfter.data() + same, kBlock) == 0) {
+    same += kBlock;
+  }
+  while (same < shorter && ABefore[same] == AAfter[same]) ++same;
+  if (same == ABefore.size() && same == AAfter.size()) return;
+  const std::size_t headEnd = LineStart(ABefore, same);
+  std::size_t sameEnd = 0;
+  while (sameEnd < shorter - headEnd &&
+         ABefore[ABefore.size() - 1 - sameEnd] == AAfter[AAfter.size() - 1 - sameEnd]) {
+    ++sameEnd;
+  }
+  // The tail begins at the first place in the common end that begins a
+  // line in both texts.
+  const std::size_t shift = AAfter.size() - ABefore.size();  // modulo, like the offsets
+  std::size_t tailStart = ABefore.size() - sameEnd;
+  if (LineStart(ABefore, tailStart) != tailStart ||
+      LineStart(AAfter, tailStart + shift) != tailStart + shift) {
+    const std::size_t lf = ABefore.find('\n', tailStart);
+    tailStart = lf == std::string_view::npos ? ABefore.size() : lf + 1;
+  }
+  std::size_t from = headEnd;
+  for (std::size_t k = 0; k < kContext && from > 0; ++k) from = LineStart(ABefore, from - 1);
+  std::size_t to = tailStart;
+  for (std::size_t k = 0; k < kContext && to < ABefore.size(); ++k) {
+    const std::size_t lf = ABefore.find('\n', to);
+    to = lf == std::string_view::npos ? ABefore.size() : lf + 1;
+  }
+  // The lines passed over before from, the same in both texts.
+  const std::size_t skipped =
+      static_cast<std::size_t>(std::count(ABefore.begin(), ABefore.begin() + from, '\n'));
+  const std::vector<std::string_view> before = SplitAfterLf(ABefore.substr(from, to - from));
+  const std::vector<std::string_view> after = SplitAfterLf(AAfter.substr(from, to + shift - from));
+
+  // The common head and tail left (the context taken) are kept as they
+  // are; only what lies between them is searched.
   std::size_t head = 0;
   while (head < before.size() && head < after.size() && before[head] == after[head]) ++head;
   std::size_t tail = 0;
@@ -161,38 +206,46 @@ std::vector<std::string> UnifiedHunks(const std::string& ABefore, const std::str
          before[before.size() - 1 - tail] == after[after.size() - 1 - tail]) {
     ++tail;
   }
-  if (head == before.size() && head == after.size()) return {};
 
-  std::unordered_map<std::string_view, int> numbers;
-  const auto numbered = [&](const std::vector<std::string_view>& ALines) {
-    std::vector<int> result;
-    for (std::size_t i = head; i < ALines.size() - tail; ++i) {
-      result.push_back(numbers.emplace(ALines[i], static_cast<int>(numbers.size())).first->second);
-    }
-    return result;
-  };
-  const std::vector<int> oldMiddle = numbered(before);
-  const std::vector<int> newMiddle = numbered(after);
   std::vector<TEdit> edits(head, TEdit::kKeep);
-  AppendEdits(oldMiddle, newMiddle, edits);
+  const std::size_t oldCount = before.size() - head - tail;
+  const std::size_t newCount = after.size() - head - tail;
+  if (std::max(oldCount, newCount) - std::min(oldCount, newCount) >
+      static_cast<std::size_t>(kMaxEdits)) {
+    // More edits than the search follows in any case (a long note's entry
+    // alone may have millions of lines): one block, without numbering them.
+    edits.insert(edits.end(), oldCount, TEdit::kDelete);
+    edits.insert(edits.end(), newCount, TEdit::kInsert);
+  } else {
+    std::unordered_map<std::string_view, int> numbers;
+    const auto numbered = [&](const std::vector<std::string_view>& ALines) {
+      std::vector<int> result;
+      for (std::size_t i = head; i < ALines.size() - tail; ++i) {
+        result.push_back(
+            numbers.emplace(ALines[i], static_cast<int>(numbers.size())).first->second);
+      }
+      return result;
+    };
+    const std::vector<int> oldMiddle = numbered(before);
+    const std::vector<int> newMiddle = numbered(after);
+    AppendEdits(oldMiddle, newMiddle, edits);
+  }
   edits.insert(edits.end(), tail, TEdit::kKeep);
 
-  // The line of each side at which each edit stands.
-  std::vector<std::size_t> oldAt(edits.size() + 1, 0);
-  std::vector<std::size_t> newAt(edits.size() + 1, 0);
-  for (std::size_t i = 0; i < edits.size(); ++i) {
-    oldAt[i + 1] = oldAt[i] + (edits[i] != TEdit::kInsert ? 1 : 0);
-    newAt[i + 1] = newAt[i] + (edits[i] != TEdit::kDelete ? 1 : 0);
-  }
-
-  std::vector<std::string> lines;
   std::size_t i = 0;
+  // The line of each side at which edit i stands.
+  std::size_t oldLine = 0;
+  std::size_t newLine = 0;
   while (i < edits.size()) {
-    while (i < edits.size() && edits[i] == TEdit::kKeep) ++i;
+    for (; i < edits.size() && edits[i] == TEdit::kKeep; ++i) {
+      ++oldLine;
+      ++newLine;
+    }
     if (i == edits.size()) break;
     // One hunk: changes whose kept lines between them are few enough that
     // their context would meet.
-    const std::size_t first = i >= kContext ? i - kContext : 0;
+    const std::size_t context = std::min(i, kContext);
+    const std::size_t first = i - context;
     std::size_t last = i;  // one past the last change of the hunk
     for (std::size_t j = i; j < edits.size(); ++j) {
       if (edits[j] != TEdit::kKeep) {
@@ -202,23 +255,40 @@ std::vector<std::string> UnifiedHunks(const std::string& ABefore, const std::str
       }
     }
     const std::size_t end = std::min(edits.size(), last + kContext);
-    lines.push_back("@@ -" + HunkRange(oldAt[first], oldAt[end] - oldAt[first]) + " +" +
-                    HunkRange(newAt[first], newAt[end] - newAt[first]) + " @@");
+    std::size_t oldLines = 0;
+    std::size_t newLines = 0;
+    for (std::size_t j = first; j < end; ++j) {
+      if (edits[j] != TEdit::kInsert) ++oldLines;
+      if (edits[j] != TEdit::kDelete) ++newLines;
+    }
+    oldLine -= context;
+    newLine -= context;
+    AWriteLine("@@ -" + HunkRange(skipped + oldLine, oldLines) + " +" +
+                   HunkRange(skipped + newLine, newLines) + " @@",
+               "");
     for (std::size_t j = first; j < end; ++j) {
       switch (edits[j]) {
         case TEdit::kKeep:
-          AppendLine(lines, ' ', before[oldAt[j]]);
+          WriteLine(AWriteLine, " ", before[oldLine++]);
+          ++newLine;
           break;
         case TEdit::kDelete:
-          AppendLine(lines, '-', before[oldAt[j]]);
+          WriteLine(AWriteLine, "-", before[oldLine++]);
           break;
         case TEdit::kInsert:
-          AppendLine(lines, '+', after[newAt[j]]);
+          WriteLine(AWriteLine, "+", after[newLine++]);
           break;
       }
     }
     i = end;
   }
+}
+
+std::vector<std::string> UnifiedHunks(const std::string& ABefore, const std::string& AAfter) {
+  std::vector<std::string> lines;
+  WriteUnifiedHunks(ABefore, AAfter, [&](std::string_view AHead, std::string_view AText) {
+    lines.push_back(std::string(AHead).append(AText));
+  });
   return lines;
 }
 
@@ -234,54 +304,80 @@ std::string PathFromCurrentDirectory(const std::string& APath) {
 }
 
 THistrelPreview::TFile& THistrelPreview::Known(const std::string& APath, bool AExists,
-                                               const std::string& ABefore) {
+                                               std::string ABefore) {
   const std::string name = PathFromCurrentDirectory(APath);
   const auto found = FFiles.find(name);
   if (found != FFiles.end()) return found->second;
   TFile& file = FFiles[name];
   FOrder.push_back(name);
   file.Existed = AExists;
-  file.Before = ABefore;
-  file.After = ABefore;
+  file.Before = std::move(ABefore);
   return file;
 }
 
-void THistrelPreview::SourceRead(const std::string& ATarget, const std::string& AText) {
-  Known(ATarget, true, AText);
+void THistrelPreview::SourceRead(const std::string& ATarget, std::string&& AText) {
+  if (FKeepsTexts) Known(ATarget, true, std::move(AText));
 }
 
-void THistrelPreview::LogRead(const std::string& ALog, bool AExists, const std::string& AText) {
-  Known(ALog, AExists, AText);
+void THistrelPreview::LogRead(const std::string& ALog, bool AExists, std::string&& AText) {
+  if (FKeepsTexts) Known(ALog, AExists, std::move(AText));
 }
 
 void THistrelPreview::SourceRewritten(const std::string& ASource, const std::string& ATarget,
-                                      const std::string& ANewText) {
+                                      std::string&& ANewText) {
   FSources.push_back(PathFromCurrentDirectory(ASource));
-  Known(ATarget).After = ANewText;
+  if (!FKeepsTexts) return;
+  TFile& file = Known(ATarget);
+  file.After = std::move(ANewText);
+  file.Changed = true;
 }
 
-void THistrelPreview::LogAppended(const std::string& ALog, const std::string& ALines) {
-  Known(ALog).After += ALines;
+void THistrelPreview::LogAppended(const std::string& ALog, std::string&& ALines) {
+  if (!FKeepsTexts) return;
+  TFile& file = Known(ALog);
+  if (!file.Changed) {
+    file.Changed = true;
+    if (file.Before.empty()) {
+      file.After = std::move(ALines);
+      return;
+    }
+    file.After.reserve(file.Before.size() + ALines.size());
+    file.After = file.Before;
+  }
+  file.After += ALines;
+}
+
+void THistrelPreview::WriteDiff(const TDiffLineWriter& AWriteLine) const {
+  for (const std::string& name : FOrder) {
+    const TFile& file = FFiles.at(name);
+    const std::string oldName = GitName("a/" + name);
+    const std::string newName = GitName("b/" + name);
+    // The header comes with the first hunk: a file whose texts are equal
+    // has none. A new file has it all the same; an empty one is named by its
+    // first lines alone.
+    const auto writeHeader = [&](bool AWithHunks) {
+      std::string line = "diff --git ";
+      AWriteLine(line.append(oldName).append(" ").append(newName), "");
+      if (!file.Existed) AWriteLine("new file mode 100644", "");
+      if (!AWithHunks) return;
+      AWriteLine("--- " + (file.Existed ? oldName : std::string("/dev/null")), "");
+      AWriteLine("+++ " + newName, "");
+    };
+    bool headed = false;
+    WriteUnifiedHunks(file.Before, file.Final(),
+                      [&](std::string_view AHead, std::string_view AText) {
+                        if (!headed) writeHeader(true);
+                        headed = true;
+                        AWriteLine(AHead, AText);
+                      });
+    if (!headed && !file.Existed) writeHeader(false);
+  }
 }
 
 std::vector<std::string> THistrelPreview::DiffLines() const {
   std::vector<std::string> lines;
-  for (const std::string& name : FOrder) {
-    const TFile& file = FFiles.at(name);
-    const std::vector<std::string> hunks = UnifiedHunks(file.Before, file.After);
-    if (file.Existed && hunks.empty()) continue;
-    const std::string oldName = GitName("a/" + name);
-    const std::string newName = GitName("b/" + name);
-    lines.push_back("diff --git " + oldName);
-    lines.back().append(" ").append(newName);
-    if (!file.Existed) {
-      lines.emplace_back("new file mode 100644");
-      // An empty new file is named by its header alone.
-      if (hunks.empty()) continue;
-    }
-    lines.push_back("--- " + (file.Existed ? oldName : std::string("/dev/null")));
-    lines.push_back("+++ " + newName);
-    lines.insert(lines.end(), hunks.begin(), hunks.end());
-  }
+  WriteDiff([&](std::string_view AHead, std::string_view AText) {
+    lines.push_back(std::string(AHead).append(AText));
+  });
   return lines;
 }

@@ -3,28 +3,41 @@
 // the list of the sources that would change.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/uHistrel.h"
 
+// Takes one line of a diff as a head (a prefix such as "+", or a whole
+// header line) and a text that follows it, without LF.
+using TDiffLineWriter = std::function<void(std::string_view AHead, std::string_view AText)>;
+
 class THistrelPreview : public THistrelOutput {
  public:
+  // AKeepsTexts false: only which sources would change is noted (--check),
+  // and the rewrite keeps no text for it; DiffLines is then empty.
+  explicit THistrelPreview(bool AKeepsTexts = true) : FKeepsTexts(AKeepsTexts) {}
+
+  bool KeepsTexts() const override { return FKeepsTexts; }
   void SourceRewritten(const std::string& ASource, const std::string& ATarget,
-                       const std::string& ANewText) override;
-  void LogAppended(const std::string& ALog, const std::string& ALines) override;
-  void SourceRead(const std::string& ATarget, const std::string& AText) override;
-  void LogRead(const std::string& ALog, bool AExists, const std::string& AText) override;
+                       std::string&& ANewText) override;
+  void LogAppended(const std::string& ALog, std::string&& ALines) override;
+  void SourceRead(const std::string& ATarget, std::string&& AText) override;
+  void LogRead(const std::string& ALog, bool AExists, std::string&& AText) override;
 
   // Whether any file would change.
   bool Empty() const { return FSources.empty(); }
 
   // The diff of every file that would change, in the order the run would
-  // change them, as lines without their LF: "diff --git a/... b/...", the
-  // file's header and its hunks with three lines of context. A log that
-  // does not exist yet is a new file. Paths are relative to the current
-  // directory.
+  // change them, line by line without LF: "diff --git a/... b/...", the
+  // file's header and its hunks with three lines of context. A
+  // line goes to AWriteLine as a head and a text, which is a line of one of
+  // the files, never copied. Paths are relative to the current directory.
+  void WriteDiff(const TDiffLineWriter& AWriteLine) const;
+  // The same lines, each joined.
   std::vector<std::string> DiffLines() const;
 
   // The sources that would be rewritten, as selected, relative to the
@@ -35,13 +48,16 @@ class THistrelPreview : public THistrelOutput {
   struct TFile {
     bool Existed = false;
     std::string Before;
+    // The text after the run; not kept while it is the text before.
+    bool Changed = false;
     std::string After;
+    const std::string& Final() const { return Changed ? After : Before; }
   };
   // The file at the system path APath as the preview sees it so far; a file
   // not met before is taken as it was read (AExists, ABefore).
-  TFile& Known(const std::string& APath, bool AExists = false,
-               const std::string& ABefore = std::string());
+  TFile& Known(const std::string& APath, bool AExists = false, std::string ABefore = std::string());
 
+  bool FKeepsTexts;
   std::vector<std::string> FOrder;  // native paths relative to the current directory
   std::map<std::string, TFile> FFiles;
   std::vector<std::string> FSources;
@@ -52,7 +68,12 @@ class THistrelPreview : public THistrelOutput {
 std::string PathFromCurrentDirectory(const std::string& APath);
 
 // The hunks of a unified diff that turns ABefore into AAfter, three lines of
-// context, each line without its LF; empty when the texts are equal. A text
-// is cut into lines after each LF; a CR stays part of its line, and a last
-// line without LF is followed by "\ No newline at end of file".
+// context, each line without its LF, to AWriteLine; nothing when the texts
+// are equal. A text is cut into lines after each LF; a CR stays part of its
+// line, and a last line without LF is followed by "\ No newline at end of
+// file". The lines both texts begin and end with are passed over in bytes,
+// so that time and memory go with what changed.
+void WriteUnifiedHunks(std::string_view ABefore, std::string_view AAfter,
+                       const TDiffLineWriter& AWriteLine);
+// The same hunks, each line joined.
 std::vector<std::string> UnifiedHunks(const std::string& ABefore, const std::string& AAfter);

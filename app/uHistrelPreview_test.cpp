@@ -51,6 +51,38 @@ TEST(UnifiedHunks, HaveThreeLinesOfContextAndJoinWhenTheirContextsMeet) {
   EXPECT_EQ(UnifiedHunks("same\r\n", "same\r\n"), Lines{});
 }
 
+// The lines both texts begin and end with are found in bytes: a common end
+// that does not begin a line in both is no common line, and the line
+// numbers count the lines passed over.
+TEST(UnifiedHunks, PassOverTheCommonLinesAtBothEndsAsWholeLines) {
+  struct Case {
+    std::string before;
+    std::string after;
+    Lines hunks;
+  };
+  const std::vector<Case> cases = {
+      {"a\nb\n", "a\nxb\n", {"@@ -1,2 +1,2 @@", " a", "-b", "+xb"}},
+      {"b\n", "xb\n", {"@@ -1 +1 @@", "-b", "+xb"}},
+      {"x\ny\n", "y\n", {"@@ -1,2 +1 @@", "-x", " y"}},
+      {"a\nb",
+       "a\nb\nc",
+       {"@@ -1,2 +1,3 @@", " a", "-b", "\\ No newline at end of file", "+b", "+c",
+        "\\ No newline at end of file"}},
+      {"ab\n", "ab\nab\n", {"@@ -1 +1,2 @@", " ab", "+ab"}},
+      {Numbered(1, 100000),
+       Numbered(1, 49999) + "half\n" + Numbered(50001, 100000),
+       {"@@ -49997,7 +49997,7 @@", " 49997", " 49998", " 49999", "-50000", "+half", " 50001",
+        " 50002", " 50003"}},
+      {"{CVSLOG}\n" + std::string(100000, 'x') + "\n",
+       "{CVSLOG\n  entry\n}\n" + std::string(100000, 'x') + "\n",
+       {"@@ -1,2 +1,4 @@", "-{CVSLOG}", "+{CVSLOG", "+  entry", "+}",
+        " " + std::string(100000, 'x')}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(UnifiedHunks(c.before, c.after), c.hunks) << c.before.substr(0, 40);
+  }
+}
+
 // Random pairs of texts, CR, lone CR and missing last line ends included,
 // and one pair beyond the search's limit: git applies every diff and gives
 // exactly the second text.
@@ -138,11 +170,11 @@ TEST(PreviewPaths, AreRelativeToTheCurrentDirectoryWithSlashes) {
 class TRecordingOutput : public THistrelOutput {
  public:
   void SourceRewritten(const std::string& ASource, const std::string& ATarget,
-                       const std::string& ANewText) override {
+                       std::string&& ANewText) override {
     Calls.insert(Calls.end(), {"source", ASource, ATarget});
     Text = ANewText;
   }
-  void LogAppended(const std::string& ALog, const std::string& ALines) override {
+  void LogAppended(const std::string& ALog, std::string&& ALines) override {
     Calls.insert(Calls.end(), {"log", ALog});
     LogLines = ALines;
   }

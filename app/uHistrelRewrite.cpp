@@ -80,6 +80,7 @@ std::uint64_t LineNumberAt(platform::TextReader& AReader, std::uint64_t AOffset)
 
 // Every byte of the file that AReader has open, into AText.
 bool CopyAll(const platform::TextReader& AReader, std::string& AText) {
+  AText.reserve(static_cast<std::size_t>(AReader.Size()));
   platform::TextWriter copy;
   copy.OpenMemory(AText);
   const bool copied = copy.CopyFrom(AReader, 0, AReader.Size());
@@ -590,8 +591,16 @@ void THistrel::RewriteFile() {
     }
   } else if (home.KindOf(temporaryName) != platform::EntryKind::kUnknown) {
     status = platform::FileStatus::kExists;
-  } else {
+  } else if (FOutput->KeepsTexts()) {
+    // Room for the whole new text at once: a text that grows by doubling
+    // would hold an old and a new copy at the step that passes its size.
+    std::size_t historyBytes = 0;
+    for (std::size_t k = 1; k < FHistoryLines.size(); ++k) historyBytes += FHistoryLines[k].size();
+    previewText.reserve(static_cast<std::size_t>(reader.Size()) + historyBytes + historyBytes / 8 +
+                        FHistoryLines.size() * 32);
     preview.OpenMemory(previewText);
+  } else {
+    preview.OpenDiscard();
   }
   switch (status) {
     case platform::FileStatus::kOk:
@@ -646,35 +655,7 @@ void THistrel::RewriteFile() {
     for (std::size_t k = 1; k < logEnd; ++k) WriteTrimmedLine(ALog, FHistoryLines[k], logLineEnd);
   };
   if (FOutput != nullptr) {
-    preview.Close();
-    std::string logLines;
-    preview.OpenMemory(logLines);
-    writeLogLines(preview);
-    preview.Close();
-    const std::string source = SourcePath();
-    const std::string target = linked ? platform::FinalTarget(source) : source;
-    // The texts before are those the run would see: the source through the
-    // descriptor it read, the log as appending opens it, so that a name
-    // swapped meanwhile, a planted link or a FIFO shows nothing else and
-    // blocks nothing.
-    std::string before;
-    if (!CopyAll(reader, before)) {
-      throw Exception(FormatText(reader.Unchanged() ? SCannotEditFile : SSourceChanged, shown));
-    }
-    FOutput->SourceRead(target, before);
-    std::string().swap(before);
-    platform::TextReader log;
-    log.SetBufferSize(std::size_t{64} * 1024);
-    if (log.Open(selected, FLogName)) {
-      if (!CopyAll(log, before)) throw Exception(FormatText(SCannotEditFile, shown));
-      FOutput->LogRead(source + ".cvs", true, before);
-    } else if (selected.KindOf(FLogName) != platform::EntryKind::kUnknown) {
-      throw Exception(FormatText(SCannotEditFile, shown));
-    } else {
-      FOutput->LogRead(source + ".cvs", false, before);
-    }
-    FOutput->SourceRewritten(source, target, previewText);
-    FOutput->LogAppended(source + ".cvs", logLines);
+    PreviewRewrite(preview, previewText, writeLogLines);
     return;
   }
   // The new source is completely written before the log is touched, so that
@@ -708,4 +689,44 @@ void THistrel::RewriteFile() {
         status == platform::FileStatus::kChanged ? SSourceChanged : SCannotEditFile, shown));
   }
   log.Close();
+}
+
+void THistrel::PreviewRewrite(platform::TextWriter& APreview, std::string& ANewText,
+                              const std::function<void(platform::TextWriter&)>& AWriteLogLines) {
+  APreview.Close();
+  const bool keepsTexts = FOutput->KeepsTexts();
+  const std::string shown = ShownSourcePath();
+  const platform::Directory& selected = FDirectory != nullptr ? *FDirectory : FOwnDirectory;
+  platform::TextReader& reader = FReader;
+  std::string logLines;
+  if (keepsTexts) {
+    APreview.OpenMemory(logLines);
+    AWriteLogLines(APreview);
+    APreview.Close();
+  }
+  const std::string source = SourcePath();
+  const std::string target = FHome != &selected ? platform::FinalTarget(source) : source;
+  // The texts before are those the run would see: the source through the
+  // descriptor it read, the log as appending opens it, so that a name
+  // swapped meanwhile, a planted link or a FIFO shows nothing else and
+  // blocks nothing. Each is handed over, never copied: a source may be
+  // as large as the memory allows.
+  std::string before;
+  if (keepsTexts && !CopyAll(reader, before)) {
+    throw Exception(FormatText(reader.Unchanged() ? SCannotEditFile : SSourceChanged, shown));
+  }
+  FOutput->SourceRead(target, std::move(before));
+  before.clear();
+  platform::TextReader log;
+  log.SetBufferSize(std::size_t{64} * 1024);
+  if (log.Open(selected, FLogName)) {
+    if (keepsTexts && !CopyAll(log, before)) throw Exception(FormatText(SCannotEditFile, shown));
+    FOutput->LogRead(source + ".cvs", true, std::move(before));
+  } else if (selected.KindOf(FLogName) != platform::EntryKind::kUnknown) {
+    throw Exception(FormatText(SCannotEditFile, shown));
+  } else {
+    FOutput->LogRead(source + ".cvs", false, std::move(before));
+  }
+  FOutput->SourceRewritten(source, target, std::move(ANewText));
+  FOutput->LogAppended(source + ".cvs", std::move(logLines));
 }

@@ -2,6 +2,7 @@
 
 #include <new>
 #include <stdexcept>
+#include <string_view>
 
 #include "Bibliothek/Schalter/uProgramSwitch.h"
 #include "Bibliothek/Schalter/uProgramSwitchConstant.h"
@@ -163,7 +164,8 @@ void RefuseWritingSwitches() {
 
 int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode) {
   THistrel histrel(ADateSource);
-  THistrelPreview preview;
+  // --check only needs to know which sources would change: it keeps no text.
+  THistrelPreview preview(AMode == THistrelMode::kDiff);
   if (AMode != THistrelMode::kRun) histrel.SetOutput(&preview);
   int status = kExitSuccess;
   std::string failed;
@@ -203,9 +205,13 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode) {
     return status;
   }
   try {
-    const std::vector<std::string> lines =
-        AMode == THistrelMode::kDiff ? preview.DiffLines() : preview.Sources();
-    for (const std::string& line : lines) platform::WriteLine(line);
+    if (AMode == THistrelMode::kDiff) {
+      preview.WriteDiff([](std::string_view AHead, std::string_view AText) {
+        platform::WriteLine(AHead, AText);
+      });
+    } else {
+      for (const std::string& line : preview.Sources()) platform::WriteLine(line);
+    }
   } catch (const std::exception& failure) {
     status = FailureStatus(AMode);
     if (failed.empty()) failed = UnforeseenFailureMessage(failure, "");

@@ -5,6 +5,7 @@ gen_tree.py scan DIR FILES SIZE      FILES sources of about SIZE bytes, no marks
 gen_tree.py deep DIR FILES SIZE      the same, spread over a chain of 50 nested directories
 gen_tree.py rewrite DIR FILES        FILES sources with a marker and three marks
 gen_tree.py huge FILE MEGABYTES      one source with marks near its start and end
+gen_tree.py line FILE KILOBYTES      one source with a short note and one code line of that size
 gen_tree.py settings DIR ENTRIES     an INI file and a registry hive of ENTRIES each
 """
 import os
@@ -96,6 +97,16 @@ def note(path, kilobytes, one_word):
         f.write("}\r\nend.\r\n")
 
 
+def line(path, kilobytes):
+    """A source with a short note and one code line of about the given size."""
+    with open(path, "w", newline="") as f:
+        f.write("unit Line;\r\n{CVSLOG}\r\n{CVS* A short note.}\r\n")
+        chunk = "x := 1; " * (128 * 1024)
+        for _ in range(kilobytes // 1024):
+            f.write(chunk)
+        f.write("\r\nend.\r\n")
+
+
 def settings(root, entries):
     os.makedirs(root, exist_ok=True)
     with open(os.path.join(root, "histrel.ini"), "w", newline="") as f:
@@ -124,6 +135,8 @@ def main():
         huge(sys.argv[2], int(sys.argv[3]))
     elif kind == "note":
         note(sys.argv[2], int(sys.argv[3]), False)
+    elif kind == "line":
+        line(sys.argv[2], int(sys.argv[3]))
     elif kind == "word":
         note(sys.argv[2], int(sys.argv[3]), True)
     elif kind == "settings":

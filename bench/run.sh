@@ -8,7 +8,7 @@
 # Environment: BENCH_ROUNDS (interleaved rounds, default 10), BENCH_RUNS
 # (default 5), BENCH_HUGE_MB (default 1024), BENCH_SCAN_FILES (default
 # 20000), BENCH_LARGE_FILES (1 MB files, default 2000), BENCH_REWRITE_FILES
-# (default 2000), BENCH_WORD_MB (default 200).
+# (default 2000), BENCH_WORD_MB (default 200), BENCH_LINE_MB (default 256).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 repo="$(dirname "$here")"
@@ -19,6 +19,7 @@ scan_files="${BENCH_SCAN_FILES:-20000}"
 large_files="${BENCH_LARGE_FILES:-2000}"
 rewrite_files="${BENCH_REWRITE_FILES:-2000}"
 word_mb="${BENCH_WORD_MB:-200}"
+line_mb="${BENCH_LINE_MB:-256}"
 
 need() { command -v "$1" >/dev/null 2>&1; }
 if ! need hyperfine || [ ! -x /usr/bin/time ]; then
@@ -220,6 +221,26 @@ for kind in note bignote word; do
   results+=("W5 $label note: memory|$((peak_kb / 1024)) MB|<= 2x note|${peak_kb} KB resident at most")
 done
 rm -f "$work/w5/"*
+
+echo "== W6 previews: the peak memory of a run, --check and --diff on one code line of $line_mb MB"
+mkdir -p "$work/w6"
+w6sys="$(syspath "$work/w6")"
+if [ ! -f "$work/w6.line.pas" ]; then
+  python3 "$here/gen_tree.py" line "$work/w6.line.pas" "$((line_mb * 1024))"
+fi
+peak() {  # peak [OPTION]: "status peak-KB" of histrel on a fresh copy of the source
+  rm -f "$work/w6/"*; cp "$work/w6.line.pas" "$work/w6/Line.pas"
+  { /usr/bin/time -f '%x %M' "$histrel" "$@" /USER=bench "/FILE=$w6sys\\Line.pas" \
+    /RECURSIVE- >/dev/null || true; } 2>&1 | tail -1
+}
+read -r status run_kb <<<"$(peak)"; expect "W6 run status" "$status" 0
+read -r status check_kb <<<"$(peak --check)"; expect "W6 --check status" "$status" 1
+read -r status diff_kb <<<"$(peak --diff)"; expect "W6 --diff status" "$status" 1
+rm -f "$work/w6/"*
+source_kb=$(( $(stat -c %s "$work/w6.line.pas") / 1024 ))
+results+=("W6 run: memory|$((run_kb / 1024)) MB|(info)|${run_kb} KB resident at most")
+results+=("W6 --check: memory|$((check_kb / 1024)) MB|<= run|${check_kb} KB vs the run's ${run_kb} KB")
+results+=("W6 --diff: memory|$(ratio "$diff_kb" "$source_kb")x|~2x source|${diff_kb} KB, the source ${source_kb} KB")
 
 echo
 printf '%-32s %-12s %-10s %s\n' "figure" "measured" "target" "detail"

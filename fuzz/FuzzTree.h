@@ -161,10 +161,10 @@ inline void Snapshot(const std::string& APath, const std::string& ARelative,
 class Recorder : public THistrelOutput {
  public:
   void SourceRewritten(const std::string& ASource, const std::string& ATarget,
-                       const std::string& ANewText) override {
+                       std::string&& ANewText) override {
     events.push_back("source " + ASource + " -> " + ATarget + "\n" + ANewText);
   }
-  void LogAppended(const std::string& ALog, const std::string& ALines) override {
+  void LogAppended(const std::string& ALog, std::string&& ALines) override {
     events.push_back("log " + ALog + "\n" + ALines);
   }
   std::vector<std::string> events;

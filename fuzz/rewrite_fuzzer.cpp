@@ -80,12 +80,12 @@ Outcome RunInMemory(THistrel& AHistrel, const std::string& AContent, const Setti
   struct Output : THistrelOutput {
     Outcome* outcome;
     void SourceRewritten(const std::string& ASource, const std::string& ATarget,
-                         const std::string& ANewText) override {
+                         std::string&& ANewText) override {
       CHECK(ASource == gSource && ATarget == gSource && !outcome->replaced);
       outcome->replaced = true;
       outcome->source = ANewText;
     }
-    void LogAppended(const std::string& ALog, const std::string& ALines) override {
+    void LogAppended(const std::string& ALog, std::string&& ALines) override {
       CHECK(ALog == gLog);
       outcome->logExists = true;
       outcome->log += ALines;

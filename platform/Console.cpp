@@ -16,7 +16,15 @@ void WriteLine(const std::string& line) {
     installedSink->WriteLine(line);
     return;
   }
-  WriteStreamLine(stdout, line);
+  WriteStreamLine(stdout, {}, line);
+}
+
+void WriteLine(std::string_view head, std::string_view text) {
+  if (installedSink != nullptr) {
+    installedSink->WriteLine(std::string(head).append(text));
+    return;
+  }
+  WriteStreamLine(stdout, head, text);
 }
 
 void WriteErrorLine(const std::string& line) {
@@ -26,7 +34,7 @@ void WriteErrorLine(const std::string& line) {
   }
   // What was written to standard output comes first where both are shown.
   std::fflush(stdout);
-  WriteStreamLine(stderr, line);
+  WriteStreamLine(stderr, {}, line);
 }
 
 void FlushConsole() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -16,6 +17,10 @@ class ConsoleSink {
 
 // Writes line and the line end to standard output (or the installed sink).
 void WriteLine(const std::string& line);
+
+// Writes head and text as one line, the same way, without joining them
+// first: a line of a diff may be as long as a whole source.
+void WriteLine(std::string_view head, std::string_view text);
 
 // Writes line and the line end to standard error (or the installed sink).
 void WriteErrorLine(const std::string& line);

@@ -2,11 +2,12 @@
 #pragma once
 
 #include <cstdio>
-#include <string>
+#include <string_view>
 
 namespace platform {
 
-// Writes line and this system's line end to stream (stdout or stderr).
-void WriteStreamLine(std::FILE* stream, const std::string& line);
+// Writes head, text and this system's line end to stream (stdout or
+// stderr).
+void WriteStreamLine(std::FILE* stream, std::string_view head, std::string_view text);
 
 }  // namespace platform

@@ -272,16 +272,24 @@ void TextWriter::AllocateBuffer() {
 void TextWriter::OpenMemory(std::string& text) {
   Abandon();
   memory_ = &text;
+  discard_ = false;
   path_ = "(memory)";
   AllocateBuffer();
   used_ = 0;
+}
+
+void TextWriter::OpenDiscard() {
+  // Written like memory that keeps nothing, so that each system's copying
+  // reads the bytes as it does for memory.
+  OpenMemory(discarded_);
+  discard_ = true;
 }
 
 void TextWriter::Flush() {
   const std::size_t used = used_;
   used_ = 0;
   if (memory_ != nullptr) {
-    memory_->append(buffer_.get(), used);
+    if (!discard_) memory_->append(buffer_.get(), used);
   } else if (used > 0) {
     WriteOut(buffer_.get(), used);
   }
@@ -289,7 +297,7 @@ void TextWriter::Flush() {
 
 void TextWriter::Write(const char* data, std::size_t size) {
   if (memory_ != nullptr) {
-    memory_->append(data, size);
+    if (!discard_) memory_->append(data, size);
     return;
   }
   if (fd_ < 0) throw Exception("Cannot write " + path_ + ": the file is not open");

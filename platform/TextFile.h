@@ -203,6 +203,11 @@ class TextWriter {
   // or Abandon; text must outlive that. A preview makes new texts this way.
   void OpenMemory(std::string& text);
 
+  // Takes every byte and keeps none, until Close or Abandon: a rewrite
+  // that only has to succeed or fail, as a run's would, writes this way.
+  // CopyFrom still reads what it copies.
+  void OpenDiscard();
+
   bool IsOpen() const { return fd_ >= 0 || memory_ != nullptr; }
 
   // How messages name the file from now on.
@@ -244,6 +249,8 @@ class TextWriter {
 
   int fd_;
   std::string* memory_ = nullptr;  // written into instead of fd_ when set
+  bool discard_ = false;           // with memory_: nothing is kept in it
+  std::string discarded_;          // memory_ when discarding: stays empty
   std::uint64_t startLength_ = 0;  // the length when OpenAppend opened the file
   int createdIn_ = -1;             // the directory of a file that OpenAppend created
   std::string path_;

@@ -23,9 +23,10 @@ void UseBinaryStreams() {
 
 }  // namespace
 
-void WriteStreamLine(std::FILE* stream, const std::string& line) {
+void WriteStreamLine(std::FILE* stream, std::string_view head, std::string_view text) {
   UseBinaryStreams();
-  std::fwrite(line.data(), 1, line.size(), stream);
+  std::fwrite(head.data(), 1, head.size(), stream);
+  std::fwrite(text.data(), 1, text.size(), stream);
   std::fwrite("\r\n", 1, 2, stream);
 }
 
