@@ -69,15 +69,18 @@ class THistrelOutput {
   virtual void LogAppended(const std::string& ALog, std::string&& ALines) = 0;
   // What the rewrite read, before the calls above: the file ATarget's bytes,
   // read through the same descriptor as the rewrite, and the log ALog's as
-  // the run would open it (AExists false: there is none yet). A preview shows
+  // the run would open it (AExists false: there is none yet, and the run
+  // would create it with the permission bits ANewMode). A preview shows
   // these as the text before, so it never opens a file by its path.
   virtual void SourceRead(const std::string& ATarget, std::string&& AText) {
     (void)ATarget;
     (void)AText;
   }
-  virtual void LogRead(const std::string& ALog, bool AExists, std::string&& AText) {
+  virtual void LogRead(const std::string& ALog, bool AExists, unsigned ANewMode,
+                       std::string&& AText) {
     (void)ALog;
     (void)AExists;
+    (void)ANewMode;
     (void)AText;
   }
 };

@@ -319,8 +319,11 @@ void THistrelPreview::SourceRead(const std::string& ATarget, std::string&& AText
   if (FKeepsTexts) Known(ATarget, true, std::move(AText));
 }
 
-void THistrelPreview::LogRead(const std::string& ALog, bool AExists, std::string&& AText) {
-  if (FKeepsTexts) Known(ALog, AExists, std::move(AText));
+void THistrelPreview::LogRead(const std::string& ALog, bool AExists, unsigned ANewMode,
+                              std::string&& AText) {
+  if (!FKeepsTexts) return;
+  TFile& file = Known(ALog, AExists, std::move(AText));
+  if (!file.Existed) file.NewMode = ANewMode;
 }
 
 void THistrelPreview::SourceRewritten(const std::string& ASource, const std::string& ATarget,
@@ -358,7 +361,11 @@ void THistrelPreview::WriteDiff(const TDiffLineWriter& AWriteLine) const {
     const auto writeHeader = [&](bool AWithHunks) {
       std::string line = "diff --git ";
       AWriteLine(line.append(oldName).append(" ").append(newName), "");
-      if (!file.Existed) AWriteLine("new file mode 100644", "");
+      if (!file.Existed) {
+        char mode[32];
+        std::snprintf(mode, sizeof mode, "new file mode 100%03o", file.NewMode & 0777U);
+        AWriteLine(mode, "");
+      }
       if (!AWithHunks) return;
       AWriteLine("--- " + (file.Existed ? oldName : std::string("/dev/null")), "");
       AWriteLine("+++ " + newName, "");

@@ -26,14 +26,16 @@ class THistrelPreview : public THistrelOutput {
                        std::string&& ANewText) override;
   void LogAppended(const std::string& ALog, std::string&& ALines) override;
   void SourceRead(const std::string& ATarget, std::string&& AText) override;
-  void LogRead(const std::string& ALog, bool AExists, std::string&& AText) override;
+  void LogRead(const std::string& ALog, bool AExists, unsigned ANewMode,
+               std::string&& AText) override;
 
   // Whether any file would change.
   bool Empty() const { return FSources.empty(); }
 
   // The diff of every file that would change, in the order the run would
   // change them, line by line without LF: "diff --git a/... b/...", the
-  // file's header and its hunks with three lines of context. A
+  // file's header ("new file mode 100600" for a log the run would create
+  // with those permissions) and its hunks with three lines of context. A
   // line goes to AWriteLine as a head and a text, which is a line of one of
   // the files, never copied. Paths are relative to the current directory.
   void WriteDiff(const TDiffLineWriter& AWriteLine) const;
@@ -47,6 +49,7 @@ class THistrelPreview : public THistrelOutput {
  private:
   struct TFile {
     bool Existed = false;
+    unsigned NewMode = 0644;
     std::string Before;
     // The text after the run; not kept while it is the text before.
     bool Changed = false;

@@ -12,6 +12,7 @@
 #include "app/uHistrelPascal.h"
 #include "platform/AtomicFile.h"
 #include "platform/Exception.h"
+#include "platform/Process.h"
 #include "platform/TextFile.h"
 #include "support/uStringRoutines.h"
 #include "text/Ansi.h"
@@ -721,11 +722,14 @@ void THistrel::PreviewRewrite(platform::TextWriter& APreview, std::string& ANewT
   log.SetBufferSize(std::size_t{64} * 1024);
   if (log.Open(selected, FLogName)) {
     if (keepsTexts && !CopyAll(log, before)) throw Exception(FormatText(SCannotEditFile, shown));
-    FOutput->LogRead(source + ".cvs", true, std::move(before));
+    FOutput->LogRead(source + ".cvs", true, 0, std::move(before));
   } else if (selected.KindOf(FLogName) != platform::EntryKind::kUnknown) {
     throw Exception(FormatText(SCannotEditFile, shown));
   } else {
-    FOutput->LogRead(source + ".cvs", false, std::move(before));
+    // As the run creates it (see RewriteFile).
+    FOutput->LogRead(source + ".cvs", false,
+                     platform::CreatedFilePermissions(reader.Permissions() & 0666),
+                     std::move(before));
   }
   FOutput->SourceRewritten(source, target, std::move(ANewText));
   FOutput->LogAppended(source + ".cvs", std::move(logLines));

@@ -1,4 +1,5 @@
-// The running process: its command line and its program file.
+// The running process: its command line, its program file, and the
+// permissions of the files it creates.
 #pragma once
 
 #include <string>
@@ -16,6 +17,11 @@ std::string CommandLine();
 // backslashes ("\\home\\ann\\bin\\histrel"), mapped to a native path only
 // where a file is reached.
 std::string ProgramPath();
+
+// The permission bits a file that this process creates with the bits
+// requested gets: those less the process's umask (read once). Windows has
+// no such bits: 0644, as git shows every file there.
+unsigned CreatedFilePermissions(unsigned requested);
 
 // Replaces the command line and the program path, given as a native path or
 // a path text (tests only). Kept in the product because the path comes from

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -187,6 +188,37 @@ TEST_F(Preview, FailuresBeforeTheRunEndWithTheStatusOfTheMode) {
   EXPECT_FALSE(testsupport::FileExists(FHome / "config")) << "no hive written";
   EXPECT_FALSE(testsupport::FileExists(fs::path(FProgram).parent_path() / "histrel.ini"));
   EXPECT_EQ(Snapshot(tree), before);
+}
+
+// A new log is shown with the permission bits the run gives it: the
+// source's, less the execute bits and the umask. git takes the line.
+TEST_F(Preview, ANewLogShowsTheModeTheRunCreatesItWith) {
+  const testsupport::ScopedUmask mask(022);
+  struct Case {
+    mode_t source;
+    const char* line;
+  };
+  for (const Case& c : std::vector<Case>{{0600, "\nnew file mode 100600\n"},
+                                         {0640, "\nnew file mode 100640\n"},
+                                         {0644, "\nnew file mode 100644\n"},
+                                         {0755, "\nnew file mode 100644\n"}}) {
+    SCOPED_TRACE(c.line);
+    const std::string tree = Tree({{"a.pas", kLfSource}});
+    chmod((tree + "/a.pas").c_str(), c.source);
+    const RunResult diff = Histrel({"--diff", "/USER=ann", "/FILE=*.pas"}, tree);
+    EXPECT_EQ(diff.ExitCode, 1) << diff.Err;
+    EXPECT_NE(diff.Out.find(c.line), std::string::npos) << diff.Out;
+    WriteFile(FWork / "preview.patch", diff.Out);
+    const RunResult applied =
+        testsupport::Run("/usr/bin/git", {"apply", "--check", FWork / "preview.patch"}, tree);
+    EXPECT_EQ(applied.ExitCode, 0) << applied.Err;
+    ASSERT_EQ(Histrel({"/USER=ann", "/FILE=*.pas"}, tree).ExitCode, 0);
+    struct stat log {};
+    ASSERT_EQ(stat((tree + "/a.pas.cvs").c_str(), &log), 0);
+    char runs[64];
+    std::snprintf(runs, sizeof runs, "\nnew file mode 100%03o\n", log.st_mode & 0777U);
+    EXPECT_STREQ(runs, c.line) << "the mode of the run's log";
+  }
 }
 
 // A directory in the place of a source's log: the run and both previews

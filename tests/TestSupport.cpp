@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,6 +52,10 @@ ScopedEnvironment::~ScopedEnvironment() {
     unsetenv(FName.c_str());
   }
 }
+
+ScopedUmask::ScopedUmask(unsigned AMask) : FOld(umask(static_cast<mode_t>(AMask))) {}
+
+ScopedUmask::~ScopedUmask() { umask(static_cast<mode_t>(FOld)); }
 
 void WriteFile(const std::string& APath, const std::string& AContent) {
   const std::filesystem::path path(APath);

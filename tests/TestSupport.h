@@ -40,6 +40,19 @@ class ScopedEnvironment {
   std::optional<std::string> FOld;
 };
 
+// Sets the process's umask for the life of the object, then gives back the
+// one before; the programs that tests start inherit it.
+class ScopedUmask {
+ public:
+  explicit ScopedUmask(unsigned AMask);
+  ~ScopedUmask();
+  ScopedUmask(const ScopedUmask&) = delete;
+  ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+ private:
+  unsigned FOld;
+};
+
 // Writes bytes to a file, creating missing parent directories.
 void WriteFile(const std::string& APath, const std::string& AContent);
 

@@ -1,5 +1,6 @@
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/Process.h"
@@ -61,6 +62,17 @@ void SetProcessForTesting(const std::string& aCommandLine, const std::string& aP
   commandLine = aCommandLine;
   programPath = SystemPathOf(aProgramPath);
   overridden = true;
+}
+
+unsigned CreatedFilePermissions(unsigned requested) {
+  // The umask can only be read by setting it: it is set back at once, and
+  // read only the first time, before any file of the run is created.
+  static const unsigned mask = [] {
+    const mode_t old = umask(0);
+    umask(old);
+    return static_cast<unsigned>(old);
+  }();
+  return requested & ~mask & 07777U;
 }
 
 }  // namespace platform

@@ -52,4 +52,9 @@ void SetProcessForTesting(const std::string& aCommandLine, const std::string& aP
   overridden = true;
 }
 
+unsigned CreatedFilePermissions(unsigned requested) {
+  (void)requested;
+  return 0644;
+}
+
 }  // namespace platform
