@@ -15,9 +15,17 @@ that run's time, then runs histrel once more to recover. Counted:
   missing     a source or log that is not the rewritten one after it
   leftover    a temporary file still there after it
 
+About half of the trials first kill a preview (--diff or --check, chosen at
+random) on the same tree after a random part of its undisturbed time;
+a preview writes nothing, so the tree must be as it was, byte for byte:
+
+  previews         the previews killed
+  preview_changed  a file added, removed or changed by a killed preview
+  preview_leftover a temporary file left by a killed preview
+
 Usage: kill_soak.py HISTREL [TRIALS] [SEED]. Exit status 1 when any count
 but trials, landed (kills that left a tree between its old and its new
-state) and pending is not zero.
+state), pending and previews is not zero.
 """
 import os
 import random
@@ -62,12 +70,33 @@ def leftovers(tree):
     return [n for n in os.listdir(tree) if n.endswith(".tmp")]
 
 
+def whole_tree(tree):
+    """Every entry below tree, by its relative path: a directory as None, a
+    file as its bytes."""
+    entries = {}
+    for directory, subdirectories, files in os.walk(tree):
+        for name in subdirectories:
+            entries[os.path.relpath(os.path.join(directory, name), tree)] = None
+        for name in files:
+            entries[os.path.relpath(os.path.join(directory, name), tree)] = read(
+                os.path.join(directory, name))
+    return entries
+
+
+def preview_command(program, tree, option):
+    return [program, option, "/USER=soak", "/FILE=" + tree.replace("/", "\\") + "\\*.pas"]
+
+
 def main():
     program = os.path.abspath(sys.argv[1])
     trials = int(sys.argv[2]) if len(sys.argv) > 2 else 100
-    rng = random.Random(int(sys.argv[3]) if len(sys.argv) > 3 else 1)
+    seed = int(sys.argv[3]) if len(sys.argv) > 3 else 1
+    rng = random.Random(seed)
+    # The previews draw from a stream of their own, so that the trees and
+    # the kills of the runs stay those of the same seed without them.
+    preview_rng = random.Random(seed + 1000003)
     counts = dict(trials=0, landed=0, pending=0, torn=0, ahead=0, duplicated=0, missing=0,
-                  leftover=0)
+                  leftover=0, previews=0, preview_changed=0, preview_leftover=0)
     work = tempfile.mkdtemp(prefix="histrel-soak-")
     try:
         for trial in range(trials):
@@ -87,10 +116,29 @@ def main():
             reference = os.path.join(work, "reference")
             shutil.rmtree(reference, ignore_errors=True)
             shutil.copytree(tree, reference)
+            option = None
+            if preview_rng.random() < 0.5:
+                option = preview_rng.choice(["--diff", "--check"])
+                started = time.monotonic()
+                subprocess.run(preview_command(program, reference, option),
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+                preview_took = time.monotonic() - started
             started = time.monotonic()
             run(program, reference)
             took = time.monotonic() - started
             new = snapshot(reference, names)
+
+            if option is not None:
+                whole = whole_tree(tree)
+                process = subprocess.Popen(preview_command(program, tree, option),
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                time.sleep(preview_rng.uniform(0, preview_took))
+                process.send_signal(signal.SIGKILL)
+                process.wait()
+                counts["previews"] += 1
+                if whole_tree(tree) != whole:
+                    counts["preview_changed"] += 1
+                counts["preview_leftover"] += len(leftovers(tree))
 
             process = subprocess.Popen(
                 [program, "/USER=soak", "/FILE=" + tree.replace("/", "\\") + "\\*.pas"],
@@ -124,7 +172,7 @@ def main():
     finally:
         shutil.rmtree(work, ignore_errors=True)
     print(" ".join("%s=%d" % item for item in counts.items()))
-    bad = sum(v for k, v in counts.items() if k not in ("trials", "landed", "pending"))
+    bad = sum(v for k, v in counts.items() if k not in ("trials", "landed", "pending", "previews"))
     return 1 if bad else 0
 
 
