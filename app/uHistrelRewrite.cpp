@@ -695,6 +695,9 @@ void THistrel::RewriteFile() {
 void THistrel::PreviewRewrite(platform::TextWriter& APreview, std::string& ANewText,
                               const std::function<void(platform::TextWriter&)>& AWriteLogLines) {
   APreview.Close();
+  // The line buffer may hold the whole of a source's longest line, which
+  // the rewrite no longer needs: the texts before take its place.
+  if (FLine.capacity() > kKeptLineCapacity) std::string().swap(FLine);
   const bool keepsTexts = FOutput->KeepsTexts();
   const std::string shown = ShownSourcePath();
   const platform::Directory& selected = FDirectory != nullptr ? *FDirectory : FOwnDirectory;

@@ -295,27 +295,32 @@ TEST_F(PreviewMemory, MemoryThatRunsOutEndsEveryModeWithAMessageAndChangesNothin
   }
 }
 
-// One code line of 32 MB: in the memory of twice the source (and the
-// program's own), --check finds it like the run, and --diff shows it.
+// One code line of 32 MB, of words or one long word (which the run holds
+// whole): in the memory of twice the source and the program's own, --check
+// finds it like the run, and --diff shows it.
 TEST_F(PreviewMemory, TheCheckFitsWhereTheRunFitsAndTheDiffInTwiceTheSource) {
-  std::string source = "unit U;\n{CVSLOG}\n{CVS* a short note}\n";
-  while (source.size() < 32 * kMegabyte) source += "x := 1; ";
-  source += "\nend.\n";
-  const std::string tree = Tree({{"a.pas", source}});
-  const Files before = Snapshot(tree);
-  const int limit = 2 * 32 + 48;
-  const RunResult check = Limited(limit, "--check", tree);
-  EXPECT_EQ(check.ExitCode, 1) << check.Err;
-  EXPECT_EQ(check.Out, "a.pas\n");
-  const RunResult diff = Limited(limit, "--diff", tree);
-  EXPECT_EQ(diff.ExitCode, 1) << diff.Err;
-  EXPECT_EQ(diff.Err, "");
-  EXPECT_EQ(diff.Out.rfind("diff --git a/a.pas b/a.pas\n", 0), 0u) << diff.Out.substr(0, 200);
-  EXPECT_NE(diff.Out.find("\n x := 1; x := 1; "), std::string::npos) << "the long line as context";
-  EXPECT_TRUE(Snapshot(tree) == before) << "a preview wrote something";
-  const RunResult run = Limited(limit, "", tree);
-  EXPECT_EQ(run.ExitCode, 0) << run.Out;
-  EXPECT_NE(ReadFile(tree + "/a.pas"), source);
+  for (const char* piece : {"x := 1; ", "x:=1;"}) {
+    SCOPED_TRACE(piece);
+    std::string source = "unit U;\n{CVSLOG}\n{CVS* a short note}\n";
+    while (source.size() < 32 * kMegabyte) source += piece;
+    source += "\nend.\n";
+    const std::string tree = Tree({{"a.pas", source}});
+    const Files before = Snapshot(tree);
+    const int limit = 2 * 32 + 32;
+    const RunResult check = Limited(limit, "--check", tree);
+    EXPECT_EQ(check.ExitCode, 1) << check.Err;
+    EXPECT_EQ(check.Out, "a.pas\n");
+    const RunResult diff = Limited(limit, "--diff", tree);
+    EXPECT_EQ(diff.ExitCode, 1) << diff.Err;
+    EXPECT_EQ(diff.Err, "");
+    EXPECT_EQ(diff.Out.rfind("diff --git a/a.pas b/a.pas\n", 0), 0u) << diff.Out.substr(0, 200);
+    EXPECT_NE(diff.Out.find(std::string("\n ") + piece + piece), std::string::npos)
+        << "the long line as context";
+    EXPECT_TRUE(Snapshot(tree) == before) << "a preview wrote something";
+    const RunResult run = Limited(limit, "", tree);
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    EXPECT_NE(ReadFile(tree + "/a.pas"), source);
+  }
 }
 
 }  // namespace
