@@ -231,44 +231,89 @@ EntryKind Directory::KindOf(const std::string& name) const {
   return S_ISDIR(info.st_mode) ? EntryKind::kDirectory : EntryKind::kFile;
 }
 
-bool LocateFile(const Directory& directory, const std::string& name, Directory& home,
-                std::string& homeName) {
+LinkEnd FollowLinks(const Directory& directory, const std::string& name, Directory& home,
+                    std::string& homeName, struct stat& info) {
   int at = fcntl(NativeAccess::Descriptor(directory), F_DUPFD_CLOEXEC, 0);
-  if (at < 0) return false;
+  if (at < 0) return LinkEnd::kFailed;
   std::string current = name;
   std::vector<uid_t> linkOwners;
+  LinkEnd end = LinkEnd::kFailed;
+  int error = ELOOP;
   // Links are followed one by one, each relative to the directory of the
   // one before, as the kernel would, but without a path to resolve.
   for (int hops = 0; hops < 40; ++hops) {
-    struct stat info {};
-    if (fstatat(at, current.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) break;
-    if (S_ISREG(info.st_mode)) {
-      for (const uid_t owner : linkOwners) {
-        if (!LinkMayLead(owner, info.st_uid)) {
-          close(at);
-          return false;
-        }
-      }
-      homeName = current;
-      home.Close();
-      return AdoptDirectory(at, NativeAccess::Handle(home), NativeAccess::Identity(home));
+    if (fstatat(at, current.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      error = errno;
+      if (error == ENOENT) end = LinkEnd::kMissing;
+      break;
     }
-    if (!S_ISLNK(info.st_mode)) break;
+    if (!S_ISLNK(info.st_mode)) {
+      end = LinkEnd::kFound;
+      break;
+    }
     linkOwners.push_back(info.st_uid);
     const std::string target = ReadLinkAt(at, current);
     const std::string::size_type slash = target.rfind('/');
     current = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (current.empty() || current == "." || current == "..") break;
+    if (current.empty() || current == "." || current == "..") {
+      error = EINVAL;
+      break;
+    }
     if (slash != std::string::npos) {
       const std::string part = slash == 0 ? "/" : target.substr(0, slash);
       const int next = OpenDirectoryAt(at, part.c_str());
+      error = errno;
       close(at);
       at = next;
-      if (at < 0) return false;
+      if (at < 0) break;
     }
   }
-  close(at);
-  return false;
+  // A link that leads to nothing may be this user's or root's only.
+  const uid_t target = end == LinkEnd::kFound ? info.st_uid : geteuid();
+  for (const uid_t owner : linkOwners) {
+    if (!LinkMayLead(owner, target)) end = LinkEnd::kPlanted;
+  }
+  if ((end == LinkEnd::kFound || end == LinkEnd::kMissing) && at >= 0) {
+    Directory found;
+    if (!AdoptDirectory(at, NativeAccess::Handle(found), NativeAccess::Identity(found))) {
+      return LinkEnd::kFailed;
+    }
+    home = std::move(found);
+    homeName = current;
+    return end;
+  }
+  if (at >= 0) close(at);
+  errno = error;
+  return end;
+}
+
+bool LocateFile(const Directory& directory, const std::string& name, Directory& home,
+                std::string& homeName) {
+  struct stat info {};
+  Directory found;
+  std::string foundName;
+  if (FollowLinks(directory, name, found, foundName, info) != LinkEnd::kFound ||
+      !S_ISREG(info.st_mode)) {
+    return false;
+  }
+  home = std::move(found);
+  homeName = foundName;
+  return true;
+}
+
+bool LockForAWhile(int fd, bool& waited) {
+  constexpr int kPauseMilliseconds = 10;
+  waited = false;
+  for (int waitedFor = 0;; waitedFor += kPauseMilliseconds) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    if (waitedFor >= kLockWaitMilliseconds) {
+      errno = EWOULDBLOCK;
+      return false;
+    }
+    waited = true;
+    usleep(kPauseMilliseconds * 1000);
+  }
 }
 
 bool CanReplaceFile(const Directory& directory, const std::string& name) {

@@ -33,4 +33,31 @@ extern const char kTemporaryMark[];
 // The modification time of info in nanoseconds.
 std::int64_t ModifiedTime(const struct stat& info);
 
+// Where following the links of a name ends (see FollowLinks).
+enum class LinkEnd {
+  kFound,    // at an entry that is no link (a file, a directory, a FIFO, ...)
+  kMissing,  // at a name that nothing has in an existing directory
+  kPlanted,  // a link on the way is one that another user planted
+  kFailed,   // elsewhere: a missing directory, a loop (errno says why)
+};
+
+// Follows name in directory through its links, each relative to the
+// directory of the one before (the directories named on the way are opened
+// as the kernel opens them). A link is followed when its owner is this
+// process's user, root, or the owner of what it names; one that leads to
+// nothing only when it is this user's or root's. For kFound and kMissing,
+// home and homeName say where it ends and info is what is there (lstat).
+LinkEnd FollowLinks(const Directory& directory, const std::string& name, Directory& home,
+                    std::string& homeName, struct stat& info);
+
+// How long a lock that another process holds is waited for (the log of a
+// source, the folder of a settings store): a run holds one for a moment,
+// and a lock held longer is not waited out.
+constexpr int kLockWaitMilliseconds = 10000;
+
+// Takes an exclusive flock on fd, waiting for it at most kLockWaitMilliseconds;
+// waited says whether it had to wait. False, with errno EWOULDBLOCK when the
+// wait ran out, when the lock was not taken.
+bool LockForAWhile(int fd, bool& waited);
+
 }  // namespace platform

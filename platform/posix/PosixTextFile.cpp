@@ -20,19 +20,6 @@ std::string SystemError(const std::string& action, const std::string& path) {
   return action + " " + path + ": " + strerror(errno);
 }
 
-// Takes an exclusive lock on fd, waiting for it a while (waited says so): a run holds the
-// lock of a log for a moment, and a lock held longer is not waited out.
-bool LockForAWhile(int fd, bool& waited) {
-  waited = false;
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-    waited = true;
-    if (errno != EWOULDBLOCK && errno != EINTR) return false;
-    usleep(10000);
-  }
-  return false;
-}
-
 }  // namespace
 
 bool TextReader::Open(const std::string& path, std::size_t holdLimit) {
