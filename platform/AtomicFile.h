@@ -28,6 +28,11 @@ class AtomicFile {
   // The same with a temporary file of a fresh, unused name beside target.
   FileStatus OpenUnique(const std::string& target);
 
+  // The same for the file name in directory, which stays open until Commit:
+  // no path is resolved again. shown names the file in messages.
+  FileStatus OpenUnique(const Directory& directory, const std::string& name,
+                        const std::string& shown);
+
   // Prepares to replace name in directory, the file that source has open,
   // through temporaryName in the same directory. Only that file is ever
   // replaced: if the name has come to mean another file, or the file has
