@@ -51,14 +51,11 @@ void WriteIniEntry(const std::string& file, const std::string& section, const st
   int error = 0;
   try {
     error = RewriteStoreFile(NativePath(file), [&](const std::string& content) {
-      try {
-        return text::IniSetEntry(content, section, name, value);
-      } catch (const Exception& e) {
-        Fail("write", file, e.Message());
-      }
+      return text::IniSetEntry(content, section, name, value);
     });
-  } catch (const StoreFileError& refused) {
-    Fail("write", file, refused.Message());
+  } catch (const Exception& e) {
+    // A refused file, or a name that the file cannot hold.
+    Fail("write", file, e.Message());
   }
   if (error != 0) Fail("write", file, ErrorText(error));
 }

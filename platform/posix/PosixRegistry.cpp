@@ -100,15 +100,12 @@ void WriteRegistryString(const std::string& keyPath, const std::string& valueNam
   try {
     error = RewriteStoreFile(NativePath(hive), [&](const std::string& content) {
       text::RegistryHive model(content);
-      try {
-        model.SetString(keyPath, valueName, value);
-      } catch (const Exception& e) {
-        Fail("write", hive, e.Message());
-      }
+      model.SetString(keyPath, valueName, value);
       return model.Text();
     });
-  } catch (const StoreFileError& refused) {
-    Fail("write", hive, refused.Message());
+  } catch (const Exception& e) {
+    // A refused hive, or a key or value name that the hive cannot hold.
+    Fail("write", hive, e.Message());
   }
   if (error != 0) Fail("write", hive, ErrorText(error));
 }
