@@ -16,6 +16,7 @@
 #include "platform/Date.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
+#include "text/ShownName.h"
 
 class TReadAhead;
 
@@ -179,7 +180,8 @@ class THistrel {
 
   // FPath and FFileName joined, in a string kept from file to file.
   const std::string& SourcePath();
-  std::string ShownSourcePath() const { return FPath + FFileName; }
+  // FPath and FFileName joined as messages show them (text::ShownName).
+  std::string ShownSourcePath() const { return text::ShownName(FPath + FFileName); }
   std::size_t DateColumn() const;
   std::string Today() const;
   // Announces the file FFileName of ADirectory and processes it, unless the

@@ -13,6 +13,7 @@
 #include "platform/FileSystem.h"
 #include "support/uStringRoutines.h"
 #include "text/Ansi.h"
+#include "text/ShownName.h"
 
 using histrel_internal::EndsWithBackslash;
 using histrel_internal::FindAnsiText;
@@ -66,7 +67,9 @@ class TReadAheadInUse {
 void THistrel::Execute() {
   if (FUser.empty()) throw Exception(SUserMissing);
   if (FPath.empty()) throw Exception(SPathMissing);
-  if (!platform::IsDirectory(FPath)) throw Exception(FormatText(SCannotAccessDirectory, FPath));
+  if (!platform::IsDirectory(FPath)) {
+    throw Exception(FormatText(SCannotAccessDirectory, text::ShownName(FPath)));
+  }
   FEnteredDirectories.clear();
   // The line-by-line reading reads and reports every line itself, so it
   // takes no answers from the workers.
@@ -88,21 +91,24 @@ void THistrel::Execute() {
     return;
   }
   platform::Directory top;
-  if (!top.Open(FPath)) throw Exception(FormatText(SCannotAccessDirectory, FPath));
+  if (!top.Open(FPath)) throw Exception(FormatText(SCannotAccessDirectory, text::ShownName(FPath)));
   SearchFiles(top, FPath, isMask);
 }
 
 void THistrel::ProcessDirectory() {
   platform::Directory top;
   if (!platform::IsDirectory(FPath) || !top.Open(FPath)) {
-    throw Exception(FormatText(SCannotAccessDirectory, FPath));
+    throw Exception(FormatText(SCannotAccessDirectory, text::ShownName(FPath)));
   }
   SearchAllFiles(top, FPath);
 }
 
 void THistrel::AnnounceAndProcessFile(const platform::Directory& ADirectory, bool AHoldsNoMarker) {
-  // Joined in a kept string: a walk announces every file it selects.
+  // Joined in a kept string: a walk announces every file it selects. A
+  // name that holds a control character is quoted, so that it cannot act
+  // on the terminal.
   FAnnouncedPath.assign(FPath).append(FFileName);
+  if (text::HoldsControlCharacter(FAnnouncedPath)) FAnnouncedPath = text::CQuoted(FAnnouncedPath);
   if (FOutput == nullptr) platform::WriteLine(FAnnouncedPath);
   // A worker read it whole and found no "CVS*": processing would end there.
   if (AHoldsNoMarker) return;
@@ -127,7 +133,7 @@ bool THistrel::CanBeNamed(const std::string& AName) const {
   // A backslash in a name would be read as a separator: "..\x.pas" names a
   // file outside the directory. Such an entry is neither taken nor entered.
   if (AName.find('\\') == std::string::npos) return true;
-  platform::WriteErrorLine(FormatText(SBackslashNameSkipped, FPath + AName));
+  platform::WriteErrorLine(FormatText(SBackslashNameSkipped, text::ShownName(FPath + AName)));
   return false;
 }
 
