@@ -196,6 +196,16 @@ class THistrel {
   // Whether a listing entry can be named in this tool's paths; if not, a
   // warning line says that it is passed over.
   bool CanBeNamed(const std::string& AName) const;
+  // The entries of ADirectoryHandle, the open directory ADirectory, into
+  // AEntries; throws Exception (SCannotOpenDirectory) when they cannot be read.
+  void ListEntries(const platform::Directory& ADirectoryHandle, const std::string& ADirectory,
+                   std::vector<platform::DirectoryEntry>& AEntries) const;
+  // Opens the subdirectory AName of the directory FPath for the walk into
+  // ASubdirectory: false when there is no directory to enter by that name;
+  // throws Exception (SCannotOpenDirectory) when there is one that cannot be
+  // opened.
+  bool OpenSubdirectory(platform::Directory& ASubdirectory, const platform::Directory& AParent,
+                        const std::string& AName) const;
   // Opens the source for reading, following a link to the file it names
   // (FHome, FHomeName); false when it cannot be read.
   bool OpenSource();

@@ -137,6 +137,32 @@ bool THistrel::CanBeNamed(const std::string& AName) const {
   return false;
 }
 
+void THistrel::ListEntries(const platform::Directory& ADirectoryHandle,
+                           const std::string& ADirectory,
+                           std::vector<platform::DirectoryEntry>& AEntries) const {
+  // A listing cut short would leave the rest of the tree alone without a
+  // word; the run stops instead.
+  if (!ADirectoryHandle.List(AEntries)) {
+    throw Exception(FormatText(SCannotOpenDirectory, text::ShownName(ADirectory)));
+  }
+}
+
+bool THistrel::OpenSubdirectory(platform::Directory& ASubdirectory,
+                                const platform::Directory& AParent,
+                                const std::string& AName) const {
+  switch (ASubdirectory.OpenChild(AParent, AName)) {
+    case platform::Directory::ChildStatus::kOpened:
+      return true;
+    case platform::Directory::ChildStatus::kNoDirectory:
+      return false;
+    case platform::Directory::ChildStatus::kFailed:
+      break;
+  }
+  // Mostly a tree deeper than the descriptors the process may hold: one
+  // directory of every level is open.
+  throw Exception(FormatText(SCannotOpenDirectory, text::ShownName(FPath + AName)));
+}
+
 void THistrel::RemoveLeftovers(const platform::Directory& ADirectory,
                                std::vector<platform::DirectoryEntry>& AEntries) {
   // A preview writes nothing, not even to clear up after a killed run.
@@ -176,7 +202,8 @@ void THistrel::SearchAllFiles(const platform::Directory& ADirectoryHandle,
   if (!MayEnter(ADirectoryHandle)) return;
   // The whole listing is read first, so that the temporary files and logs
   // that processing creates here are never taken for entries of the walk.
-  std::vector<platform::DirectoryEntry> entries = ADirectoryHandle.List();
+  std::vector<platform::DirectoryEntry> entries;
+  ListEntries(ADirectoryHandle, directory, entries);
   RemoveLeftovers(ADirectoryHandle, entries);
   TReadAhead::TListing listing(FReadAhead, ADirectoryHandle);
   std::size_t asked = 0;
@@ -197,7 +224,7 @@ void THistrel::SearchAllFiles(const platform::Directory& ADirectoryHandle,
     }
     if (FRecursive && !IsDotEntry(entry.name) && EntryMayBeDirectory(entry)) {
       platform::Directory subdirectory;
-      if (subdirectory.OpenChild(ADirectoryHandle, entry.name)) {
+      if (OpenSubdirectory(subdirectory, ADirectoryHandle, entry.name)) {
         SearchAllFiles(subdirectory, FPath + entry.name);
       }
     }
@@ -220,7 +247,8 @@ void THistrel::SearchFiles(const platform::Directory& ADirectoryHandle,
   bool namedFileProcessed = false;
 
   if (!MayEnter(ADirectoryHandle)) return;
-  std::vector<platform::DirectoryEntry> entries = ADirectoryHandle.List();
+  std::vector<platform::DirectoryEntry> entries;
+  ListEntries(ADirectoryHandle, directory, entries);
   RemoveLeftovers(ADirectoryHandle, entries);
   const auto selected = [&](const platform::DirectoryEntry& AEntry) {
     return upperPattern.empty() || FindAnsiText(AEntry.name, upperPattern) != std::string::npos;
@@ -261,7 +289,7 @@ void THistrel::SearchFiles(const platform::Directory& ADirectoryHandle,
     }
     if (FRecursive && !IsDotEntry(entry.name) && EntryMayBeDirectory(entry)) {
       platform::Directory subdirectory;
-      if (subdirectory.OpenChild(ADirectoryHandle, entry.name)) {
+      if (OpenSubdirectory(subdirectory, ADirectoryHandle, entry.name)) {
         SetFileName(mask);
         SearchFiles(subdirectory, FPath + entry.name, AWildcard);
         namedFileIsFile = -1;

@@ -1,8 +1,10 @@
 // histrel run by root over a tree that another user (uid 65534) can write:
-// names chosen to act on root's terminal. A name that holds a control
-// character is shown in double quotes with C escapes wherever the run shows
-// it.
+// names chosen to act on root's terminal, and a tree deeper than the
+// descriptors the run may hold. A name that holds a control character is
+// shown in double quotes with C escapes wherever the run shows it; a tree it
+// cannot walk to the end stops the run with a message naming the directory.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <string>
@@ -123,6 +125,64 @@ TEST_F(HostileNames, TheWarningAboutABackslashQuotesTheName) {
                               " is passed over: its name holds a backslash.\n");
     EXPECT_EQ(result.ExitCode, 0);
     Clear();
+  }
+}
+
+// A tree of 100 levels, each holding the next, with a marked source at the
+// bottom: the walk keeps a descriptor for every level.
+TEST_F(HostileNames, ATreeDeeperThanTheDescriptorsAllowStopsTheRunNamingTheDirectory) {
+  constexpr int kDepth = 100;
+  std::string level = FTree;
+  std::string shownLevel = SystemPath(FTree);
+  for (int depth = 0; depth < kDepth; ++depth) {
+    level += "/d";
+    shownLevel += "\\d";
+    fs::create_directory(level);
+    Own(level);
+  }
+  const std::string source = level + "/u.pas";
+  WriteFile(source, kMarked);
+  Own(source);
+  struct rlimit limit {};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  const std::string stopped = " cannot be opened; the files in and below it were not processed!\n";
+  struct Case {
+    const char* Label;
+    // How the shell lowers the limit of descriptors before it starts the run.
+    const char* Limit;
+    bool Walked;
+  };
+  for (const Case& c : {Case{"soft and hard limit 64", "ulimit -n 64", false},
+                        Case{"soft limit 64, the run raises it", "ulimit -S -n 64", true}}) {
+    SCOPED_TRACE(c.Label);
+    if (c.Walked && limit.rlim_max != RLIM_INFINITY && limit.rlim_max < rlim_t{4} * kDepth) {
+      continue;  // the hard limit is too low here for the tree
+    }
+    const auto before = Everything();
+    const RunResult result = testsupport::Run(
+        "/bin/sh", {"-c", std::string(c.Limit) + " && exec /usr/bin/timeout 60 \"$0\" \"$@\"",
+                    FProgram, "/USER=ann", "/FILE=" + SystemPath(FTree) + "\\*.pas"});
+    if (c.Walked) {
+      EXPECT_EQ(result.Out, shownLevel + "\\u.pas\n");
+      EXPECT_EQ(result.ExitCode, 0) << result.Err;
+      ExpectUntouchedBut(before, {source, source + ".cvs"});
+      EXPECT_NE(ReadFile(source), kMarked);
+      continue;
+    }
+    EXPECT_EQ(result.ExitCode, 1) << result.Out;
+    // The directory named is one of the levels above the source, well
+    // below the top.
+    const std::string head = "The directory " + SystemPath(FTree) + "\\d\\d";
+    ASSERT_EQ(result.Out.compare(0, head.size(), head), 0) << result.Out;
+    ASSERT_GT(result.Out.size(), head.size() + stopped.size());
+    ASSERT_EQ(result.Out.compare(result.Out.size() - stopped.size(), stopped.size(), stopped), 0)
+        << result.Out;
+    const std::string named = result.Out.substr(
+        std::string("The directory ").size(),
+        result.Out.size() - stopped.size() - std::string("The directory ").size());
+    EXPECT_EQ(shownLevel.compare(0, named.size(), named), 0) << named;
+    EXPECT_LT(named.size(), shownLevel.size());
+    ExpectUntouchedBut(before, {});
   }
 }
 
