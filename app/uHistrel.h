@@ -16,6 +16,7 @@
 #include "platform/Date.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
+#include "text/ShownName.h"
 
 class TReadAhead;
 
@@ -179,7 +180,8 @@ class THistrel {
 
   // FPath and FFileName joined, in a string kept from file to file.
   const std::string& SourcePath();
-  std::string ShownSourcePath() const { return FPath + FFileName; }
+  // FPath and FFileName joined as messages show them (text::ShownName).
+  std::string ShownSourcePath() const { return text::ShownName(FPath + FFileName); }
   std::size_t DateColumn() const;
   std::string Today() const;
   // Announces the file FFileName of ADirectory and processes it, unless the
@@ -194,6 +196,16 @@ class THistrel {
   // Whether a listing entry can be named in this tool's paths; if not, a
   // warning line says that it is passed over.
   bool CanBeNamed(const std::string& AName) const;
+  // The entries of ADirectoryHandle, the open directory ADirectory, into
+  // AEntries; throws Exception (SCannotOpenDirectory) when they cannot be read.
+  void ListEntries(const platform::Directory& ADirectoryHandle, const std::string& ADirectory,
+                   std::vector<platform::DirectoryEntry>& AEntries) const;
+  // Opens the subdirectory AName of the directory FPath for the walk into
+  // ASubdirectory: false when there is no directory to enter by that name;
+  // throws Exception (SCannotOpenDirectory) when there is one that cannot be
+  // opened.
+  bool OpenSubdirectory(platform::Directory& ASubdirectory, const platform::Directory& AParent,
+                        const std::string& AName) const;
   // Opens the source for reading, following a link to the file it names
   // (FHome, FHomeName); false when it cannot be read.
   bool OpenSource();

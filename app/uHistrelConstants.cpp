@@ -38,6 +38,9 @@ std::string SThreadsDescription =
 std::string SPathMissing = "Der Pfad mu\xDF angegeben werden!";
 std::string SUserMissing = "Der User mu\xDF angegeben werden!";
 std::string SCannotAccessDirectory = "Auf das Verzeichnis %s kann nicht zugegriffen werden!";
+std::string SCannotOpenDirectory =
+    "Das Verzeichnis %s kann nicht ge\xF6"
+    "ffnet werden; die Dateien darin und darunter wurden nicht bearbeitet!";
 std::string SCannotEditFile = "Die Datei %s kann nicht bearbeitet werden!";
 std::string SFileSwitchMissing = "Der Schalter FILE mu\xDF angegeben werden!";
 std::string STemporaryFileExists = "Die tempor\xE4re Datei %s existiert bereits!";
@@ -85,7 +88,8 @@ void FinalizeHistrelConstantsUnit() {
                             &SSourceChanged,
                             &SBackslashNameSkipped,
                             &SMarkerCannotTakeHistory,
-                            &SRewriteChangesCode}) {
+                            &SRewriteChangesCode,
+                            &SCannotOpenDirectory}) {
     text->clear();
     text->shrink_to_fit();
   }

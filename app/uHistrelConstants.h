@@ -32,6 +32,9 @@ extern std::string SPathMissing;
 extern std::string SUserMissing;
 // The directory of FILE is no directory; %s is the path.
 extern std::string SCannotAccessDirectory;
+// The walk cannot open or list a directory it met (no descriptor left, at
+// depth, or a read error), so it stops there; %s is the directory's path.
+extern std::string SCannotOpenDirectory;
 // A selected file cannot be read or replaced; %s is its path.
 extern std::string SCannotEditFile;
 // The program run: FILE is empty.

@@ -28,6 +28,8 @@ void AssignHistrelTexts() {
   SPathMissing = "The path must be indicated!";
   SUserMissing = "The user must be indicated!";
   SCannotAccessDirectory = "Cannot access the directory: %s";
+  SCannotOpenDirectory =
+      "The directory %s cannot be opened; the files in and below it were not processed!";
   SCannotEditFile = "The file %s cannot be edited!";
   SFileSwitchMissing = "The parameter FILE must be indicated!";
   STemporaryFileExists = "The temporary file %s already exists!";

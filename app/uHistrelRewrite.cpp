@@ -536,7 +536,8 @@ void THistrel::RewriteFile() {
   const bool linked = FHome != &selected;
   const std::string temporaryName = TemporaryPathOf(FHomeName);
   const std::string shownTemporary =
-      linked ? TemporaryPathOf(platform::FinalTarget(SourcePath())) : TemporaryPathOf(shown);
+      text::ShownName(linked ? TemporaryPathOf(platform::FinalTarget(SourcePath()))
+                             : TemporaryPathOf(FPath + FFileName));
 
   // A source named like its temporary file would be its own temporary file.
   if (temporaryName == FHomeName) {

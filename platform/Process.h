@@ -17,6 +17,11 @@ std::string CommandLine();
 // where a file is reached.
 std::string ProgramPath();
 
+// Lets the process hold as many descriptors as the system allows it: the
+// walk keeps one directory of every level open. On POSIX the soft limit is
+// raised to the hard one; Windows has no such limit, nothing changes there.
+void RaiseOpenFileLimit();
+
 // Replaces the command line and the program path, given as a native path or
 // a path text (tests only). Kept in the product because the path comes from
 // /proc/self/exe, which a test cannot point at a directory of its own, where

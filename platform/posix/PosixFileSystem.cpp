@@ -176,7 +176,15 @@ bool Directory::Open(const std::string& path) {
   return AdoptDirectory(OpenDirectoryAt(AT_FDCWD, native.c_str()), handle_, identity_);
 }
 
-bool Directory::OpenChild(const Directory& parent, const std::string& name) {
+namespace {
+
+// Whether a failed open of a directory's name means that there is no
+// directory there to enter: the name has gone, or names something else.
+bool NoDirectoryThere(int error) { return error == ENOENT || error == ENOTDIR || error == ELOOP; }
+
+}  // namespace
+
+Directory::ChildStatus Directory::OpenChild(const Directory& parent, const std::string& name) {
   Close();
   const int at = static_cast<int>(parent.handle_);
   // Most entries are no links: those are opened without looking further.
@@ -186,32 +194,44 @@ bool Directory::OpenChild(const Directory& parent, const std::string& name) {
   }
   if (fd < 0 && (errno == ELOOP || errno == ENOTDIR)) {
     struct stat link {};
-    if (fstatat(at, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(link.st_mode)) {
-      return false;
+    if (fstatat(at, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0) {
+      return NoDirectoryThere(errno) ? ChildStatus::kNoDirectory : ChildStatus::kFailed;
     }
+    if (!S_ISLNK(link.st_mode)) return ChildStatus::kNoDirectory;
     fd = OpenDirectoryAt(at, name.c_str());
     struct stat info {};
     if (fd >= 0 && (fstat(fd, &info) != 0 || !LinkMayLead(link.st_uid, info.st_uid))) {
       close(fd);
-      return false;
+      return ChildStatus::kNoDirectory;
     }
   }
-  return AdoptDirectory(fd, handle_, identity_);
+  // The walk stops at a directory it cannot open rather than leave the
+  // files below it alone without a word: a tree deeper than the descriptors
+  // the process may hold is the common case.
+  if (fd < 0) return NoDirectoryThere(errno) ? ChildStatus::kNoDirectory : ChildStatus::kFailed;
+  return AdoptDirectory(fd, handle_, identity_) ? ChildStatus::kOpened : ChildStatus::kNoDirectory;
 }
 
-std::vector<DirectoryEntry> Directory::List() const {
-  std::vector<DirectoryEntry> entries;
-  if (handle_ < 0) return entries;
+bool Directory::List(std::vector<DirectoryEntry>& entries) const {
+  entries.clear();
+  if (handle_ < 0) return false;
+  // A directory opened only to be passed through (see OpenDirectoryAt) has
+  // no listing to read.
+  const int flags = fcntl(static_cast<int>(handle_), F_GETFL);
+  if (flags >= 0 && (flags & O_PATH) != 0) return true;
   const int fd = fcntl(static_cast<int>(handle_), F_DUPFD_CLOEXEC, 0);
-  if (fd < 0) return entries;
+  if (fd < 0) return false;
   DIR* dir = fdopendir(fd);
   if (dir == nullptr) {
     close(fd);
-    return entries;
+    return false;
   }
   // The copy shares its position with the directory's own descriptor.
   rewinddir(dir);
-  while (const struct dirent* entry = readdir(dir)) {
+  for (;;) {
+    errno = 0;
+    const struct dirent* entry = readdir(dir);
+    if (entry == nullptr) break;
     EntryKind kind = EntryKind::kUnknown;
 #ifdef _DIRENT_HAVE_D_TYPE
     if (entry->d_type == DT_REG) kind = EntryKind::kFile;
@@ -219,8 +239,9 @@ std::vector<DirectoryEntry> Directory::List() const {
 #endif
     entries.push_back(DirectoryEntry{entry->d_name, kind});
   }
+  const bool complete = errno == 0;
   closedir(dir);
-  return entries;
+  return complete;
 }
 
 EntryKind Directory::KindOf(const std::string& name) const {

@@ -11,13 +11,16 @@
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "platform/posix/PosixNative.h"
+#include "text/ShownName.h"
 #include "text/TextScan.h"
 
 namespace platform {
 namespace {
 
+// The name is quoted when it holds a control character (text::ShownName).
 std::string SystemError(const std::string& action, const std::string& path) {
-  return action + " " + path + ": " + strerror(errno);
+  const std::string reason = strerror(errno);
+  return action + " " + text::ShownName(path) + ": " + reason;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "platform/TextFile.h"
 #include "platform/win32/Win32Error.h"
 #include "platform/win32/Win32Native.h"
+#include "text/ShownName.h"
 #include "text/TextScan.h"
 
 namespace platform {
@@ -14,8 +15,10 @@ namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// The name is quoted when it holds a control character (text::ShownName).
 std::string SystemError(const std::string& action, const std::string& path) {
-  return action + " " + path + ": " + Win32ErrorText(GetLastError());
+  const std::string reason = Win32ErrorText(GetLastError());
+  return action + " " + text::ShownName(path) + ": " + reason;
 }
 
 // Writers of one file take turns through a lock on one byte far behind any
