@@ -52,6 +52,8 @@ std::string SMarkerCannotTakeHistory =
     "(* *) kann sie halten!";
 std::string SRewriteChangesCode =
     "Das Umschreiben von %s w\xFCrde den Code ver\xE4ndern; die Datei bleibt, wie sie ist!";
+std::string SLogLocked =
+    "Die Protokolldatei %s bleibt von einem anderen Proze\xDF gesperrt; nichts wurde ge\xE4ndert!";
 
 void FinalizeHistrelConstantsUnit() {
   for (std::string* text : {&SUserOptions,
@@ -85,7 +87,8 @@ void FinalizeHistrelConstantsUnit() {
                             &SSourceChanged,
                             &SBackslashNameSkipped,
                             &SMarkerCannotTakeHistory,
-                            &SRewriteChangesCode}) {
+                            &SRewriteChangesCode,
+                            &SLogLocked}) {
     text->clear();
     text->shrink_to_fit();
   }

@@ -70,7 +70,8 @@ class AtomicFile {
   std::string temporary_;  // the path of the temporary file, for messages
   std::string temporaryName_;
   const TextReader* source_ = nullptr;
-  std::intptr_t held_ = -1;  // the temporary file, kept open after Complete
+  std::intptr_t held_ = -1;    // the temporary file, kept open after Complete
+  unsigned deferredMode_ = 0;  // the permission bits it gets only at Commit
   bool pending_ = false;
 };
 

@@ -22,14 +22,6 @@ bool SameFile(const struct stat& info, const FileIdentity& identity) {
          static_cast<std::uint64_t>(info.st_ino) == identity.inode;
 }
 
-void SetMark(int fd, const std::string& value) {
-  // A file system without extended attributes keeps no mark; a temporary
-  // file left there is then never taken for one of this tool.
-  if (fsetxattr(fd, kTemporaryMark, value.data(), value.size(), 0) != 0) {
-    return;
-  }
-}
-
 // Copies the extended attributes of from, ACLs included, to to. False when
 // one of them cannot be copied. The mark of this tool is not copied, nor the
 // security label, which the system gives every new file by its own rules.
@@ -47,7 +39,7 @@ bool CopyAttributes(int from, int to) {
   if (size < 0) return errno == ENOTSUP;
   std::vector<char> value;
   for (const char* name = names.data(); name < names.data() + size; name += std::strlen(name) + 1) {
-    if (std::strcmp(name, kTemporaryMark) == 0 || std::strcmp(name, "security.selinux") == 0) {
+    if (IsMarkAttribute(name) || std::strcmp(name, "security.selinux") == 0) {
       continue;
     }
     ssize_t length = fgetxattr(from, name, nullptr, 0);
@@ -97,7 +89,7 @@ int CreateMarked(int at, const std::string& name) {
   }
   char self[64];
   std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fsetxattr(fd, kTemporaryMark, "temporary", 9, 0) != 0 ||
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !SetMark(fd, "temporary") ||
       linkat(AT_FDCWD, self, at, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
     const int error = errno;
     close(fd);
@@ -160,7 +152,9 @@ void AtomicFile::NoteLog(const TextWriter& log) {
                 static_cast<unsigned long long>(NativeAccess::StartLength(log)),
                 static_cast<unsigned long long>(info.st_dev),
                 static_cast<unsigned long long>(info.st_ino));
-  SetMark(static_cast<int>(held_), mark);
+  // A file system without extended attributes keeps no mark: the log then
+  // tells a later run of the entry itself (see the rewrite).
+  if (!SetMark(static_cast<int>(held_), mark)) return;
 }
 
 void AtomicFile::Complete() {
@@ -190,8 +184,14 @@ void AtomicFile::Complete() {
       writer_.Abandon();
       throw Exception("Cannot copy the extended attributes to " + temporary_);
     }
-    if (!same || (mine.st_mode & 07777) != (info.st_mode & 07777)) {
-      fchmod(fd, info.st_mode & 07777);
+    // A mark in user.* counts only while nobody else may write the file:
+    // until the exchange, the new source gets no write bit for others.
+    const mode_t mode = info.st_mode & 07777;
+    deferredMode_ = source_ != nullptr && geteuid() != 0 && (mode & 022) != 0 ? mode : 0;
+    const mode_t now = deferredMode_ != 0 ? mode & ~mode_t{022} : mode;
+    if ((!same || (mine.st_mode & 07777) != now) && fchmod(fd, now) != 0 && deferredMode_ != 0) {
+      writer_.Abandon();
+      throw Exception("Cannot set the permissions of " + temporary_);
     }
   }
   writer_.Close();
@@ -225,24 +225,39 @@ FileStatus AtomicFile::Commit() {
   if (flock(source, LOCK_EX | LOCK_NB) != 0) {
     // Someone else locks the source: the checks below still hold.
   }
-  const bool marked = fsetxattr(source, kTemporaryMark, "replaced", 8, 0) == 0;
+  if (deferredMode_ != 0 && fchmod(static_cast<int>(held_), deferredMode_) != 0) {
+    RemoveTemporary();
+    return FileStatus::kFailed;
+  }
+  const bool marked = SetMark(source, "replaced");
   const auto unmark = [&] {
-    if (marked) fremovexattr(source, kTemporaryMark);
+    if (marked) RemoveMark(source);
   };
-  // The names are exchanged, then what came out is checked: an editor's
-  // save, or a file put in the source's place, gets its name back.
+  struct stat mine {};
+  if (fstat(static_cast<int>(held_), &mine) != 0) {
+    unmark();
+    RemoveTemporary();
+    return FileStatus::kFailed;
+  }
+  // The names are exchanged, then what came out and what went in are
+  // checked: an editor's save, or a file put in the source's place, gets
+  // its name back, and so does whatever was put in the temporary file's.
   if (renameat2(at, temporary, at, target, RENAME_EXCHANGE) == 0) {
     struct stat out {};
-    if (fstatat(at, temporary, &out, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(out, identity) ||
-        !source_->Unchanged()) {
+    struct stat in {};
+    const bool outOk = fstatat(at, temporary, &out, AT_SYMLINK_NOFOLLOW) == 0 &&
+                       SameFile(out, identity) && source_->Unchanged();
+    const bool inOk = fstatat(at, target, &in, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      in.st_dev == mine.st_dev && in.st_ino == mine.st_ino;
+    if (!outOk || !inOk) {
       renameat2(at, temporary, at, target, RENAME_EXCHANGE);
       unmark();
       RemoveTemporary();
-      return FileStatus::kChanged;
+      return outOk ? FileStatus::kFailed : FileStatus::kChanged;
     }
     unlinkat(at, temporary, 0);
-    fremovexattr(static_cast<int>(held_), kTemporaryMark);
-    // The old file keeps its mark only where other names still show it.
+    RemoveMark(static_cast<int>(held_));
+    // An old file with other names (hard links) goes on under them, unmarked.
     struct stat old {};
     if (fstat(source, &old) != 0 || old.st_nlink > 0) unmark();
     pending_ = false;
@@ -252,14 +267,16 @@ FileStatus AtomicFile::Commit() {
     // A file system that cannot exchange names: the check comes just before
     // the rename instead.
     struct stat named {};
+    struct stat in {};
     if (fstatat(at, target, &named, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(named, identity) ||
-        !source_->Unchanged()) {
+        !source_->Unchanged() || fstatat(at, temporary, &in, AT_SYMLINK_NOFOLLOW) != 0 ||
+        in.st_dev != mine.st_dev || in.st_ino != mine.st_ino) {
       unmark();
       RemoveTemporary();
       return FileStatus::kChanged;
     }
     if (renameat(at, temporary, at, target) == 0) {
-      fremovexattr(static_cast<int>(held_), kTemporaryMark);
+      RemoveMark(static_cast<int>(held_));
       unmark();
       pending_ = false;
       return FileStatus::kOk;
