@@ -62,6 +62,8 @@ class AtomicFile {
  private:
   FileStatus Create(const std::string& temporaryName, unsigned permissions);
   void RemoveTemporary();
+  // Commit's work, once the process's interruptions are held back.
+  FileStatus Swap();
 
   TextWriter writer_;
   Directory ownDirectory_;  // the directory of a target given by its path

@@ -4,6 +4,10 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <limits.h>
+#include <signal.h>
+
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -53,16 +57,123 @@ bool CopyAttributes(int from, int to) {
   return true;
 }
 
+// What a replacement under way leaves behind when the process is
+// interrupted (SIGINT, SIGTERM, SIGHUP), kept where a signal handler
+// reaches it without allocating: the temporary file, and the log with its
+// length before the run wrote to it. The handler removes the one and cuts
+// the other back, then ends the process by the signal, as it would have
+// ended. While a replacement commits, a signal waits until it has.
+enum TPhase : int { kIdle, kPending, kCommitting };
+struct TInterruption {
+  std::atomic<int> phase{kIdle};
+  volatile sig_atomic_t deferred = 0;  // a signal that came while committing
+  int directory = -1;
+  int temporary = -1;
+  char temporaryName[NAME_MAX + 1] = {};
+  int log = -1;
+  int logCreatedIn = -1;  // the log's directory when the run created it
+  char logName[NAME_MAX + 1] = {};
+  off_t logLength = 0;
+};
+TInterruption gInterruption;
+
+bool SameName(int at, const char* name, int fd) {
+  struct stat mine {};
+  struct stat named {};
+  return fstat(fd, &mine) == 0 && fstatat(at, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+         mine.st_dev == named.st_dev && mine.st_ino == named.st_ino;
+}
+
+// Undoes what gInterruption holds; only calls that a signal handler may make.
+void UndoInterrupted() {
+  TInterruption& it = gInterruption;
+  if (it.log >= 0) {
+    if (it.logCreatedIn >= 0 && SameName(it.logCreatedIn, it.logName, it.log)) {
+      unlinkat(it.logCreatedIn, it.logName, 0);
+    } else if (ftruncate(it.log, it.logLength) != 0) {
+      // Nothing more can be done on the way out.
+    }
+  }
+  if (it.temporary >= 0 && SameName(it.directory, it.temporaryName, it.temporary)) {
+    unlinkat(it.directory, it.temporaryName, 0);
+  }
+}
+
+void OnInterruption(int signal) {
+  const int errorBefore = errno;
+  int expected = kCommitting;
+  if (gInterruption.phase.load() == expected) {
+    gInterruption.deferred = signal;
+    errno = errorBefore;
+    return;
+  }
+  if (gInterruption.phase.exchange(kIdle) == kPending) UndoInterrupted();
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+void CatchInterruptions() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old {};
+    // A signal that the process was told to ignore (nohup) stays ignored.
+    if (sigaction(signal, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = OnInterruption;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+// Makes the handler undo the temporary file name in directory at, which
+// held has open.
+void Remember(int at, const std::string& name, int held) {
+  TInterruption& it = gInterruption;
+  it.phase = kIdle;
+  if (name.size() >= sizeof it.temporaryName) return;
+  std::memcpy(it.temporaryName, name.c_str(), name.size() + 1);
+  it.directory = at;
+  it.temporary = held;
+  it.log = -1;
+  it.logCreatedIn = -1;
+  it.phase = kPending;
+}
+
+void Forget() {
+  TInterruption& it = gInterruption;
+  it.phase = kIdle;
+  it.temporary = -1;
+  it.log = -1;
+  it.logCreatedIn = -1;
+}
+
+// Ends the process by a signal that came while a replacement committed.
+void RaiseDeferred() {
+  const int signal = gInterruption.deferred;
+  if (signal == 0) return;
+  if (gInterruption.phase.exchange(kIdle) == kPending) UndoInterrupted();
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
 }  // namespace
 
 AtomicFile::~AtomicFile() {
   if (pending_) RemoveTemporary();
+  if (held_ >= 0 && gInterruption.temporary == static_cast<int>(held_)) Forget();
   if (held_ >= 0) close(static_cast<int>(held_));
 }
 
 void AtomicFile::RemoveTemporary() {
   writer_.Abandon();
   pending_ = false;
+  if (gInterruption.temporary == static_cast<int>(held_) &&
+      gInterruption.phase.load() != kCommitting) {
+    Forget();
+  }
   if (held_ < 0 || directory_ == nullptr) return;
   // Only while the name still holds the file this object created.
   const int at = NativeAccess::Descriptor(*directory_);
@@ -89,9 +200,12 @@ int CreateMarked(int at, const std::string& name) {
   }
   char self[64];
   std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !SetMark(fd, "temporary") ||
-      linkat(AT_FDCWD, self, at, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+  const bool ready = flock(fd, LOCK_EX | LOCK_NB) == 0 && SetMark(fd, "temporary");
+  // An interruption from the moment the file has its name on takes it out.
+  if (ready) Remember(at, name, fd);
+  if (!ready || linkat(AT_FDCWD, self, at, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
     const int error = errno;
+    Forget();
     close(fd);
     errno = error == ENOTSUP || error == ENOENT ? EOPNOTSUPP : error;
     return -1;
@@ -105,6 +219,7 @@ FileStatus AtomicFile::Create(const std::string& temporaryName, unsigned permiss
   temporaryName_ = temporaryName;
   const int at = NativeAccess::Descriptor(*directory_);
   FileStatus status = FileStatus::kOk;
+  CatchInterruptions();
   const int fd = source_ != nullptr ? CreateMarked(at, temporaryName) : -1;
   if (fd >= 0) {
     NativeAccess::Adopt(writer_, fd, temporary_);
@@ -122,6 +237,7 @@ FileStatus AtomicFile::Create(const std::string& temporaryName, unsigned permiss
     return FileStatus::kFailed;
   }
   pending_ = true;
+  Remember(at, temporaryName, static_cast<int>(held_));
   return FileStatus::kOk;
 }
 
@@ -147,6 +263,16 @@ FileStatus AtomicFile::Open(const std::string& target, const std::string& tempor
 void AtomicFile::NoteLog(const TextWriter& log) {
   struct stat info {};
   if (held_ < 0 || fstat(NativeAccess::Descriptor(log), &info) != 0) return;
+  if (gInterruption.temporary == static_cast<int>(held_) &&
+      NativeAccess::Name(log).size() < sizeof gInterruption.logName) {
+    gInterruption.phase = kIdle;
+    const std::string& name = NativeAccess::Name(log);
+    std::memcpy(gInterruption.logName, name.c_str(), name.size() + 1);
+    gInterruption.logLength = static_cast<off_t>(NativeAccess::StartLength(log));
+    gInterruption.logCreatedIn = NativeAccess::CreatedIn(log);
+    gInterruption.log = NativeAccess::Descriptor(log);
+    gInterruption.phase = kPending;
+  }
   char mark[96];
   std::snprintf(mark, sizeof mark, "log %llu %llu %llu",
                 static_cast<unsigned long long>(NativeAccess::StartLength(log)),
@@ -199,6 +325,25 @@ void AtomicFile::Complete() {
 
 FileStatus AtomicFile::Commit() {
   if (!pending_) return FileStatus::kFailed;
+  const bool guarded = gInterruption.temporary == static_cast<int>(held_);
+  if (guarded) gInterruption.phase = kCommitting;
+  const FileStatus status = Swap();
+  if (guarded) {
+    // A signal that came meanwhile takes effect now: the log is cut back
+    // unless the source was replaced.
+    if (status == FileStatus::kOk) {
+      Forget();
+    } else {
+      gInterruption.temporary = -1;
+      gInterruption.phase = kPending;
+    }
+    RaiseDeferred();
+    Forget();
+  }
+  return status;
+}
+
+FileStatus AtomicFile::Swap() {
   try {
     Complete();
   } catch (const Exception&) {

@@ -91,10 +91,9 @@ std::string MarkIn(int fd, const char* name) {
 const char* MarkName() { return geteuid() == 0 ? kRootMark : kUserMark; }
 
 std::string TrustedMarkOf(int fd, const struct stat& info) {
-  if (geteuid() == 0) {
-    std::string mark = MarkIn(fd, kRootMark);
-    if (!mark.empty()) return mark;
-  }
+  // Root trusts root's marks alone: a user.* mark on a file of root's may
+  // have been set while someone else could write it.
+  if (geteuid() == 0) return MarkIn(fd, kRootMark);
   if (info.st_uid != geteuid() || (info.st_mode & 022) != 0) return std::string();
   return MarkIn(fd, kUserMark);
 }

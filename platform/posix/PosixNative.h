@@ -22,6 +22,8 @@ class NativeAccess {
   static const FileIdentity& Identity(const TextReader& reader) { return reader.identity_; }
   static void Adopt(TextWriter& writer, int fd, const std::string& name) { writer.Adopt(fd, name); }
   static std::uint64_t StartLength(const TextWriter& writer) { return writer.startLength_; }
+  static int CreatedIn(const TextWriter& writer) { return writer.createdIn_; }
+  static const std::string& Name(const TextWriter& writer) { return writer.path_; }
 };
 
 // The extended attribute that marks the files of a rewrite under way, and
@@ -35,7 +37,9 @@ class NativeAccess {
 const char* MarkName();
 
 // The mark on fd, whose status is info, when this process may trust it
-// (see MarkName); empty when there is none it may trust.
+// (see MarkName): root's in trusted.*, another user's in user.* on a file
+// of that user's that nobody else may write. Empty when there is none it
+// may trust.
 std::string TrustedMarkOf(int fd, const struct stat& info);
 
 // Sets the mark on fd; false (errno set) when it cannot be set.
