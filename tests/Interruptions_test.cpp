@@ -3,7 +3,9 @@
 // every case the source and its log end as a pair that belongs together:
 // the old source with the old log, or the new source with a log that holds
 // its entry exactly once; and the next run leaves no temporary file behind.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -181,6 +183,45 @@ TEST_F(Interruptions, AnEntryThatTheLogEndsWithIsNotWrittenTwice) {
   EXPECT_EQ(again.ExitCode, 0) << again.Out;
   EXPECT_EQ(ReadFile(tree + "/u.pas"), FNewSource);
   EXPECT_EQ(ReadFile(tree + "/u.pas.cvs"), FNewLog);
+}
+
+// A log that another process keeps locked after a killed run is waited for
+// a while, not for ever: the run says which log, changes nothing, and a run
+// after the lock is gone completes the pair.
+TEST_F(Interruptions, ALogLockedForLongStopsTheRecoveryWithAMessage) {
+  const std::string tree = FDir / "tree";
+  Prepare(tree);
+  ASSERT_EQ(Histrel(tree, {"renameat2:signal=KILL"}).ExitCode, 128 + SIGKILL);
+  ASSERT_TRUE(TemporaryLeft(tree));
+  const std::string log = ReadFile(tree + "/u.pas.cvs");
+  const int held = open((tree + "/u.pas.cvs").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  const pid_t holder = fork();
+  if (holder == 0) {
+    if (flock(held, LOCK_SH) != 0) _exit(1);
+    pause();
+    _exit(0);
+  }
+  close(held);
+  // Until the holder has its lock: a probe then cannot take it.
+  for (bool free = true; free; usleep(1000)) {
+    const int probe = open((tree + "/u.pas.cvs").c_str(), O_RDONLY | O_CLOEXEC);
+    free = flock(probe, LOCK_EX | LOCK_NB) == 0;
+    close(probe);
+  }
+  const RunResult locked = Histrel(tree, {});
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  EXPECT_EQ(locked.ExitCode, 1);
+  EXPECT_NE(locked.Out.find("The log " + SystemPath(tree) + "\\u.pas.cvs stays locked"),
+            std::string::npos)
+      << locked.Out;
+  EXPECT_EQ(ReadFile(tree + "/u.pas.cvs"), log);
+  EXPECT_TRUE(TemporaryLeft(tree));
+  EXPECT_EQ(Histrel(tree, {}).ExitCode, 0);
+  EXPECT_TRUE(AllowedPair(tree));
+  EXPECT_EQ(ReadFile(tree + "/u.pas"), FNewSource);
+  EXPECT_FALSE(TemporaryLeft(tree));
 }
 
 // Two sources share one temporary name ("x.pas" and "x.inc" give "x.tmp"):
