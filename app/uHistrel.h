@@ -189,9 +189,10 @@ class THistrel {
   void AnnounceAndProcessFile(const platform::Directory& ADirectory, bool AHoldsNoMarker);
   // Whether the walk may enter ADirectory: true once per directory and run.
   bool MayEnter(const platform::Directory& ADirectory);
-  // Removes from the listing of ADirectory (and from the disk) the temporary
-  // files that a killed run left beside their sources.
-  void RemoveLeftovers(const platform::Directory& ADirectory,
+  // Removes from the listing of ADirectory, shown as APath (with its last
+  // backslash), and from the disk the temporary files that a killed run
+  // left beside their sources.
+  void RemoveLeftovers(const platform::Directory& ADirectory, const std::string& APath,
                        std::vector<platform::DirectoryEntry>& AEntries);
   // Whether a listing entry can be named in this tool's paths; if not, a
   // warning line says that it is passed over.

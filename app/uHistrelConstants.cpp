@@ -55,6 +55,8 @@ std::string SMarkerCannotTakeHistory =
     "(* *) kann sie halten!";
 std::string SRewriteChangesCode =
     "Das Umschreiben von %s w\xFCrde den Code ver\xE4ndern; die Datei bleibt, wie sie ist!";
+std::string SLogLocked =
+    "Die Protokolldatei %s bleibt von einem anderen Proze\xDF gesperrt; nichts wurde ge\xE4ndert!";
 
 void FinalizeHistrelConstantsUnit() {
   for (std::string* text : {&SUserOptions,
@@ -89,7 +91,8 @@ void FinalizeHistrelConstantsUnit() {
                             &SBackslashNameSkipped,
                             &SMarkerCannotTakeHistory,
                             &SRewriteChangesCode,
-                            &SCannotOpenDirectory}) {
+                            &SCannotOpenDirectory,
+                            &SLogLocked}) {
     text->clear();
     text->shrink_to_fit();
   }

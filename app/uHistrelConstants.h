@@ -55,6 +55,10 @@ extern std::string SMarkerCannotTakeHistory;
 // The rewrite of a source would change more than its comments, so nothing
 // was written; %s is its path.
 extern std::string SRewriteChangesCode;
+// The log of a source stays locked by another process longer than a run
+// holds it, so the lines of a killed run cannot be taken out; %s is the
+// log's path.
+extern std::string SLogLocked;
 
 // Unit shut-down: releases the texts.
 void FinalizeHistrelConstantsUnit();

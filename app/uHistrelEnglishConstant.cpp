@@ -39,6 +39,7 @@ void AssignHistrelTexts() {
   SMarkerCannotTakeHistory =
       "The marker at %s cannot take the history: only a { } or (* *) comment can hold it!";
   SRewriteChangesCode = "The rewrite of %s would change its code, so the file was left as it is!";
+  SLogLocked = "The log %s stays locked by another process, so nothing was changed!";
 }
 
 void AssignSwitchLibraryTexts() {

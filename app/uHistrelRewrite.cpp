@@ -5,6 +5,8 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/uHistrelConstants.h"
 #include "app/uHistrelInternal.h"
@@ -15,6 +17,7 @@
 #include "support/uStringRoutines.h"
 #include "text/Ansi.h"
 #include "text/PascalScan.h"
+#include "text/ShownName.h"
 #include "text/TextScan.h"
 #include "text/Utf8.h"
 
@@ -86,6 +89,19 @@ bool CopyAll(const platform::TextReader& AReader, std::string& AText) {
   return copied;
 }
 
+// Whether AText ends with the bytes of APieces one after the other.
+bool EndsWithPieces(std::string_view AText, const std::vector<std::string_view>& APieces) {
+  std::size_t size = 0;
+  for (const std::string_view piece : APieces) size += piece.size();
+  if (size == 0 || size > AText.size()) return false;
+  AText.remove_prefix(AText.size() - size);
+  for (const std::string_view piece : APieces) {
+    if (AText.substr(0, piece.size()) != piece) return false;
+    AText.remove_prefix(piece.size());
+  }
+  return true;
+}
+
 // Whether a line can hold the upper-cased insert text: no line holds an LF
 // or a Ctrl-Z, and an empty text is never found.
 bool InsertTextCanBeFound(const std::string& upperInsertText) {
@@ -130,15 +146,6 @@ std::string_view LineEndBytes(platform::LineEnd AEnd) {
       break;
   }
   return "";
-}
-
-// Writes AText without the characters of code 0 to 32 at both ends, as a
-// line.
-void WriteTrimmedLine(platform::TextWriter& AWriter, std::string_view AText,
-                      const std::string& ALineEnd) {
-  const std::string_view trimmed = text::TrimBlanks(AText);
-  if (!trimmed.empty()) AWriter.Write(trimmed.data(), trimmed.size());
-  AWriter.Write(ALineEnd);
 }
 
 // What a converted comment carries after "{", "//", or "CVS" kept.
@@ -564,9 +571,17 @@ void THistrel::RewriteFile() {
     status = replacement.Open(home, FHomeName, temporaryName, reader, shownTemporary);
     // A temporary file that a killed run left behind is removed, and the log
     // lines of that run with it; anything else of that name is left alone.
-    if (status == platform::FileStatus::kExists &&
-        platform::RemoveLeftoverTemporary(home, temporaryName, FHomeName, selected, FLogName)) {
-      status = replacement.Open(home, FHomeName, temporaryName, reader, shownTemporary);
+    if (status == platform::FileStatus::kExists) {
+      switch (
+          platform::RemoveLeftoverTemporary(home, temporaryName, FHomeName, selected, FLogName)) {
+        case platform::LeftoverStatus::kRemoved:
+          status = replacement.Open(home, FHomeName, temporaryName, reader, shownTemporary);
+          break;
+        case platform::LeftoverStatus::kLogLocked:
+          throw Exception(FormatText(SLogLocked, text::ShownName(FPath + FFileName + ".cvs")));
+        case platform::LeftoverStatus::kKept:
+          break;
+      }
     }
   } else if (home.KindOf(temporaryName) != platform::EntryKind::kUnknown) {
     status = platform::FileStatus::kExists;
@@ -622,8 +637,14 @@ void THistrel::RewriteFile() {
   const std::size_t logEnd =
       rewriting.Context.MarkerFound ? rewriting.LastEntryLine : rewriting.LastEntryLine + 1;
   const std::string logLineEnd = LogLineEnd(selected, FLogName, FLineEnd);
+  // The entry as the log receives it, in pieces of the history lines.
+  std::vector<std::string_view> entry;
+  for (std::size_t k = 1; k < logEnd; ++k) {
+    entry.push_back(text::TrimBlanks(FHistoryLines[k]));
+    entry.emplace_back(logLineEnd);
+  }
   const auto writeLogLines = [&](platform::TextWriter& ALog) {
-    for (std::size_t k = 1; k < logEnd; ++k) WriteTrimmedLine(ALog, FHistoryLines[k], logLineEnd);
+    for (const std::string_view piece : entry) ALog.Write(piece.data(), piece.size());
   };
   if (FOutput != nullptr) {
     preview.Close();
@@ -646,7 +667,10 @@ void THistrel::RewriteFile() {
     platform::TextReader log;
     log.SetBufferSize(std::size_t{64} * 1024);
     if (log.Open(selected, FLogName)) {
-      if (!CopyAll(log, before)) throw Exception(FormatText(SCannotEditFile, shown));
+      if (!platform::LogFitsSource(log, reader) || !CopyAll(log, before)) {
+        throw Exception(FormatText(SCannotEditFile, shown));
+      }
+      if (EndsWithPieces(before, entry)) logLines.clear();
       FOutput->LogRead(source + ".cvs", true, before);
     } else if (selected.KindOf(FLogName) != platform::EntryKind::kUnknown) {
       throw Exception(FormatText(SCannotEditFile, shown));
@@ -666,13 +690,20 @@ void THistrel::RewriteFile() {
   if (!log.OpenAppend(selected, FLogName, reader.Permissions() & 0666)) {
     throw Exception(FormatText(SCannotEditFile, shown));
   }
+  if (!platform::LogFitsSource(log, reader)) {
+    log.Undo();
+    throw Exception(FormatText(SCannotEditFile, shown));
+  }
   // The log is written before the source is replaced and cut back when that
   // fails, so that the log holds the entry exactly when the source does. A
   // run killed in between leaves its temporary file, and the next run cuts
-  // the log back when it removes it.
+  // the log back when it removes it. Where no mark tells it that (a file
+  // system without extended attributes), the log's end does: an entry that
+  // the log ends with already is not written twice.
+  const bool entryWritten = log.EndsWith(entry);
   replacement.NoteLog(log);
   try {
-    writeLogLines(log);
+    if (!entryWritten) writeLogLines(log);
     log.Flush();
   } catch (const Exception&) {
     log.Undo();

@@ -163,7 +163,7 @@ bool THistrel::OpenSubdirectory(platform::Directory& ASubdirectory,
   throw Exception(FormatText(SCannotOpenDirectory, text::ShownName(FPath + AName)));
 }
 
-void THistrel::RemoveLeftovers(const platform::Directory& ADirectory,
+void THistrel::RemoveLeftovers(const platform::Directory& ADirectory, const std::string& APath,
                                std::vector<platform::DirectoryEntry>& AEntries) {
   // A preview writes nothing, not even to clear up after a killed run.
   if (FOutput != nullptr) return;
@@ -181,9 +181,15 @@ void THistrel::RemoveLeftovers(const platform::Directory& ADirectory,
     if (temporary == entry.name || names.count(temporary) == 0 || removed.count(temporary) != 0) {
       continue;
     }
-    if (platform::RemoveLeftoverTemporary(ADirectory, temporary, entry.name, ADirectory,
-                                          entry.name + ".cvs")) {
-      removed.insert(temporary);
+    switch (platform::RemoveLeftoverTemporary(ADirectory, temporary, entry.name, ADirectory,
+                                              entry.name + ".cvs")) {
+      case platform::LeftoverStatus::kRemoved:
+        removed.insert(temporary);
+        break;
+      case platform::LeftoverStatus::kLogLocked:
+        throw Exception(FormatText(SLogLocked, text::ShownName(APath + entry.name + ".cvs")));
+      case platform::LeftoverStatus::kKept:
+        break;
     }
   }
   if (removed.empty()) return;
@@ -204,10 +210,10 @@ void THistrel::SearchAllFiles(const platform::Directory& ADirectoryHandle,
   // that processing creates here are never taken for entries of the walk.
   std::vector<platform::DirectoryEntry> entries;
   ListEntries(ADirectoryHandle, directory, entries);
-  RemoveLeftovers(ADirectoryHandle, entries);
+  const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
+  RemoveLeftovers(ADirectoryHandle, path, entries);
   TReadAhead::TListing listing(FReadAhead, ADirectoryHandle);
   std::size_t asked = 0;
-  const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
   for (std::size_t index = 0; index < entries.size(); ++index) {
     const platform::DirectoryEntry& entry = entries[index];
     if (listing.NeedsQuestions()) {
@@ -249,7 +255,8 @@ void THistrel::SearchFiles(const platform::Directory& ADirectoryHandle,
   if (!MayEnter(ADirectoryHandle)) return;
   std::vector<platform::DirectoryEntry> entries;
   ListEntries(ADirectoryHandle, directory, entries);
-  RemoveLeftovers(ADirectoryHandle, entries);
+  const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
+  RemoveLeftovers(ADirectoryHandle, path, entries);
   const auto selected = [&](const platform::DirectoryEntry& AEntry) {
     return upperPattern.empty() || FindAnsiText(AEntry.name, upperPattern) != std::string::npos;
   };
@@ -259,7 +266,6 @@ void THistrel::SearchFiles(const platform::Directory& ADirectoryHandle,
   // Whether the named file is in this directory; it can only change when a
   // descent has run, so it is asked again only after one.
   int namedFileIsFile = -1;
-  const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
   for (std::size_t index = 0; index < entries.size(); ++index) {
     const platform::DirectoryEntry& entry = entries[index];
     if (listing.NeedsQuestions()) {

@@ -67,6 +67,8 @@ class AtomicFile {
  private:
   FileStatus Create(const std::string& temporaryName, unsigned permissions);
   void RemoveTemporary();
+  // Commit's work, once the process's interruptions are held back.
+  FileStatus Swap();
 
   TextWriter writer_;
   Directory ownDirectory_;  // the directory of a target given by its path
@@ -75,7 +77,8 @@ class AtomicFile {
   std::string temporary_;  // the path of the temporary file, for messages
   std::string temporaryName_;
   const TextReader* source_ = nullptr;
-  std::intptr_t held_ = -1;  // the temporary file, kept open after Complete
+  std::intptr_t held_ = -1;    // the temporary file, kept open after Complete
+  unsigned deferredMode_ = 0;  // the permission bits it gets only at Commit
   bool pending_ = false;
 };
 
