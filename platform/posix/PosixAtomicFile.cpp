@@ -286,11 +286,14 @@ void AtomicFile::NoteLog(const TextWriter& log) {
 void AtomicFile::Complete() {
   if (!writer_.IsOpen()) return;
   // Owner, mode and attributes come from the file that was read, through
-  // its descriptor: never from whatever its name may mean by now.
+  // its descriptor: never from whatever its name may mean by now. A
+  // settings file gives them by its name, which is the file itself: a link
+  // there is not followed.
   struct stat info {};
   const bool known = source_ != nullptr ? fstat(NativeAccess::Descriptor(*source_), &info) == 0
                                         : fstatat(NativeAccess::Descriptor(*directory_),
-                                                  target_.c_str(), &info, 0) == 0;
+                                                  target_.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                                              S_ISREG(info.st_mode);
   if (known) {
     const int fd = static_cast<int>(held_);
     struct stat mine {};
