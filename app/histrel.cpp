@@ -18,6 +18,8 @@
 #include "support/uStartup.h"
 
 int main(int argc, char** argv) {
+  // The walk holds a directory of every level open: a deep tree needs many.
+  platform::RaiseOpenFileLimit();
   // The program's options are taken out first: the switches never see them.
   const THistrelOptions options = ReadHistrelOptions(argc, argv);
   if (!options.Error.empty()) {

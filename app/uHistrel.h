@@ -8,6 +8,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "platform/Date.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
+#include "text/ShownName.h"
 
 class TReadAhead;
 
@@ -193,7 +195,8 @@ class THistrel {
 
   // FPath and FFileName joined, in a string kept from file to file.
   const std::string& SourcePath();
-  std::string ShownSourcePath() const { return FPath + FFileName; }
+  // FPath and FFileName joined as messages show them (text::ShownName).
+  std::string ShownSourcePath() const { return text::ShownName(FPath + FFileName); }
   std::size_t DateColumn() const;
   std::string Today() const;
   // Announces the file FFileName of ADirectory and processes it, unless the
@@ -201,13 +204,24 @@ class THistrel {
   void AnnounceAndProcessFile(const platform::Directory& ADirectory, bool AHoldsNoMarker);
   // Whether the walk may enter ADirectory: true once per directory and run.
   bool MayEnter(const platform::Directory& ADirectory);
-  // Removes from the listing of ADirectory (and from the disk) the temporary
-  // files that a killed run left beside their sources.
-  void RemoveLeftovers(const platform::Directory& ADirectory,
+  // Removes from the listing of ADirectory, shown as APath (with its last
+  // backslash), and from the disk the temporary files that a killed run
+  // left beside their sources.
+  void RemoveLeftovers(const platform::Directory& ADirectory, const std::string& APath,
                        std::vector<platform::DirectoryEntry>& AEntries);
   // Whether a listing entry can be named in this tool's paths; if not, a
   // warning line says that it is passed over.
   bool CanBeNamed(const std::string& AName) const;
+  // The entries of ADirectoryHandle, the open directory ADirectory, into
+  // AEntries; throws Exception (SCannotOpenDirectory) when they cannot be read.
+  void ListEntries(const platform::Directory& ADirectoryHandle, const std::string& ADirectory,
+                   std::vector<platform::DirectoryEntry>& AEntries) const;
+  // Opens the subdirectory AName of the directory FPath for the walk into
+  // ASubdirectory: false when there is no directory to enter by that name;
+  // throws Exception (SCannotOpenDirectory) when there is one that cannot be
+  // opened.
+  bool OpenSubdirectory(platform::Directory& ASubdirectory, const platform::Directory& AParent,
+                        const std::string& AName) const;
   // Opens the source for reading, following a link to the file it names
   // (FHome, FHomeName); false when it cannot be read.
   bool OpenSource();
@@ -219,11 +233,11 @@ class THistrel {
   std::size_t MarkerColumn(const std::string& ALine, std::size_t AAt) const;
   void RewriteLine(std::string& ALine, platform::LineEnd AEnd, TRewriting& ARewriting);
   // The end of RewriteFile for a preview: hands the new text of the source
-  // (written through APreview into ANewText), the log lines that
-  // AWriteLogLines writes and the texts before to FOutput, taking only what
-  // it keeps.
+  // (written through APreview into ANewText), the log's entry (the pieces
+  // of AEntry, unless the log ends with it already) and the texts before
+  // to FOutput, taking only what it keeps.
   void PreviewRewrite(platform::TextWriter& APreview, std::string& ANewText,
-                      const std::function<void(platform::TextWriter&)>& AWriteLogLines);
+                      const std::vector<std::string_view>& AEntry);
   // AddHistoryText on the bytes [ABegin, AEnd) of AText, followed by the mark
   // when AWithMark, without copying them. A mark at the end of the text ends
   // the entry only when AMarkInText; a note's text holds none.

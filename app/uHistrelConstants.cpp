@@ -38,6 +38,9 @@ std::string SThreadsDescription =
 std::string SPathMissing = "Der Pfad mu\xDF angegeben werden!";
 std::string SUserMissing = "Der User mu\xDF angegeben werden!";
 std::string SCannotAccessDirectory = "Auf das Verzeichnis %s kann nicht zugegriffen werden!";
+std::string SCannotOpenDirectory =
+    "Das Verzeichnis %s kann nicht ge\xF6"
+    "ffnet werden; die Dateien darin und darunter wurden nicht bearbeitet!";
 std::string SCannotEditFile = "Die Datei %s kann nicht bearbeitet werden!";
 std::string SFileSwitchMissing = "Der Schalter FILE mu\xDF angegeben werden!";
 std::string STemporaryFileExists = "Die tempor\xE4re Datei %s existiert bereits!";
@@ -52,6 +55,8 @@ std::string SMarkerCannotTakeHistory =
     "(* *) kann sie halten!";
 std::string SRewriteChangesCode =
     "Das Umschreiben von %s w\xFCrde den Code ver\xE4ndern; die Datei bleibt, wie sie ist!";
+std::string SLogLocked =
+    "Die Protokolldatei %s bleibt von einem anderen Proze\xDF gesperrt; nichts wurde ge\xE4ndert!";
 
 std::string SNotEnoughMemory = "Der Speicher reicht nicht, um %s zu bearbeiten!";
 std::string SNotEnoughMemoryForRun = "Der Speicher reicht f\xFCr den Lauf nicht!";
@@ -90,6 +95,8 @@ void FinalizeHistrelConstantsUnit() {
                             &SBackslashNameSkipped,
                             &SMarkerCannotTakeHistory,
                             &SRewriteChangesCode,
+                            &SCannotOpenDirectory,
+                            &SLogLocked,
                             &SNotEnoughMemory,
                             &SNotEnoughMemoryForRun,
                             &SUnexpectedFailure}) {

@@ -32,6 +32,9 @@ extern std::string SPathMissing;
 extern std::string SUserMissing;
 // The directory of FILE is no directory; %s is the path.
 extern std::string SCannotAccessDirectory;
+// The walk cannot open or list a directory it met (no descriptor left, at
+// depth, or a read error), so it stops there; %s is the directory's path.
+extern std::string SCannotOpenDirectory;
 // A selected file cannot be read or replaced; %s is its path.
 extern std::string SCannotEditFile;
 // The program run: FILE is empty.
@@ -52,6 +55,10 @@ extern std::string SMarkerCannotTakeHistory;
 // The rewrite of a source would change more than its comments, so nothing
 // was written; %s is its path.
 extern std::string SRewriteChangesCode;
+// The log of a source stays locked by another process longer than a run
+// holds it, so the lines of a killed run cannot be taken out; %s is the
+// log's path.
+extern std::string SLogLocked;
 // The memory ran out while a source was processed; %s is its path.
 extern std::string SNotEnoughMemory;
 // The memory ran out outside the processing of a source (in the walk, or

@@ -28,6 +28,8 @@ void AssignHistrelTexts() {
   SPathMissing = "The path must be indicated!";
   SUserMissing = "The user must be indicated!";
   SCannotAccessDirectory = "Cannot access the directory: %s";
+  SCannotOpenDirectory =
+      "The directory %s cannot be opened; the files in and below it were not processed!";
   SCannotEditFile = "The file %s cannot be edited!";
   SFileSwitchMissing = "The parameter FILE must be indicated!";
   STemporaryFileExists = "The temporary file %s already exists!";
@@ -37,6 +39,7 @@ void AssignHistrelTexts() {
   SMarkerCannotTakeHistory =
       "The marker at %s cannot take the history: only a { } or (* *) comment can hold it!";
   SRewriteChangesCode = "The rewrite of %s would change its code, so the file was left as it is!";
+  SLogLocked = "The log %s stays locked by another process, so nothing was changed!";
   SNotEnoughMemory = "There is not enough memory to process %s!";
   SNotEnoughMemoryForRun = "There is not enough memory for the run!";
   SUnexpectedFailure = "The run stopped on an unexpected failure: %s";

@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "platform/FileSystem.h"
+#include "text/ShownName.h"
 
 namespace {
 
@@ -132,25 +133,7 @@ std::string GitName(const std::string& AName) {
     const auto u = static_cast<unsigned char>(c);
     if (u < 0x20 || u >= 0x7F || c == '"' || c == '\\') plain = false;
   }
-  if (plain) return AName;
-  std::string quoted = "\"";
-  for (const char c : AName) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      quoted.append(1, '\\').append(1, c);
-    } else if (c == '\t') {
-      quoted += "\\t";
-    } else if (c == '\n') {
-      quoted += "\\n";
-    } else if (u < 0x20 || u >= 0x7F) {
-      char octal[8];
-      std::snprintf(octal, sizeof octal, "\\%03o", u);
-      quoted += octal;
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "\"";
+  return plain ? AName : text::CQuoted(AName, text::HighBytes::kEscaped);
 }
 
 }  // namespace
@@ -333,6 +316,14 @@ void THistrelPreview::SourceRewritten(const std::string& ASource, const std::str
   TFile& file = Known(ATarget);
   file.After = std::move(ANewText);
   file.Changed = true;
+}
+
+std::vector<std::string> THistrelPreview::Sources() const {
+  // A name holding a control character would act on the terminal.
+  std::vector<std::string> shown;
+  shown.reserve(FSources.size());
+  for (const std::string& source : FSources) shown.push_back(text::ShownName(source));
+  return shown;
 }
 
 void THistrelPreview::LogAppended(const std::string& ALog, std::string&& ALines) {

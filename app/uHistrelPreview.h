@@ -43,8 +43,9 @@ class THistrelPreview : public THistrelOutput {
   std::vector<std::string> DiffLines() const;
 
   // The sources that would be rewritten, as selected, relative to the
-  // current directory, in the order of the walk.
-  const std::vector<std::string>& Sources() const { return FSources; }
+  // current directory, in the order of the walk; a name that holds a
+  // control character in double quotes with C escapes (text::ShownName).
+  std::vector<std::string> Sources() const;
 
  private:
   struct TFile {

@@ -6,6 +6,8 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/uHistrelConstants.h"
 #include "app/uHistrelInternal.h"
@@ -17,6 +19,7 @@
 #include "support/uStringRoutines.h"
 #include "text/Ansi.h"
 #include "text/PascalScan.h"
+#include "text/ShownName.h"
 #include "text/TextScan.h"
 #include "text/Utf8.h"
 
@@ -89,6 +92,19 @@ bool CopyAll(const platform::TextReader& AReader, std::string& AText) {
   return copied;
 }
 
+// Whether AText ends with the bytes of APieces one after the other.
+bool EndsWithPieces(std::string_view AText, const std::vector<std::string_view>& APieces) {
+  std::size_t size = 0;
+  for (const std::string_view piece : APieces) size += piece.size();
+  if (size == 0 || size > AText.size()) return false;
+  AText.remove_prefix(AText.size() - size);
+  for (const std::string_view piece : APieces) {
+    if (AText.substr(0, piece.size()) != piece) return false;
+    AText.remove_prefix(piece.size());
+  }
+  return true;
+}
+
 // Whether a line can hold the upper-cased insert text: no line holds an LF
 // or a Ctrl-Z, and an empty text is never found.
 bool InsertTextCanBeFound(const std::string& upperInsertText) {
@@ -135,15 +151,6 @@ std::string_view LineEndBytes(platform::LineEnd AEnd) {
   return "";
 }
 
-// Writes AText without the characters of code 0 to 32 at both ends, as a
-// line.
-void WriteTrimmedLine(platform::TextWriter& AWriter, std::string_view AText,
-                      const std::string& ALineEnd) {
-  const std::string_view trimmed = text::TrimBlanks(AText);
-  if (!trimmed.empty()) AWriter.Write(trimmed.data(), trimmed.size());
-  AWriter.Write(ALineEnd);
-}
-
 // What a converted comment carries after "{", "//", or "CVS" kept.
 std::string ConversionMiddle(bool AKeepCVS, bool AKeepDate, const std::string& AHeader) {
   if (AKeepCVS) return AKeepDate ? ": " + AHeader : ":";
@@ -176,9 +183,9 @@ constexpr std::size_t kKeptLineCapacity = std::size_t{1} << 20;
 // failure; after a failure the name stays, for the message that reports it.
 class TSourceInProcess {
  public:
-  TSourceInProcess(std::string& AName, const std::string& APath, const std::string& AFileName)
+  TSourceInProcess(std::string& AName, std::string AShown)
       : FName(AName), FFailures(std::uncaught_exceptions()) {
-    FName.assign(APath).append(AFileName);
+    FName = std::move(AShown);
   }
   ~TSourceInProcess() {
     if (std::uncaught_exceptions() == FFailures) FName.clear();
@@ -274,7 +281,7 @@ bool THistrel::IsLogOfAFileBeside() {
 }
 
 void THistrel::ProcessFile() {
-  const TSourceInProcess inProcess(FFailedSource, FPath, FFileName);
+  const TSourceInProcess inProcess(FFailedSource, ShownSourcePath());
   FHistoryLines.clear();
   FPlainStretches.clear();
   if (FLine.capacity() > kKeptLineCapacity) std::string().swap(FLine);
@@ -559,7 +566,8 @@ void THistrel::RewriteFile() {
   const bool linked = FHome != &selected;
   const std::string temporaryName = TemporaryPathOf(FHomeName);
   const std::string shownTemporary =
-      linked ? TemporaryPathOf(platform::FinalTarget(SourcePath())) : TemporaryPathOf(shown);
+      text::ShownName(linked ? TemporaryPathOf(platform::FinalTarget(SourcePath()))
+                             : TemporaryPathOf(FPath + FFileName));
 
   // A source named like its temporary file would be its own temporary file.
   if (temporaryName == FHomeName) {
@@ -586,9 +594,17 @@ void THistrel::RewriteFile() {
     status = replacement.Open(home, FHomeName, temporaryName, reader, shownTemporary);
     // A temporary file that a killed run left behind is removed, and the log
     // lines of that run with it; anything else of that name is left alone.
-    if (status == platform::FileStatus::kExists &&
-        platform::RemoveLeftoverTemporary(home, temporaryName, FHomeName, selected, FLogName)) {
-      status = replacement.Open(home, FHomeName, temporaryName, reader, shownTemporary);
+    if (status == platform::FileStatus::kExists) {
+      switch (
+          platform::RemoveLeftoverTemporary(home, temporaryName, FHomeName, selected, FLogName)) {
+        case platform::LeftoverStatus::kRemoved:
+          status = replacement.Open(home, FHomeName, temporaryName, reader, shownTemporary);
+          break;
+        case platform::LeftoverStatus::kLogLocked:
+          throw Exception(FormatText(SLogLocked, text::ShownName(FPath + FFileName + ".cvs")));
+        case platform::LeftoverStatus::kKept:
+          break;
+      }
     }
   } else if (home.KindOf(temporaryName) != platform::EntryKind::kUnknown) {
     status = platform::FileStatus::kExists;
@@ -652,11 +668,17 @@ void THistrel::RewriteFile() {
   const std::size_t logEnd =
       rewriting.Context.MarkerFound ? rewriting.LastEntryLine : rewriting.LastEntryLine + 1;
   const std::string logLineEnd = LogLineEnd(selected, FLogName, FLineEnd);
+  // The entry as the log receives it, in pieces of the history lines.
+  std::vector<std::string_view> entry;
+  for (std::size_t k = 1; k < logEnd; ++k) {
+    entry.push_back(text::TrimBlanks(FHistoryLines[k]));
+    entry.emplace_back(logLineEnd);
+  }
   const auto writeLogLines = [&](platform::TextWriter& ALog) {
-    for (std::size_t k = 1; k < logEnd; ++k) WriteTrimmedLine(ALog, FHistoryLines[k], logLineEnd);
+    for (const std::string_view piece : entry) ALog.Write(piece.data(), piece.size());
   };
   if (FOutput != nullptr) {
-    PreviewRewrite(preview, previewText, writeLogLines);
+    PreviewRewrite(preview, previewText, entry);
     return;
   }
   // The new source is completely written before the log is touched, so that
@@ -668,13 +690,20 @@ void THistrel::RewriteFile() {
   if (!log.OpenAppend(selected, FLogName, reader.Permissions() & 0666)) {
     throw Exception(FormatText(SCannotEditFile, shown));
   }
+  if (!platform::LogFitsSource(log, reader)) {
+    log.Undo();
+    throw Exception(FormatText(SCannotEditFile, shown));
+  }
   // The log is written before the source is replaced and cut back when that
   // fails, so that the log holds the entry exactly when the source does. A
   // run killed in between leaves its temporary file, and the next run cuts
-  // the log back when it removes it.
+  // the log back when it removes it. Where no mark tells it that (a file
+  // system without extended attributes), the log's end does: an entry that
+  // the log ends with already is not written twice.
+  const bool entryWritten = log.EndsWith(entry);
   replacement.NoteLog(log);
   try {
-    writeLogLines(log);
+    if (!entryWritten) writeLogLines(log);
     log.Flush();
   } catch (...) {  // running out of memory half-way as well
     log.Undo();
@@ -693,7 +722,7 @@ void THistrel::RewriteFile() {
 }
 
 void THistrel::PreviewRewrite(platform::TextWriter& APreview, std::string& ANewText,
-                              const std::function<void(platform::TextWriter&)>& AWriteLogLines) {
+                              const std::vector<std::string_view>& AEntry) {
   APreview.Close();
   // The line buffer may hold the whole of a source's longest line, which
   // the rewrite no longer needs: the texts before take its place.
@@ -705,7 +734,7 @@ void THistrel::PreviewRewrite(platform::TextWriter& APreview, std::string& ANewT
   std::string logLines;
   if (keepsTexts) {
     APreview.OpenMemory(logLines);
-    AWriteLogLines(APreview);
+    for (const std::string_view piece : AEntry) APreview.Write(piece.data(), piece.size());
     APreview.Close();
   }
   const std::string source = SourcePath();
@@ -724,7 +753,12 @@ void THistrel::PreviewRewrite(platform::TextWriter& APreview, std::string& ANewT
   platform::TextReader log;
   log.SetBufferSize(std::size_t{64} * 1024);
   if (log.Open(selected, FLogName)) {
-    if (keepsTexts && !CopyAll(log, before)) throw Exception(FormatText(SCannotEditFile, shown));
+    if (!platform::LogFitsSource(log, reader) || (keepsTexts && !CopyAll(log, before))) {
+      throw Exception(FormatText(SCannotEditFile, shown));
+    }
+    // An entry that the log ends with already is not written twice (see
+    // RewriteFile).
+    if (EndsWithPieces(before, AEntry)) logLines.clear();
     FOutput->LogRead(source + ".cvs", true, 0, std::move(before));
   } else if (selected.KindOf(FLogName) != platform::EntryKind::kUnknown) {
     throw Exception(FormatText(SCannotEditFile, shown));

@@ -13,6 +13,7 @@
 #include "platform/FileSystem.h"
 #include "support/uStringRoutines.h"
 #include "text/Ansi.h"
+#include "text/ShownName.h"
 
 using histrel_internal::EndsWithBackslash;
 using histrel_internal::FindAnsiText;
@@ -66,7 +67,9 @@ class TReadAheadInUse {
 void THistrel::Execute() {
   if (FUser.empty()) throw Exception(SUserMissing);
   if (FPath.empty()) throw Exception(SPathMissing);
-  if (!platform::IsDirectory(FPath)) throw Exception(FormatText(SCannotAccessDirectory, FPath));
+  if (!platform::IsDirectory(FPath)) {
+    throw Exception(FormatText(SCannotAccessDirectory, text::ShownName(FPath)));
+  }
   FEnteredDirectories.clear();
   // The line-by-line reading reads and reports every line itself, so it
   // takes no answers from the workers.
@@ -88,21 +91,24 @@ void THistrel::Execute() {
     return;
   }
   platform::Directory top;
-  if (!top.Open(FPath)) throw Exception(FormatText(SCannotAccessDirectory, FPath));
+  if (!top.Open(FPath)) throw Exception(FormatText(SCannotAccessDirectory, text::ShownName(FPath)));
   SearchFiles(top, FPath, isMask);
 }
 
 void THistrel::ProcessDirectory() {
   platform::Directory top;
   if (!platform::IsDirectory(FPath) || !top.Open(FPath)) {
-    throw Exception(FormatText(SCannotAccessDirectory, FPath));
+    throw Exception(FormatText(SCannotAccessDirectory, text::ShownName(FPath)));
   }
   SearchAllFiles(top, FPath);
 }
 
 void THistrel::AnnounceAndProcessFile(const platform::Directory& ADirectory, bool AHoldsNoMarker) {
-  // Joined in a kept string: a walk announces every file it selects.
+  // Joined in a kept string: a walk announces every file it selects. A
+  // name that holds a control character is quoted, so that it cannot act
+  // on the terminal.
   FAnnouncedPath.assign(FPath).append(FFileName);
+  if (text::HoldsControlCharacter(FAnnouncedPath)) FAnnouncedPath = text::CQuoted(FAnnouncedPath);
   if (FOutput == nullptr) platform::WriteLine(FAnnouncedPath);
   // A worker read it whole and found no "CVS*": processing would end there.
   if (AHoldsNoMarker) return;
@@ -127,11 +133,37 @@ bool THistrel::CanBeNamed(const std::string& AName) const {
   // A backslash in a name would be read as a separator: "..\x.pas" names a
   // file outside the directory. Such an entry is neither taken nor entered.
   if (AName.find('\\') == std::string::npos) return true;
-  platform::WriteErrorLine(FormatText(SBackslashNameSkipped, FPath + AName));
+  platform::WriteErrorLine(FormatText(SBackslashNameSkipped, text::ShownName(FPath + AName)));
   return false;
 }
 
-void THistrel::RemoveLeftovers(const platform::Directory& ADirectory,
+void THistrel::ListEntries(const platform::Directory& ADirectoryHandle,
+                           const std::string& ADirectory,
+                           std::vector<platform::DirectoryEntry>& AEntries) const {
+  // A listing cut short would leave the rest of the tree alone without a
+  // word; the run stops instead.
+  if (!ADirectoryHandle.List(AEntries)) {
+    throw Exception(FormatText(SCannotOpenDirectory, text::ShownName(ADirectory)));
+  }
+}
+
+bool THistrel::OpenSubdirectory(platform::Directory& ASubdirectory,
+                                const platform::Directory& AParent,
+                                const std::string& AName) const {
+  switch (ASubdirectory.OpenChild(AParent, AName)) {
+    case platform::Directory::ChildStatus::kOpened:
+      return true;
+    case platform::Directory::ChildStatus::kNoDirectory:
+      return false;
+    case platform::Directory::ChildStatus::kFailed:
+      break;
+  }
+  // Mostly a tree deeper than the descriptors the process may hold: one
+  // directory of every level is open.
+  throw Exception(FormatText(SCannotOpenDirectory, text::ShownName(FPath + AName)));
+}
+
+void THistrel::RemoveLeftovers(const platform::Directory& ADirectory, const std::string& APath,
                                std::vector<platform::DirectoryEntry>& AEntries) {
   // A preview writes nothing, not even to clear up after a killed run.
   if (FOutput != nullptr) return;
@@ -149,9 +181,15 @@ void THistrel::RemoveLeftovers(const platform::Directory& ADirectory,
     if (temporary == entry.name || names.count(temporary) == 0 || removed.count(temporary) != 0) {
       continue;
     }
-    if (platform::RemoveLeftoverTemporary(ADirectory, temporary, entry.name, ADirectory,
-                                          entry.name + ".cvs")) {
-      removed.insert(temporary);
+    switch (platform::RemoveLeftoverTemporary(ADirectory, temporary, entry.name, ADirectory,
+                                              entry.name + ".cvs")) {
+      case platform::LeftoverStatus::kRemoved:
+        removed.insert(temporary);
+        break;
+      case platform::LeftoverStatus::kLogLocked:
+        throw Exception(FormatText(SLogLocked, text::ShownName(APath + entry.name + ".cvs")));
+      case platform::LeftoverStatus::kKept:
+        break;
     }
   }
   if (removed.empty()) return;
@@ -170,11 +208,12 @@ void THistrel::SearchAllFiles(const platform::Directory& ADirectoryHandle,
   if (!MayEnter(ADirectoryHandle)) return;
   // The whole listing is read first, so that the temporary files and logs
   // that processing creates here are never taken for entries of the walk.
-  std::vector<platform::DirectoryEntry> entries = ADirectoryHandle.List();
-  RemoveLeftovers(ADirectoryHandle, entries);
+  std::vector<platform::DirectoryEntry> entries;
+  ListEntries(ADirectoryHandle, directory, entries);
+  const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
+  RemoveLeftovers(ADirectoryHandle, path, entries);
   TReadAhead::TListing listing(FReadAhead, ADirectoryHandle);
   std::size_t asked = 0;
-  const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
   for (std::size_t index = 0; index < entries.size(); ++index) {
     const platform::DirectoryEntry& entry = entries[index];
     if (listing.NeedsQuestions()) {
@@ -191,7 +230,7 @@ void THistrel::SearchAllFiles(const platform::Directory& ADirectoryHandle,
     }
     if (FRecursive && !IsDotEntry(entry.name) && EntryMayBeDirectory(entry)) {
       platform::Directory subdirectory;
-      if (subdirectory.OpenChild(ADirectoryHandle, entry.name)) {
+      if (OpenSubdirectory(subdirectory, ADirectoryHandle, entry.name)) {
         SearchAllFiles(subdirectory, FPath + entry.name);
       }
     }
@@ -214,8 +253,10 @@ void THistrel::SearchFiles(const platform::Directory& ADirectoryHandle,
   bool namedFileProcessed = false;
 
   if (!MayEnter(ADirectoryHandle)) return;
-  std::vector<platform::DirectoryEntry> entries = ADirectoryHandle.List();
-  RemoveLeftovers(ADirectoryHandle, entries);
+  std::vector<platform::DirectoryEntry> entries;
+  ListEntries(ADirectoryHandle, directory, entries);
+  const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
+  RemoveLeftovers(ADirectoryHandle, path, entries);
   const auto selected = [&](const platform::DirectoryEntry& AEntry) {
     return upperPattern.empty() || FindAnsiText(AEntry.name, upperPattern) != std::string::npos;
   };
@@ -225,7 +266,6 @@ void THistrel::SearchFiles(const platform::Directory& ADirectoryHandle,
   // Whether the named file is in this directory; it can only change when a
   // descent has run, so it is asked again only after one.
   int namedFileIsFile = -1;
-  const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
   for (std::size_t index = 0; index < entries.size(); ++index) {
     const platform::DirectoryEntry& entry = entries[index];
     if (listing.NeedsQuestions()) {
@@ -255,7 +295,7 @@ void THistrel::SearchFiles(const platform::Directory& ADirectoryHandle,
     }
     if (FRecursive && !IsDotEntry(entry.name) && EntryMayBeDirectory(entry)) {
       platform::Directory subdirectory;
-      if (subdirectory.OpenChild(ADirectoryHandle, entry.name)) {
+      if (OpenSubdirectory(subdirectory, ADirectoryHandle, entry.name)) {
         SetFileName(mask);
         SearchFiles(subdirectory, FPath + entry.name, AWildcard);
         namedFileIsFile = -1;

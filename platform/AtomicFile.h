@@ -28,6 +28,11 @@ class AtomicFile {
   // The same with a temporary file of a fresh, unused name beside target.
   FileStatus OpenUnique(const std::string& target);
 
+  // The same for the file name in directory, which stays open until Commit:
+  // no path is resolved again. shown names the file in messages.
+  FileStatus OpenUnique(const Directory& directory, const std::string& name,
+                        const std::string& shown);
+
   // Prepares to replace name in directory, the file that source has open,
   // through temporaryName in the same directory. Only that file is ever
   // replaced: if the name has come to mean another file, or the file has
@@ -62,6 +67,8 @@ class AtomicFile {
  private:
   FileStatus Create(const std::string& temporaryName, unsigned permissions);
   void RemoveTemporary();
+  // Commit's work, once the process's interruptions are held back.
+  FileStatus Swap();
 
   TextWriter writer_;
   Directory ownDirectory_;  // the directory of a target given by its path
@@ -70,7 +77,8 @@ class AtomicFile {
   std::string temporary_;  // the path of the temporary file, for messages
   std::string temporaryName_;
   const TextReader* source_ = nullptr;
-  std::intptr_t held_ = -1;  // the temporary file, kept open after Complete
+  std::intptr_t held_ = -1;    // the temporary file, kept open after Complete
+  unsigned deferredMode_ = 0;  // the permission bits it gets only at Commit
   bool pending_ = false;
 };
 

@@ -64,11 +64,18 @@ class Directory {
   // is none or it cannot be opened.
   bool Open(const std::string& path);
 
+  // The outcome of OpenChild.
+  //   kNoDirectory: there is no directory to enter by that name: it is no
+  //   directory, it has gone, or it is a link that is not followed;
+  //   kFailed: there is one, but it cannot be opened (no descriptor or
+  //   memory left, an input/output error, no way through).
+  enum class ChildStatus { kOpened, kNoDirectory, kFailed };
+
   // Opens the subdirectory name of parent. A link is followed, unless
   // another user planted it to lead where that user has no say (a link
   // whose owner is neither this process's user, nor root, nor the owner
-  // of what it names). False when there is no such directory.
-  bool OpenChild(const Directory& parent, const std::string& name);
+  // of what it names).
+  ChildStatus OpenChild(const Directory& parent, const std::string& name);
 
   bool IsOpen() const { return handle_ >= 0; }
   void Close();
@@ -77,8 +84,11 @@ class Directory {
   const FileIdentity& Identity() const { return identity_; }
 
   // Every entry, hidden ones and "." and ".." included, in the order the
-  // file system gives them. Empty when the directory cannot be listed.
-  std::vector<DirectoryEntry> List() const;
+  // file system gives them, into entries. A directory that may be passed
+  // through but not listed has none. False when the listing failed (no
+  // descriptor or memory left, an input/output error); entries is then
+  // incomplete.
+  bool List(std::vector<DirectoryEntry>& entries) const;
 
   // What name is in this directory, links followed: kFile for anything that
   // exists and is no directory, kUnknown when nothing (reachable) is there.
@@ -100,13 +110,15 @@ bool LocateFile(const Directory& directory, const std::string& name, Directory& 
 // Removes the file temporaryName in directory when this tool left it behind
 // there as the temporary file of sourceName (its run was killed), and cuts
 // the log logName in logDirectory back to what it was before that run wrote
-// to it, unless the source was replaced already. False, with nothing
-// changed, when temporaryName is anything else: a file of another user, a
-// link, a file that a running process still holds, a file this tool did
-// not create.
-bool RemoveLeftoverTemporary(const Directory& directory, const std::string& temporaryName,
-                             const std::string& sourceName, const Directory& logDirectory,
-                             const std::string& logName);
+// to it, unless the source was replaced already. kKept, with nothing
+// changed, when temporaryName is anything else: a file whose mark another
+// user could have set, a link, a file that a running process still holds, a
+// file this tool did not create; kLogLocked, with nothing changed, when the
+// log stays locked by another process longer than a run would hold it.
+enum class LeftoverStatus { kRemoved, kKept, kLogLocked };
+LeftoverStatus RemoveLeftoverTemporary(const Directory& directory, const std::string& temporaryName,
+                                       const std::string& sourceName, const Directory& logDirectory,
+                                       const std::string& logName);
 
 // Creates one directory. False when it cannot be created.
 bool CreateDirectory(const std::string& path);

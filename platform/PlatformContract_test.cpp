@@ -3,6 +3,7 @@
 // singleton lock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -10,6 +11,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/AtomicFile.h"
@@ -120,6 +122,30 @@ TEST_F(FileContractTest, ExclusiveCreationNeverTouchesWhatIsThere) {
   writer.WriteLine("line");
   writer.Close();
   EXPECT_EQ(Read("new.tmp"), "line\r\n");
+}
+
+// The walk passes over a name that is no directory to enter and stops at a
+// directory it cannot open; the two must not be taken for each other.
+TEST_F(FileContractTest, OpenChildTellsANameThatIsNoDirectoryFromADirectory) {
+  Write("a.pas", "");
+  ASSERT_TRUE(fs::create_directory(Native("sub")));
+  std::ofstream(Native("sub") / "b.pas", std::ios::binary) << "";
+  using Status = platform::Directory::ChildStatus;
+  const std::vector<std::pair<std::string, Status>> cases = {
+      {"sub", Status::kOpened}, {"a.pas", Status::kNoDirectory}, {"gone", Status::kNoDirectory}};
+  for (const auto& [name, status] : cases) {
+    platform::Directory child;
+    EXPECT_EQ(child.OpenChild(FDirectory, name), status) << name;
+    EXPECT_EQ(child.IsOpen(), status == Status::kOpened) << name;
+    if (!child.IsOpen()) continue;
+    std::vector<platform::DirectoryEntry> entries;
+    ASSERT_TRUE(child.List(entries)) << name;
+    std::vector<std::string> names;
+    names.reserve(entries.size());
+    for (const platform::DirectoryEntry& entry : entries) names.push_back(entry.name);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".", "..", "b.pas"})) << name;
+  }
 }
 
 TEST_F(FileContractTest, UndoRemovesACreatedLogAndCutsAnOldOneBack) {

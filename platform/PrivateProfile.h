@@ -17,7 +17,10 @@ using IniSection = std::shared_ptr<const std::vector<std::string>>;
 
 // The entries of section in file. Empty when the file or the section is
 // missing; a file that cannot be read counts as missing, as with the Windows
-// service.
+// service. On POSIX, where the file may lie in a folder that others can
+// write, a file that is no sound store (a link that another user planted,
+// no regular file, another user's, writable by every user, too large; see
+// posix/PosixStoreFile.h) throws Exception naming the file and the reason.
 IniSection ReadIniSection(const std::string& file, const std::string& section);
 
 // Sets entry name of section to value: replaces the first entry of that name
@@ -25,7 +28,8 @@ IniSection ReadIniSection(const std::string& file, const std::string& section);
 // The file is replaced atomically under an exclusive lock, so writers in
 // parallel processes lose nothing. Throws Exception naming the file when it
 // cannot be written: a missing directory, a read-only file, a name that the
-// file cannot hold.
+// file cannot hold, a file that reading refuses, a lock that another
+// process keeps too long.
 void WriteIniEntry(const std::string& file, const std::string& section, const std::string& name,
                    const std::string& value);
 

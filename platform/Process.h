@@ -18,6 +18,11 @@ std::string CommandLine();
 // where a file is reached.
 std::string ProgramPath();
 
+// Lets the process hold as many descriptors as the system allows it: the
+// walk keeps one directory of every level open. On POSIX the soft limit is
+// raised to the hard one; Windows has no such limit, nothing changes there.
+void RaiseOpenFileLimit();
+
 // The permission bits a file that this process creates with the bits
 // requested gets: those less the process's umask (read once). Windows has
 // no such bits: 0644, as git shows every file there.

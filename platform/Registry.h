@@ -16,14 +16,17 @@ std::string RegistryHivePath();
 // value), exactly as stored. False, value untouched, when the key does not
 // exist (a missing or unreadable hive has no keys); true with "" when the
 // value does not exist. Throws Exception naming the value when it exists but
-// is not a text value.
+// is not a text value, and, on POSIX, naming the hive when it is no sound
+// store (as ReadIniSection says).
 bool ReadRegistryString(const std::string& keyPath, const std::string& valueName,
                         std::string& value);
 
 // Sets the text value valueName of the key keyPath, creating the key, the
 // hive file and its folder when missing; everything else in the hive stays as
 // it was. The file is replaced atomically under an exclusive lock, so writers
-// in parallel processes lose nothing. Throws Exception when it cannot write.
+// in parallel processes lose nothing. Throws Exception when it cannot write
+// (the hive refused for reading, a lock that another process keeps too long
+// among the reasons).
 void WriteRegistryString(const std::string& keyPath, const std::string& valueName,
                          const std::string& value);
 

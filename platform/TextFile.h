@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -199,6 +200,10 @@ class TextWriter {
   // Closes the file. False when that fails.
   bool Undo();
 
+  // Whether the file, as it is, ends with the bytes of pieces one after
+  // the other (false when that cannot be read). Nothing buffered counts.
+  bool EndsWith(const std::vector<std::string_view>& pieces) const;
+
   // Writes into text, behind what it holds, instead of a file, until Close
   // or Abandon; text must outlive that. A preview makes new texts this way.
   void OpenMemory(std::string& text);
@@ -236,6 +241,7 @@ class TextWriter {
 
  private:
   friend class NativeAccess;
+  friend bool LogFitsSource(TextWriter& log, const TextReader& source);
 
   bool Adopt(int fd, const std::string& path);
   void AllocateBuffer();
@@ -257,5 +263,14 @@ class TextWriter {
   std::unique_ptr<char[]> buffer_;  // allocated once, never zero-filled
   std::size_t used_;
 };
+
+// Whether the log that log has open may take the notes of the source that
+// source has open: its owner is this process's user, the source's owner or
+// root, and no one may read it who may not read the source. A log that
+// another user planted beside a private source would hand its notes on. A
+// log that OpenAppend created first takes the source's group, where the
+// process may give it.
+bool LogFitsSource(TextWriter& log, const TextReader& source);
+bool LogFitsSource(const TextReader& log, const TextReader& source);
 
 }  // namespace platform

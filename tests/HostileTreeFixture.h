@@ -143,29 +143,9 @@ class HostileTree : public ::testing::Test {
 
   // Every entry below the test's directory (links not followed) with what
   // an attack could change: bytes or link text, mode, owner and group.
-  struct TEntryState {
-    std::string Content;
-    mode_t Mode;
-    uid_t Owner;
-    gid_t Group;
-    bool operator==(const TEntryState& AOther) const {
-      return Content == AOther.Content && Mode == AOther.Mode && Owner == AOther.Owner &&
-             Group == AOther.Group;
-    }
-  };
+  using TEntryState = testsupport::EntryState;
   std::map<std::string, TEntryState> Everything() const {
-    std::map<std::string, TEntryState> entries;
-    for (auto it = fs::recursive_directory_iterator(FDir.Path());
-         it != fs::recursive_directory_iterator(); ++it) {
-      const std::string path = it->path().string();
-      struct stat info {};
-      if (lstat(path.c_str(), &info) != 0) continue;
-      TEntryState state{"", info.st_mode, info.st_uid, info.st_gid};
-      if (S_ISREG(info.st_mode)) state.Content = testsupport::ReadFile(path);
-      if (S_ISLNK(info.st_mode)) state.Content = fs::read_symlink(path).string();
-      entries.emplace(path, state);
-    }
-    return entries;
+    return testsupport::EntryStates(FDir.Path());
   }
   // Expects every entry of ABefore but those in AChanged to be there still,
   // as it was, and no entry to have come that is not in AChanged.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -95,6 +96,21 @@ std::map<std::string, std::string> Snapshot(const std::string& ATree) {
   return files;
 }
 
+std::map<std::string, EntryState> EntryStates(const std::string& ADir) {
+  std::map<std::string, EntryState> entries;
+  for (auto it = std::filesystem::recursive_directory_iterator(ADir);
+       it != std::filesystem::recursive_directory_iterator(); ++it) {
+    const std::string path = it->path().string();
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0) continue;
+    EntryState state{"", info.st_mode, info.st_uid, info.st_gid};
+    if (S_ISREG(info.st_mode)) state.Content = ReadFile(path);
+    if (S_ISLNK(info.st_mode)) state.Content = std::filesystem::read_symlink(path).string();
+    entries.emplace(path, state);
+  }
+  return entries;
+}
+
 std::string PrivateProgram(const TempDir& ADir) {
   const std::string program = ADir / "bin/histrel";
   std::filesystem::create_directories(ADir / "bin");
@@ -132,16 +148,18 @@ int RunInChildren(int ACount, const std::function<void(int)>& AWork) {
   return failed;
 }
 
-std::vector<std::string> WithoutPrivileges(const std::function<std::vector<std::string>()>& AWork) {
+namespace {
+
+// Runs ASetUp, then AWork, in a child process and gives back its lines, or
+// one line saying what went wrong.
+std::vector<std::string> LinesOfChild(const std::function<bool()>& ASetUp,
+                                      const std::function<std::vector<std::string>()>& AWork) {
   int channel[2];
   if (pipe(channel) != 0) return {"pipe failed"};
   const pid_t child = fork();
   if (child == 0) {
     close(channel[0]);
-    if (geteuid() == 0 &&
-        (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
-      _exit(2);
-    }
+    if (!ASetUp()) _exit(2);
     std::string text;
     for (const std::string& line : AWork()) text += line + "\n";
     const ssize_t written = write(channel[1], text.data(), text.size());
@@ -156,6 +174,7 @@ std::vector<std::string> WithoutPrivileges(const std::function<std::vector<std::
   close(channel[0]);
   int status = 0;
   waitpid(child, &status, 0);
+  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM) return {"timed out"};
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {"child failed"};
   std::vector<std::string> lines;
   for (std::string::size_type start = 0, end; (end = text.find('\n', start)) != std::string::npos;
@@ -163,6 +182,27 @@ std::vector<std::string> WithoutPrivileges(const std::function<std::vector<std::
     lines.push_back(text.substr(start, end - start));
   }
   return lines;
+}
+
+}  // namespace
+
+std::vector<std::string> WithoutPrivileges(const std::function<std::vector<std::string>()>& AWork) {
+  return LinesOfChild(
+      [] {
+        return geteuid() != 0 ||
+               (setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0);
+      },
+      AWork);
+}
+
+std::vector<std::string> WithinSeconds(unsigned ASeconds,
+                                       const std::function<std::vector<std::string>()>& AWork) {
+  return LinesOfChild(
+      [ASeconds] {
+        alarm(ASeconds);
+        return true;
+      },
+      AWork);
 }
 
 int Start(const std::string& AProgram, const std::vector<std::string>& AArguments,

@@ -67,6 +67,22 @@ std::string SystemPath(std::string ANative);
 // Every regular file below ATree by its path relative to ATree, with its bytes.
 std::map<std::string, std::string> Snapshot(const std::string& ATree);
 
+// What an attack could change of an entry: its bytes (a regular file) or
+// link text (a symbolic link), mode, owner and group.
+struct EntryState {
+  std::string Content;
+  unsigned Mode;
+  unsigned Owner;
+  unsigned Group;
+  bool operator==(const EntryState& AOther) const {
+    return Content == AOther.Content && Mode == AOther.Mode && Owner == AOther.Owner &&
+           Group == AOther.Group;
+  }
+};
+
+// Every entry below ADir by its path (links not followed), with its state.
+std::map<std::string, EntryState> EntryStates(const std::string& ADir);
+
 // A private copy of the built histrel in ADir/bin, so that no INI file beside
 // the build's program takes part; returns its path.
 std::string PrivateProgram(const TempDir& ADir);
@@ -80,6 +96,12 @@ int RunInChildren(int ACount, const std::function<void(int)>& AWork);
 // that tests of refused access run for root too. Returns the lines, or one
 // line saying what went wrong.
 std::vector<std::string> WithoutPrivileges(const std::function<std::vector<std::string>()>& AWork);
+
+// Runs AWork (which returns lines) in a child process that is killed after
+// ASeconds, so that a test of something that must not hang ends either way.
+// Returns the lines, or one line saying what went wrong ("timed out").
+std::vector<std::string> WithinSeconds(unsigned ASeconds,
+                                       const std::function<std::vector<std::string>()>& AWork);
 
 // Starts AProgram with AArguments and the environment changed by
 // AEnvironment ("NAME=value" entries) without waiting; its standard output

@@ -4,6 +4,10 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <limits.h>
+#include <signal.h>
+
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -20,14 +24,6 @@ namespace {
 bool SameFile(const struct stat& info, const FileIdentity& identity) {
   return static_cast<std::uint64_t>(info.st_dev) == identity.device &&
          static_cast<std::uint64_t>(info.st_ino) == identity.inode;
-}
-
-void SetMark(int fd, const std::string& value) {
-  // A file system without extended attributes keeps no mark; a temporary
-  // file left there is then never taken for one of this tool.
-  if (fsetxattr(fd, kTemporaryMark, value.data(), value.size(), 0) != 0) {
-    return;
-  }
 }
 
 // Copies the extended attributes of from, ACLs included, to to. False when
@@ -47,7 +43,7 @@ bool CopyAttributes(int from, int to) {
   if (size < 0) return errno == ENOTSUP;
   std::vector<char> value;
   for (const char* name = names.data(); name < names.data() + size; name += std::strlen(name) + 1) {
-    if (std::strcmp(name, kTemporaryMark) == 0 || std::strcmp(name, "security.selinux") == 0) {
+    if (IsMarkAttribute(name) || std::strcmp(name, "security.selinux") == 0) {
       continue;
     }
     ssize_t length = fgetxattr(from, name, nullptr, 0);
@@ -61,16 +57,123 @@ bool CopyAttributes(int from, int to) {
   return true;
 }
 
+// What a replacement under way leaves behind when the process is
+// interrupted (SIGINT, SIGTERM, SIGHUP), kept where a signal handler
+// reaches it without allocating: the temporary file, and the log with its
+// length before the run wrote to it. The handler removes the one and cuts
+// the other back, then ends the process by the signal, as it would have
+// ended. While a replacement commits, a signal waits until it has.
+enum TPhase : int { kIdle, kPending, kCommitting };
+struct TInterruption {
+  std::atomic<int> phase{kIdle};
+  volatile sig_atomic_t deferred = 0;  // a signal that came while committing
+  int directory = -1;
+  int temporary = -1;
+  char temporaryName[NAME_MAX + 1] = {};
+  int log = -1;
+  int logCreatedIn = -1;  // the log's directory when the run created it
+  char logName[NAME_MAX + 1] = {};
+  off_t logLength = 0;
+};
+TInterruption gInterruption;
+
+bool SameName(int at, const char* name, int fd) {
+  struct stat mine {};
+  struct stat named {};
+  return fstat(fd, &mine) == 0 && fstatat(at, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+         mine.st_dev == named.st_dev && mine.st_ino == named.st_ino;
+}
+
+// Undoes what gInterruption holds; only calls that a signal handler may make.
+void UndoInterrupted() {
+  TInterruption& it = gInterruption;
+  if (it.log >= 0) {
+    if (it.logCreatedIn >= 0 && SameName(it.logCreatedIn, it.logName, it.log)) {
+      unlinkat(it.logCreatedIn, it.logName, 0);
+    } else if (ftruncate(it.log, it.logLength) != 0) {
+      // Nothing more can be done on the way out.
+    }
+  }
+  if (it.temporary >= 0 && SameName(it.directory, it.temporaryName, it.temporary)) {
+    unlinkat(it.directory, it.temporaryName, 0);
+  }
+}
+
+void OnInterruption(int signal) {
+  const int errorBefore = errno;
+  int expected = kCommitting;
+  if (gInterruption.phase.load() == expected) {
+    gInterruption.deferred = signal;
+    errno = errorBefore;
+    return;
+  }
+  if (gInterruption.phase.exchange(kIdle) == kPending) UndoInterrupted();
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+void CatchInterruptions() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old {};
+    // A signal that the process was told to ignore (nohup) stays ignored.
+    if (sigaction(signal, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = OnInterruption;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+// Makes the handler undo the temporary file name in directory at, which
+// held has open.
+void Remember(int at, const std::string& name, int held) {
+  TInterruption& it = gInterruption;
+  it.phase = kIdle;
+  if (name.size() >= sizeof it.temporaryName) return;
+  std::memcpy(it.temporaryName, name.c_str(), name.size() + 1);
+  it.directory = at;
+  it.temporary = held;
+  it.log = -1;
+  it.logCreatedIn = -1;
+  it.phase = kPending;
+}
+
+void Forget() {
+  TInterruption& it = gInterruption;
+  it.phase = kIdle;
+  it.temporary = -1;
+  it.log = -1;
+  it.logCreatedIn = -1;
+}
+
+// Ends the process by a signal that came while a replacement committed.
+void RaiseDeferred() {
+  const int signal = gInterruption.deferred;
+  if (signal == 0) return;
+  if (gInterruption.phase.exchange(kIdle) == kPending) UndoInterrupted();
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
 }  // namespace
 
 AtomicFile::~AtomicFile() {
   if (pending_) RemoveTemporary();
+  if (held_ >= 0 && gInterruption.temporary == static_cast<int>(held_)) Forget();
   if (held_ >= 0) close(static_cast<int>(held_));
 }
 
 void AtomicFile::RemoveTemporary() {
   writer_.Abandon();
   pending_ = false;
+  if (gInterruption.temporary == static_cast<int>(held_) &&
+      gInterruption.phase.load() != kCommitting) {
+    Forget();
+  }
   if (held_ < 0 || directory_ == nullptr) return;
   // Only while the name still holds the file this object created.
   const int at = NativeAccess::Descriptor(*directory_);
@@ -97,9 +200,12 @@ int CreateMarked(int at, const std::string& name) {
   }
   char self[64];
   std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fsetxattr(fd, kTemporaryMark, "temporary", 9, 0) != 0 ||
-      linkat(AT_FDCWD, self, at, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+  const bool ready = flock(fd, LOCK_EX | LOCK_NB) == 0 && SetMark(fd, "temporary");
+  // An interruption from the moment the file has its name on takes it out.
+  if (ready) Remember(at, name, fd);
+  if (!ready || linkat(AT_FDCWD, self, at, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
     const int error = errno;
+    Forget();
     close(fd);
     errno = error == ENOTSUP || error == ENOENT ? EOPNOTSUPP : error;
     return -1;
@@ -113,6 +219,7 @@ FileStatus AtomicFile::Create(const std::string& temporaryName, unsigned permiss
   temporaryName_ = temporaryName;
   const int at = NativeAccess::Descriptor(*directory_);
   FileStatus status = FileStatus::kOk;
+  CatchInterruptions();
   const int fd = source_ != nullptr ? CreateMarked(at, temporaryName) : -1;
   if (fd >= 0) {
     NativeAccess::Adopt(writer_, fd, temporary_);
@@ -130,6 +237,7 @@ FileStatus AtomicFile::Create(const std::string& temporaryName, unsigned permiss
     return FileStatus::kFailed;
   }
   pending_ = true;
+  Remember(at, temporaryName, static_cast<int>(held_));
   return FileStatus::kOk;
 }
 
@@ -155,22 +263,37 @@ FileStatus AtomicFile::Open(const std::string& target, const std::string& tempor
 void AtomicFile::NoteLog(const TextWriter& log) {
   struct stat info {};
   if (held_ < 0 || fstat(NativeAccess::Descriptor(log), &info) != 0) return;
+  if (gInterruption.temporary == static_cast<int>(held_) &&
+      NativeAccess::Name(log).size() < sizeof gInterruption.logName) {
+    gInterruption.phase = kIdle;
+    const std::string& name = NativeAccess::Name(log);
+    std::memcpy(gInterruption.logName, name.c_str(), name.size() + 1);
+    gInterruption.logLength = static_cast<off_t>(NativeAccess::StartLength(log));
+    gInterruption.logCreatedIn = NativeAccess::CreatedIn(log);
+    gInterruption.log = NativeAccess::Descriptor(log);
+    gInterruption.phase = kPending;
+  }
   char mark[96];
   std::snprintf(mark, sizeof mark, "log %llu %llu %llu",
                 static_cast<unsigned long long>(NativeAccess::StartLength(log)),
                 static_cast<unsigned long long>(info.st_dev),
                 static_cast<unsigned long long>(info.st_ino));
-  SetMark(static_cast<int>(held_), mark);
+  // A file system without extended attributes keeps no mark: the log then
+  // tells a later run of the entry itself (see the rewrite).
+  if (!SetMark(static_cast<int>(held_), mark)) return;
 }
 
 void AtomicFile::Complete() {
   if (!writer_.IsOpen()) return;
   // Owner, mode and attributes come from the file that was read, through
-  // its descriptor: never from whatever its name may mean by now.
+  // its descriptor: never from whatever its name may mean by now. A
+  // settings file gives them by its name, which is the file itself: a link
+  // there is not followed.
   struct stat info {};
   const bool known = source_ != nullptr ? fstat(NativeAccess::Descriptor(*source_), &info) == 0
                                         : fstatat(NativeAccess::Descriptor(*directory_),
-                                                  target_.c_str(), &info, 0) == 0;
+                                                  target_.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                                              S_ISREG(info.st_mode);
   if (known) {
     const int fd = static_cast<int>(held_);
     struct stat mine {};
@@ -190,8 +313,14 @@ void AtomicFile::Complete() {
       writer_.Abandon();
       throw Exception("Cannot copy the extended attributes to " + temporary_);
     }
-    if (!same || (mine.st_mode & 07777) != (info.st_mode & 07777)) {
-      fchmod(fd, info.st_mode & 07777);
+    // A mark in user.* counts only while nobody else may write the file:
+    // until the exchange, the new source gets no write bit for others.
+    const mode_t mode = info.st_mode & 07777;
+    deferredMode_ = source_ != nullptr && geteuid() != 0 && (mode & 022) != 0 ? mode : 0;
+    const mode_t now = deferredMode_ != 0 ? mode & ~mode_t{022} : mode;
+    if ((!same || (mine.st_mode & 07777) != now) && fchmod(fd, now) != 0 && deferredMode_ != 0) {
+      writer_.Abandon();
+      throw Exception("Cannot set the permissions of " + temporary_);
     }
   }
   writer_.Close();
@@ -199,6 +328,25 @@ void AtomicFile::Complete() {
 
 FileStatus AtomicFile::Commit() {
   if (!pending_) return FileStatus::kFailed;
+  const bool guarded = gInterruption.temporary == static_cast<int>(held_);
+  if (guarded) gInterruption.phase = kCommitting;
+  const FileStatus status = Swap();
+  if (guarded) {
+    // A signal that came meanwhile takes effect now: the log is cut back
+    // unless the source was replaced.
+    if (status == FileStatus::kOk) {
+      Forget();
+    } else {
+      gInterruption.temporary = -1;
+      gInterruption.phase = kPending;
+    }
+    RaiseDeferred();
+    Forget();
+  }
+  return status;
+}
+
+FileStatus AtomicFile::Swap() {
   try {
     Complete();
   } catch (const Exception&) {
@@ -225,24 +373,39 @@ FileStatus AtomicFile::Commit() {
   if (flock(source, LOCK_EX | LOCK_NB) != 0) {
     // Someone else locks the source: the checks below still hold.
   }
-  const bool marked = fsetxattr(source, kTemporaryMark, "replaced", 8, 0) == 0;
+  if (deferredMode_ != 0 && fchmod(static_cast<int>(held_), deferredMode_) != 0) {
+    RemoveTemporary();
+    return FileStatus::kFailed;
+  }
+  const bool marked = SetMark(source, "replaced");
   const auto unmark = [&] {
-    if (marked) fremovexattr(source, kTemporaryMark);
+    if (marked) RemoveMark(source);
   };
-  // The names are exchanged, then what came out is checked: an editor's
-  // save, or a file put in the source's place, gets its name back.
+  struct stat mine {};
+  if (fstat(static_cast<int>(held_), &mine) != 0) {
+    unmark();
+    RemoveTemporary();
+    return FileStatus::kFailed;
+  }
+  // The names are exchanged, then what came out and what went in are
+  // checked: an editor's save, or a file put in the source's place, gets
+  // its name back, and so does whatever was put in the temporary file's.
   if (renameat2(at, temporary, at, target, RENAME_EXCHANGE) == 0) {
     struct stat out {};
-    if (fstatat(at, temporary, &out, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(out, identity) ||
-        !source_->Unchanged()) {
+    struct stat in {};
+    const bool outOk = fstatat(at, temporary, &out, AT_SYMLINK_NOFOLLOW) == 0 &&
+                       SameFile(out, identity) && source_->Unchanged();
+    const bool inOk = fstatat(at, target, &in, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      in.st_dev == mine.st_dev && in.st_ino == mine.st_ino;
+    if (!outOk || !inOk) {
       renameat2(at, temporary, at, target, RENAME_EXCHANGE);
       unmark();
       RemoveTemporary();
-      return FileStatus::kChanged;
+      return outOk ? FileStatus::kFailed : FileStatus::kChanged;
     }
     unlinkat(at, temporary, 0);
-    fremovexattr(static_cast<int>(held_), kTemporaryMark);
-    // The old file keeps its mark only where other names still show it.
+    RemoveMark(static_cast<int>(held_));
+    // An old file with other names (hard links) goes on under them, unmarked.
     struct stat old {};
     if (fstat(source, &old) != 0 || old.st_nlink > 0) unmark();
     pending_ = false;
@@ -252,14 +415,16 @@ FileStatus AtomicFile::Commit() {
     // A file system that cannot exchange names: the check comes just before
     // the rename instead.
     struct stat named {};
+    struct stat in {};
     if (fstatat(at, target, &named, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(named, identity) ||
-        !source_->Unchanged()) {
+        !source_->Unchanged() || fstatat(at, temporary, &in, AT_SYMLINK_NOFOLLOW) != 0 ||
+        in.st_dev != mine.st_dev || in.st_ino != mine.st_ino) {
       unmark();
       RemoveTemporary();
       return FileStatus::kChanged;
     }
     if (renameat(at, temporary, at, target) == 0) {
-      fremovexattr(static_cast<int>(held_), kTemporaryMark);
+      RemoveMark(static_cast<int>(held_));
       unmark();
       pending_ = false;
       return FileStatus::kOk;

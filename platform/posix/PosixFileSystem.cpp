@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/FileSystem.h"
 #include "platform/posix/PosixNative.h"
@@ -74,7 +75,58 @@ std::string FinalTarget(const std::string& path) {
 
 bool RemoveFile(const std::string& path) { return unlink(NativePath(path).c_str()) == 0; }
 
-const char kTemporaryMark[] = "user.histrel";
+namespace {
+
+constexpr char kRootMark[] = "trusted.histrel";
+constexpr char kUserMark[] = "user.histrel";
+
+std::string MarkIn(int fd, const char* name) {
+  char value[128];
+  const ssize_t n = fgetxattr(fd, name, value, sizeof value);
+  return n > 0 ? std::string(value, static_cast<std::size_t>(n)) : std::string();
+}
+
+}  // namespace
+
+const char* MarkName() { return geteuid() == 0 ? kRootMark : kUserMark; }
+
+std::string TrustedMarkOf(int fd, const struct stat& info) {
+  // Root trusts root's marks alone: a user.* mark on a file of root's may
+  // have been set while someone else could write it.
+  if (geteuid() == 0) return MarkIn(fd, kRootMark);
+  if (info.st_uid != geteuid() || (info.st_mode & 022) != 0) return std::string();
+  return MarkIn(fd, kUserMark);
+}
+
+bool SetMark(int fd, const std::string& value) {
+  return fsetxattr(fd, MarkName(), value.data(), value.size(), 0) == 0;
+}
+
+void RemoveMark(int fd) {
+  if (fremovexattr(fd, kUserMark) != 0) {
+    // There was none, or the file system keeps none.
+  }
+  if (geteuid() == 0 && fremovexattr(fd, kRootMark) != 0) {
+    // The same.
+  }
+}
+
+bool IsMarkAttribute(const char* name) {
+  return std::strcmp(name, kUserMark) == 0 || std::strcmp(name, kRootMark) == 0;
+}
+
+bool LogFitsSource(const struct stat& log, const struct stat& sourceInfo) {
+  const uid_t owner = log.st_uid;
+  if (owner != geteuid() && owner != sourceInfo.st_uid && owner != 0) return false;
+  // Others may read the log only when they may read the source; the log's
+  // group only when it is the source's and may read it, or is root's.
+  if ((log.st_mode & S_IROTH) != 0 && (sourceInfo.st_mode & S_IROTH) == 0) return false;
+  if ((log.st_mode & S_IRGRP) != 0 && (sourceInfo.st_mode & S_IROTH) == 0 && log.st_gid != 0 &&
+      (log.st_gid != sourceInfo.st_gid || (sourceInfo.st_mode & S_IRGRP) == 0)) {
+    return false;
+  }
+  return true;
+}
 
 std::int64_t ModifiedTime(const struct stat& info) {
   return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
@@ -112,21 +164,17 @@ std::string ReadLinkAt(int at, const std::string& name) {
   }
 }
 
-std::string MarkOf(int fd) {
-  char value[128];
-  const ssize_t n = fgetxattr(fd, kTemporaryMark, value, sizeof value);
-  return n > 0 ? std::string(value, static_cast<std::size_t>(n)) : std::string();
-}
-
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // The log that a "log <length> <device> <inode>" mark names, opened for
-// writing, when it is logName in logDirectory; -1 when it is not (the mark
-// then belongs to another source, or the log has been replaced).
+// writing, when it is logName in logDirectory and could have been appended
+// to for the source of sourceInfo (a regular file with no other name, see
+// LogFitsSource); -1 when it is not (the mark then belongs to another
+// source, or the log has been replaced).
 int OpenMarkedLog(const std::string& mark, int logDirectory, const std::string& logName,
-                  off_t& length) {
+                  const struct stat& sourceInfo, off_t& length) {
   unsigned long long start = 0;
   unsigned long long device = 0;
   unsigned long long inode = 0;
@@ -135,8 +183,8 @@ int OpenMarkedLog(const std::string& mark, int logDirectory, const std::string& 
       openat(logDirectory, logName.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (log < 0) return -1;
   struct stat info {};
-  if (fstat(log, &info) != 0 || !S_ISREG(info.st_mode) ||
-      static_cast<unsigned long long>(info.st_dev) != device ||
+  if (fstat(log, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
+      !LogFitsSource(info, sourceInfo) || static_cast<unsigned long long>(info.st_dev) != device ||
       static_cast<unsigned long long>(info.st_ino) != inode) {
     close(log);
     return -1;
@@ -176,7 +224,15 @@ bool Directory::Open(const std::string& path) {
   return AdoptDirectory(OpenDirectoryAt(AT_FDCWD, native.c_str()), handle_, identity_);
 }
 
-bool Directory::OpenChild(const Directory& parent, const std::string& name) {
+namespace {
+
+// Whether a failed open of a directory's name means that there is no
+// directory there to enter: the name has gone, or names something else.
+bool NoDirectoryThere(int error) { return error == ENOENT || error == ENOTDIR || error == ELOOP; }
+
+}  // namespace
+
+Directory::ChildStatus Directory::OpenChild(const Directory& parent, const std::string& name) {
   Close();
   const int at = static_cast<int>(parent.handle_);
   // Most entries are no links: those are opened without looking further.
@@ -186,32 +242,44 @@ bool Directory::OpenChild(const Directory& parent, const std::string& name) {
   }
   if (fd < 0 && (errno == ELOOP || errno == ENOTDIR)) {
     struct stat link {};
-    if (fstatat(at, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(link.st_mode)) {
-      return false;
+    if (fstatat(at, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0) {
+      return NoDirectoryThere(errno) ? ChildStatus::kNoDirectory : ChildStatus::kFailed;
     }
+    if (!S_ISLNK(link.st_mode)) return ChildStatus::kNoDirectory;
     fd = OpenDirectoryAt(at, name.c_str());
     struct stat info {};
     if (fd >= 0 && (fstat(fd, &info) != 0 || !LinkMayLead(link.st_uid, info.st_uid))) {
       close(fd);
-      return false;
+      return ChildStatus::kNoDirectory;
     }
   }
-  return AdoptDirectory(fd, handle_, identity_);
+  // The walk stops at a directory it cannot open rather than leave the
+  // files below it alone without a word: a tree deeper than the descriptors
+  // the process may hold is the common case.
+  if (fd < 0) return NoDirectoryThere(errno) ? ChildStatus::kNoDirectory : ChildStatus::kFailed;
+  return AdoptDirectory(fd, handle_, identity_) ? ChildStatus::kOpened : ChildStatus::kNoDirectory;
 }
 
-std::vector<DirectoryEntry> Directory::List() const {
-  std::vector<DirectoryEntry> entries;
-  if (handle_ < 0) return entries;
+bool Directory::List(std::vector<DirectoryEntry>& entries) const {
+  entries.clear();
+  if (handle_ < 0) return false;
+  // A directory opened only to be passed through (see OpenDirectoryAt) has
+  // no listing to read.
+  const int flags = fcntl(static_cast<int>(handle_), F_GETFL);
+  if (flags >= 0 && (flags & O_PATH) != 0) return true;
   const int fd = fcntl(static_cast<int>(handle_), F_DUPFD_CLOEXEC, 0);
-  if (fd < 0) return entries;
+  if (fd < 0) return false;
   DIR* dir = fdopendir(fd);
   if (dir == nullptr) {
     close(fd);
-    return entries;
+    return false;
   }
   // The copy shares its position with the directory's own descriptor.
   rewinddir(dir);
-  while (const struct dirent* entry = readdir(dir)) {
+  for (;;) {
+    errno = 0;
+    const struct dirent* entry = readdir(dir);
+    if (entry == nullptr) break;
     EntryKind kind = EntryKind::kUnknown;
 #ifdef _DIRENT_HAVE_D_TYPE
     if (entry->d_type == DT_REG) kind = EntryKind::kFile;
@@ -219,8 +287,9 @@ std::vector<DirectoryEntry> Directory::List() const {
 #endif
     entries.push_back(DirectoryEntry{entry->d_name, kind});
   }
+  const bool complete = errno == 0;
   closedir(dir);
-  return entries;
+  return complete;
 }
 
 EntryKind Directory::KindOf(const std::string& name) const {
@@ -231,44 +300,89 @@ EntryKind Directory::KindOf(const std::string& name) const {
   return S_ISDIR(info.st_mode) ? EntryKind::kDirectory : EntryKind::kFile;
 }
 
-bool LocateFile(const Directory& directory, const std::string& name, Directory& home,
-                std::string& homeName) {
+LinkEnd FollowLinks(const Directory& directory, const std::string& name, Directory& home,
+                    std::string& homeName, struct stat& info) {
   int at = fcntl(NativeAccess::Descriptor(directory), F_DUPFD_CLOEXEC, 0);
-  if (at < 0) return false;
+  if (at < 0) return LinkEnd::kFailed;
   std::string current = name;
   std::vector<uid_t> linkOwners;
+  LinkEnd end = LinkEnd::kFailed;
+  int error = ELOOP;
   // Links are followed one by one, each relative to the directory of the
   // one before, as the kernel would, but without a path to resolve.
   for (int hops = 0; hops < 40; ++hops) {
-    struct stat info {};
-    if (fstatat(at, current.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) break;
-    if (S_ISREG(info.st_mode)) {
-      for (const uid_t owner : linkOwners) {
-        if (!LinkMayLead(owner, info.st_uid)) {
-          close(at);
-          return false;
-        }
-      }
-      homeName = current;
-      home.Close();
-      return AdoptDirectory(at, NativeAccess::Handle(home), NativeAccess::Identity(home));
+    if (fstatat(at, current.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      error = errno;
+      if (error == ENOENT) end = LinkEnd::kMissing;
+      break;
     }
-    if (!S_ISLNK(info.st_mode)) break;
+    if (!S_ISLNK(info.st_mode)) {
+      end = LinkEnd::kFound;
+      break;
+    }
     linkOwners.push_back(info.st_uid);
     const std::string target = ReadLinkAt(at, current);
     const std::string::size_type slash = target.rfind('/');
     current = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (current.empty() || current == "." || current == "..") break;
+    if (current.empty() || current == "." || current == "..") {
+      error = EINVAL;
+      break;
+    }
     if (slash != std::string::npos) {
       const std::string part = slash == 0 ? "/" : target.substr(0, slash);
       const int next = OpenDirectoryAt(at, part.c_str());
+      error = errno;
       close(at);
       at = next;
-      if (at < 0) return false;
+      if (at < 0) break;
     }
   }
-  close(at);
-  return false;
+  // A link that leads to nothing may be this user's or root's only.
+  const uid_t target = end == LinkEnd::kFound ? info.st_uid : geteuid();
+  for (const uid_t owner : linkOwners) {
+    if (!LinkMayLead(owner, target)) end = LinkEnd::kPlanted;
+  }
+  if ((end == LinkEnd::kFound || end == LinkEnd::kMissing) && at >= 0) {
+    Directory found;
+    if (!AdoptDirectory(at, NativeAccess::Handle(found), NativeAccess::Identity(found))) {
+      return LinkEnd::kFailed;
+    }
+    home = std::move(found);
+    homeName = current;
+    return end;
+  }
+  if (at >= 0) close(at);
+  errno = error;
+  return end;
+}
+
+bool LocateFile(const Directory& directory, const std::string& name, Directory& home,
+                std::string& homeName) {
+  struct stat info {};
+  Directory found;
+  std::string foundName;
+  if (FollowLinks(directory, name, found, foundName, info) != LinkEnd::kFound ||
+      !S_ISREG(info.st_mode)) {
+    return false;
+  }
+  home = std::move(found);
+  homeName = foundName;
+  return true;
+}
+
+bool LockForAWhile(int fd, bool& waited) {
+  constexpr int kPauseMilliseconds = 10;
+  waited = false;
+  for (int waitedFor = 0;; waitedFor += kPauseMilliseconds) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    if (waitedFor >= kLockWaitMilliseconds) {
+      errno = EWOULDBLOCK;
+      return false;
+    }
+    waited = true;
+    usleep(kPauseMilliseconds * 1000);
+  }
 }
 
 bool CanReplaceFile(const Directory& directory, const std::string& name) {
@@ -289,58 +403,69 @@ bool CanReplaceFile(const Directory& directory, const std::string& name) {
   return (home.st_mode & S_ISVTX) == 0 || user == 0 || user == info.st_uid || user == home.st_uid;
 }
 
-bool RemoveLeftoverTemporary(const Directory& directory, const std::string& temporaryName,
-                             const std::string& sourceName, const Directory& logDirectory,
-                             const std::string& logName) {
+LeftoverStatus RemoveLeftoverTemporary(const Directory& directory, const std::string& temporaryName,
+                                       const std::string& sourceName, const Directory& logDirectory,
+                                       const std::string& logName) {
   const int at = NativeAccess::Descriptor(directory);
   const int logAt = NativeAccess::Descriptor(logDirectory);
   const int fd = openat(at, temporaryName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return LeftoverStatus::kKept;
   struct stat info {};
-  const std::string mark = MarkOf(fd);
-  bool ours = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 &&
-              !mark.empty() && flock(fd, LOCK_EX | LOCK_NB) == 0;
+  std::string mark;
+  // Only a mark that this process's user set counts, on a file that no
+  // running process holds.
+  bool ours = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+              !(mark = TrustedMarkOf(fd, info)).empty() && flock(fd, LOCK_EX | LOCK_NB) == 0;
+  const bool replaced = mark == "replaced";
+  // A new text has one name; an old source may have had more (hard links),
+  // and only this name of it goes.
+  ours = ours && (replaced || info.st_nlink == 1);
   const int source =
       ours ? openat(at, sourceName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC) : -1;
-  const std::string sourceMark = source >= 0 ? MarkOf(source) : std::string();
+  struct stat sourceInfo {};
+  const bool sourceKnown = source >= 0 && fstat(source, &sourceInfo) == 0;
+  const std::string sourceMark = sourceKnown ? TrustedMarkOf(source, sourceInfo) : std::string();
   off_t length = 0;
   int log = -1;
-  if (ours && mark == "replaced") {
+  if (ours && replaced) {
     // The old source, swapped out by a run killed before it removed it: the
     // new source then still carries the mark that names its log.
-    log = OpenMarkedLog(sourceMark, logAt, logName, length);
+    log = OpenMarkedLog(sourceMark, logAt, logName, sourceInfo, length);
     ours = log >= 0;
-  } else if (ours) {
-    // A temporary file of this process's user, never one that another user
-    // marked to have it removed; once its run wrote to the log, only beside
-    // the source of that log (two sources may share a temporary name).
-    ours = info.st_uid == geteuid();
-    if (ours && mark != "temporary") {
-      log = OpenMarkedLog(mark, logAt, logName, length);
-      ours = log >= 0;
-    }
+  } else if (ours && mark != "temporary") {
+    // Once its run wrote to the log, only beside the source of that log
+    // (two sources may share a temporary name).
+    log = sourceKnown ? OpenMarkedLog(mark, logAt, logName, sourceInfo, length) : -1;
+    ours = log >= 0;
   }
   struct stat named {};
   ours = ours && fstatat(at, temporaryName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
          SameFile(named, info);
-  if (ours) {
+  LeftoverStatus status = ours ? LeftoverStatus::kRemoved : LeftoverStatus::kKept;
+  if (ours && log >= 0 && !replaced) {
     // The log is cut back to where it stood before that run wrote to it,
-    // unless the source was replaced already.
+    // unless the source was replaced already; a log that someone keeps
+    // locked is not waited for without end.
+    bool waited = false;
     struct stat logInfo {};
-    if (log >= 0 && mark != "replaced" && flock(log, LOCK_EX) == 0 && fstat(log, &logInfo) == 0 &&
-        logInfo.st_size > length && ftruncate(log, length) != 0) {
-      ours = false;
+    if (!LockForAWhile(log, waited)) {
+      status = LeftoverStatus::kLogLocked;
+    } else if (fstat(log, &logInfo) != 0 ||
+               (logInfo.st_size > length && ftruncate(log, length) != 0)) {
+      status = LeftoverStatus::kKept;
     }
   }
-  if (ours) {
-    ours = unlinkat(at, temporaryName.c_str(), 0) == 0;
+  if (status == LeftoverStatus::kRemoved) {
+    // The other names of an old source keep its text, not the mark.
+    if (info.st_nlink > 1) RemoveMark(fd);
+    if (unlinkat(at, temporaryName.c_str(), 0) != 0) status = LeftoverStatus::kKept;
     // A mark left on the source goes with it.
-    if (ours && !sourceMark.empty()) fremovexattr(source, kTemporaryMark);
+    if (status == LeftoverStatus::kRemoved && !sourceMark.empty()) RemoveMark(source);
   }
   if (log >= 0) close(log);
   if (source >= 0) close(source);
   close(fd);
-  return ours;
+  return status;
 }
 
 }  // namespace platform

@@ -12,8 +12,9 @@
 namespace platform {
 namespace {
 
-[[noreturn]] void Fail(const std::string& file, const std::string& reason) {
-  throw Exception("Cannot write the INI file " + file + ": " + reason);
+// "Cannot read the INI file FILE: reason", or write.
+[[noreturn]] void Fail(const char* doing, const std::string& file, const std::string& reason) {
+  throw Exception(std::string("Cannot ") + doing + " the INI file " + file + ": " + reason);
 }
 
 }  // namespace
@@ -29,30 +30,34 @@ IniSection ReadIniSection(const std::string& file, const std::string& section) {
   static StoreFileCache<TIniFile> cache([](std::string text) {
     return TIniFile{std::move(text), {}};
   });
-  return cache.Use(NativePath(file), [&](TIniFile& ini) {
-    auto found = ini.sections.find(section);
-    if (found == ini.sections.end()) {
-      found = ini.sections
-                  .emplace(section, std::make_shared<const std::vector<std::string>>(
-                                        text::IniSectionEntries(ini.text, section)))
-                  .first;
-    }
-    return found->second;
-  });
+  try {
+    return cache.Use(NativePath(file), [&](TIniFile& ini) {
+      auto found = ini.sections.find(section);
+      if (found == ini.sections.end()) {
+        found = ini.sections
+                    .emplace(section, std::make_shared<const std::vector<std::string>>(
+                                          text::IniSectionEntries(ini.text, section)))
+                    .first;
+      }
+      return found->second;
+    });
+  } catch (const StoreFileError& refused) {
+    Fail("read", file, refused.Message());
+  }
 }
 
 void WriteIniEntry(const std::string& file, const std::string& section, const std::string& name,
                    const std::string& value) {
-  // A link to the INI file stays a link: the file it points to is rewritten.
-  const std::string target = NativePath(FinalTarget(file));
-  const int error = RewriteStoreFile(target, [&](const std::string& content) {
-    try {
+  int error = 0;
+  try {
+    error = RewriteStoreFile(NativePath(file), [&](const std::string& content) {
       return text::IniSetEntry(content, section, name, value);
-    } catch (const Exception& e) {
-      Fail(file, e.Message());
-    }
-  });
-  if (error != 0) Fail(file, ErrorText(error));
+    });
+  } catch (const Exception& e) {
+    // A refused file, or a name that the file cannot hold.
+    Fail("write", file, e.Message());
+  }
+  if (error != 0) Fail("write", file, ErrorText(error));
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,6 +58,15 @@ void SetProcessArguments(int argc, const char* const* argv) {
 std::string CommandLine() { return commandLine; }
 
 std::string ProgramPath() { return programPath; }
+
+void RaiseOpenFileLimit() {
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  // Where it cannot be raised, a tree too deep for the limit ends the walk
+  // with a message.
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
 
 void SetProcessForTesting(const std::string& aCommandLine, const std::string& aProgramPath) {
   commandLine = aCommandLine;

@@ -40,8 +40,9 @@ std::string KeyDisplayName(const std::string& keyPath) {
   return name;
 }
 
-[[noreturn]] void Fail(const std::string& hive, const std::string& reason) {
-  throw Exception("Cannot write the registry hive " + hive + ": " + reason);
+// "Cannot read the registry hive HIVE: reason", or write.
+[[noreturn]] void Fail(const char* doing, const std::string& hive, const std::string& reason) {
+  throw Exception(std::string("Cannot ") + doing + " the registry hive " + hive + ": " + reason);
 }
 
 }  // namespace
@@ -57,14 +58,21 @@ std::string RegistryHivePath() {
 bool ReadRegistryString(const std::string& keyPath, const std::string& valueName,
                         std::string& value) {
   // A hive that cannot be read has no keys, as a key that cannot be opened
-  // reads as missing on Windows. It is parsed once while it stays as it was:
-  // the switch library looks up every switch in it.
+  // reads as missing on Windows; a refused one is an error. It is parsed
+  // once while it stays as it was: the switch library looks up every switch
+  // in it.
   static StoreFileCache<text::RegistryHive> cache(
       [](std::string content) { return text::RegistryHive(std::move(content)); });
+  const std::string path = RegistryHivePath();
   std::string found;
-  const text::RegistryHive::Lookup lookup = cache.Use(
-      NativePath(RegistryHivePath()),
-      [&](const text::RegistryHive& hive) { return hive.Find(keyPath, valueName, found); });
+  text::RegistryHive::Lookup lookup = text::RegistryHive::Lookup::kNoKey;
+  try {
+    lookup = cache.Use(NativePath(path), [&](const text::RegistryHive& hive) {
+      return hive.Find(keyPath, valueName, found);
+    });
+  } catch (const StoreFileError& refused) {
+    Fail("read", path, refused.Message());
+  }
   switch (lookup) {
     case text::RegistryHive::Lookup::kNoKey:
       return false;
@@ -84,20 +92,22 @@ bool ReadRegistryString(const std::string& keyPath, const std::string& valueName
 void WriteRegistryString(const std::string& keyPath, const std::string& valueName,
                          const std::string& value) {
   const std::string hive = RegistryHivePath();
-  if (const int error = CreateDirectories(DirectoryOf(hive), 0700)) Fail(hive, ErrorText(error));
-
+  if (const int error = CreateDirectories(DirectoryOf(hive), 0700)) {
+    Fail("write", hive, ErrorText(error));
+  }
   // A hive that is a link (kept with other settings) stays a link.
-  const std::string target = NativePath(FinalTarget(hive));
-  const int error = RewriteStoreFile(target, [&](const std::string& content) {
-    text::RegistryHive model(content);
-    try {
+  int error = 0;
+  try {
+    error = RewriteStoreFile(NativePath(hive), [&](const std::string& content) {
+      text::RegistryHive model(content);
       model.SetString(keyPath, valueName, value);
-    } catch (const Exception& e) {
-      Fail(hive, e.Message());
-    }
-    return model.Text();
-  });
-  if (error != 0) Fail(hive, ErrorText(error));
+      return model.Text();
+    });
+  } catch (const Exception& e) {
+    // A refused hive, or a key or value name that the hive cannot hold.
+    Fail("write", hive, e.Message());
+  }
+  if (error != 0) Fail("write", hive, ErrorText(error));
 }
 
 }  // namespace platform

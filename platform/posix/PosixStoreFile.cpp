@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <string.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -11,53 +10,123 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/Exception.h"
+#include "platform/FileSystem.h"
+#include "platform/posix/PosixNative.h"
 
 namespace platform {
 
 namespace {
 
-// An exclusive flock on an open descriptor, released when the object goes.
-class ExclusiveLock {
- public:
-  ExclusiveLock() = default;
-  ~ExclusiveLock();
-  ExclusiveLock(const ExclusiveLock&) = delete;
-  ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+// Why a store file is refused, in the words of the messages.
+const char kPlantedLink[] = "it is a link that another user planted";
+const char kNoRegularFile[] = "it is no regular file";
+const char kOtherOwner[] = "it belongs to another user";
+const char kWritableByAll[] = "it is writable by every user";
 
-  // Opens the native path with the open(2) flags (close-on-exec added) and
-  // waits until the lock is held. 0, or the errno of the step that failed.
-  int Acquire(const std::string& nativePath, int flags);
-
- private:
-  int fd_ = -1;
-};
-
-ExclusiveLock::~ExclusiveLock() {
-  // Closing the descriptor releases the lock.
-  if (fd_ >= 0) close(fd_);
+std::string TooLarge() {
+  return "it is larger than " + std::to_string(kStoreSizeLimit / (std::int64_t{1024} * 1024)) +
+         " MB";
 }
 
-int ExclusiveLock::Acquire(const std::string& nativePath, int flags) {
-  const int fd = open(nativePath.c_str(), flags | O_CLOEXEC);
-  if (fd < 0) return errno;
-  while (flock(fd, LOCK_EX) != 0) {
-    if (errno == EINTR) continue;
-    const int error = errno;
-    close(fd);
-    return error;
+std::string LockedTooLong() {
+  return "another process has kept its folder locked for " +
+         std::to_string(kLockWaitMilliseconds / 1000) + " seconds";
+}
+
+// Where a store file really is: the directory that holds it, its links
+// followed, and its name there.
+struct StorePlace {
+  Directory home;
+  std::string name;
+};
+
+// Finds the place of the store file at the native path. 0, also when no
+// file has that name yet, or the errno of the step that failed (ENOENT: a
+// directory on the way is missing). Throws StoreFileError for a link that
+// another user planted.
+int Locate(const std::string& nativePath, StorePlace& place) {
+  Directory directory;
+  if (!directory.Open(DirectoryOf(nativePath))) return errno;
+  const std::string name = nativePath.substr(nativePath.find_last_of('/') + 1);
+  struct stat info {};
+  switch (FollowLinks(directory, name, place.home, place.name, info)) {
+    case LinkEnd::kFound:
+    case LinkEnd::kMissing:
+      return 0;
+    case LinkEnd::kPlanted:
+      throw StoreFileError(kPlantedLink);
+    case LinkEnd::kFailed:
+      break;
   }
-  if (fd_ >= 0) close(fd_);
-  fd_ = fd;
+  return errno;
+}
+
+// A descriptor, closed when the object goes (-1: none).
+struct OwnedDescriptor {
+  int fd = -1;
+  OwnedDescriptor() = default;
+  explicit OwnedDescriptor(int AFd) : fd(AFd) {}
+  ~OwnedDescriptor() {
+    if (fd >= 0) close(fd);
+  }
+  OwnedDescriptor(const OwnedDescriptor&) = delete;
+  OwnedDescriptor& operator=(const OwnedDescriptor&) = delete;
+};
+
+// Why a store file of info is refused by the rules of the header; empty
+// when it may be used.
+std::string RefusalOf(const struct stat& info) {
+  if (!S_ISREG(info.st_mode)) return kNoRegularFile;
+  if (info.st_uid != geteuid() && info.st_uid != 0) return kOtherOwner;
+  if ((info.st_mode & S_IWOTH) != 0) return kWritableByAll;
+  if (info.st_size > kStoreSizeLimit) return TooLarge();
+  return std::string();
+}
+
+// Opens the store file at place for reading into file, with its fstat in
+// info. 0, or the errno of the step that failed (ENOENT: there is no such
+// file; EISDIR: a directory, which is read as the Windows service reads
+// one, as a store that cannot be read). Throws StoreFileError when it is
+// refused.
+int OpenChecked(const StorePlace& place, OwnedDescriptor& file, struct stat& info) {
+  file.fd = openat(NativeAccess::Descriptor(place.home), place.name.c_str(),
+                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (file.fd < 0) {
+    // The name was no link when it was followed a moment ago: one was put
+    // in its place meanwhile.
+    if (errno == ELOOP) throw StoreFileError(kPlantedLink);
+    return errno;
+  }
+  if (fstat(file.fd, &info) != 0) return errno;
+  if (S_ISDIR(info.st_mode)) return EISDIR;
+  const std::string refusal = RefusalOf(info);
+  if (!refusal.empty()) throw StoreFileError(refusal);
   return 0;
 }
 
-// 0 when the existing file at the native path may be replaced, else EACCES:
-// a file with no write permission bit is read-only for everyone, as a
-// Windows file with the read-only attribute is.
-int CheckReplaceable(const std::string& nativePath) {
-  struct stat info {};
-  if (stat(nativePath.c_str(), &info) != 0) return 0;
-  if ((info.st_mode & 0222) == 0 || access(nativePath.c_str(), W_OK) != 0) return EACCES;
+// Reads the file fd (info: its fstat) whole into content. 0, or the errno
+// of the read that failed; throws StoreFileError when the file grows past
+// the limit while it is read.
+int ReadAll(int fd, const struct stat& info, std::string& content) {
+  // The size is a hint only: the file may grow or shrink while it is read.
+  std::size_t used = 0;
+  content.resize(static_cast<std::size_t>(info.st_size) + 1);
+  for (;;) {
+    if (used == content.size()) content.resize(content.size() * 2 + 4096);
+    const ssize_t n = read(fd, &content[used], content.size() - used);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      content.clear();
+      return errno;
+    }
+    if (n == 0) break;
+    used += static_cast<std::size_t>(n);
+    if (used > static_cast<std::size_t>(kStoreSizeLimit)) {
+      content.clear();
+      throw StoreFileError(TooLarge());
+    }
+  }
+  content.resize(used);
   return 0;
 }
 
@@ -97,6 +166,26 @@ FileStamp TestFileStamp(const std::string* text) {
   return stamp;
 }
 
+// Replaces the file at place by content: a fresh temporary file beside it,
+// renamed over it. 0, or the errno of the step that failed; the temporary
+// file is gone either way.
+int ReplaceWholeFile(const StorePlace& place, const std::string& content) {
+  AtomicFile file;
+  errno = 0;
+  if (file.OpenUnique(place.home, place.name, place.name) != FileStatus::kOk) {
+    return errno != 0 ? errno : EIO;
+  }
+  try {
+    file.Writer().Write(content);
+  } catch (const Exception&) {
+    const int error = errno;
+    return error != 0 ? error : EIO;
+  }
+  errno = 0;
+  if (file.Commit() != FileStatus::kOk) return errno != 0 ? errno : EIO;
+  return 0;
+}
+
 }  // namespace
 
 void SetStoreFilesForTesting(const std::map<std::string, std::string>* texts) {
@@ -116,11 +205,6 @@ FileStamp StampOf(const std::string& nativePath) {
   return stamp;
 }
 
-ReadResult ReadWholeFile(const std::string& nativePath, std::string& content) {
-  FileStamp stamp;
-  return ReadWholeFile(nativePath, content, stamp);
-}
-
 ReadResult ReadWholeFile(const std::string& nativePath, std::string& content, FileStamp& stamp) {
   content.clear();
   if (gTestFiles != nullptr) {
@@ -131,45 +215,20 @@ ReadResult ReadWholeFile(const std::string& nativePath, std::string& content, Fi
     return ReadResult::kOk;
   }
   stamp = FileStamp();
-  const int fd = open(nativePath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) {
-      stamp.known = true;
-      return ReadResult::kMissing;
-    }
-    return ReadResult::kFailed;
-  }
+  StorePlace place;
+  OwnedDescriptor file;
   struct stat info {};
-  if (fstat(fd, &info) != 0) {
-    const int error = errno;
-    close(fd);
+  int error = Locate(nativePath, place);
+  if (error == 0) error = OpenChecked(place, file, info);
+  if (error == 0) error = ReadAll(file.fd, info, content);
+  if (error == ENOENT || error == ENOTDIR) {
+    stamp.known = true;
+    return ReadResult::kMissing;
+  }
+  if (error != 0) {
     errno = error;
     return ReadResult::kFailed;
   }
-  if (S_ISDIR(info.st_mode)) {
-    close(fd);
-    errno = EISDIR;
-    return ReadResult::kFailed;
-  }
-  // The size is a hint only: the file may grow or shrink while it is read.
-  std::size_t used = 0;
-  content.resize(static_cast<std::size_t>(info.st_size) + 1);
-  for (;;) {
-    if (used == content.size()) content.resize(content.size() * 2 + 4096);
-    const ssize_t n = read(fd, &content[used], content.size() - used);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int error = errno;
-      close(fd);
-      content.clear();
-      errno = error;
-      return ReadResult::kFailed;
-    }
-    if (n == 0) break;
-    used += static_cast<std::size_t>(n);
-  }
-  close(fd);
-  content.resize(used);
   stamp = StampFrom(info);
   // File times move in clock ticks: a file written again within the same
   // tick, to the same size, would keep its stamp. A file changed this
@@ -181,44 +240,35 @@ ReadResult ReadWholeFile(const std::string& nativePath, std::string& content, Fi
   return ReadResult::kOk;
 }
 
-int ReplaceWholeFile(const std::string& nativePath, const std::string& content) {
-  AtomicFile file;
-  errno = 0;
-  if (file.OpenUnique(nativePath) != FileStatus::kOk) return errno != 0 ? errno : EIO;
-  try {
-    file.Writer().Write(content);
-  } catch (const Exception&) {
-    const int error = errno;
-    return error != 0 ? error : EIO;
-  }
-  errno = 0;
-  if (file.Commit() != FileStatus::kOk) return errno != 0 ? errno : EIO;
-  return 0;
-}
-
 int RewriteStoreFile(const std::string& nativePath,
                      const std::function<std::string(const std::string&)>& change) {
+  StorePlace place;
+  if (const int error = Locate(nativePath, place)) return error;
   // The lock is taken on the directory, not on the file: the file is replaced
   // by a rename, so a lock on it would stay with the old copy, and a lock
   // file would leave a second file beside every store. Every writer of a
   // store locks the directory of its real place, whichever path it used.
-  ExclusiveLock lock;
-  if (const int error = lock.Acquire(DirectoryOf(nativePath), O_RDONLY | O_DIRECTORY)) {
-    return error;
+  // Closing the descriptor releases the lock.
+  const OwnedDescriptor lock(
+      openat(NativeAccess::Descriptor(place.home), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (lock.fd < 0) return errno;
+  bool waited = false;
+  if (!LockForAWhile(lock.fd, waited)) {
+    if (errno == EWOULDBLOCK) throw StoreFileError(LockedTooLong());
+    return errno;
   }
   std::string text;
-  switch (ReadWholeFile(nativePath, text)) {
-    case ReadResult::kOk:
-      if (const int error = CheckReplaceable(nativePath)) return error;
-      break;
-    case ReadResult::kMissing:
-      break;
-    case ReadResult::kFailed:
-      return errno;
-  }
+  OwnedDescriptor file;
+  struct stat info {};
+  int error = OpenChecked(place, file, info);
+  if (error == 0) error = ReadAll(file.fd, info, text);
+  // A file with no write permission bit is read-only for everyone, as a
+  // Windows file with the read-only attribute is.
+  if (error == 0 && !CanReplaceFile(place.home, place.name)) error = EACCES;
+  if (error != 0 && error != ENOENT) return error;  // a missing file reads as empty
   const std::string changed = change(text);
   if (changed == text) return 0;  // the store holds that already
-  return ReplaceWholeFile(nativePath, changed);
+  return ReplaceWholeFile(place, changed);
 }
 
 int CreateDirectories(const std::string& nativePath, unsigned mode) {

@@ -10,14 +10,29 @@
 #include <string>
 #include <utility>
 
+#include "platform/Exception.h"
+
 namespace platform {
 
 enum class ReadResult { kOk, kMissing, kFailed };
 
-// Reads the whole file at the native path into content. kMissing when there
-// is no such file (or a part of its directory is missing); kFailed with errno
-// set when it exists but cannot be read (a directory, no permission, ...).
-ReadResult ReadWholeFile(const std::string& nativePath, std::string& content);
+// A store may lie where other users can write (the INI file beside a
+// program in a shared folder, a hive in a home that others can reach), and
+// its settings steer what the tool does, so it is taken only as a sound
+// file: a regular file of at most kStoreSizeLimit bytes that this process's
+// user or root owns and that not every user may write (its group may),
+// reached through no link that another user planted (see FollowLinks). It
+// is never waited for: a FIFO is opened without blocking and refused.
+constexpr std::int64_t kStoreSizeLimit = std::int64_t{16} * 1024 * 1024;
+
+// A store file that is refused, or whose folder stays locked: the message is
+// the reason ("it is no regular file"), which the stores put into their own
+// messages. A refused store is an error, not a store without settings: a
+// file planted in its place must not quietly change what a run is told.
+class StoreFileError : public Exception {
+ public:
+  using Exception::Exception;
+};
 
 // What a file was when it was read: device, inode, size and modification
 // time. A file changed, replaced or removed since then has another stamp.
@@ -37,12 +52,17 @@ struct FileStamp {
   }
 };
 
-// The stamp of the file at the native path as it is now (one stat).
+// The stamp of the file at the native path as it is now (one stat, links
+// followed: it only tells whether to read the file again).
 FileStamp StampOf(const std::string& nativePath);
 
-// As ReadWholeFile, and stamp is what the descriptor that was read gave
-// (unknown when the read failed or the file was changed in the last second
-// or two; not existing when the file is missing).
+// Reads the whole store file at the native path into content, by the rules
+// above; stamp is what the descriptor that was read gave (unknown when the
+// read failed or the file was changed in the last second or two; not
+// existing when the file is missing). kMissing when there is no such file
+// (or a part of its directory is missing); kFailed with errno set when it
+// exists but cannot be read (a directory, no permission). Throws
+// StoreFileError when it is refused.
 ReadResult ReadWholeFile(const std::string& nativePath, std::string& content, FileStamp& stamp);
 
 // For tests and the fuzzer: while texts is set, the reading above (StampOf,
@@ -58,7 +78,8 @@ void SetStoreFilesForTesting(const std::map<std::string, std::string>* texts);
 // parses the file again when its stamp changed, so a change by another
 // process or by a write of this one is seen at the next look-up. A missing
 // or unreadable file is parsed from the empty text; an unreadable one is
-// read again at every use.
+// read again at every use. A refused file throws StoreFileError at every
+// use: nothing of it is kept.
 template <class TParsed>
 class StoreFileCache {
  public:
@@ -90,17 +111,15 @@ class StoreFileCache {
   std::map<std::string, std::pair<FileStamp, TParsed>> entries_;
 };
 
-// Replaces the file at the native path by content: a fresh temporary file
-// beside it, renamed over it. 0, or the errno of the step that failed; the
-// temporary file is gone either way.
-int ReplaceWholeFile(const std::string& nativePath, const std::string& content);
-
 // Rewrites the store file (an INI file, the registry hive) at the native
-// path, which names the file itself, not a link to it: under an exclusive
-// lock on its directory, reads it (a missing file reads as empty), checks
-// that it may be replaced and replaces it by change(its text) when that
-// differs. 0, or the errno of the step that failed; what change throws
-// passes through.
+// path: follows its links as ReadWholeFile does (a link stays a link; the
+// file it names is rewritten, in its own directory), takes an exclusive
+// lock on that directory, waiting kLockWaitMilliseconds at most, reads the
+// file (a missing file reads as empty), checks that it may be replaced and
+// replaces it by change(its text), by a fresh temporary file renamed over
+// it, when that differs. 0, or the errno of the step that failed; throws
+// StoreFileError when the file is refused or the lock is not had in time;
+// what change throws passes through.
 int RewriteStoreFile(const std::string& nativePath,
                      const std::function<std::string(const std::string&)>& change);
 

@@ -5,32 +5,23 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "platform/posix/PosixNative.h"
+#include "text/ShownName.h"
 #include "text/TextScan.h"
 
 namespace platform {
 namespace {
 
+// The name is quoted when it holds a control character (text::ShownName).
 std::string SystemError(const std::string& action, const std::string& path) {
-  return action + " " + path + ": " + strerror(errno);
-}
-
-// Takes an exclusive lock on fd, waiting for it a while (waited says so): a run holds the
-// lock of a log for a moment, and a lock held longer is not waited out.
-bool LockForAWhile(int fd, bool& waited) {
-  waited = false;
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-    waited = true;
-    if (errno != EWOULDBLOCK && errno != EINTR) return false;
-    usleep(10000);
-  }
-  return false;
+  const std::string reason = strerror(errno);
+  return action + " " + text::ShownName(path) + ": " + reason;
 }
 
 }  // namespace
@@ -143,12 +134,14 @@ bool TextWriter::OpenAppend(const Directory& directory, const std::string& name,
   // hangs the open nor is written. A log is created only where none is, so
   // that Undo knows whether to remove it.
   const int at = NativeAccess::Descriptor(directory);
-  constexpr int kFlags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  // Read as well where allowed, so that its end can be compared.
+  constexpr int kFlags = O_RDWR | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
   bool created = false;
   int fd = -1;
   struct stat info {};
   for (int attempt = 0; fd < 0 && attempt < 10; ++attempt) {
     fd = openat(at, name.c_str(), kFlags);
+    if (fd < 0 && errno == EACCES) fd = openat(at, name.c_str(), (kFlags & ~O_RDWR) | O_WRONLY);
     created = false;
     if (fd < 0 && errno == ENOENT) {
       fd = openat(at, name.c_str(), kFlags | O_CREAT | O_EXCL, permissions);
@@ -177,6 +170,54 @@ bool TextWriter::OpenAppend(const Directory& directory, const std::string& name,
   startLength_ = static_cast<std::uint64_t>(info.st_size);
   if (created) createdIn_ = fcntl(at, F_DUPFD_CLOEXEC, 0);
   return true;
+}
+
+bool TextWriter::EndsWith(const std::vector<std::string_view>& pieces) const {
+  std::size_t size = 0;
+  for (const std::string_view piece : pieces) size += piece.size();
+  struct stat info {};
+  if (fd_ < 0 || size == 0 || fstat(fd_, &info) != 0 ||
+      static_cast<std::uint64_t>(info.st_size) < size) {
+    return false;
+  }
+  // Compared in slices, so that a long entry is not held twice.
+  off_t at = info.st_size - static_cast<off_t>(size);
+  std::string slice;
+  for (std::string_view piece : pieces) {
+    while (!piece.empty()) {
+      slice.resize(std::min(piece.size(), kTextBufferSize));
+      const ssize_t n = pread(fd_, &slice[0], slice.size(), at);
+      if (n <= 0 ||
+          piece.compare(0, static_cast<std::size_t>(n),
+                        std::string_view(slice.data(), static_cast<std::size_t>(n))) != 0) {
+        return false;
+      }
+      at += n;
+      piece.remove_prefix(static_cast<std::size_t>(n));
+    }
+  }
+  return true;
+}
+
+bool LogFitsSource(TextWriter& log, const TextReader& source) {
+  struct stat logInfo {};
+  struct stat sourceInfo {};
+  // A new log is readable by the source's group, not by the process's.
+  if (log.createdIn_ >= 0 && fstat(NativeAccess::Descriptor(source), &sourceInfo) == 0 &&
+      fchown(log.fd_, static_cast<uid_t>(-1), sourceInfo.st_gid) != 0) {
+    // Not a group of this process's user: the check below decides.
+  }
+  return fstat(NativeAccess::Descriptor(log), &logInfo) == 0 &&
+         fstat(NativeAccess::Descriptor(source), &sourceInfo) == 0 &&
+         LogFitsSource(logInfo, sourceInfo);
+}
+
+bool LogFitsSource(const TextReader& log, const TextReader& source) {
+  struct stat logInfo {};
+  struct stat sourceInfo {};
+  return fstat(NativeAccess::Descriptor(log), &logInfo) == 0 &&
+         fstat(NativeAccess::Descriptor(source), &sourceInfo) == 0 &&
+         LogFitsSource(logInfo, sourceInfo);
 }
 
 bool TextWriter::Undo() {

@@ -42,34 +42,49 @@ EntryKind KindOfAttributes(DWORD attributes) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::kDirectory : EntryKind::kFile;
 }
 
-std::vector<DirectoryEntry> ListPattern(const std::string& directory) {
-  std::vector<DirectoryEntry> entries;
+// Every entry of directory into entries; false when the listing failed
+// (a directory without entries, such as a drive's root, has none).
+bool ListPattern(const std::string& directory, std::vector<DirectoryEntry>& entries) {
+  entries.clear();
   WIN32_FIND_DATAA found;
   const std::string pattern = (directory.empty() ? std::string(".") : directory) + "\\*";
   const HANDLE search = FindFirstFileA(pattern.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return entries;
+  if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
   do {
     entries.push_back(DirectoryEntry{found.cFileName, KindOfAttributes(found.dwFileAttributes)});
   } while (FindNextFileA(search, &found));
+  const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
   FindClose(search);
-  return entries;
+  return complete;
+}
+
+// Error codes that say there is no directory of that name to enter: it has
+// gone, is no directory, or may not be listed (which the POSIX walk passes
+// over with an empty listing, too).
+bool NoDirectoryThere(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+         error == ERROR_DIRECTORY || error == ERROR_INVALID_NAME || error == ERROR_ACCESS_DENIED;
 }
 
 // Opens directory path for the walk: it cannot be renamed or removed while
 // it is open, so what is reached through it stays where the walk found it.
-bool OpenDirectoryHandle(const std::string& path, std::intptr_t& value, FileIdentity& identity) {
+Directory::ChildStatus OpenDirectoryHandle(const std::string& path, std::intptr_t& value,
+                                           FileIdentity& identity) {
   const HANDLE handle =
       CreateFileA(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
+  if (handle == INVALID_HANDLE_VALUE) {
+    return NoDirectoryThere(GetLastError()) ? Directory::ChildStatus::kNoDirectory
+                                            : Directory::ChildStatus::kFailed;
+  }
   FileFacts facts{};
   if (!FactsOf(handle, facts) || (facts.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     CloseHandle(handle);
-    return false;
+    return Directory::ChildStatus::kNoDirectory;
   }
   value = ValueOf(handle);
   identity = facts.identity;
-  return true;
+  return Directory::ChildStatus::kOpened;
 }
 
 }  // namespace
@@ -126,7 +141,9 @@ bool IsDirectory(const std::string& path) {
 }
 
 std::vector<DirectoryEntry> ListDirectory(const std::string& directory) {
-  return ListPattern(directory);
+  std::vector<DirectoryEntry> entries;
+  if (!ListPattern(directory, entries)) entries.clear();
+  return entries;
 }
 
 bool GetIdentity(const std::string& path, FileIdentity& identity) {
@@ -162,18 +179,20 @@ void Directory::Close() {
 
 bool Directory::Open(const std::string& path) {
   Close();
-  return OpenDirectoryHandle(path.empty() ? "." : path, handle_, identity_);
+  return OpenDirectoryHandle(path.empty() ? "." : path, handle_, identity_) == ChildStatus::kOpened;
 }
 
-bool Directory::OpenChild(const Directory& parent, const std::string& name) {
+Directory::ChildStatus Directory::OpenChild(const Directory& parent, const std::string& name) {
   Close();
   // A directory link is followed; the walk enters each directory once.
   return OpenDirectoryHandle(PathIn(parent, name), handle_, identity_);
 }
 
-std::vector<DirectoryEntry> Directory::List() const {
-  if (handle_ < 0) return {};
-  return ListPattern(DirectoryPath(*this));
+bool Directory::List(std::vector<DirectoryEntry>& entries) const {
+  entries.clear();
+  if (handle_ < 0) return false;
+  const std::string path = DirectoryPath(*this);
+  return !path.empty() && ListPattern(path, entries);
 }
 
 EntryKind Directory::KindOf(const std::string& name) const {
@@ -238,9 +257,9 @@ bool CanReplaceFile(const Directory& directory, const std::string& name) {
 // A temporary file left by a run that was killed cannot be told from
 // anyone else's file here: it has no mark (the file systems that Windows
 // reads need not keep extended attributes). It is left alone.
-bool RemoveLeftoverTemporary(const Directory&, const std::string&, const std::string&,
-                             const Directory&, const std::string&) {
-  return false;
+LeftoverStatus RemoveLeftoverTemporary(const Directory&, const std::string&, const std::string&,
+                                       const Directory&, const std::string&) {
+  return LeftoverStatus::kKept;
 }
 
 }  // namespace platform

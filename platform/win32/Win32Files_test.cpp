@@ -93,8 +93,10 @@ TEST_F(FilesTest, AnOpenDirectoryListsEverythingAndStaysWhereItIs) {
   Write("hidden.pas", "");
   SetFileAttributesA(Path("hidden.pas").c_str(), FILE_ATTRIBUTE_HIDDEN);
   ASSERT_TRUE(CreateDirectoryA(Path("sub").c_str(), nullptr));
+  std::vector<platform::DirectoryEntry> entries;
+  ASSERT_TRUE(FDirectory.List(entries));
   std::vector<std::string> names;
-  for (const platform::DirectoryEntry& entry : FDirectory.List()) names.push_back(entry.name);
+  for (const platform::DirectoryEntry& entry : entries) names.push_back(entry.name);
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{".", "..", "a.pas", "hidden.pas", "sub"}));
   EXPECT_EQ(FDirectory.KindOf("sub"), platform::EntryKind::kDirectory);
@@ -102,7 +104,9 @@ TEST_F(FilesTest, AnOpenDirectoryListsEverythingAndStaysWhereItIs) {
   EXPECT_EQ(FDirectory.KindOf("none"), platform::EntryKind::kUnknown);
 
   platform::Directory sub;
-  ASSERT_TRUE(sub.OpenChild(FDirectory, "sub"));
+  ASSERT_EQ(sub.OpenChild(FDirectory, "sub"), platform::Directory::ChildStatus::kOpened);
+  EXPECT_EQ(sub.OpenChild(FDirectory, "a.pas"), platform::Directory::ChildStatus::kNoDirectory);
+  ASSERT_EQ(sub.OpenChild(FDirectory, "sub"), platform::Directory::ChildStatus::kOpened);
   EXPECT_FALSE(MoveFileExA(Path("sub").c_str(), Path("elsewhere").c_str(), 0))
       << "a directory being walked was moved away";
   sub.Close();

@@ -46,6 +46,8 @@ std::string CommandLine() { return commandLine; }
 
 std::string ProgramPath() { return programPath; }
 
+void RaiseOpenFileLimit() {}
+
 void SetProcessForTesting(const std::string& aCommandLine, const std::string& aProgramPath) {
   commandLine = aCommandLine;
   programPath = SystemPathOf(aProgramPath);

@@ -7,6 +7,7 @@
 #include "platform/TextFile.h"
 #include "platform/win32/Win32Error.h"
 #include "platform/win32/Win32Native.h"
+#include "text/ShownName.h"
 #include "text/TextScan.h"
 
 namespace platform {
@@ -14,8 +15,10 @@ namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// The name is quoted when it holds a control character (text::ShownName).
 std::string SystemError(const std::string& action, const std::string& path) {
-  return action + " " + path + ": " + Win32ErrorText(GetLastError());
+  const std::string reason = Win32ErrorText(GetLastError());
+  return action + " " + text::ShownName(path) + ": " + reason;
 }
 
 // Writers of one file take turns through a lock on one byte far behind any
@@ -293,5 +296,14 @@ void TextWriter::Abandon() {
   if (createdIn_ >= 0) CloseHandle(HandleOf(createdIn_));
   createdIn_ = -1;
 }
+
+// The log's end is not compared here: a log on Windows is opened for
+// writing only.
+bool TextWriter::EndsWith(const std::vector<std::string_view>&) const { return false; }
+
+// Windows gives a new log the permissions of its folder; who may read it is
+// the folder's matter, not the tool's.
+bool LogFitsSource(TextWriter&, const TextReader&) { return true; }
+bool LogFitsSource(const TextReader&, const TextReader&) { return true; }
 
 }  // namespace platform
