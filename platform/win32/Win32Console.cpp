@@ -25,8 +25,9 @@ void UseBinaryStreams() {
 
 void WriteStreamLine(std::FILE* stream, std::string_view head, std::string_view text) {
   UseBinaryStreams();
-  std::fwrite(head.data(), 1, head.size(), stream);
-  std::fwrite(text.data(), 1, text.size(), stream);
+  // An empty piece may have no bytes at all to point at.
+  if (!head.empty()) std::fwrite(head.data(), 1, head.size(), stream);
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stream);
   std::fwrite("\r\n", 1, 2, stream);
 }
 
