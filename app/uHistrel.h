@@ -237,7 +237,7 @@ class THistrel {
   // of AEntry, unless the log ends with it already) and the texts before
   // to FOutput, taking only what it keeps.
   void PreviewRewrite(platform::TextWriter& APreview, std::string& ANewText,
-                      const std::vector<std::string_view>& AEntry);
+                      const TLogEntry& AEntry);
   // AddHistoryText on the bytes [ABegin, AEnd) of AText, followed by the mark
   // when AWithMark, without copying them. A mark at the end of the text ends
   // the entry only when AMarkInText; a note's text holds none.

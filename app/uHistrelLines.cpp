@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "text/TextLines.h"
+
 namespace {
 
 // Most lines are about 80 bytes; a line longer than a block gets one of its
@@ -75,4 +77,31 @@ std::vector<std::string> THistoryLines::Copy() const {
   lines.reserve(FLines.size());
   for (std::size_t k = 0; k < FLines.size(); ++k) lines.emplace_back((*this)[k]);
   return lines;
+}
+
+std::string_view TLogEntry::Piece(std::size_t AIndex) const {
+  if (AIndex % 2 == 1) return FLineEnd;
+  return text::TrimBlanks(FLines[AIndex / 2 + 1]);
+}
+
+std::size_t TLogEntry::Size() const {
+  std::size_t size = 0;
+  for (std::size_t k = 0; k < Pieces(); ++k) size += Piece(k).size();
+  return size;
+}
+
+bool TLogEntryComparison::Feed(std::string_view ASlice) {
+  while (!ASlice.empty()) {
+    if (FPiece == FEntry.Pieces()) return false;
+    const std::string_view rest = FEntry.Piece(FPiece).substr(FOffset);
+    const std::size_t take = std::min(rest.size(), ASlice.size());
+    if (rest.substr(0, take) != ASlice.substr(0, take)) return false;
+    ASlice.remove_prefix(take);
+    FOffset += take;
+    if (take == rest.size()) {
+      ++FPiece;
+      FOffset = 0;
+    }
+  }
+  return true;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class THistoryLines {
@@ -43,4 +44,38 @@ class THistoryLines {
 
   std::vector<TBlock> FBlocks;
   std::vector<TLine> FLines;
+};
+
+// The entry as a log receives it: the history lines [1, AEnd), each
+// without the characters of code 0 to 32 at its ends and followed by
+// ALineEnd. Its pieces are made from the lines when asked for, so that a
+// long entry is held once.
+class TLogEntry {
+ public:
+  TLogEntry(const THistoryLines& ALines, std::size_t AEnd, std::string ALineEnd)
+      : FLines(ALines), FEnd(AEnd), FLineEnd(std::move(ALineEnd)) {}
+  // How many pieces there are, and the piece at AIndex: a line, then its end.
+  std::size_t Pieces() const { return FEnd > 1 ? 2 * (FEnd - 1) : 0; }
+  std::string_view Piece(std::size_t AIndex) const;
+  std::size_t Size() const;
+
+ private:
+  const THistoryLines& FLines;
+  std::size_t FEnd;
+  std::string FLineEnd;
+};
+
+// Compares a text, given in slices one after the other, with an entry.
+class TLogEntryComparison {
+ public:
+  explicit TLogEntryComparison(const TLogEntry& AEntry) : FEntry(AEntry) {}
+  // False once a byte differs or the text goes on beyond the entry.
+  bool Feed(std::string_view ASlice);
+  // Whether the slices so far were the whole entry.
+  bool Complete() const { return FPiece == FEntry.Pieces(); }
+
+ private:
+  const TLogEntry& FEntry;
+  std::size_t FPiece = 0;
+  std::size_t FOffset = 0;  // into the piece FPiece
 };

@@ -35,4 +35,31 @@ TEST(THistoryLines, KeepsEveryLineAsAppendedAndGivesTheLastBack) {
   EXPECT_EQ(lines.Copy(), std::vector<std::string>{"x"});
 }
 
+// An entry is compared with a text however the text is cut into slices:
+// equal exactly when the bytes are, the trimmed lines and their ends.
+TEST(TLogEntryComparison, MatchesTheEntryInAnySlicesAndNothingElse) {
+  THistoryLines lines;
+  for (const char* line : {"header", "  ann 2026.12.08 first ", "", "\tsecond"}) {
+    lines.push_back(std::string_view(line));
+  }
+  const TLogEntry entry(lines, lines.size(), "\r\n");
+  const std::string exact = "ann 2026.12.08 first\r\n\r\nsecond\r\n";
+  ASSERT_EQ(entry.Size(), exact.size());
+  const auto compare = [&](const std::string& AText, std::size_t ASlice) {
+    TLogEntryComparison comparison(entry);
+    for (std::size_t at = 0; at < AText.size(); at += ASlice) {
+      if (!comparison.Feed(std::string_view(AText).substr(at, ASlice))) return false;
+    }
+    return comparison.Complete();
+  };
+  for (const std::size_t slice : {std::size_t{1}, std::size_t{3}, std::size_t{64}}) {
+    SCOPED_TRACE(slice);
+    EXPECT_TRUE(compare(exact, slice));
+    EXPECT_FALSE(compare(exact.substr(0, exact.size() - 1), slice));
+    EXPECT_FALSE(compare(exact + "x", slice));
+    EXPECT_FALSE(compare("ann 2026.12.08 first\n\r\nsecond\r\n", slice));
+    EXPECT_FALSE(compare("  ann 2026.12.08 first \r\n\r\n\tsecond\r\n", slice));
+  }
+}
+
 }  // namespace

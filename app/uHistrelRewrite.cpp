@@ -92,19 +92,6 @@ bool CopyAll(const platform::TextReader& AReader, std::string& AText) {
   return copied;
 }
 
-// Whether AText ends with the bytes of APieces one after the other.
-bool EndsWithPieces(std::string_view AText, const std::vector<std::string_view>& APieces) {
-  std::size_t size = 0;
-  for (const std::string_view piece : APieces) size += piece.size();
-  if (size == 0 || size > AText.size()) return false;
-  AText.remove_prefix(AText.size() - size);
-  for (const std::string_view piece : APieces) {
-    if (AText.substr(0, piece.size()) != piece) return false;
-    AText.remove_prefix(piece.size());
-  }
-  return true;
-}
-
 // Whether a line can hold the upper-cased insert text: no line holds an LF
 // or a Ctrl-Z, and an empty text is never found.
 bool InsertTextCanBeFound(const std::string& upperInsertText) {
@@ -667,15 +654,12 @@ void THistrel::RewriteFile() {
   // last entry.
   const std::size_t logEnd =
       rewriting.Context.MarkerFound ? rewriting.LastEntryLine : rewriting.LastEntryLine + 1;
-  const std::string logLineEnd = LogLineEnd(selected, FLogName, FLineEnd);
-  // The entry as the log receives it, in pieces of the history lines.
-  std::vector<std::string_view> entry;
-  for (std::size_t k = 1; k < logEnd; ++k) {
-    entry.push_back(text::TrimBlanks(FHistoryLines[k]));
-    entry.emplace_back(logLineEnd);
-  }
+  const TLogEntry entry(FHistoryLines, logEnd, LogLineEnd(selected, FLogName, FLineEnd));
   const auto writeLogLines = [&](platform::TextWriter& ALog) {
-    for (const std::string_view piece : entry) ALog.Write(piece.data(), piece.size());
+    for (std::size_t k = 0; k < entry.Pieces(); ++k) {
+      const std::string_view piece = entry.Piece(k);
+      ALog.Write(piece.data(), piece.size());
+    }
   };
   if (FOutput != nullptr) {
     PreviewRewrite(preview, previewText, entry);
@@ -700,7 +684,10 @@ void THistrel::RewriteFile() {
   // the log back when it removes it. Where no mark tells it that (a file
   // system without extended attributes), the log's end does: an entry that
   // the log ends with already is not written twice.
-  const bool entryWritten = log.EndsWith(entry);
+  TLogEntryComparison comparison(entry);
+  const bool entryWritten = log.ReadEnd(entry.Size(), [&](std::string_view ASlice) {
+    return comparison.Feed(ASlice);
+  }) && comparison.Complete();
   replacement.NoteLog(log);
   try {
     if (!entryWritten) writeLogLines(log);
@@ -722,7 +709,7 @@ void THistrel::RewriteFile() {
 }
 
 void THistrel::PreviewRewrite(platform::TextWriter& APreview, std::string& ANewText,
-                              const std::vector<std::string_view>& AEntry) {
+                              const TLogEntry& AEntry) {
   APreview.Close();
   // The line buffer may hold the whole of a source's longest line, which
   // the rewrite no longer needs: the texts before take its place.
@@ -734,7 +721,10 @@ void THistrel::PreviewRewrite(platform::TextWriter& APreview, std::string& ANewT
   std::string logLines;
   if (keepsTexts) {
     APreview.OpenMemory(logLines);
-    for (const std::string_view piece : AEntry) APreview.Write(piece.data(), piece.size());
+    for (std::size_t k = 0; k < AEntry.Pieces(); ++k) {
+      const std::string_view piece = AEntry.Piece(k);
+      APreview.Write(piece.data(), piece.size());
+    }
     APreview.Close();
   }
   const std::string source = SourcePath();
@@ -758,9 +748,16 @@ void THistrel::PreviewRewrite(platform::TextWriter& APreview, std::string& ANewT
     }
     // An entry that the log ends with already is not written twice (see
     // RewriteFile).
-    if (EndsWithPieces(before, AEntry)) logLines.clear();
+    TLogEntryComparison comparison(AEntry);
+    const std::size_t size = AEntry.Size();
+    if (size > 0 && size <= before.size() &&
+        comparison.Feed(std::string_view(before).substr(before.size() - size)) &&
+        comparison.Complete()) {
+      logLines.clear();
+    }
     FOutput->LogRead(source + ".cvs", true, 0, std::move(before));
-  } else if (selected.KindOf(FLogName) != platform::EntryKind::kUnknown) {
+  } else if (selected.Holds(FLogName)) {
+    // A link, a FIFO or anything else that appending would refuse.
     throw Exception(FormatText(SCannotEditFile, shown));
   } else {
     // As the run creates it (see RewriteFile).

@@ -249,6 +249,11 @@ TEST_F(ProgramRun, EveryFailureEndsWithItsStatusInEveryMode) {
   ASSERT_EQ(symlink((FDir / "secret").c_str(), (FDir / "link/a.pas.cvs").c_str()), 0);
   WriteFile(FDir / "fifo/a.pas", "{CVS* a}\n");
   ASSERT_EQ(mkfifo((FDir / "fifo/a.pas.cvs").c_str(), 0644), 0);
+  // A link that leads nowhere, and a second name of another file.
+  WriteFile(FDir / "dangling/a.pas", "{CVS* a}\n");
+  ASSERT_EQ(symlink((FDir / "nowhere").c_str(), (FDir / "dangling/a.pas.cvs").c_str()), 0);
+  WriteFile(FDir / "hard/a.pas", "{CVS* a}\n");
+  ASSERT_EQ(link((FDir / "secret").c_str(), (FDir / "hard/a.pas.cvs").c_str()), 0);
   const std::string missing = Top() + "\\missing\\";
   struct Case {
     std::string switches;
@@ -272,6 +277,10 @@ TEST_F(ProgramRun, EveryFailureEndsWithItsStatusInEveryMode) {
        "The file " + Top() + "\\link\\a.pas cannot be edited!"},
       {"/USER=ann /FILE=" + Top() + "\\fifo\\a.pas /RECURSIVE-",
        "The file " + Top() + "\\fifo\\a.pas cannot be edited!"},
+      {"/USER=ann /FILE=" + Top() + "\\dangling\\a.pas /RECURSIVE-",
+       "The file " + Top() + "\\dangling\\a.pas cannot be edited!"},
+      {"/USER=ann /FILE=" + Top() + "\\hard\\a.pas /RECURSIVE-",
+       "The file " + Top() + "\\hard\\a.pas cannot be edited!"},
       // A user that would end the converted note early changes the code.
       {"/USER=a} /FILE=" + Top() + "\\user\\a.pas /RECURSIVE-",
        "The rewrite of " + Top() +

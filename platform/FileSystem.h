@@ -94,6 +94,10 @@ class Directory {
   // exists and is no directory, kUnknown when nothing (reachable) is there.
   EntryKind KindOf(const std::string& name) const;
 
+  // Whether anything has name in this directory, a link that leads nowhere
+  // included.
+  bool Holds(const std::string& name) const;
+
  private:
   friend class NativeAccess;
   std::intptr_t handle_ = -1;

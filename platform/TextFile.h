@@ -200,9 +200,10 @@ class TextWriter {
   // Closes the file. False when that fails.
   bool Undo();
 
-  // Whether the file, as it is, ends with the bytes of pieces one after
-  // the other (false when that cannot be read). Nothing buffered counts.
-  bool EndsWith(const std::vector<std::string_view>& pieces) const;
+  // Gives the last size bytes of the file, as it is, to slice in slices
+  // one after the other, while it says true. False when the file is
+  // shorter, cannot be read, or slice said false. Nothing buffered counts.
+  bool ReadEnd(std::uint64_t size, const std::function<bool(std::string_view)>& slice) const;
 
   // Writes into text, behind what it holds, instead of a file, until Close
   // or Abandon; text must outlive that. A preview makes new texts this way.

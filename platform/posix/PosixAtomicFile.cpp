@@ -290,10 +290,11 @@ void AtomicFile::Complete() {
   // settings file gives them by its name, which is the file itself: a link
   // there is not followed.
   struct stat info {};
-  const bool known = source_ != nullptr ? fstat(NativeAccess::Descriptor(*source_), &info) == 0
-                                        : fstatat(NativeAccess::Descriptor(*directory_),
-                                                  target_.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-                                              S_ISREG(info.st_mode);
+  const bool known = source_ != nullptr
+                         ? fstat(NativeAccess::Descriptor(*source_), &info) == 0
+                         : fstatat(NativeAccess::Descriptor(*directory_), target_.c_str(), &info,
+                                   AT_SYMLINK_NOFOLLOW) == 0 &&
+                               S_ISREG(info.st_mode);
   if (known) {
     const int fd = static_cast<int>(held_);
     struct stat mine {};

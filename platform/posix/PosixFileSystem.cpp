@@ -116,6 +116,8 @@ bool IsMarkAttribute(const char* name) {
 }
 
 bool LogFitsSource(const struct stat& log, const struct stat& sourceInfo) {
+  // A log with a second name may be someone else's file linked in its place.
+  if (log.st_nlink > 1) return false;
   const uid_t owner = log.st_uid;
   if (owner != geteuid() && owner != sourceInfo.st_uid && owner != 0) return false;
   // Others may read the log only when they may read the source; the log's
@@ -298,6 +300,12 @@ EntryKind Directory::KindOf(const std::string& name) const {
     return EntryKind::kUnknown;
   }
   return S_ISDIR(info.st_mode) ? EntryKind::kDirectory : EntryKind::kFile;
+}
+
+bool Directory::Holds(const std::string& name) const {
+  struct stat info {};
+  return handle_ >= 0 &&
+         fstatat(static_cast<int>(handle_), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 LinkEnd FollowLinks(const Directory& directory, const std::string& name, Directory& home,

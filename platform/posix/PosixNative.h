@@ -51,9 +51,10 @@ void RemoveMark(int fd);
 // Whether name is the attribute of a mark, which is never copied.
 bool IsMarkAttribute(const char* name);
 
-// Whether a file of owner that holds a log may take notes of a source of
-// sourceInfo: its owner is this process's user, the source's owner or root,
-// and no one may read it who may not read the source (group or others).
+// Whether the log of status log may take notes of a source of sourceInfo:
+// it has no other name, its owner is this process's user, the source's
+// owner or root, and no one may read it who may not read the source (group
+// or others).
 bool LogFitsSource(const struct stat& log, const struct stat& sourceInfo);
 
 // The modification time of info in nanoseconds.

@@ -172,29 +172,20 @@ bool TextWriter::OpenAppend(const Directory& directory, const std::string& name,
   return true;
 }
 
-bool TextWriter::EndsWith(const std::vector<std::string_view>& pieces) const {
-  std::size_t size = 0;
-  for (const std::string_view piece : pieces) size += piece.size();
+bool TextWriter::ReadEnd(std::uint64_t size,
+                         const std::function<bool(std::string_view)>& slice) const {
   struct stat info {};
-  if (fd_ < 0 || size == 0 || fstat(fd_, &info) != 0 ||
-      static_cast<std::uint64_t>(info.st_size) < size) {
+  if (fd_ < 0 || fstat(fd_, &info) != 0 || static_cast<std::uint64_t>(info.st_size) < size) {
     return false;
   }
-  // Compared in slices, so that a long entry is not held twice.
-  off_t at = info.st_size - static_cast<off_t>(size);
-  std::string slice;
-  for (std::string_view piece : pieces) {
-    while (!piece.empty()) {
-      slice.resize(std::min(piece.size(), kTextBufferSize));
-      const ssize_t n = pread(fd_, &slice[0], slice.size(), at);
-      if (n <= 0 ||
-          piece.compare(0, static_cast<std::size_t>(n),
-                        std::string_view(slice.data(), static_cast<std::size_t>(n))) != 0) {
-        return false;
-      }
-      at += n;
-      piece.remove_prefix(static_cast<std::size_t>(n));
-    }
+  // In slices, so that a long end is not held whole.
+  std::string part;
+  for (off_t at = info.st_size - static_cast<off_t>(size); at < info.st_size;) {
+    part.resize(static_cast<std::size_t>(
+        std::min<std::uint64_t>(kTextBufferSize, static_cast<std::uint64_t>(info.st_size - at))));
+    const ssize_t n = pread(fd_, &part[0], part.size(), at);
+    if (n <= 0 || !slice(std::string_view(part.data(), static_cast<std::size_t>(n)))) return false;
+    at += n;
   }
   return true;
 }

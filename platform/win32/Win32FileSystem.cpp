@@ -205,6 +205,10 @@ EntryKind Directory::KindOf(const std::string& name) const {
   return IsDirectory(path) ? EntryKind::kDirectory : EntryKind::kUnknown;
 }
 
+bool Directory::Holds(const std::string& name) const {
+  return handle_ >= 0 && GetFileAttributesA(PathIn(*this, name).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool LocateFile(const Directory& directory, const std::string& name, Directory& home,
                 std::string& homeName) {
   const std::string path = PathIn(directory, name);

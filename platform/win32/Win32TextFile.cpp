@@ -297,9 +297,11 @@ void TextWriter::Abandon() {
   createdIn_ = -1;
 }
 
-// The log's end is not compared here: a log on Windows is opened for
+// The log's end is not read back here: a log on Windows is opened for
 // writing only.
-bool TextWriter::EndsWith(const std::vector<std::string_view>&) const { return false; }
+bool TextWriter::ReadEnd(std::uint64_t, const std::function<bool(std::string_view)>&) const {
+  return false;
+}
 
 // Windows gives a new log the permissions of its folder; who may read it is
 // the folder's matter, not the tool's.
