@@ -67,6 +67,7 @@ class Interruptions : public ::testing::Test {
       arguments.push_back("-e");
       arguments.push_back("inject=" + injection);
     }
+    if (!FRunAs.empty()) arguments.insert(arguments.end(), {"-u", FRunAs});
     arguments.insert(arguments.end(),
                      {FProgram, "/USER=ann", "/FILE=" + SystemPath(ATree) + "\\u.pas"});
     // LeakSanitizer cannot work under a tracer; the sanitizer builds check
@@ -92,6 +93,7 @@ class Interruptions : public ::testing::Test {
 
   TempDir FDir;
   std::string FProgram;
+  std::string FRunAs;  // the user strace runs the program as; empty: this one
   std::string FNewSource;
   std::string FNewLog;
 };
@@ -109,15 +111,31 @@ const std::vector<std::string> kSteps = {
 // A kill at each system call that the rewrite makes, and the next run; the
 // source has one name, or two (a hard link, which keeps the old text).
 TEST_F(Interruptions, AKillAtAnyStepLeavesAPairThatTheNextRunCompletes) {
+  // Root's runs, and an ordinary user's over a group-writable source of
+  // its own (whose marks count only while nobody else may write the file).
+  enum class TVariant { kRoot, kTwoNames, kUserGroupWritable };
   const std::vector<std::string>& steps = kSteps;
   int killed = 0;
+  int tried = 0;
   int cutShort = 0;
   for (const std::string& step : steps) {
-    for (const bool twoNames : {false, true}) {
-      SCOPED_TRACE(step + (twoNames ? ", two names" : ""));
+    for (const TVariant variant :
+         {TVariant::kRoot, TVariant::kTwoNames, TVariant::kUserGroupWritable}) {
+      if (variant == TVariant::kUserGroupWritable && geteuid() != 0) continue;
+      SCOPED_TRACE(step + " " + std::to_string(static_cast<int>(variant)));
       const std::string tree = FDir / "tree";
       Prepare(tree);
-      if (twoNames) fs::create_hard_link(tree + "/u.pas", tree + "/v.pas");
+      FRunAs.clear();
+      if (variant == TVariant::kTwoNames) fs::create_hard_link(tree + "/u.pas", tree + "/v.pas");
+      if (variant == TVariant::kUserGroupWritable) {
+        ASSERT_EQ(chmod(FDir.Path().c_str(), 0755), 0);
+        for (const char* name : {"", "/u.pas", "/u.pas.cvs"}) {
+          ASSERT_EQ(chown((tree + name).c_str(), 65534, 65534), 0);
+          ASSERT_EQ(chmod((tree + name).c_str(), *name == '\0' ? 0775 : 0664), 0);
+        }
+        FRunAs = "nobody";
+      }
+      ++tried;
       const RunResult run = Histrel(tree, {step + ":signal=KILL"});
       if (run.ExitCode == 128 + SIGKILL) ++killed;
       const std::string source = ReadFile(tree + "/u.pas");
@@ -136,13 +154,19 @@ TEST_F(Interruptions, AKillAtAnyStepLeavesAPairThatTheNextRunCompletes) {
       EXPECT_EQ(ReadFile(tree + "/u.pas"), FNewSource) << recovery.Out;
       EXPECT_EQ(ReadFile(tree + "/u.pas.cvs"), FNewLog) << recovery.Out;
       EXPECT_FALSE(TemporaryLeft(tree));
-      if (twoNames) {
+      if (variant == TVariant::kTwoNames) {
         EXPECT_EQ(ReadFile(tree + "/v.pas"), kSource);
+      }
+      if (variant == TVariant::kUserGroupWritable) {
+        struct stat info {};
+        ASSERT_EQ(stat((tree + "/u.pas").c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0664u);
       }
     }
   }
+  FRunAs.clear();
   // The kills landed, and some of them between the log and the source.
-  EXPECT_EQ(killed, 2 * static_cast<int>(steps.size()));
+  EXPECT_EQ(killed, tried);
   EXPECT_GE(cutShort, 1);
 }
 

@@ -101,8 +101,7 @@ void UndoInterrupted() {
 
 void OnInterruption(int signal) {
   const int errorBefore = errno;
-  int expected = kCommitting;
-  if (gInterruption.phase.load() == expected) {
+  if (gInterruption.phase.load() == kCommitting) {
     gInterruption.deferred = signal;
     errno = errorBefore;
     return;
@@ -278,9 +277,10 @@ void AtomicFile::NoteLog(const TextWriter& log) {
                 static_cast<unsigned long long>(NativeAccess::StartLength(log)),
                 static_cast<unsigned long long>(info.st_dev),
                 static_cast<unsigned long long>(info.st_ino));
-  // A file system without extended attributes keeps no mark: the log then
-  // tells a later run of the entry itself (see the rewrite).
-  if (!SetMark(static_cast<int>(held_), mark)) return;
+  if (!SetMark(static_cast<int>(held_), mark)) {
+    // A file system without extended attributes keeps no mark: the log
+    // then tells a later run of the entry itself (see the rewrite).
+  }
 }
 
 void AtomicFile::Complete() {
@@ -374,13 +374,23 @@ FileStatus AtomicFile::Swap() {
   if (flock(source, LOCK_EX | LOCK_NB) != 0) {
     // Someone else locks the source: the checks below still hold.
   }
-  if (deferredMode_ != 0 && fchmod(static_cast<int>(held_), deferredMode_) != 0) {
-    RemoveTemporary();
-    return FileStatus::kFailed;
-  }
-  const bool marked = SetMark(source, "replaced");
+  // Where a mark counts only on a file that nobody else may write (marks
+  // of a user other than root), the old file gives up the write bits of
+  // group and others while it is marked, and its mark keeps its mode, so
+  // that a later run gives that back.
+  // The mark comes first: until the bits are gone it does not count, and
+  // the old file is then left as it was.
+  struct stat before {};
+  const mode_t oldMode = fstat(source, &before) == 0 ? before.st_mode & 07777 : 0;
+  const bool narrowing = geteuid() != 0 && (oldMode & 022) != 0 && before.st_nlink == 1;
+  const bool marked = SetMark(source, narrowing ? ReplacedMark(oldMode) : "replaced");
+  const bool narrowed = narrowing && marked && fchmod(source, oldMode & ~mode_t{022}) == 0;
   const auto unmark = [&] {
     if (marked) RemoveMark(source);
+    if (narrowed && fchmod(source, oldMode) != 0) {
+      // The old file keeps the narrower mode; it is going anyway, or a
+      // later run gives the mode back from the mark.
+    }
   };
   struct stat mine {};
   if (fstat(static_cast<int>(held_), &mine) != 0) {
@@ -405,6 +415,11 @@ FileStatus AtomicFile::Swap() {
       return outOk ? FileStatus::kFailed : FileStatus::kChanged;
     }
     unlinkat(at, temporary, 0);
+    // The new source gets the write bits it was kept without, now that the
+    // old one is gone (until then a later run gives them from its mark).
+    if (deferredMode_ != 0 && fchmod(static_cast<int>(held_), deferredMode_) != 0) {
+      // It keeps the narrower mode.
+    }
     RemoveMark(static_cast<int>(held_));
     // An old file with other names (hard links) goes on under them, unmarked.
     struct stat old {};
@@ -425,6 +440,9 @@ FileStatus AtomicFile::Swap() {
       return FileStatus::kChanged;
     }
     if (renameat(at, temporary, at, target) == 0) {
+      if (deferredMode_ != 0 && fchmod(static_cast<int>(held_), deferredMode_) != 0) {
+        // It keeps the narrower mode.
+      }
       RemoveMark(static_cast<int>(held_));
       unmark();
       pending_ = false;

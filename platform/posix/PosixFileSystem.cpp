@@ -98,6 +98,22 @@ std::string TrustedMarkOf(int fd, const struct stat& info) {
   return MarkIn(fd, kUserMark);
 }
 
+std::string ReplacedMark(unsigned mode) {
+  char mark[32];
+  std::snprintf(mark, sizeof mark, "replaced %o", mode & 07777);
+  return mark;
+}
+
+bool IsReplacedMark(const std::string& mark, unsigned& mode) {
+  mode = 0;
+  if (mark == "replaced") return true;
+  unsigned value = 0;
+  char rest = 0;
+  if (std::sscanf(mark.c_str(), "replaced %o%c", &value, &rest) != 1 || value > 07777) return false;
+  mode = value;
+  return true;
+}
+
 bool SetMark(int fd, const std::string& value) {
   return fsetxattr(fd, MarkName(), value.data(), value.size(), 0) == 0;
 }
@@ -168,6 +184,16 @@ std::string ReadLinkAt(int at, const std::string& name) {
 
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Gives the file fd the mode that it had before the write bits of group and
+// others were taken from it while it was marked.
+void RestoreMode(int fd, unsigned mode) {
+  struct stat info {};
+  if (fstat(fd, &info) == 0 && (info.st_mode & 07777) == (mode & ~022u) &&
+      fchmod(fd, static_cast<mode_t>(mode)) != 0) {
+    // It keeps the narrower mode.
+  }
 }
 
 // The log that a "log <length> <device> <inode>" mark names, opened for
@@ -424,7 +450,8 @@ LeftoverStatus RemoveLeftoverTemporary(const Directory& directory, const std::st
   // running process holds.
   bool ours = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
               !(mark = TrustedMarkOf(fd, info)).empty() && flock(fd, LOCK_EX | LOCK_NB) == 0;
-  const bool replaced = mark == "replaced";
+  unsigned replacedMode = 0;
+  const bool replaced = IsReplacedMark(mark, replacedMode);
   // A new text has one name; an old source may have had more (hard links),
   // and only this name of it goes.
   ours = ours && (replaced || info.st_nlink == 1);
@@ -467,8 +494,16 @@ LeftoverStatus RemoveLeftoverTemporary(const Directory& directory, const std::st
     // The other names of an old source keep its text, not the mark.
     if (info.st_nlink > 1) RemoveMark(fd);
     if (unlinkat(at, temporaryName.c_str(), 0) != 0) status = LeftoverStatus::kKept;
-    // A mark left on the source goes with it.
-    if (status == LeftoverStatus::kRemoved && !sourceMark.empty()) RemoveMark(source);
+    // A mark left on the source goes with it, and so does the narrower mode
+    // that an old source, or the new one before it got its own, had while
+    // marked.
+    unsigned sourceMode = 0;
+    if (status == LeftoverStatus::kRemoved && !sourceMark.empty()) {
+      RemoveMark(source);
+      if (IsReplacedMark(sourceMark, sourceMode) && sourceMode != 0)
+        RestoreMode(source, sourceMode);
+    }
+    if (status == LeftoverStatus::kRemoved && replacedMode != 0) RestoreMode(source, replacedMode);
   }
   if (log >= 0) close(log);
   if (source >= 0) close(source);

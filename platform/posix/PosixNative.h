@@ -42,6 +42,12 @@ const char* MarkName();
 // may trust.
 std::string TrustedMarkOf(int fd, const struct stat& info);
 
+// The mark of an old source that gave up the write bits of group and
+// others while marked ("replaced <mode>", the mode in octal), and whether
+// mark is one of "replaced" (mode: the one it keeps, or 0).
+std::string ReplacedMark(unsigned mode);
+bool IsReplacedMark(const std::string& mark, unsigned& mode);
+
 // Sets the mark on fd; false (errno set) when it cannot be set.
 bool SetMark(int fd, const std::string& value);
 
