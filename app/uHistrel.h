@@ -85,6 +85,20 @@ class THistrelOutput {
     (void)ANewMode;
     (void)AText;
   }
+  // Whether the output takes each note of a source (NoteRead).
+  virtual bool TakesNotes() const { return false; }
+  // A note of the source about to be rewritten, before SourceRewritten, in
+  // line order: it begins in the line ALine (counted from 1) and reads AText
+  // as the history takes it, its lines joined by one blank, cut after
+  // kNoteShownBytes when ACut. AFirst: the first note of its source.
+  virtual void NoteRead(bool AFirst, std::uint64_t ALine, std::string&& AText, bool ACut) {
+    (void)AFirst;
+    (void)ALine;
+    (void)AText;
+    (void)ACut;
+  }
+  // The bytes of a note's text that NoteRead hands at most.
+  static constexpr std::size_t kNoteShownBytes = 200;
 };
 
 class THistrel {
@@ -229,6 +243,24 @@ class THistrel {
   // Builds the entry in FHistoryLines from the pieces kept, reading their
   // lines again through AReader.
   void WrapNotes(platform::TextReader& AReader, const std::string& AShown);
+  // A note as NoteRead hands it, gathered from its pieces, and where the
+  // counting of the source's lines stands.
+  struct TNoteShown {
+    bool Open = false;
+    bool First = true;
+    bool Cut = false;
+    std::uint64_t Number = 0;
+    std::string Text;
+    std::uint64_t CountedTo = 0;
+    std::uint64_t CountedLines = 1;
+  };
+  // The number (from 1) of the line that begins at AOffset, counted on from
+  // where AShown stands; the lines passed are read into FLine.
+  std::uint64_t CountLinesTo(platform::TextReader& AReader, TNoteShown& AShown,
+                             std::uint64_t AOffset, const std::string& AName);
+  // Appends APiece, trimmed, to the note's text, one blank after what it
+  // holds, up to THistrelOutput::kNoteShownBytes.
+  void AddShownPiece(TNoteShown& AShown, std::string_view APiece) const;
   // The column of the byte AAt of ALine, counted from 0 as an editor shows it.
   std::size_t MarkerColumn(const std::string& ALine, std::size_t AAt) const;
   void RewriteLine(std::string& ALine, platform::LineEnd AEnd, TRewriting& ARewriting);

@@ -309,9 +309,27 @@ void THistrelPreview::LogRead(const std::string& ALog, bool AExists, unsigned AN
   if (!file.Existed) file.NewMode = ANewMode;
 }
 
+std::string NoteLine(const std::string& APath, std::uint64_t ALine, const std::string& AText,
+                     bool ACut) {
+  std::string line = text::ShownName(PathFromCurrentDirectory(APath));
+  line.append(":").append(std::to_string(ALine)).append(": ").append(text::ShownName(AText));
+  if (ACut) line += "...";
+  return line;
+}
+
+void THistrelPreview::NoteRead(bool AFirst, std::uint64_t ALine, std::string&& AText, bool ACut) {
+  if (AFirst) FNotes.clear();
+  FNotes.push_back({ALine, std::move(AText), ACut});
+}
+
 void THistrelPreview::SourceRewritten(const std::string& ASource, const std::string& ATarget,
                                       std::string&& ANewText) {
   FSources.push_back(PathFromCurrentDirectory(ASource));
+  if (FWriteNoteLine) {
+    for (const TNote& note : FNotes)
+      FWriteNoteLine(NoteLine(ASource, note.Line, note.Text, note.Cut));
+    FNotes.clear();
+  }
   if (!FKeepsTexts) return;
   TFile& file = Known(ATarget);
   file.After = std::move(ANewText);

@@ -3,10 +3,12 @@
 // the list of the sources that would change.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app/uHistrel.h"
@@ -15,13 +17,22 @@
 // header line) and a text that follows it, without LF.
 using TDiffLineWriter = std::function<void(std::string_view AHead, std::string_view AText)>;
 
+// Takes one line of --check's list, without LF.
+using TNoteLineWriter = std::function<void(const std::string& ALine)>;
+
 class THistrelPreview : public THistrelOutput {
  public:
   // AKeepsTexts false: only which sources would change is noted (--check),
   // and the rewrite keeps no text for it; DiffLines is then empty.
   explicit THistrelPreview(bool AKeepsTexts = true) : FKeepsTexts(AKeepsTexts) {}
+  // --check: keeps no text, and writes to AWriteLine, as each source is
+  // found to change, a line per note of it, "path:line: text" (NoteLine).
+  explicit THistrelPreview(TNoteLineWriter AWriteLine)
+      : FKeepsTexts(false), FWriteNoteLine(std::move(AWriteLine)) {}
 
   bool KeepsTexts() const override { return FKeepsTexts; }
+  bool TakesNotes() const override { return static_cast<bool>(FWriteNoteLine); }
+  void NoteRead(bool AFirst, std::uint64_t ALine, std::string&& AText, bool ACut) override;
   void SourceRewritten(const std::string& ASource, const std::string& ATarget,
                        std::string&& ANewText) override;
   void LogAppended(const std::string& ALog, std::string&& ALines) override;
@@ -61,11 +72,29 @@ class THistrelPreview : public THistrelOutput {
   // not met before is taken as it was read (AExists, ABefore).
   TFile& Known(const std::string& APath, bool AExists = false, std::string ABefore = std::string());
 
+  // A note read from the source being rewritten, not yet written.
+  struct TNote {
+    std::uint64_t Line;
+    std::string Text;
+    bool Cut;
+  };
+
   bool FKeepsTexts;
+  TNoteLineWriter FWriteNoteLine;
+  // The notes of one source at a time: a source that is refused after they
+  // were read shows none.
+  std::vector<TNote> FNotes;
   std::vector<std::string> FOrder;  // native paths relative to the current directory
   std::map<std::string, TFile> FFiles;
   std::vector<std::string> FSources;
 };
+
+// A line of --check's list: APath as Sources shows it, the line number, and
+// the note's text, "..." after it when it was cut; a path or a text that
+// holds a control character in double quotes with C escapes
+// (text::ShownName).
+std::string NoteLine(const std::string& APath, std::uint64_t ALine, const std::string& AText,
+                     bool ACut);
 
 // The native form of the system path APath relative to the current
 // directory ("sub/a.pas", "../x/b.pas"), as a diff names it.

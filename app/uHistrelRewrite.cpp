@@ -445,7 +445,16 @@ void THistrel::WrapNotes(platform::TextReader& AReader, const std::string& AShow
   // is held once.
   std::string& line = FLine;
   std::uint64_t read = kNoLine;
+  TNoteShown shown;
+  const bool takesNotes = FOutput != nullptr && FOutput->TakesNotes();
   for (const TNotePiece& piece : FNotePieces) {
+    if (takesNotes && !shown.Open && piece.Line != kNoLine) {
+      shown.Open = true;
+      shown.Text.clear();
+      shown.Cut = false;
+      shown.Number = CountLinesTo(AReader, shown, piece.Line, AShown);
+      read = kNoLine;
+    }
     if (piece.Line == kNoLine) {
       line.clear();
     } else if (piece.Line != read) {
@@ -454,9 +463,48 @@ void THistrel::WrapNotes(platform::TextReader& AReader, const std::string& AShow
       if (line.size() < piece.End) throw Exception(FormatText(SSourceChanged, AShown));
       read = piece.Line;
     }
+    if (takesNotes) {
+      AddShownPiece(shown, std::string_view(line).substr(piece.Begin, piece.End - piece.Begin));
+      if (piece.EndsEntry && shown.Open) {
+        FOutput->NoteRead(shown.First, shown.Number, std::move(shown.Text), shown.Cut);
+        shown.First = false;
+        shown.Open = false;
+      }
+    }
     AddHistoryPiece(line, piece.Begin, piece.End, piece.EndsEntry, false);
   }
   FNotePieces.clear();
+}
+
+std::uint64_t THistrel::CountLinesTo(platform::TextReader& AReader, TNoteShown& AShown,
+                                     std::uint64_t AOffset, const std::string& AName) {
+  // The notes come in file order, so the lines are counted on from the
+  // last note's: the source is read once more, not once per note.
+  if (!AReader.Seek(AShown.CountedTo)) throw Exception(FormatText(SCannotEditFile, AName));
+  while (AReader.Offset() < AOffset && AReader.ReadLine(FLine)) {
+    if (AReader.LastLineEnd() != platform::LineEnd::kPart) ++AShown.CountedLines;
+  }
+  AShown.CountedTo = AReader.Offset();
+  return AShown.CountedLines;
+}
+
+void THistrel::AddShownPiece(TNoteShown& AShown, std::string_view APiece) const {
+  APiece = text::TrimBlanks(APiece);
+  if (APiece.empty() || AShown.Cut) return;
+  const std::size_t limit = THistrelOutput::kNoteShownBytes;
+  const std::size_t used = AShown.Text.size() + (AShown.Text.empty() ? 0 : 1);
+  std::size_t end = APiece.size();
+  if (used + end > limit) {
+    end = used < limit ? limit - used : 0;
+    // A UTF-8 character is not cut in two.
+    while (FSourceUtf8 && end > 0 && (static_cast<unsigned char>(APiece[end]) & 0xC0U) == 0x80U) {
+      --end;
+    }
+    AShown.Cut = true;
+  }
+  if (end == 0) return;
+  if (!AShown.Text.empty()) AShown.Text += ' ';
+  AShown.Text.append(APiece.substr(0, end));
 }
 
 struct THistrel::TRewriting {

@@ -63,7 +63,8 @@ const char* const kUsageTail[] = {
     "",
     "Options:",
     "  --diff      write nothing; show what a run would change as a unified diff",
-    "  --check     write nothing; list the sources that hold marked comments",
+    "  --check     write nothing; list each marked comment that a run would",
+    "              collect as \"path:line: text\"",
     "  -h, --help  show this text and end",
     "  --version   show the version and end",
     "",
@@ -164,8 +165,13 @@ void RefuseWritingSwitches() {
 
 int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode) {
   THistrel histrel(ADateSource);
-  // --check only needs to know which sources would change: it keeps no text.
-  THistrelPreview preview(AMode == THistrelMode::kDiff);
+  // --check keeps no text: it writes the notes of each source as the source
+  // is found to change, so that it holds one source's notes at a time.
+  THistrelPreview preview = AMode == THistrelMode::kDiff
+                                ? THistrelPreview(true)
+                                : THistrelPreview(TNoteLineWriter([](const std::string& ALine) {
+                                    platform::WriteLine(ALine);
+                                  }));
   if (AMode != THistrelMode::kRun) histrel.SetOutput(&preview);
   int status = kExitSuccess;
   std::string failed;
@@ -209,8 +215,6 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode) {
       preview.WriteDiff([](std::string_view AHead, std::string_view AText) {
         platform::WriteLine(AHead, AText);
       });
-    } else {
-      for (const std::string& line : preview.Sources()) platform::WriteLine(line);
     }
   } catch (const std::exception& failure) {
     status = FailureStatus(AMode);

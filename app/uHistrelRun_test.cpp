@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/uHistrelEnglishConstant.h"
@@ -338,7 +339,7 @@ TEST_F(ProgramRun, APreviewEndsWithOneWhenSomethingWouldChangeAndARunWithZero) {
   const std::vector<Case> cases = {
       {"plain", THistrelMode::kDiff, kExitSuccess, {}},
       {"plain", THistrelMode::kCheck, kExitSuccess, {}},
-      {"marked", THistrelMode::kCheck, kExitFailure, {"marked/a.pas"}},
+      {"marked", THistrelMode::kCheck, kExitFailure, {"marked/a.pas:1: a"}},
       {"marked", THistrelMode::kDiff, kExitFailure, diff},
       {"plain", THistrelMode::kRun, kExitSuccess, {"plain\\a.pas"}},
       {"marked", THistrelMode::kRun, kExitSuccess, {"marked\\a.pas"}},
@@ -352,6 +353,90 @@ TEST_F(ProgramRun, APreviewEndsWithOneWhenSomethingWouldChangeAndARunWithZero) {
     EXPECT_TRUE(console.ErrorLines.empty()) << c.directory;
   }
   EXPECT_EQ(ReadFile(FDir / "marked/a.pas"), "{ann 2003.05.14 a}\r\n") << "only the run writes";
+}
+
+// --check writes a line per note that a run would collect, "path:line:
+// text", in the order of the walk and of the lines; a refused source shows
+// none of its notes, only the failure.
+TEST_F(ProgramRun, TheCheckListsEachNoteAsPathLineAndText) {
+  const std::string longNote(250, 'x');
+  struct Case {
+    std::string label;
+    std::vector<std::pair<std::string, std::string>> files;
+    int status;
+    Lines lines;
+    Lines errors;
+  };
+  const std::vector<Case> cases = {
+      {"brace",
+       {{"a.pas", "unit A;\n{CVS* one line }\n"}},
+       kExitFailure,
+       {"brace/a.pas:2: one line"},
+       {}},
+      {"lines",
+       {{"a.pas", "unit A;\n\n  x := 1; {CVS* first\n    second  \n\n  third}  y := 2;\n"}},
+       kExitFailure,
+       {"lines/a.pas:3: first second third"},
+       {}},
+      {"line",
+       {{"a.pas", "unit A;\r\n\r\n  // CVS*  a line note \r\n"}},
+       kExitFailure,
+       {"line/a.pas:3: a line note"},
+       {}},
+      {"two",
+       {{"a.pas", "{CVSLOG}\n{CVS* one}\nbegin\n// CVS* two\n{CVS* three}\n"}},
+       kExitFailure,
+       {"two/a.pas:2: one", "two/a.pas:4: two", "two/a.pas:5: three"},
+       {}},
+      {"files",
+       {{"b.pas", "\n{CVS* in b}\n"}, {"sub/a.pas", "{CVS* in sub}\n"}},
+       kExitFailure,
+       {"files/b.pas:2: in b", "files/sub/a.pas:1: in sub"},
+       {}},
+      {"name",
+       {{"a\x1B[2J.pas", "{CVS* cleared}\n"}},
+       kExitFailure,
+       {"\"name/a\\033[2J.pas\":1: cleared"},
+       {}},
+      {"text",
+       {{"a.pas", "{CVS* red \x1B[31m\n here}\n"}},
+       kExitFailure,
+       {"text/a.pas:1: \"red \\033[31m here\""},
+       {}},
+      {"long",
+       {{"a.pas", "{CVS* " + longNote + "}\n"}},
+       kExitFailure,
+       {"long/a.pas:1: " + longNote.substr(0, 200) + "..."},
+       {}},
+      {"none", {{"a.pas", "unit A; { CVS is not a note }\n"}}, kExitSuccess, {}, {}},
+      {"readonly",
+       {{"a.pas", "{CVS* before}\n"}, {"sub/b.pas", "{CVS* refused}\n"}},
+       kExitUsage,
+       {"readonly/a.pas:1: before"},
+       {"The file readonly\\sub\\b.pas cannot be edited!"}},
+      {"refused",
+       {{"a.pas", "{CVS* before}\n"}, {"sub/b.pas", "// CVSLOG\n{CVS* refused}\n"}},
+       kExitUsage,
+       {"refused/a.pas:1: before"},
+       {"The marker at refused\\sub\\b.pas:1 cannot take the history: only a { } or (* *) comment "
+        "can hold it!"}},
+  };
+  for (const Case& c : cases) {
+    for (const auto& file : c.files) WriteFile(FDir / (c.label + "/" + file.first), file.second);
+  }
+  // Refused after its notes were read.
+  ASSERT_EQ(chmod((FDir / "readonly/sub/b.pas").c_str(), 0444), 0);
+  const testsupport::CurrentDirectory inTree(FDir.Path());
+  for (const Case& c : cases) {
+    testsupport::SwitchFixture fixture("histrel /USER=ann /RECURSIVE+ /FILE=" + c.label);
+    ConsoleCapture console;
+    EXPECT_EQ(RunHistrel(FixedDate(2003, 5, 14), THistrelMode::kCheck), c.status) << c.label;
+    EXPECT_EQ(console.Lines, c.lines) << c.label;
+    EXPECT_EQ(console.ErrorLines, c.errors) << c.label;
+    for (const auto& file : c.files) {
+      EXPECT_EQ(ReadFile(FDir / (c.label + "/" + file.first)), file.second) << "the check wrote";
+    }
+  }
 }
 
 TEST(UnknownSwitches, AreNamedOnStandardErrorOneLineEach) {

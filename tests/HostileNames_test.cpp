@@ -90,7 +90,8 @@ TEST_F(HostileNames, CheckListsASourceWithAControlCharacterQuoted) {
     const auto before = Everything();
     // Run in the tree, so that the list names the source alone.
     const RunResult result = Check();
-    EXPECT_EQ(result.Out, (c.Escaped == c.Name ? c.Name : "\"" + c.Escaped + "\"") + "\n");
+    EXPECT_EQ(result.Out,
+              (c.Escaped == c.Name ? c.Name : "\"" + c.Escaped + "\"") + ":3: A note.\n");
     EXPECT_EQ(result.ExitCode, 1) << result.Err;
     ExpectUntouchedBut(before, {});
     Clear();

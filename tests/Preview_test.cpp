@@ -309,7 +309,7 @@ TEST_F(PreviewMemory, TheCheckFitsWhereTheRunFitsAndTheDiffInTwiceTheSource) {
     const int limit = 2 * 32 + 32;
     const RunResult check = Limited(limit, "--check", tree);
     EXPECT_EQ(check.ExitCode, 1) << check.Err;
-    EXPECT_EQ(check.Out, "a.pas\n");
+    EXPECT_EQ(check.Out, "a.pas:3: a short note\n");
     const RunResult diff = Limited(limit, "--diff", tree);
     EXPECT_EQ(diff.ExitCode, 1) << diff.Err;
     EXPECT_EQ(diff.Err, "");
