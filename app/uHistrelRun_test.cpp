@@ -355,6 +355,12 @@ TEST_F(ProgramRun, APreviewEndsWithOneWhenSomethingWouldChangeAndARunWithZero) {
   EXPECT_EQ(ReadFile(FDir / "marked/a.pas"), "{ann 2003.05.14 a}\r\n") << "only the run writes";
 }
 
+std::string Repeated(const std::string& APiece, int ATimes) {
+  std::string text;
+  for (int i = 0; i < ATimes; ++i) text += APiece;
+  return text;
+}
+
 // --check writes a line per note that a run would collect, "path:line:
 // text", in the order of the walk and of the lines; a refused source shows
 // none of its notes, only the failure.
@@ -407,6 +413,12 @@ TEST_F(ProgramRun, TheCheckListsEachNoteAsPathLineAndText) {
        {{"a.pas", "{CVS* " + longNote + "}\n"}},
        kExitFailure,
        {"long/a.pas:1: " + longNote.substr(0, 200) + "..."},
+       {}},
+      // In a UTF-8 source the cut falls before a character, never inside it.
+      {"utf8",
+       {{"a.pas", "{CVS* a" + Repeated("\xC3\xA9", 150) + "}\n"}},
+       kExitFailure,
+       {"utf8/a.pas:1: a" + Repeated("\xC3\xA9", 99) + "..."},
        {}},
       {"none", {{"a.pas", "unit A; { CVS is not a note }\n"}}, kExitSuccess, {}, {}},
       {"readonly",
