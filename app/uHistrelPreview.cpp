@@ -326,8 +326,9 @@ void THistrelPreview::SourceRewritten(const std::string& ASource, const std::str
                                       std::string&& ANewText) {
   FSources.push_back(PathFromCurrentDirectory(ASource));
   if (FWriteNoteLine) {
-    for (const TNote& note : FNotes)
+    for (const TNote& note : FNotes) {
       FWriteNoteLine(NoteLine(ASource, note.Line, note.Text, note.Cut));
+    }
     FNotes.clear();
   }
   if (!FKeepsTexts) return;
