@@ -46,6 +46,10 @@ std::string RegisteredDefault(const std::string& AName) {
   return "";
 }
 
+// The line after the message that FILE is missing, as GNU tools end a
+// usage error.
+const char kTryHelp[] = "Try 'histrel --help' for more information.";
+
 const char* const kUsageHead[] = {
     "Usage: histrel [OPTION]... /USER=name '/FILE=path' [/SWITCH=value]...",
     "  or:  histrel [OPTION]... /USER=name [/SWITCH=value]... -- SOURCE...",
@@ -236,6 +240,8 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode,
   if (AMode != THistrelMode::kRun) histrel.SetOutput(&preview);
   int status = kExitSuccess;
   std::string failed;
+  // Neither FILE nor a list: the program was most likely started bare.
+  bool fileMissing = false;
   try {
     histrel.SetUser(SwitchText("USER"));
     // A switch that is not given keeps the worker's default; a given yes/no
@@ -257,7 +263,9 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode,
       // A list replaces FILE, wherever FILE comes from.
       ApplyFileList(histrel, *AFiles);
     } else {
-      ApplyFileSwitch(histrel, SwitchText("FILE"));
+      const std::string file = SwitchText("FILE");
+      fileMissing = file.empty();
+      ApplyFileSwitch(histrel, file);
     }
     histrel.Execute();
   } catch (const Exception& failure) {
@@ -274,6 +282,7 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode,
   // goes to standard error, after what was found before it.
   if (AMode == THistrelMode::kRun) {
     if (status != kExitSuccess) platform::WriteLine(failed);
+    if (fileMissing) platform::WriteErrorLine(kTryHelp);
     return status;
   }
   try {
@@ -289,6 +298,7 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode,
     if (failed.empty()) failed = UnforeseenFailureMessage(failure, "");
   }
   if (!failed.empty()) platform::WriteErrorLine(failed);
+  if (fileMissing) platform::WriteErrorLine(kTryHelp);
   if (status == kExitSuccess && !preview.Empty()) status = kExitFailure;
   return status;
 }

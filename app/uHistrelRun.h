@@ -92,11 +92,13 @@ void RefuseWritingSwitches();
 // of FILE the files AFiles names (native paths, see ReadFileList), and calls
 // Execute. The first failure (memory that runs out included) ends the run
 // and its message is written as one line (on standard output for a run, on
-// standard error for a preview); the worker is freed either way. In kDiff
-// and kCheck nothing is written to any file: standard output gets the diff
-// or the list instead of the file lines. Returns the exit status: for a run
-// kExitSuccess or kExitFailure; for a preview kExitSuccess when nothing would
-// change, kExitFailure when something would, kExitUsage after a failure.
+// standard error for a preview), followed on standard error by a hint to
+// --help when neither FILE nor a list was given; the worker is freed either
+// way. In kDiff and kCheck nothing is written to any file: standard output
+// gets the diff or the list instead of the file lines. Returns the exit
+// status: for a run kExitSuccess or kExitFailure; for a preview kExitSuccess
+// when nothing would change, kExitFailure when something would, kExitUsage
+// after a failure.
 int RunHistrel(const TDateSource& ADateSource = platform::Today,
                THistrelMode AMode = THistrelMode::kRun,
                const std::optional<std::vector<std::string>>& AFiles = std::nullopt);

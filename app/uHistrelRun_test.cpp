@@ -431,19 +431,29 @@ TEST_F(ProgramRun, EveryFailureEndsWithItsStatusInEveryMode) {
            "\\user\\a.pas would change its code, so the file was left as "
            "it is!"},
   };
+  // Only the missing FILE is followed by a hint, on standard error.
+  const auto hintAfter = [](const std::string& AMessage) {
+    return AMessage == "The parameter FILE must be indicated!"
+               ? Lines{"Try 'histrel --help' for more information."}
+               : Lines{};
+  };
   for (const THistrelMode mode : {THistrelMode::kRun, THistrelMode::kDiff, THistrelMode::kCheck}) {
     for (const Case& c : cases) {
       testsupport::SwitchFixture fixture("histrel " + c.switches);
       ConsoleCapture console;
       const int status = RunHistrel(FixedDate(2003, 5, 14), mode);
+      Lines errors = hintAfter(c.message);
       if (mode == THistrelMode::kRun) {
         EXPECT_EQ(status, kExitFailure) << c.message;
         EXPECT_EQ(console.Lines, Lines{c.message});
-        EXPECT_TRUE(console.ErrorLines.empty()) << c.message;
       } else {
         EXPECT_EQ(status, kExitUsage) << c.message;
         EXPECT_TRUE(console.Lines.empty()) << c.message;
-        EXPECT_EQ(console.ErrorLines, Lines{c.message});
+        errors.insert(errors.begin(), c.message);
+      }
+      EXPECT_EQ(console.ErrorLines, errors) << c.message;
+      if (!errors.empty()) {
+        EXPECT_EQ(console.InOrder.back(), "error: " + errors.back()) << "the hint comes last";
       }
     }
   }

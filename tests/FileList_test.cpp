@@ -1,7 +1,7 @@
 // End-to-end tests of the files a run is given as a list, after "--" or in a
 // --files-from list: their order, how a list is read, the previews, and each
 // rule of a named file (links, missing files, directories, names the tool's
-// paths cannot hold).
+// paths cannot hold). Also the hint of a bare histrel.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,6 +27,8 @@ using testsupport::WriteFile;
 using Files = std::map<std::string, std::string>;
 using Lines = std::vector<std::string>;
 using Names = std::set<std::string>;
+
+const char kHint[] = "Try 'histrel --help' for more information.\n";
 
 Lines SplitLines(const std::string& AText) {
   Lines lines;
@@ -226,6 +228,20 @@ TEST_F(FileList, EveryFileOfTheListIsTakenInItsOrderAsANamedFileIs) {
        2,
        {"a.pas"},
        "The file .\\gone.pas cannot be edited!\n",
+       {}},
+      {"a bare histrel points to --help",
+       {},
+       std::nullopt,
+       1,
+       {"The parameter FILE must be indicated!"},
+       kHint,
+       {}},
+      {"so does one without FILE in a preview",
+       {"--diff", "/USER=ann"},
+       std::nullopt,
+       2,
+       {},
+       std::string("The parameter FILE must be indicated!\n") + kHint,
        {}},
   };
   for (const Case& c : cases) {

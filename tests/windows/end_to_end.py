@@ -160,6 +160,11 @@ def file_list():
     check("list: a missing file cannot be edited",
           (status, out, err) == (1, b".\\missing.pas\r\nThe file .\\missing.pas cannot be "
                                     b"edited!\r\n", b""), (status, out, err))
+    status, out, err = histrel(top)
+    check("bare histrel: the message, then a hint on standard error",
+          (status, out, err) == (1, b"The parameter FILE must be indicated!\r\n",
+                                 b"Try 'histrel --help' for more information.\r\n"),
+          (status, out, err))
 
 
 def read_only():
