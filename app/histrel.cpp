@@ -66,12 +66,15 @@ int main(int argc, char** argv) {
     if (options.Help) {
       for (const std::string& line : HistrelUsageLines()) platform::WriteLine(line);
     } else {
-      exitCode = RunHistrel(platform::Today, options.Mode);
+      // The lists are read once the switches could end the program (/?):
+      // standard input is not taken for nothing.
+      exitCode = RunHistrel(platform::Today, options.Mode, ReadFileList(options));
     }
   } catch (const EHalt& halt) {
     exitCode = halt.ExitCode();
   } catch (const Exception& failure) {
-    // A failure during start-up is not the tool's to report: it ends the program.
+    // A failure during start-up, or a file list that cannot be read, is not
+    // the tool's to report: it ends the program.
     platform::WriteErrorLine(failure.Message());
     exitCode = FailureStatus(options.Mode);
   } catch (const std::exception& failure) {

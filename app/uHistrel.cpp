@@ -9,6 +9,7 @@
 #include "app/uHistrelConstants.h"
 #include "app/uHistrelInternal.h"
 #include "platform/Exception.h"
+#include "platform/FileSystem.h"
 #include "support/uStringRoutines.h"
 #include "text/TextLines.h"
 #include "text/Utf8.h"
@@ -88,6 +89,7 @@ void THistrel::SetSourceReading(const TSourceReading& AValue) {
 }
 void THistrel::SetReadThreads(unsigned AValue) { FReadThreads = std::max(AValue, 1U); }
 void THistrel::SetOutput(THistrelOutput* AOutput) { FOutput = AOutput; }
+void THistrel::SetFileList(std::vector<TListedFile> AFiles) { FFileList = std::move(AFiles); }
 void THistrel::SetSourceUtf8(bool AValue) {
   FSourceUtf8 = AValue;
   FSourceUser = UserForSource(FUser, FSourceUtf8);
@@ -231,4 +233,21 @@ void ApplyFileSwitch(THistrel& AHistrel, const std::string& AFile) {
     AHistrel.SetFileName("");
   }
   if (!AHistrel.FileName().empty() && AHistrel.Path().empty()) AHistrel.SetPath(".\\");
+}
+
+TListedFile ListedFileOf(const std::string& ANative) {
+  std::string path;
+  if (!platform::SystemPathOf(ANative, path)) return {"", ANative, false};
+  // As FILE splits a file name off: the directory keeps its last backslash,
+  // and a name without one is in ".\\".
+  const std::string::size_type slash = path.rfind('\\');
+  if (slash == std::string::npos) return {".\\", path, true};
+  return {path.substr(0, slash + 1), path.substr(slash + 1), true};
+}
+
+void ApplyFileList(THistrel& AHistrel, const std::vector<std::string>& ANatives) {
+  std::vector<TListedFile> files;
+  files.reserve(ANatives.size());
+  for (const std::string& native : ANatives) files.push_back(ListedFileOf(native));
+  AHistrel.SetFileList(std::move(files));
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -101,6 +102,17 @@ class THistrelOutput {
   static constexpr std::size_t kNoteShownBytes = 200;
 };
 
+// A file of a run's list (THistrel::SetFileList): its directory, a system
+// path that ends with a backslash, and its name there.
+struct TListedFile {
+  std::string Path;
+  std::string FileName;
+  // False when the name given cannot be written as a system path (on POSIX
+  // it holds a backslash); FileName is then that name as it was given, and
+  // the run stops there as at a file that cannot be edited.
+  bool Nameable = true;
+};
+
 class THistrel {
  public:
   // Empty path, file name and user; INSERT "CVSLOG", RECURSIVE on, KEEPCVS
@@ -126,6 +138,10 @@ class THistrel {
   // Where rewrites go: nullptr (the default) writes the files; AOutput
   // must outlive the worker's runs.
   void SetOutput(THistrelOutput* AOutput);
+  // The files Execute processes instead of what the path and file name
+  // select, in this order, each as a file named outside a recursive walk;
+  // an empty list processes nothing.
+  void SetFileList(std::vector<TListedFile> AFiles);
 
   const std::string& Path() const { return FPath; }
   const std::string& FileName() const { return FFileName; }
@@ -141,8 +157,9 @@ class THistrel {
   std::vector<std::string> HistoryLines() const { return FHistoryLines.Copy(); }
 
   // Checks the settings (user, path, directory) and walks the selected files,
-  // writing each file's path on standard output before processing it. Throws
-  // Exception on the first failure; files processed before it stay rewritten.
+  // or takes the files of the list, writing each file's path on standard
+  // output before processing it. Throws Exception on the first failure;
+  // files processed before it stay rewritten.
   void Execute();
 
   // Collects the marked comments of the file FPath + FFileName and, when it
@@ -175,6 +192,8 @@ class THistrel {
 
  protected:
   void ProcessDirectory();
+  // Processes the files of FFileList in their order.
+  void ProcessListedFiles();
   // The walk lists through ADirectoryHandle, the open directory ADirectory.
   void SearchAllFiles(const platform::Directory& ADirectoryHandle, const std::string& ADirectory);
   void SearchFiles(const platform::Directory& ADirectoryHandle, const std::string& ADirectory,
@@ -213,6 +232,8 @@ class THistrel {
   std::string ShownSourcePath() const { return text::ShownName(FPath + FFileName); }
   std::size_t DateColumn() const;
   std::string Today() const;
+  // Writes FPath and FFileName on standard output, unless a preview runs.
+  void AnnounceFile();
   // Announces the file FFileName of ADirectory and processes it, unless the
   // read-ahead found that it holds no "CVS*" (AHoldsNoMarker).
   void AnnounceAndProcessFile(const platform::Directory& ADirectory, bool AHoldsNoMarker);
@@ -292,6 +313,8 @@ class THistrel {
   bool FKeepCVS = false;
   bool FKeepDate = true;
   bool FRecursive = true;
+  // Given (SetFileList): the files a run takes instead of FPath and FFileName.
+  std::optional<std::vector<TListedFile>> FFileList;
 
   TDateSource FDateSource;
   TSourceReading FSourceReading;
@@ -343,3 +366,14 @@ class THistrel {
 // (or mask) from the text of FILE. Throws Exception (SFileSwitchMissing) when
 // AFile is empty.
 void ApplyFileSwitch(THistrel& AHistrel, const std::string& AFile);
+
+// The file that ANative, a native path as a shell gives it (relative to the
+// current directory or not), names, as the worker's list takes it:
+// "src/a.pas" gives the directory "src\\" and the name "a.pas", "a.pas" the
+// directory ".\\" as FILE gives it; a name the tool's paths cannot hold is
+// kept as it is, not nameable.
+TListedFile ListedFileOf(const std::string& ANative);
+
+// Gives the worker the files ANatives name (ListedFileOf), in their order,
+// as its file list: FILE is then not used.
+void ApplyFileList(THistrel& AHistrel, const std::vector<std::string>& ANatives);

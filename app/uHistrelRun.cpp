@@ -10,8 +10,10 @@
 #include "app/uHistrelPreview.h"
 #include "platform/Console.h"
 #include "platform/Exception.h"
+#include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "text/Ansi.h"
+#include "text/ShownName.h"
 
 #ifndef HISTREL_VERSION
 #define HISTREL_VERSION "unknown"
@@ -44,14 +46,22 @@ std::string RegisteredDefault(const std::string& AName) {
   return "";
 }
 
+// The line after the message that FILE is missing, as GNU tools end a
+// usage error.
+const char kTryHelp[] = "Try 'histrel --help' for more information.";
+
 const char* const kUsageHead[] = {
     "Usage: histrel [OPTION]... /USER=name '/FILE=path' [/SWITCH=value]...",
+    "  or:  histrel [OPTION]... /USER=name [/SWITCH=value]... -- SOURCE...",
+    "  or:  histrel [OPTION]... /USER=name [/SWITCH=value]... --files-from=LIST",
     "",
     "Collects the marked comments of Pascal sources ({CVS* ...} and // CVS* ...)",
     "into a dated history entry under the marker line (CVSLOG), appends the entry",
     "to the source's history log (<source>.cvs) and turns the notes into ordinary",
     "comments. A \"/\" always begins a switch: write paths with backslashes and",
-    "quote them for the shell.",
+    "quote them for the shell. The sources after -- and in a --files-from list",
+    "are paths as the shell gives them (src/a.pas), taken in their order, each",
+    "as /FILE names one file with /RECURSIVE-; the switch FILE is then not used.",
     "",
     "Switches (/NAME=value, /NAME+ on, /NAME- off), each with its default:",
 };
@@ -60,11 +70,18 @@ const char* const kUsageTail[] = {
     "Examples:",
     "  histrel /USER=ann '/FILE=src\\*.pas'",
     "  histrel --diff /USER=ann '/FILE=src\\*.pas' | git apply",
+    "  histrel /USER=ann -- src/Unit1.pas src/Unit2.pas",
+    "  git diff -z --name-only --diff-filter=d | histrel /USER=ann --files-from=-",
     "",
     "Options:",
     "  --diff      write nothing; show what a run would change as a unified diff",
     "  --check     write nothing; list each marked comment that a run would",
     "              collect as \"path:line: text\"",
+    "  --files-from=LIST",
+    "              process the sources named in LIST (- is standard input), one",
+    "              per line or separated by NUL bytes, instead of FILE",
+    "  --          end the options and switches: every argument after it names a",
+    "              source to process, instead of FILE",
     "  -h, --help  show this text and end",
     "  --version   show the version and end",
     "",
@@ -78,16 +95,34 @@ THistrelOptions ReadHistrelOptions(int AArgc, const char* const* AArgv) {
   THistrelOptions options;
   bool optionsEnded = false;
   bool previewChosen = false;
+  const std::string filesFrom = "--files-from";
+  const auto takeFileList = [&](const std::string& AList) {
+    options.FileListGiven = true;
+    if (!AList.empty()) {
+      options.FileLists.push_back(AList);
+    } else if (options.Error.empty()) {
+      options.Error = "histrel: --files-from needs the name of a file list (try --help)";
+    }
+  };
   for (int i = 0; i < AArgc; ++i) {
     const std::string argument = AArgv[i];
-    const bool option =
-        i > 0 && !optionsEnded && (argument == "-h" || argument.compare(0, 2, "--") == 0);
+    if (optionsEnded) {
+      options.Files.push_back(argument);
+      continue;
+    }
+    const bool option = i > 0 && (argument == "-h" || argument.compare(0, 2, "--") == 0);
     if (!option) {
       options.Arguments.push_back(argument);
       continue;
     }
     if (argument == "--") {
+      // As in GNU tools and git: what follows is operands, here files.
       optionsEnded = true;
+      options.FileListGiven = true;
+    } else if (argument.compare(0, filesFrom.size() + 1, filesFrom + "=") == 0) {
+      takeFileList(argument.substr(filesFrom.size() + 1));
+    } else if (argument == filesFrom) {
+      takeFileList(i + 1 < AArgc ? AArgv[++i] : "");
     } else if (argument == "--help" || argument == "-h") {
       options.Help = true;
     } else if (argument == "--version") {
@@ -104,6 +139,41 @@ THistrelOptions ReadHistrelOptions(int AArgc, const char* const* AArgv) {
     }
   }
   return options;
+}
+
+std::vector<std::string> SplitFileList(const std::string& AText) {
+  std::vector<std::string> names;
+  const bool nulSeparated = AText.find('\0') != std::string::npos;
+  const char separator = nulSeparated ? '\0' : '\n';
+  for (std::string::size_type start = 0; start < AText.size();) {
+    std::string::size_type end = AText.find(separator, start);
+    if (end == std::string::npos) end = AText.size();
+    std::string::size_type last = end;
+    if (!nulSeparated && end < AText.size() && last > start && AText[last - 1] == '\r') --last;
+    if (last > start) names.push_back(AText.substr(start, last - start));
+    start = end + 1;
+  }
+  return names;
+}
+
+std::optional<std::vector<std::string>> ReadFileList(const THistrelOptions& AOptions) {
+  if (!AOptions.FileListGiven) return std::nullopt;
+  std::vector<std::string> names;
+  for (const std::string& list : AOptions.FileLists) {
+    std::string text;
+    const bool read =
+        list == "-" ? platform::ReadStandardInput(text) : platform::ReadNativeFile(list, text);
+    if (!read) {
+      throw Exception("histrel: cannot read the file list " +
+                      (list == "-" ? std::string("on standard input") : text::ShownName(list)) +
+                      " (--files-from)");
+    }
+    for (std::string& name : SplitFileList(text)) names.push_back(std::move(name));
+  }
+  for (const std::string& name : AOptions.Files) {
+    if (!name.empty()) names.push_back(name);
+  }
+  return names;
 }
 
 int FailureStatus(THistrelMode AMode) {
@@ -163,7 +233,8 @@ void RefuseWritingSwitches() {
   }
 }
 
-int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode) {
+int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode,
+               const std::optional<std::vector<std::string>>& AFiles) {
   THistrel histrel(ADateSource);
   // --check keeps no text: it writes the notes of each source as the source
   // is found to change, so that it holds one source's notes at a time.
@@ -175,6 +246,8 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode) {
   if (AMode != THistrelMode::kRun) histrel.SetOutput(&preview);
   int status = kExitSuccess;
   std::string failed;
+  // Neither FILE nor a list: the program was most likely started bare.
+  bool fileMissing = false;
   try {
     histrel.SetUser(SwitchText("USER"));
     // A switch that is not given keeps the worker's default; a given yes/no
@@ -192,7 +265,14 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode) {
     if (!SwitchText("THREADS").empty()) {
       histrel.SetReadThreads(ReadThreadsOf(SwitchText("THREADS")));
     }
-    ApplyFileSwitch(histrel, SwitchText("FILE"));
+    if (AFiles) {
+      // A list replaces FILE, wherever FILE comes from.
+      ApplyFileList(histrel, *AFiles);
+    } else {
+      const std::string file = SwitchText("FILE");
+      fileMissing = file.empty();
+      ApplyFileSwitch(histrel, file);
+    }
     histrel.Execute();
   } catch (const Exception& failure) {
     status = FailureStatus(AMode);
@@ -208,6 +288,7 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode) {
   // goes to standard error, after what was found before it.
   if (AMode == THistrelMode::kRun) {
     if (status != kExitSuccess) platform::WriteLine(failed);
+    if (fileMissing) platform::WriteErrorLine(kTryHelp);
     return status;
   }
   try {
@@ -221,6 +302,7 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode) {
     if (failed.empty()) failed = UnforeseenFailureMessage(failure, "");
   }
   if (!failed.empty()) platform::WriteErrorLine(failed);
+  if (fileMissing) platform::WriteErrorLine(kTryHelp);
   if (status == kExitSuccess && !preview.Empty()) status = kExitFailure;
   return status;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,19 +24,41 @@ constexpr int kExitUsage = 2;
 
 // The options of the program: arguments that begin with "--" (and "-h"),
 // taken out before the command line is built, so that the switch language
-// never sees them. "--" alone ends the options: what follows it is kept.
+// never sees them. "--" alone ends the options and the switches: every
+// argument after it names a file to process, as after "--" in GNU tools.
 struct THistrelOptions {
   bool Help = false;
   bool Version = false;
   THistrelMode Mode = THistrelMode::kRun;
-  // The program name and every argument that is no option, in their order.
+  // The program name and every argument before "--" that is no option, in
+  // their order: the switches.
   std::vector<std::string> Arguments;
+  // Whether the run takes a list of files instead of FILE: "--" or
+  // --files-from was given (the list may still be empty).
+  bool FileListGiven = false;
+  // The LIST of each --files-from=LIST (or --files-from LIST), in their
+  // order; "-" is standard input.
+  std::vector<std::string> FileLists;
+  // Every argument after "--", in their order.
+  std::vector<std::string> Files;
   // The message for a wrong option ("histrel: unknown option --x (try
   // --help)"); empty when every option is known.
   std::string Error;
 };
 
 THistrelOptions ReadHistrelOptions(int AArgc, const char* const* AArgv);
+
+// The names in the text of a file list: when it holds a NUL byte, NUL bytes
+// alone separate them (a name may then hold a line end, as git diff -z and
+// find -print0 give them), else line ends do (LF or CR LF). Empty names are
+// left out.
+std::vector<std::string> SplitFileList(const std::string& AText);
+
+// The files of the run when AOptions gives a list: the names of each
+// --files-from list, then those after "--", empty names left out, in their
+// order; std::nullopt when no list is given. Reads the lists (standard
+// input for "-"); throws Exception naming the list when one cannot be read.
+std::optional<std::vector<std::string>> ReadFileList(const THistrelOptions& AOptions);
 
 // The status a failure ends the program with in AMode.
 int FailureStatus(THistrelMode AMode);
@@ -65,12 +88,17 @@ void WarnUnknownSwitches();
 void RefuseWritingSwitches();
 
 // The main procedure, once the units have started: creates the worker,
-// hands it USER, INSERT, RECURSIVE, KEEPCVS, KEEPDATE and FILE, and calls
-// Execute. The first failure (memory that runs out included) ends the run and its message is
-// written as one line (on standard output for a run, on standard error for a preview); the worker
-// is freed either way. In kDiff and kCheck nothing is written to any file: standard output gets the
-// diff or the list instead of the file lines. Returns the exit status: for a run kExitSuccess or
-// kExitFailure; for a preview kExitSuccess when nothing would change, kExitFailure when something
-// would, kExitUsage after a failure.
+// hands it USER, INSERT, RECURSIVE, KEEPCVS, KEEPDATE and FILE, or instead
+// of FILE the files AFiles names (native paths, see ReadFileList), and calls
+// Execute. The first failure (memory that runs out included) ends the run
+// and its message is written as one line (on standard output for a run, on
+// standard error for a preview), followed on standard error by a hint to
+// --help when neither FILE nor a list was given; the worker is freed either
+// way. In kDiff and kCheck nothing is written to any file: standard output
+// gets the diff or the list instead of the file lines. Returns the exit
+// status: for a run kExitSuccess or kExitFailure; for a preview kExitSuccess
+// when nothing would change, kExitFailure when something would, kExitUsage
+// after a failure.
 int RunHistrel(const TDateSource& ADateSource = platform::Today,
-               THistrelMode AMode = THistrelMode::kRun);
+               THistrelMode AMode = THistrelMode::kRun,
+               const std::optional<std::vector<std::string>>& AFiles = std::nullopt);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -183,13 +184,10 @@ TEST(ProgramOptions, AreTakenOutWhereverTheyStandAndAWrongOneIsRefused) {
        {"histrel", "/USER=ann"},
        ""},
       {{"histrel", "--diff", "--diff"}, THistrelMode::kDiff, false, false, {"histrel"}, ""},
-      // "--" ends the options; a single dash is no option.
-      {{"histrel", "--", "--diff", "-x"},
-       THistrelMode::kRun,
-       false,
-       false,
-       {"histrel", "--diff", "-x"},
-       ""},
+      // "--" ends the options and the switches: what follows it are files
+      // (ProgramOptions.NamesAfterTheDoubleDashAndListsAreTheRunsFiles).
+      {{"histrel", "--", "--diff", "-x"}, THistrelMode::kRun, false, false, {"histrel"}, ""},
+      // A single dash is no option.
       {{"histrel", "-x", "/USER=ann"},
        THistrelMode::kRun,
        false,
@@ -230,6 +228,152 @@ TEST(ProgramOptions, AreTakenOutWhereverTheyStandAndAWrongOneIsRefused) {
     EXPECT_EQ(options.Version, c.version) << name;
     EXPECT_EQ(options.Arguments, c.kept) << name;
     EXPECT_EQ(options.Error, c.error) << name;
+  }
+}
+
+// After "--" every argument is a file, whatever it looks like; --files-from
+// names a list of files. Either gives the run a list, which may be empty.
+TEST(ProgramOptions, NamesAfterTheDoubleDashAndFileListsAreTheRunsFiles) {
+  struct Case {
+    std::vector<const char*> argv;
+    Lines kept;
+    bool given;
+    Lines lists;
+    Lines files;
+    std::string error;
+  };
+  const std::string needsList = "histrel: --files-from needs the name of a file list (try --help)";
+  const std::vector<Case> cases = {
+      {{"histrel", "/USER=ann", "--", "b.pas", "src/a.pas"},
+       {"histrel", "/USER=ann"},
+       true,
+       {},
+       {"b.pas", "src/a.pas"},
+       ""},
+      {{"histrel", "--", "/USER=ann", "--diff", "-h", "--", "-", ""},
+       {"histrel"},
+       true,
+       {},
+       {"/USER=ann", "--diff", "-h", "--", "-", ""},
+       ""},
+      {{"histrel", "/USER=ann", "--"}, {"histrel", "/USER=ann"}, true, {}, {}, ""},
+      {{"histrel", "/USER=ann"}, {"histrel", "/USER=ann"}, false, {}, {}, ""},
+      {{"histrel", "--files-from=-", "/USER=ann"}, {"histrel", "/USER=ann"}, true, {"-"}, {}, ""},
+      {{"histrel", "--files-from", "list.txt", "--check", "--files-from=b", "--", "c.pas"},
+       {"histrel"},
+       true,
+       {"list.txt", "b"},
+       {"c.pas"},
+       ""},
+      {{"histrel", "--files-from", "--diff"}, {"histrel"}, true, {"--diff"}, {}, ""},
+      {{"histrel", "--files-from="}, {"histrel"}, true, {}, {}, needsList},
+      {{"histrel", "/USER=ann", "--files-from"}, {"histrel", "/USER=ann"}, true, {}, {}, needsList},
+      {{"histrel", "--files-from-x"},
+       {"histrel"},
+       false,
+       {},
+       {},
+       "histrel: unknown option "
+       "--files-from-x (try --help)"},
+  };
+  for (const Case& c : cases) {
+    const THistrelOptions options =
+        ReadHistrelOptions(static_cast<int>(c.argv.size()), c.argv.data());
+    std::string name;
+    for (const char* argument : c.argv) name += std::string(argument) + " ";
+    EXPECT_EQ(options.Arguments, c.kept) << name;
+    EXPECT_EQ(options.FileListGiven, c.given) << name;
+    EXPECT_EQ(options.FileLists, c.lists) << name;
+    EXPECT_EQ(options.Files, c.files) << name;
+    EXPECT_EQ(options.Error, c.error) << name;
+  }
+}
+
+TEST(SplitFileList, TakesNulBytesOrElseLineEndsAndLeavesEmptyNamesOut) {
+  using namespace std::string_literals;
+  struct Case {
+    std::string text;
+    Lines names;
+  };
+  const std::vector<Case> cases = {
+      {"", {}},
+      {"a.pas", {"a.pas"}},
+      {"a.pas\nsrc/b.pas\n", {"a.pas", "src/b.pas"}},
+      {"a.pas\r\n\r\nsrc/b.pas\r\n\n", {"a.pas", "src/b.pas"}},
+      {"a b.pas\n\n\nc.pas", {"a b.pas", "c.pas"}},
+      {"a\rb.pas\n", {"a\rb.pas"}},  // a CR without LF is a byte of the name
+      {"a.pas\0src/b.pas\0"s, {"a.pas", "src/b.pas"}},
+      {"\0\0a.pas\0\0"s, {"a.pas"}},
+      // With NUL bytes, line ends belong to the names, as git diff -z gives them.
+      {"new\nline.pas\0b.pas\r\n\0"s, {"new\nline.pas", "b.pas\r\n"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SplitFileList(c.text), c.names) << c.text;
+}
+
+TEST(ReadFileList, ReadsEachListThenTheNamesAfterTheDoubleDash) {
+  TempDir dir;
+  WriteFile(dir / "one.txt", "a.pas\r\nsrc/b.pas\r\n");
+  WriteFile(dir / "two.txt", std::string("c.pas\0", 6));
+  const std::string one = dir / "one.txt";
+  const std::string two = "--files-from=" + dir / "two.txt";
+  const std::vector<const char*> argv = {"histrel", "--files-from", one.c_str(), two.c_str(),
+                                         "--",      "d.pas",        ""};
+  THistrelOptions options = ReadHistrelOptions(static_cast<int>(argv.size()), argv.data());
+  EXPECT_EQ(ReadFileList(options), (Lines{"a.pas", "src/b.pas", "c.pas", "d.pas"}));
+
+  options = ReadHistrelOptions(2, std::vector<const char*>{"histrel", "--"}.data());
+  EXPECT_EQ(ReadFileList(options), Lines{});
+  options = ReadHistrelOptions(1, std::vector<const char*>{"histrel"}.data());
+  EXPECT_EQ(ReadFileList(options), std::nullopt);
+
+  for (const std::string& list : {dir / "missing.txt", dir.Path()}) {
+    options.FileListGiven = true;
+    options.FileLists = {list};
+    try {
+      ReadFileList(options);
+      ADD_FAILURE() << "no failure for " << list;
+    } catch (const Exception& failure) {
+      EXPECT_EQ(failure.Message(),
+                "histrel: cannot read the file list " + list + " (--files-from)");
+    }
+  }
+}
+
+// A list replaces FILE, from wherever it comes, and RECURSIVE: each file is
+// announced and processed in the order given.
+TEST_F(ProgramRun, AListIsProcessedInItsOrderInsteadOfFile) {
+  WriteFile(FDir / "a.pas", "{CVS* a}\n");
+  WriteFile(FDir / "sub/b.pas", "{CVS* b}\n");
+  WriteFile(FDir / "sub/deeper/c.pas", "{CVS* c}\n");
+  const testsupport::CurrentDirectory inTree(FDir.Path());
+  struct Case {
+    std::string switches;
+    Lines files;
+    int status;
+    Lines lines;
+  };
+  const std::vector<Case> cases = {
+      {"/USER=ann", {"sub/b.pas", "a.pas"}, kExitSuccess, {"sub\\b.pas", ".\\a.pas"}},
+      {"/USER=ann /FILE=*.pas /RECURSIVE+", {"a.pas"}, kExitSuccess, {".\\a.pas"}},
+      {"/USER=ann /FILE=*.pas", {}, kExitSuccess, {}},
+      {"/FILE=*.pas", {"a.pas"}, kExitFailure, {"The user must be indicated!"}},
+  };
+  for (const Case& c : cases) {
+    WriteFile(FDir / "a.pas", "{CVS* a}\n");
+    WriteFile(FDir / "sub/b.pas", "{CVS* b}\n");
+    testsupport::SwitchFixture fixture("histrel " + c.switches);
+    ConsoleCapture console;
+    const int status = RunHistrel(FixedDate(2003, 5, 14), THistrelMode::kRun, c.files);
+    EXPECT_EQ(status, c.status) << c.switches;
+    EXPECT_EQ(console.Lines, c.lines) << c.switches;
+    EXPECT_TRUE(console.ErrorLines.empty()) << c.switches;
+    for (const char* name : {"a.pas", "sub/b.pas"}) {
+      const bool listed = std::find(c.files.begin(), c.files.end(), name) != c.files.end() &&
+                          status == kExitSuccess;
+      EXPECT_EQ(ReadFile(FDir / name).rfind("{ann 2003.05.14 ", 0) == 0, listed)
+          << c.switches << " " << name;
+    }
+    EXPECT_EQ(ReadFile(FDir / "sub/deeper/c.pas"), "{CVS* c}\n") << c.switches;
   }
 }
 
@@ -288,14 +432,52 @@ TEST_F(ProgramRun, EveryFailureEndsWithItsStatusInEveryMode) {
            "\\user\\a.pas would change its code, so the file was left as "
            "it is!"},
   };
+  // Only the missing FILE is followed by a hint, on standard error.
+  const auto hintAfter = [](const std::string& AMessage) {
+    return AMessage == "The parameter FILE must be indicated!"
+               ? Lines{"Try 'histrel --help' for more information."}
+               : Lines{};
+  };
   for (const THistrelMode mode : {THistrelMode::kRun, THistrelMode::kDiff, THistrelMode::kCheck}) {
     for (const Case& c : cases) {
       testsupport::SwitchFixture fixture("histrel " + c.switches);
       ConsoleCapture console;
       const int status = RunHistrel(FixedDate(2003, 5, 14), mode);
+      Lines errors = hintAfter(c.message);
       if (mode == THistrelMode::kRun) {
         EXPECT_EQ(status, kExitFailure) << c.message;
         EXPECT_EQ(console.Lines, Lines{c.message});
+      } else {
+        EXPECT_EQ(status, kExitUsage) << c.message;
+        EXPECT_TRUE(console.Lines.empty()) << c.message;
+        errors.insert(errors.begin(), c.message);
+      }
+      EXPECT_EQ(console.ErrorLines, errors) << c.message;
+      if (!errors.empty()) {
+        EXPECT_EQ(console.InOrder.back(), "error: " + errors.back()) << "the hint comes last";
+      }
+    }
+  }
+  // Each file that FILE names above, given in a list instead: the same
+  // message, after the file's line in a run; FILE is not used.
+  for (const THistrelMode mode : {THistrelMode::kRun, THistrelMode::kDiff, THistrelMode::kCheck}) {
+    for (const Case& c : cases) {
+      const std::string::size_type file = c.switches.find("/FILE=" + Top());
+      if (file == std::string::npos) continue;
+      std::string native = c.switches.substr(file + 6);
+      native = native.substr(0, native.find(' '));
+      if (native.back() == '\\') continue;  // a directory: no file to name
+      for (char& ch : native) {
+        if (ch == '\\') ch = '/';
+      }
+      const std::string user = c.switches.substr(0, c.switches.find(' '));
+      testsupport::SwitchFixture fixture("histrel " + user + " /FILE=" + Top() + "\\*.pas");
+      ConsoleCapture console;
+      const int status = RunHistrel(FixedDate(2003, 5, 14), mode, Lines{native});
+      const std::string shown = SystemPath(native);
+      if (mode == THistrelMode::kRun) {
+        EXPECT_EQ(status, kExitFailure) << c.message;
+        EXPECT_EQ(console.Lines, (Lines{shown, c.message}));
         EXPECT_TRUE(console.ErrorLines.empty()) << c.message;
       } else {
         EXPECT_EQ(status, kExitUsage) << c.message;

@@ -66,6 +66,10 @@ class TReadAheadInUse {
 
 void THistrel::Execute() {
   if (FUser.empty()) throw Exception(SUserMissing);
+  if (FFileList) {
+    ProcessListedFiles();
+    return;
+  }
   if (FPath.empty()) throw Exception(SPathMissing);
   if (!platform::IsDirectory(FPath)) {
     throw Exception(FormatText(SCannotAccessDirectory, text::ShownName(FPath)));
@@ -103,13 +107,31 @@ void THistrel::ProcessDirectory() {
   SearchAllFiles(top, FPath);
 }
 
-void THistrel::AnnounceAndProcessFile(const platform::Directory& ADirectory, bool AHoldsNoMarker) {
+void THistrel::ProcessListedFiles() {
+  // Each file is opened as a file that FILE names outside a recursive walk,
+  // by its path: a missing file, a directory or a link that is not
+  // followed "cannot be edited", as there. Unlike that file, each is
+  // announced, so that the output names what the list led to.
+  for (const TListedFile& file : *FFileList) {
+    SetPath(file.Path);
+    SetFileName(file.FileName);
+    if (!file.Nameable) throw Exception(FormatText(SCannotEditFile, ShownSourcePath()));
+    AnnounceFile();
+    ProcessFile();
+  }
+}
+
+void THistrel::AnnounceFile() {
   // Joined in a kept string: a walk announces every file it selects. A
   // name that holds a control character is quoted, so that it cannot act
   // on the terminal.
   FAnnouncedPath.assign(FPath).append(FFileName);
   if (text::HoldsControlCharacter(FAnnouncedPath)) FAnnouncedPath = text::CQuoted(FAnnouncedPath);
   if (FOutput == nullptr) platform::WriteLine(FAnnouncedPath);
+}
+
+void THistrel::AnnounceAndProcessFile(const platform::Directory& ADirectory, bool AHoldsNoMarker) {
+  AnnounceFile();
   // A worker read it whole and found no "CVS*": processing would end there.
   if (AHoldsNoMarker) return;
   FDirectory = &ADirectory;

@@ -101,6 +101,35 @@ TEST(ApplyFileSwitch, RefusesAnEmptyFile) {
   }
 }
 
+// The files of a list are native paths, split as FILE splits a file name
+// off; a name that a system path cannot hold stays as it was given.
+TEST(ListedFileOf, SplitsANativePathIntoDirectoryAndName) {
+  struct Case {
+    std::string native;
+    std::string path;
+    std::string fileName;
+    bool nameable;
+  };
+  const std::vector<Case> cases = {
+      {"a.pas", ".\\", "a.pas", true},
+      {"src/b.pas", "src\\", "b.pas", true},
+      {"./a.pas", ".\\", "a.pas", true},
+      {"../up/c.pas", "..\\up\\", "c.pas", true},
+      {"/home/ann/src/d.pas", "\\home\\ann\\src\\", "d.pas", true},
+      {"Makefile", ".\\", "Makefile", true},  // no full stop: still a file
+      {"*.pas", ".\\", "*.pas", true},        // no mask: the file of that name
+      {"src/", "src\\", "", true},            // a directory: it cannot be edited
+      {"a\\b.pas", "", "a\\b.pas", false},
+      {"src/a\\b/c.pas", "", "src/a\\b/c.pas", false},
+  };
+  for (const Case& c : cases) {
+    const TListedFile file = ListedFileOf(c.native);
+    EXPECT_EQ(file.Path, c.path) << c.native;
+    EXPECT_EQ(file.FileName, c.fileName) << c.native;
+    EXPECT_EQ(file.Nameable, c.nameable) << c.native;
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Comment texts
 

@@ -37,6 +37,16 @@ void WriteErrorLine(const std::string& line) {
   WriteStreamLine(stderr, {}, line);
 }
 
+bool ReadStandardInput(std::string& text) {
+  UseBinaryInput();
+  text.clear();
+  char buffer[65536];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;) {
+    text.append(buffer, n);
+  }
+  return std::ferror(stdin) == 0;
+}
+
 void FlushConsole() {
   std::fflush(stdout);
   std::fflush(stderr);

@@ -1,5 +1,6 @@
-// Standard output and standard error. Every line ends with the platform's
-// line end: LF on Linux (a Windows build writes CR LF).
+// Standard output and standard error, and standard input read whole. Every
+// line ends with the platform's line end: LF on Linux (a Windows build
+// writes CR LF).
 #pragma once
 
 #include <string>
@@ -24,6 +25,10 @@ void WriteLine(std::string_view head, std::string_view text);
 
 // Writes line and the line end to standard error (or the installed sink).
 void WriteErrorLine(const std::string& line);
+
+// Every byte of standard input up to its end, unchanged, into text. False
+// when it cannot be read.
+bool ReadStandardInput(std::string& text);
 
 // Pushes buffered output to the terminal or file.
 void FlushConsole();

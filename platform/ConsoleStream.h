@@ -1,4 +1,5 @@
-// What each system adds to the console: how one line goes to a stream.
+// What each system adds to the console: how one line goes to a stream, and
+// how standard input gives its bytes unchanged.
 #pragma once
 
 #include <cstdio>
@@ -9,5 +10,9 @@ namespace platform {
 // Writes head, text and this system's line end to stream (stdout or
 // stderr).
 void WriteStreamLine(std::FILE* stream, std::string_view head, std::string_view text);
+
+// Makes stdin give its bytes as they are (no line ends turned into others,
+// no stop at a Ctrl-Z).
+void UseBinaryInput();
 
 }  // namespace platform

@@ -12,6 +12,17 @@ namespace platform {
 // The native form of a system path: on POSIX every "\" becomes "/".
 std::string NativePath(const std::string& path);
 
+// The system path of nativePath, a native path as a shell gives it
+// ("src/a.pas" gives "src\\a.pas"; Windows takes both separators). False when
+// it cannot be written as one: on POSIX a path that holds a backslash, which
+// a system path would read as a separator.
+bool SystemPathOf(const std::string& nativePath, std::string& path);
+
+// Every byte of the file at nativePath, a native path as a shell gives it
+// (links followed; a FIFO is read to its end), into text. False when it
+// cannot be opened or read.
+bool ReadNativeFile(const std::string& nativePath, std::string& text);
+
 // True when path names an existing entry that is not a directory (links followed).
 bool IsFile(const std::string& path);
 

@@ -181,6 +181,37 @@ TEST_F(FileContractTest, AReplacementGivesWayToAFileSavedMeanwhile) {
   EXPECT_FALSE(fs::exists(Native("Unit.tmp")));
 }
 
+// The files of a list are read as they are: every byte, NUL and Ctrl-Z
+// included, through a native path; a missing file or a directory cannot be.
+TEST_F(FileContractTest, ANativeFileIsReadWholeByteForByte) {
+  const char kBytes[] = "a.pas\r\n\0b.pas\x1A\n c";
+  const std::string bytes(kBytes, sizeof kBytes - 1);
+  Write("list", bytes);
+  std::string text;
+  ASSERT_TRUE(platform::ReadNativeFile(Native("list").string(), text));
+  EXPECT_EQ(text, bytes);
+  EXPECT_FALSE(platform::ReadNativeFile(Native("missing").string(), text));
+  EXPECT_FALSE(platform::ReadNativeFile(FTop, text));
+}
+
+// A native path as a shell gives it becomes a system path: "/" separates
+// on both systems; a backslash separates on Windows, and on POSIX is a byte
+// of a name, which a system path cannot hold.
+TEST(SystemPathOfTest, TurnsSlashesIntoBackslashes) {
+  std::string path;
+  ASSERT_TRUE(platform::SystemPathOf("src/sub/a.pas", path));
+  EXPECT_EQ(path, "src\\sub\\a.pas");
+  ASSERT_TRUE(platform::SystemPathOf("/top/a.pas", path));
+  EXPECT_EQ(path, "\\top\\a.pas");
+  path.clear();
+#ifdef _WIN32
+  ASSERT_TRUE(platform::SystemPathOf("src\\a.pas", path));
+  EXPECT_EQ(path, "src\\a.pas");
+#else
+  EXPECT_FALSE(platform::SystemPathOf("src\\a.pas", path));
+#endif
+}
+
 TEST(RecursiveLockTest, TheHoldingThreadMayTakeItAgainAndThreadsTakeTurns) {
   platform::RecursiveLock lock;
   long counter = 0;

@@ -97,8 +97,12 @@ TEST_F(Program, ReportsFailuresAsOneLineInTheirOrderAndEndsWithStatusOne) {
     std::vector<std::string> arguments;
     std::string message;
   };
+  // A bare histrel: the message, and a hint on standard error after it.
+  const RunResult bare = testsupport::Run(FProgram, {}, FTree.Path(), Environment());
+  EXPECT_EQ(bare.ExitCode, 1);
+  EXPECT_EQ(bare.Out, "The parameter FILE must be indicated!\n");
+  EXPECT_EQ(bare.Err, "Try 'histrel --help' for more information.\n");
   const std::vector<Case> cases = {
-      {{}, "The parameter FILE must be indicated!"},
       {{"/FILE=x.pas"}, "The user must be indicated!"},
       {{"/USER=ann", "/FILE=\"\""}, "The path must be indicated!"},
       {{"/USER=ann", "/FILE=" + Top() + "\\nowhere\\*.pas"},

@@ -87,6 +87,12 @@ class HostileTree : public ::testing::Test {
     return testsupport::Run("/usr/bin/timeout",
                             {"60", FProgram, "/USER=ann", "/FILE=" + SystemPath(FTree) + AFile});
   }
+  // The same, for the files of the tree named after "--", by absolute paths.
+  RunResult RunOnList(const std::vector<std::string>& ANames) {
+    std::vector<std::string> arguments = {"60", FProgram, "/USER=ann", "--"};
+    for (const std::string& name : ANames) arguments.push_back(FTree + "/" + name);
+    return testsupport::Run("/usr/bin/timeout", arguments);
+  }
   std::string Shown(const std::string& AName) const { return SystemPath(FTree) + "\\" + AName; }
 
   // Starts the attacker, who waits for AMask on AName in the tree and then

@@ -192,4 +192,41 @@ TEST_F(HostileTree, AnEditorsSaveDuringTheRewriteIsNeverLost) {
   }
 }
 
+// The files of a list are taken as a named file is: a link that the
+// attacker planted to a victim's file is not followed, and a source swapped
+// for a link while it is read never leads the rewrite to the victim.
+TEST_F(HostileTree, AListOfFilesIsTakenAsANamedFileIs) {
+  fs::create_directories(FDir / "private");
+  WriteFile(FDir / "private/secret.pas", "{CVS* the victim's secret}\r\n");
+  PlantLink(FDir / "private/secret.pas", "secret.pas");
+  Plant("a.pas", kMarked);
+  RunResult result = RunOnList({"a.pas", "secret.pas"});
+  EXPECT_EQ(result.Out, Shown("a.pas") + "\n" + Shown("secret.pas") + "\nThe file " +
+                            Shown("secret.pas") + " cannot be edited!\n");
+  EXPECT_EQ(ReadFile(FDir / "private/secret.pas"), "{CVS* the victim's secret}\r\n");
+  EXPECT_FALSE(FileExists(FTree + "/secret.pas.cvs"));
+  EXPECT_TRUE(FileExists(FTree + "/a.pas.cvs")) << "the file before it was rewritten";
+
+  const std::string changed = Shown("u.pas") + "\nThe file " + Shown("u.pas") +
+                              " was changed while it was being rewritten!\n";
+  bool inTime = false;
+  for (int attempt = 0; attempt < kAttempts && !inTime; ++attempt) {
+    Plant("u.pas", BigMarkedSource());
+    PlantLink(FVictim, "evil");
+    const std::string tree = FTree;
+    const pid_t attacker = Attack(IN_OPEN, "u.pas", [tree] {
+      if (rename((tree + "/evil").c_str(), (tree + "/u.pas").c_str()) != 0) _exit(6);
+    });
+    result = RunOnList({"u.pas"});
+    ASSERT_TRUE(Landed(attacker));
+    inTime = result.Out == changed;
+    EXPECT_TRUE(inTime || result.Out == Shown("u.pas") + "\n") << result.Out;
+    EXPECT_EQ(ReadFile(FVictim), kVictimText);
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+    std::remove((FTree + "/u.pas").c_str());
+    std::remove((FTree + "/u.pas.cvs").c_str());
+  }
+  EXPECT_TRUE(inTime) << "the attack never came during the rewrite";
+}
+
 }  // namespace

@@ -169,8 +169,10 @@ TEST_F(Preview, FailuresBeforeTheRunEndWithTheStatusOfTheMode) {
             "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\TAVIK\\Histrel\\PARAMETERS]\r\n"
             "\"REGOFF\"=dword:00000001\r\n\r\n");
   for (const auto& [option, status] : std::vector<std::pair<std::string, int>>{
-           {"--help", 1}, {"--diff", 2}, {"--check", 2}, {"--", 1}}) {
-    const RunResult result = Histrel({option, "/USER=ann", "/FILE=*.pas"}, tree);
+           {"--help", 1}, {"--diff", 2}, {"--check", 2}, {"", 1}}) {
+    std::vector<std::string> arguments = {"/USER=ann", "/FILE=*.pas"};
+    if (!option.empty()) arguments.insert(arguments.begin(), option);
+    const RunResult result = Histrel(arguments, tree);
     EXPECT_EQ(result.ExitCode, status) << option;
     EXPECT_EQ(result.Out, "") << option;
     EXPECT_NE(result.Err.find("REGOFF"), std::string::npos) << option << result.Err;
@@ -227,8 +229,10 @@ TEST_F(Preview, ADirectoryInTheLogsPlaceIsRefusedByEveryMode) {
   const std::string tree = Tree({{"a.pas", kLfSource}, {"a.pas.cvs/x", ""}});
   const Files before = Snapshot(tree);
   for (const auto& [option, status] :
-       std::vector<std::pair<std::string, int>>{{"--diff", 2}, {"--check", 2}, {"--", 1}}) {
-    const RunResult result = Histrel({option, "/USER=ann", "/FILE=*.pas"}, tree);
+       std::vector<std::pair<std::string, int>>{{"--diff", 2}, {"--check", 2}, {"", 1}}) {
+    std::vector<std::string> arguments = {"/USER=ann", "/FILE=*.pas"};
+    if (!option.empty()) arguments.insert(arguments.begin(), option);
+    const RunResult result = Histrel(arguments, tree);
     EXPECT_EQ(result.ExitCode, status) << option;
     EXPECT_NE((result.Out + result.Err).find("The file .\\a.pas cannot be edited!"),
               std::string::npos)

@@ -242,17 +242,21 @@ std::string Drain(int AFd) {
 }  // namespace
 
 RunResult Run(const std::string& AProgram, const std::vector<std::string>& AArguments,
-              const std::string& ADirectory, const std::vector<std::string>& AEnvironment) {
-  // Output goes to temporary files, so that a large output cannot block the child.
+              const std::string& ADirectory, const std::vector<std::string>& AEnvironment,
+              const std::optional<std::string>& AInput) {
+  // Output goes to temporary files, so that a large output cannot block the
+  // child; so does the input, so that the child need not read it all.
   TempDir capture;
   const std::string outPath = capture / "out";
   const std::string errPath = capture / "err";
+  const std::string inPath = AInput ? capture / "in" : "/dev/null";
+  if (AInput) WriteFile(inPath, *AInput);
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int in = open("/dev/null", O_RDONLY);
+    const int in = open(inPath.c_str(), O_RDONLY);
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);

@@ -119,9 +119,10 @@ struct RunResult {
 
 // Runs AProgram with AArguments in ADirectory (empty: the current one) and
 // the environment changed by AEnvironment ("NAME=value" entries), waits for it
-// and collects its output.
+// and collects its output. Standard input gives the bytes of AInput, or
+// nothing (/dev/null) without them.
 RunResult Run(const std::string& AProgram, const std::vector<std::string>& AArguments,
-              const std::string& ADirectory = "",
-              const std::vector<std::string>& AEnvironment = {});
+              const std::string& ADirectory = "", const std::vector<std::string>& AEnvironment = {},
+              const std::optional<std::string>& AInput = std::nullopt);
 
 }  // namespace testsupport

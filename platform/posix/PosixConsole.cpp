@@ -11,4 +11,7 @@ void WriteStreamLine(std::FILE* stream, std::string_view head, std::string_view 
   std::fwrite("\n", 1, 1, stream);
 }
 
+// POSIX streams have no text mode.
+void UseBinaryInput() {}
+
 }  // namespace platform

@@ -24,6 +24,16 @@ std::string NativePath(const std::string& path) {
   return result;
 }
 
+bool SystemPathOf(const std::string& nativePath, std::string& path) {
+  // a\b.pas is one name here; as a system path it would be two.
+  if (nativePath.find('\\') != std::string::npos) return false;
+  path = nativePath;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return true;
+}
+
 bool IsFile(const std::string& path) {
   struct stat info {};
   return stat(NativePath(path).c_str(), &info) == 0 && !S_ISDIR(info.st_mode);

@@ -31,4 +31,12 @@ void WriteStreamLine(std::FILE* stream, std::string_view head, std::string_view 
   std::fwrite("\r\n", 1, 2, stream);
 }
 
+void UseBinaryInput() {
+  static const bool switched = [] {
+    _setmode(_fileno(stdin), _O_BINARY);
+    return true;
+  }();
+  (void)switched;
+}
+
 }  // namespace platform

@@ -121,6 +121,15 @@ std::string PathIn(const Directory& directory, const std::string& name) {
 // Windows takes backslashes as they are.
 std::string NativePath(const std::string& path) { return path; }
 
+bool SystemPathOf(const std::string& nativePath, std::string& path) {
+  // Both separate directories here; a system path writes backslashes.
+  path = nativePath;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return true;
+}
+
 bool IsFile(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;

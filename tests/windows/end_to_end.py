@@ -63,12 +63,12 @@ def tree(name):
     return path
 
 
-def histrel(directory, *arguments):
+def histrel(directory, *arguments, stdin=b""):
     """Runs histrel.exe in directory. It is named without a directory: Wine
     would otherwise pass a Unix path with slashes on the command line, where
     a "/" begins a switch."""
     result = subprocess.run([WINE_RUN, "histrel.exe", *arguments], cwd=directory,
-                            capture_output=True, timeout=120)
+                            input=stdin, capture_output=True, timeout=120)
     return result.returncode, result.stdout, result.stderr
 
 
@@ -136,6 +136,35 @@ def walk():
     check("recursive walk: every directory below",
           (status, lines(out)) == (0, sorted([".\\B.PAS", ".\\a.pas", ".\\c.pas.bak",
                                               ".\\sub\\a.pas", ".\\sub\\e.pas"])), out)
+
+
+def file_list():
+    """Files after -- and in a --files-from list, in their order: Windows
+    takes "\\" and "/" alike; a list may end its lines with CR LF."""
+    top = tree("file-list")
+    for name in ("a.pas", "sub/b.pas", "sub/c.pas"):
+        write(os.path.join(top, name), b"{CVS* note}\r\n")
+    status, out, err = histrel(top, "/USER=ann", "--", "sub\\b.pas", "a.pas")
+    check("list after --: each file announced in the order given, FILE not needed",
+          (status, out, err) == (0, b"sub\\b.pas\r\n.\\a.pas\r\n", b""), (status, out, err))
+    check("list after --: both rewritten, the file not named left alone",
+          read(os.path.join(top, "sub", "c.pas")) == b"{CVS* note}\r\n"
+          and b"CVS*" not in read(os.path.join(top, "a.pas"))
+          and b"CVS*" not in read(os.path.join(top, "sub", "b.pas")))
+    write(os.path.join(top, "a.pas"), b"{CVS* again}\r\n")
+    status, out, err = histrel(top, "/USER=ann", "--files-from=-",
+                               stdin=b"sub/c.pas\r\n\r\na.pas\r\n")
+    check("--files-from=-: names with CR LF from standard input, / as a separator",
+          (status, out, err) == (0, b"sub\\c.pas\r\n.\\a.pas\r\n", b""), (status, out, err))
+    status, out, err = histrel(top, "/USER=ann", "--", "missing.pas")
+    check("list: a missing file cannot be edited",
+          (status, out, err) == (1, b".\\missing.pas\r\nThe file .\\missing.pas cannot be "
+                                    b"edited!\r\n", b""), (status, out, err))
+    status, out, err = histrel(top)
+    check("bare histrel: the message, then a hint on standard error",
+          (status, out, err) == (1, b"The parameter FILE must be indicated!\r\n",
+                                 b"Try 'histrel --help' for more information.\r\n"),
+          (status, out, err))
 
 
 def read_only():
@@ -228,7 +257,7 @@ def created_path():
 
 def main():
     shutil.rmtree(WORK, ignore_errors=True)
-    for case in (worked_examples, walk, read_only, registry, ini_file, created_path,
+    for case in (worked_examples, walk, file_list, read_only, registry, ini_file, created_path,
                  overview_as_text):
         case()
     if failures:
