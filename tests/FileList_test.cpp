@@ -21,6 +21,7 @@ namespace fs = std::filesystem;
 using testsupport::ReadFile;
 using testsupport::RunResult;
 using testsupport::Snapshot;
+using testsupport::SplitLines;
 using testsupport::SystemPath;
 using testsupport::TempDir;
 using testsupport::WriteFile;
@@ -29,17 +30,6 @@ using Lines = std::vector<std::string>;
 using Names = std::set<std::string>;
 
 const char kHint[] = "Try 'histrel --help' for more information.\n";
-
-Lines SplitLines(const std::string& AText) {
-  Lines lines;
-  std::string::size_type start = 0;
-  for (std::string::size_type end; (end = AText.find('\n', start)) != std::string::npos;
-       start = end + 1) {
-    lines.push_back(AText.substr(start, end - start));
-  }
-  EXPECT_EQ(start, AText.size()) << "output does not end with LF: " << AText;
-  return lines;
-}
 
 class FileList : public ::testing::Test {
  protected:

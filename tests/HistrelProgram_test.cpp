@@ -34,14 +34,10 @@ using Lines = std::vector<std::string>;
 
 // Standard output's lines; each ends with LF alone, the line end of Linux.
 Lines SplitLines(const std::string& AText) {
-  Lines lines;
-  std::string::size_type start = 0;
-  for (std::string::size_type end; (end = AText.find('\n', start)) != std::string::npos;
-       start = end + 1) {
-    lines.push_back(AText.substr(start, end - start));
-    EXPECT_EQ(lines.back().find('\r'), std::string::npos) << "a line holds CR: " << AText;
+  const Lines lines = testsupport::SplitLines(AText);
+  for (const std::string& line : lines) {
+    EXPECT_EQ(line.find('\r'), std::string::npos) << "a line holds CR: " << AText;
   }
-  EXPECT_EQ(start, AText.size()) << "output does not end with LF: " << AText;
   return lines;
 }
 

@@ -1,5 +1,7 @@
 #include "tests/TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
@@ -14,6 +16,17 @@
 #include <stdexcept>
 
 namespace testsupport {
+
+std::vector<std::string> SplitLines(const std::string& AText) {
+  std::vector<std::string> lines;
+  std::string::size_type start = 0;
+  for (std::string::size_type end; (end = AText.find('\n', start)) != std::string::npos;
+       start = end + 1) {
+    lines.push_back(AText.substr(start, end - start));
+  }
+  EXPECT_EQ(start, AText.size()) << "output does not end with LF: " << AText;
+  return lines;
+}
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "histrel-test-XXXXXX").string();

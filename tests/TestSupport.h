@@ -53,6 +53,10 @@ class ScopedUmask {
   unsigned FOld;
 };
 
+// The lines of a program's standard output, each ended by LF; expects the
+// output to end with one.
+std::vector<std::string> SplitLines(const std::string& AText);
+
 // Writes bytes to a file, creating missing parent directories.
 void WriteFile(const std::string& APath, const std::string& AContent);
 
