@@ -156,11 +156,16 @@ HonoursHistrelUserAndPatterns)
   put a.pas '{CVSLOG}\nunit a;\n{CVS* outside the patterns}\nend.\n'
   put 'sub dir/b c.pas' 'unit b;\n{CVS* inside}\nend.\n'
   put p.dpk '{CVSLOG}\npackage p;\n{CVS* a package}\nend.\n'
+  # A log that git ignores stays out of the commit.
+  put .gitignore 'p.dpk.cvs\n'
   git add .
   commit -m patterns || fail "the commit failed"
   commit_has 'sub dir/b c.pas' "^\\{bob $date inside\\}\$"
   commit_has 'sub dir/b c.pas.cvs' "^bob $date inside\$"
   commit_has p.dpk "^   bob $date a package\$"
+  grep -q '^bob .* a package$' p.dpk.cvs || fail "p.dpk.cvs lacks the entry"
+  grep -q 'log p.dpk.cvs is ignored' "$top/err" || fail "the ignored log is not named"
+  if git cat-file -e HEAD:p.dpk.cvs 2>/dev/null; then fail "the ignored log was committed"; fi
   commit_has a.pas 'CVS\* outside the patterns'
   if git cat-file -e HEAD:a.pas.cvs 2>/dev/null; then fail "a.pas got a log"; fi
   clean
