@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -129,10 +130,15 @@ std::string ProgramUnderTest() {
   return program != nullptr && *program != '\0' ? program : HISTREL_BINARY;
 }
 
-bool UnderWine() {
-  const std::string program = ProgramUnderTest();
-  return program.size() > 4 && program.compare(program.size() - 4, 4, ".exe") == 0;
+namespace {
+
+bool IsWindowsProgram(const std::string& AProgram) {
+  return AProgram.size() > 4 && AProgram.compare(AProgram.size() - 4, 4, ".exe") == 0;
 }
+
+}  // namespace
+
+bool UnderWine() { return IsWindowsProgram(ProgramUnderTest()); }
 
 std::string PrivateProgram(const TempDir& ADir) {
   const std::string program =
@@ -240,7 +246,7 @@ std::vector<char*> CommandLine(const std::string& AProgram,
     const char* value = getenv("HISTREL_TEST_LAUNCHER");
     return std::string(value != nullptr ? value : "");
   }();
-  if (UnderWine()) {
+  if (IsWindowsProgram(AProgram)) {
     if (launcher.empty()) throw std::runtime_error("HISTREL_TEST_LAUNCHER is not set");
     argv.push_back(const_cast<char*>(launcher.c_str()));
   }
@@ -252,9 +258,18 @@ std::vector<char*> CommandLine(const std::string& AProgram,
   return argv;
 }
 
+}  // namespace
+
+std::vector<std::string> LaunchWords(const std::string& AProgram) {
+  const std::vector<char*> argv = CommandLine(AProgram, {});
+  return std::vector<std::string>(argv.begin(), argv.end() - 1);
+}
+
+namespace {
+
 // A Windows program ends its lines with CR LF; the tests compare LF lines.
-std::string WithLineFeeds(std::string AText) {
-  if (!UnderWine()) return AText;
+std::string WithLineFeeds(bool AWindows, std::string AText) {
+  if (!AWindows) return AText;
   std::string result;
   result.reserve(AText.size());
   for (std::size_t i = 0; i < AText.size(); ++i) {
@@ -327,8 +342,12 @@ RunResult Run(const std::string& AProgram, const std::vector<std::string>& AArgu
   waitpid(pid, &status, 0);
   RunResult result;
   result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.Out = WithLineFeeds(Drain(open(outPath.c_str(), O_RDONLY)));
-  result.Err = WithLineFeeds(Drain(open(errPath.c_str(), O_RDONLY)));
+  // A Windows program may also be started by the one started here (a shell,
+  // timeout).
+  const bool windows = std::any_of(AArguments.begin(), AArguments.end(), IsWindowsProgram) ||
+                       IsWindowsProgram(AProgram);
+  result.Out = WithLineFeeds(windows, Drain(open(outPath.c_str(), O_RDONLY)));
+  result.Err = WithLineFeeds(windows, Drain(open(errPath.c_str(), O_RDONLY)));
   return result;
 }
 

@@ -96,6 +96,10 @@ std::string ProgramUnderTest();
 // Whether the program under test is the Windows build, run under Wine.
 bool UnderWine();
 
+// The words that start AProgram from a shell: the launcher first for a
+// Windows program.
+std::vector<std::string> LaunchWords(const std::string& AProgram);
+
 // A private copy of the program under test in ADir/bin, so that no INI file
 // beside the build's program takes part; returns its path.
 std::string PrivateProgram(const TempDir& ADir);
