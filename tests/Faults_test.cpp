@@ -151,7 +151,7 @@ TEST_F(Faults, FilesChangingDuringTheWalkNeverCrashOrDamageIt) {
       start = end + 1;
     }
     EXPECT_LE(failures, 1);
-    EXPECT_EQ(result.ExitCode, failures);
+    EXPECT_EQ(result.ExitCode, failures) << result.Out;
   }
   stop = true;
   churn.join();

@@ -49,7 +49,13 @@ bool ListPattern(const std::string& directory, std::vector<DirectoryEntry>& entr
   WIN32_FIND_DATAA found;
   const std::string pattern = (directory.empty() ? std::string(".") : directory) + "\\*";
   const HANDLE search = FindFirstFileA(pattern.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  // A directory removed while the walk held it open (which Windows allows
+  // only to another system's hand, as under Wine) has no entries, as on
+  // POSIX.
+  if (search == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
   do {
     entries.push_back(DirectoryEntry{found.cFileName, KindOfAttributes(found.dwFileAttributes)});
   } while (FindNextFileA(search, &found));
