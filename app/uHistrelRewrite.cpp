@@ -737,9 +737,13 @@ void THistrel::RewriteFile() {
     return comparison.Feed(ASlice);
   }) && comparison.Complete();
   replacement.NoteLog(log);
+  // The entry is on the disk before the source is replaced: after a power
+  // loss, a replaced source has its entry in the log, and a run that did
+  // not get that far left its marked temporary file, by which the next run
+  // cuts the log back.
   try {
     if (!entryWritten) writeLogLines(log);
-    log.Flush();
+    log.Sync();
   } catch (...) {  // running out of memory half-way as well
     log.Undo();
     log.Abandon();

@@ -9,13 +9,16 @@ namespace platform {
 Directory::~Directory() { Close(); }
 
 Directory::Directory(Directory&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), identity_(other.identity_) {}
+    : handle_(std::exchange(other.handle_, -1)),
+      identity_(other.identity_),
+      unsynced_(std::exchange(other.unsynced_, false)) {}
 
 Directory& Directory::operator=(Directory&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = std::exchange(other.handle_, -1);
     identity_ = other.identity_;
+    unsynced_ = std::exchange(other.unsynced_, false);
   }
   return *this;
 }

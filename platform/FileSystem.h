@@ -113,6 +113,9 @@ class Directory {
   friend class NativeAccess;
   std::intptr_t handle_ = -1;
   FileIdentity identity_{};
+  // A name in it was replaced since it was opened: Close has the system
+  // put the directory on the disk, once for all the names replaced.
+  mutable bool unsynced_ = false;
 };
 
 // Where the file that name in directory finally names lives: its directory

@@ -295,6 +295,11 @@ void TextWriter::Flush() {
   }
 }
 
+void TextWriter::Sync() {
+  Flush();
+  if (memory_ == nullptr && fd_ >= 0) SyncFile();
+}
+
 void TextWriter::Write(const char* data, std::size_t size) {
   if (memory_ != nullptr) {
     if (!discard_) memory_->append(data, size);

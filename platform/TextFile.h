@@ -240,6 +240,11 @@ class TextWriter {
 
   void Flush();
 
+  // Writes what is buffered and has the system put the file's bytes on the
+  // disk, so that they outlive a power loss. Throws Exception when that
+  // fails (an input/output error, or a disk that filled up late).
+  void Sync();
+
  private:
   friend class NativeAccess;
   friend bool LogFitsSource(TextWriter& log, const TextReader& source);
@@ -250,6 +255,8 @@ class TextWriter {
   // once all is written; both throw Exception when they fail.
   void WriteOut(const char* data, std::size_t size);
   void CloseFile();
+  // The system's part of Sync.
+  void SyncFile();
   // The system's copying of the bytes [from, to) that source does not hold
   // in its buffer (see CopyFrom).
   bool CopyFromFile(const TextReader& source, std::uint64_t from, std::uint64_t to);

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -102,14 +103,14 @@ class Interruptions : public ::testing::Test {
 };
 
 // In the order the rewrite takes them: the temporary file is made, marked
-// and linked in, written, the log locked, marked in the temporary file and
-// written, the source locked and marked, the names exchanged, the old
-// source removed and the mark of the new one.
+// and linked in, written and synced, the log locked, marked in the
+// temporary file, written and synced, the source locked and marked, the
+// names exchanged, the old source removed and the mark of the new one.
 const std::vector<std::string> kSteps = {
-    "flock:when=1",       "fsetxattr:when=1", "linkat:when=1",    "fchmod:when=1",
-    "write:when=1",       "flock:when=2",     "fsetxattr:when=2", "write:when=2",
-    "flock:when=3",       "fsetxattr:when=3", "renameat2:when=1", "unlinkat:when=1",
-    "fremovexattr:when=1"};
+    "flock:when=1",     "fsetxattr:when=1", "linkat:when=1",      "fchmod:when=1",
+    "write:when=1",     "fdatasync:when=1", "flock:when=2",       "fsetxattr:when=2",
+    "write:when=2",     "fdatasync:when=2", "flock:when=3",       "fsetxattr:when=3",
+    "renameat2:when=1", "unlinkat:when=1",  "fremovexattr:when=1"};
 
 // A kill at each system call that the rewrite makes, and the next run; the
 // source has one name, or two (a hard link, which keeps the old text).
@@ -292,9 +293,14 @@ TEST_F(Interruptions, AFailingStepLeavesTheOldPairAndNoTemporaryFile) {
     bool Replaced;
   };
   const std::vector<Case> cases = {
-      {"renameat2:error=EPERM", false},     {"write:error=ENOSPC:when=1", false},
-      {"write:error=ENOSPC:when=2", false}, {"renameat2:error=EINVAL", true},
+      {"renameat2:error=EPERM", false},
+      {"write:error=ENOSPC:when=1", false},
+      {"write:error=ENOSPC:when=2", false},
+      {"renameat2:error=EINVAL", true},
       {"linkat:error=EOPNOTSUPP", true},
+      // A disk that fills up or fails only when the data goes to it.
+      {"fdatasync:error=ENOSPC:when=1", false},
+      {"fdatasync:error=EIO:when=2", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Injection);
@@ -316,6 +322,29 @@ TEST_F(Interruptions, AFailingStepLeavesTheOldPairAndNoTemporaryFile) {
 // A disk that is full at each 4 KB step of free space, from none to more
 // than the rewrite needs: the temporary file or the log (cut mid-word where
 // the room ends) cannot be written, and whatever came of it is undone.
+// After a power loss, a source is its old or its new text and its log
+// agrees: the new text and the entry are on the disk before the names are
+// exchanged, and the directory once the run leaves it.
+TEST_F(Interruptions, TheNewTextAndTheEntryAreOnTheDiskBeforeTheExchange) {
+  const std::string tree = FDir / "tree";
+  Prepare(tree);
+  WriteFile(tree + "/v.pas", kSource);
+  const std::string trace = FDir / "trace";
+  const RunResult run = testsupport::Run(
+      "/usr/bin/strace", {"-f", "-o", trace, "-e", "trace=fdatasync,fsync,renameat2", FProgram,
+                          "/USER=ann", "/FILE=" + SystemPath(tree) + "\\*.pas"});
+  ASSERT_EQ(run.ExitCode, 0) << run.Out;
+  std::vector<std::string> calls;
+  for (const std::string& line : testsupport::SplitLines(ReadFile(trace))) {
+    for (const char* call : {"fdatasync(", "fsync(", "renameat2("}) {
+      if (line.find(call) != std::string::npos) calls.emplace_back(call, std::strlen(call) - 1);
+    }
+  }
+  const std::vector<std::string> expected = {"fdatasync", "fdatasync", "renameat2", "fdatasync",
+                                             "fdatasync", "renameat2", "fsync"};
+  EXPECT_EQ(calls, expected) << ReadFile(trace);
+}
+
 TEST_F(Interruptions, AFullDiskAtEachStepLeavesAnAllowedPair) {
   const std::string disk = FDir / "disk";
   fs::create_directories(disk);

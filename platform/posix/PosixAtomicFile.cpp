@@ -324,6 +324,9 @@ void AtomicFile::Complete() {
       throw Exception("Cannot set the permissions of " + temporary_);
     }
   }
+  // On the disk before it can take the target's name, so that a power loss
+  // leaves the old file or the whole new one, never an empty one.
+  writer_.Sync();
   writer_.Close();
 }
 
@@ -362,6 +365,7 @@ FileStatus AtomicFile::Swap() {
       RemoveTemporary();
       return FileStatus::kFailed;
     }
+    NativeAccess::NoteReplaced(*directory_);
     pending_ = false;
     return FileStatus::kOk;
   }
@@ -424,6 +428,7 @@ FileStatus AtomicFile::Swap() {
     // An old file with other names (hard links) goes on under them, unmarked.
     struct stat old {};
     if (fstat(source, &old) != 0 || old.st_nlink > 0) unmark();
+    NativeAccess::NoteReplaced(*directory_);
     pending_ = false;
     return FileStatus::kOk;
   }
@@ -445,6 +450,7 @@ FileStatus AtomicFile::Swap() {
       }
       RemoveMark(static_cast<int>(held_));
       unmark();
+      NativeAccess::NoteReplaced(*directory_);
       pending_ = false;
       return FileStatus::kOk;
     }

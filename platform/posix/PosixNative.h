@@ -24,6 +24,7 @@ class NativeAccess {
   static std::uint64_t StartLength(const TextWriter& writer) { return writer.startLength_; }
   static int CreatedIn(const TextWriter& writer) { return writer.createdIn_; }
   static const std::string& Name(const TextWriter& writer) { return writer.path_; }
+  static void NoteReplaced(const Directory& directory) { directory.unsynced_ = true; }
 };
 
 // The extended attribute that marks the files of a rewrite under way, and

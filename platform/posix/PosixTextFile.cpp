@@ -239,6 +239,12 @@ void TextWriter::WriteOut(const char* data, std::size_t size) {
   }
 }
 
+void TextWriter::SyncFile() {
+  // The data and what reading it back needs (the size), not every
+  // timestamp.
+  if (fdatasync(fd_) != 0) throw Exception(SystemError("Cannot write", path_));
+}
+
 bool TextWriter::CopyFromFile(const TextReader& source, std::uint64_t from, std::uint64_t to) {
   const int sourceFd = NativeAccess::Descriptor(source);
   if (sourceFd < 0) return false;

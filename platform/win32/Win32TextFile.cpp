@@ -258,6 +258,10 @@ void TextWriter::WriteOut(const char* data, std::size_t size) {
   if (!WriteAll(HandleOf(fd_), data, size)) throw Exception(SystemError("Cannot write", path_));
 }
 
+void TextWriter::SyncFile() {
+  if (!FlushFileBuffers(HandleOf(fd_))) throw Exception(SystemError("Cannot write", path_));
+}
+
 bool TextWriter::CopyFromFile(const TextReader& source, std::uint64_t from, std::uint64_t to) {
   const HANDLE sourceHandle = NativeAccess::Handle(source);
   if (sourceHandle == INVALID_HANDLE_VALUE) return false;
