@@ -146,14 +146,6 @@ void THistrel::AddHistoryPiece(const std::string& AText, std::size_t ABegin, std
   WrapWords(AText, ABegin, AEnd, std::move(line), endOfEntry, index);
 }
 
-void THistrel::WrapHistoryText(const std::string& AText, std::string ALine,
-                               const std::string& ADate, bool AEndOfEntry, std::size_t AIndex) {
-  // ADate is the date of this piece; the columns follow from the header
-  // (DateColumn), which always holds a date of the same length.
-  (void)ADate;
-  WrapWords(AText, 0, AText.size(), std::move(ALine), AEndOfEntry, AIndex);
-}
-
 void THistrel::WrapWords(const std::string& AText, std::size_t ABegin, std::size_t AEnd,
                          std::string ALine, bool AEndOfEntry, std::size_t AIndex) {
   // The words are taken where they stand, never by cutting the front off

@@ -199,8 +199,6 @@ class THistrel {
   void SearchFiles(const platform::Directory& ADirectoryHandle, const std::string& ADirectory,
                    bool AWildcard);
   void RewriteFile();
-  void WrapHistoryText(const std::string& AText, std::string ALine, const std::string& ADate,
-                       bool AEndOfEntry, std::size_t AIndex);
 
  private:
   // What the rewrite of one source keeps from line to line.
@@ -296,8 +294,9 @@ class THistrel {
   // the entry only when AMarkInText; a note's text holds none.
   void AddHistoryPiece(const std::string& AText, std::size_t ABegin, std::size_t AEnd,
                        bool AWithMark, bool AMarkInText = true);
-  // WrapHistoryText on the bytes [ABegin, AEnd) of AText, in time linear in
-  // their number.
+  // Wraps the words of the bytes [ABegin, AEnd) of AText onto ALine and the
+  // lines after it, inserted at AIndex of the history, in time linear in
+  // their number; AEndOfEntry: the entry ends with them.
   void WrapWords(const std::string& AText, std::size_t ABegin, std::size_t AEnd, std::string ALine,
                  bool AEndOfEntry, std::size_t AIndex);
   // Whether the selected file is the history log of a file beside it.

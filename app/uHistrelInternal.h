@@ -11,6 +11,19 @@
 
 namespace histrel_internal {
 
+// The text that every note holds, and the beginning of a brace note.
+inline constexpr char kNoteMarker[] = "CVS*";
+inline constexpr char kBraceNote[] = "{CVS*";
+// What a source's name gets for its log, and its temporary file's name
+// instead of its extension.
+inline constexpr char kLogExtension[] = ".cvs";
+inline constexpr char kTemporaryExtension[] = ".tmp";
+
+template <std::size_t N>
+constexpr std::size_t LengthOf(const char (&)[N]) {
+  return N - 1;
+}
+
 inline bool EndsWithBackslash(const std::string& S) { return !S.empty() && S.back() == '\\'; }
 
 // The position of upperNeedle in line upper-cased by the ANSI rules, or npos;
@@ -34,9 +47,9 @@ inline std::string TemporaryPathOf(const std::string& source) {
   const std::string::size_type nameStart = source.find_last_of("\\/");
   const std::string::size_type dot = source.rfind('.');
   if (dot == std::string::npos || (nameStart != std::string::npos && dot < nameStart)) {
-    return source + ".tmp";
+    return source + kTemporaryExtension;
   }
-  return source.substr(0, dot) + ".tmp";
+  return source.substr(0, dot) + kTemporaryExtension;
 }
 
 // Narrows the bytes [ABegin, AEnd) of AText to those without the characters

@@ -138,7 +138,8 @@ void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd, bool AG
     for (std::size_t i = 0; i < ASpans.size(); ++i) {
       const TCommentSpan& span = ASpans[i];
       if (span.Kind != PascalContext::kBraceComment || span.OpenedBefore || span.Open < from ||
-          ALine.compare(span.Open, 5, "{CVS*") != 0) {
+          ALine.compare(span.Open, histrel_internal::LengthOf(histrel_internal::kBraceNote),
+                        histrel_internal::kBraceNote) != 0) {
         continue;
       }
       noteSpan = i;
@@ -154,7 +155,7 @@ void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd, bool AG
   // The line form: "// CVS*" with nothing but blanks before it, in code or
   // in a comment that goes on over this line (not in the history).
   if (AFacts.Note == TNoteForm::kNone && !historyWhole && !startsInDirective && lineStart) {
-    const std::size_t at = ALine.find("CVS*");
+    const std::size_t at = ALine.find(histrel_internal::kNoteMarker);
     if (at != kNone && !(historyHere && at < from) && IsLineCommentHead(ALine, at)) {
       AFacts.Note = TNoteForm::kLine;
       AFacts.NoteAt = at;

@@ -4,13 +4,11 @@
 #include <system_error>
 #include <utility>
 
+#include "app/uHistrelInternal.h"
 #include "platform/Exception.h"
 #include "platform/TextFile.h"
 
 namespace {
-
-// What the worker looks for: the text that every marked comment holds.
-const char kMarker[] = "CVS*";
 
 // Questions a listing keeps open per worker: enough that a worker never runs
 // dry while the walk handles the file before, few enough to bound the queue.
@@ -89,8 +87,8 @@ void TReadAhead::Answer(TQuestion& AQuestion, platform::TextReader& AReader) {
   // A link, a file that cannot be opened or read: the walk's own way
   // reports or follows it.
   try {
-    noMarker =
-        AReader.Open(*AQuestion.Directory, AQuestion.Name, FHoldLimit) && !AReader.MayHold(kMarker);
+    noMarker = AReader.Open(*AQuestion.Directory, AQuestion.Name, FHoldLimit) &&
+               !AReader.MayHold(histrel_internal::kNoteMarker);
   } catch (...) {
     noMarker = false;
   }

@@ -29,8 +29,9 @@ using histrel_internal::TrimRange;
 
 namespace {
 
-const char kBraceMarker[] = "{CVS*";
-const char kMarker[] = "CVS*";
+using histrel_internal::kBraceNote;
+using histrel_internal::kLogExtension;
+using histrel_internal::kNoteMarker;
 
 // Bounds on what the collection notes for the rewrite of one source; beyond
 // them the rest of it is rewritten line by line.
@@ -53,7 +54,7 @@ bool ReadSourceLine(platform::TextReader& reader, std::string& line, const std::
 // line by line then reports it, naming the file.
 bool MayHoldMarker(platform::TextReader& reader) {
   try {
-    return reader.MayHold(kMarker);
+    return reader.MayHold(kNoteMarker);
   } catch (const Exception&) {
     return true;
   }
@@ -214,8 +215,8 @@ const std::string& THistrel::SourcePath() {
 void THistrel::GetCommentText(const std::string& ALine, const std::string& APattern,
                               std::string& AText) {
   AText.clear();
-  if (APattern == kBraceMarker) {
-    const std::string::size_type at = ALine.find(kBraceMarker);
+  if (APattern == kBraceNote) {
+    const std::string::size_type at = ALine.find(kBraceNote);
     if (at == std::string::npos) return;
     std::size_t begin = std::min(at + 6, ALine.size());
     std::size_t end = ALine.size();
@@ -238,7 +239,7 @@ void THistrel::GetCommentText(const std::string& ALine, const std::string& APatt
       AText = ALine.substr(0, close);
     }
   } else if (APattern == "//") {
-    const std::string::size_type at = ALine.find("CVS*");
+    const std::string::size_type at = ALine.find(kNoteMarker);
     if (at == std::string::npos ||
         text::TrimBlanks(std::string_view(ALine).substr(0, at)) != "//") {
       return;
@@ -251,8 +252,7 @@ void THistrel::GetCommentText(const std::string& ALine, const std::string& APatt
 }
 
 bool THistrel::IsLogOfAFileBeside() {
-  static const char kLogExtension[] = ".cvs";
-  const std::size_t extension = sizeof kLogExtension - 1;
+  const std::size_t extension = histrel_internal::LengthOf(kLogExtension);
   if (FFileName.size() <= extension ||
       FFileName.compare(FFileName.size() - extension, extension, kLogExtension) != 0) {
     return false;
@@ -340,7 +340,7 @@ bool THistrel::OpenSource() {
              FReader.Open(FHomeDirectory, FHomeName, holdLimit)) {
     FHome = &FHomeDirectory;
   }
-  FLogName += ".cvs";
+  FLogName += kLogExtension;
   return FHome != nullptr;
 }
 
@@ -377,8 +377,8 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
   // every byte of them. The lines of an open note are read, since they are
   // its text.
   const bool skipping = !FSourceReading.LineByLine;
-  const text::LineStops notesOrMarker(kMarker, marker, text::LineStops::Plain::kAny);
-  const text::LineStops notes(kMarker, "", text::LineStops::Plain::kAny);
+  const text::LineStops notesOrMarker(kNoteMarker, marker, text::LineStops::Plain::kAny);
+  const text::LineStops notes(kNoteMarker, "", text::LineStops::Plain::kAny);
   const text::LineStops braceHistory("}", "", text::LineStops::Plain::kAny);
   const text::LineStops parenHistory("*)", "", text::LineStops::Plain::kAny);
   const std::function<void(const char*, std::size_t)> passed = [&](const char* AData,
@@ -636,7 +636,8 @@ void THistrel::RewriteFile() {
           status = replacement.Open(home, FHomeName, temporaryName, reader, shownTemporary);
           break;
         case platform::LeftoverStatus::kLogLocked:
-          throw Exception(FormatText(SLogLocked, text::ShownName(FPath + FFileName + ".cvs")));
+          throw Exception(
+              FormatText(SLogLocked, text::ShownName(FPath + FFileName + kLogExtension)));
         case platform::LeftoverStatus::kKept:
           break;
       }
@@ -807,16 +808,16 @@ void THistrel::PreviewRewrite(platform::TextWriter& APreview, std::string& ANewT
         comparison.Complete()) {
       logLines.clear();
     }
-    FOutput->LogRead(source + ".cvs", true, 0, std::move(before));
+    FOutput->LogRead(source + kLogExtension, true, 0, std::move(before));
   } else if (selected.Holds(FLogName)) {
     // A link, a FIFO or anything else that appending would refuse.
     throw Exception(FormatText(SCannotEditFile, shown));
   } else {
     // As the run creates it (see RewriteFile).
-    FOutput->LogRead(source + ".cvs", false,
+    FOutput->LogRead(source + kLogExtension, false,
                      platform::CreatedFilePermissions(reader.Permissions() & 0666),
                      std::move(before));
   }
   FOutput->SourceRewritten(source, target, std::move(ANewText));
-  FOutput->LogAppended(source + ".cvs", std::move(logLines));
+  FOutput->LogAppended(source + kLogExtension, std::move(logLines));
 }

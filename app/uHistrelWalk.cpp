@@ -17,6 +17,9 @@
 
 using histrel_internal::EndsWithBackslash;
 using histrel_internal::FindAnsiText;
+using histrel_internal::kLogExtension;
+using histrel_internal::kTemporaryExtension;
+using histrel_internal::LengthOf;
 using histrel_internal::TemporaryPathOf;
 
 namespace {
@@ -192,7 +195,9 @@ void THistrel::RemoveLeftovers(const platform::Directory& ADirectory, const std:
   // Most directories hold no name that could be a temporary file.
   const auto isTemporaryName = [](const platform::DirectoryEntry& AEntry) {
     const std::string& name = AEntry.name;
-    return name.size() >= 4 && name.compare(name.size() - 4, 4, ".tmp") == 0;
+    return name.size() >= LengthOf(kTemporaryExtension) &&
+           name.compare(name.size() - LengthOf(kTemporaryExtension), LengthOf(kTemporaryExtension),
+                        kTemporaryExtension) == 0;
   };
   if (std::none_of(AEntries.begin(), AEntries.end(), isTemporaryName)) return;
   std::unordered_set<std::string> removed;
@@ -204,12 +209,13 @@ void THistrel::RemoveLeftovers(const platform::Directory& ADirectory, const std:
       continue;
     }
     switch (platform::RemoveLeftoverTemporary(ADirectory, temporary, entry.name, ADirectory,
-                                              entry.name + ".cvs")) {
+                                              entry.name + kLogExtension)) {
       case platform::LeftoverStatus::kRemoved:
         removed.insert(temporary);
         break;
       case platform::LeftoverStatus::kLogLocked:
-        throw Exception(FormatText(SLogLocked, text::ShownName(APath + entry.name + ".cvs")));
+        throw Exception(
+            FormatText(SLogLocked, text::ShownName(APath + entry.name + kLogExtension)));
       case platform::LeftoverStatus::kKept:
         break;
     }
