@@ -8,7 +8,8 @@
 namespace platform {
 
 // The hive file: $XDG_CONFIG_HOME/programswitch/HKEY_CURRENT_USER.reg, where
-// an unset, empty or relative XDG_CONFIG_HOME means $HOME/.config.
+// an unset, empty or relative XDG_CONFIG_HOME means $HOME/.config (on POSIX
+// a HOME that is unset or not absolute means the user's entry in /etc/passwd).
 std::string RegistryHivePath();
 
 // Opens the key keyPath (such as "\Software\TAVIK\Histrel\PARAMETERS\")

@@ -1,31 +1,14 @@
-#include <pwd.h>
 #include <stdlib.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <vector>
 
 #include "platform/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/Registry.h"
+#include "platform/posix/PosixHome.h"
 #include "platform/posix/PosixStoreFile.h"
 #include "text/RegistryHive.h"
 
 namespace platform {
 namespace {
-
-std::string HomeDirectory() {
-  const char* home = getenv("HOME");
-  if (home != nullptr && home[0] != '\0') return home;
-  struct passwd entry {};
-  struct passwd* found = nullptr;
-  std::vector<char> buffer(16384);
-  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-      found->pw_dir != nullptr) {
-    return found->pw_dir;
-  }
-  return {};
-}
 
 // The key as a person reads it: HKEY_CURRENT_USER\Software\...
 std::string KeyDisplayName(const std::string& keyPath) {
