@@ -737,12 +737,12 @@ void THistrel::RewriteFile() {
   const bool entryWritten = log.ReadEnd(entry.Size(), [&](std::string_view ASlice) {
     return comparison.Feed(ASlice);
   }) && comparison.Complete();
-  replacement.NoteLog(log);
   // The entry is on the disk before the source is replaced: after a power
   // loss, a replaced source has its entry in the log, and a run that did
   // not get that far left its marked temporary file, by which the next run
   // cuts the log back.
   try {
+    replacement.NoteLog(log);
     if (!entryWritten) writeLogLines(log);
     log.Sync();
   } catch (...) {  // running out of memory half-way as well

@@ -301,6 +301,14 @@ TEST_F(Interruptions, AFailingStepLeavesTheOldPairAndNoTemporaryFile) {
       // A disk that fills up or fails only when the data goes to it.
       {"fdatasync:error=ENOSPC:when=1", false},
       {"fdatasync:error=EIO:when=2", false},
+      // A mark that cannot be written: a killed run could not be undone, so
+      // the rewrite stops; where the file system keeps no marks at all, the
+      // rewrite goes on without them.
+      {"fsetxattr:error=EIO:when=1", false},
+      {"fsetxattr:error=EDQUOT:when=2", false},
+      {"fsetxattr:error=EIO:when=3", false},
+      {"fsetxattr:error=EOPNOTSUPP:when=2", true},
+      {"fsetxattr:error=EOPNOTSUPP:when=3", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Injection);

@@ -17,9 +17,14 @@
 #include "platform/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/posix/PosixNative.h"
+#include "text/ShownName.h"
 
 namespace platform {
 namespace {
+
+// Whether the mark just refused was refused because the file system keeps
+// no extended attributes at all; a rewrite then goes on unmarked.
+bool NoMarksHere() { return errno == ENOTSUP; }
 
 bool SameFile(const struct stat& info, const FileIdentity& identity) {
   return static_cast<std::uint64_t>(info.st_dev) == identity.device &&
@@ -277,9 +282,12 @@ void AtomicFile::NoteLog(const TextWriter& log) {
                 static_cast<unsigned long long>(NativeAccess::StartLength(log)),
                 static_cast<unsigned long long>(info.st_dev),
                 static_cast<unsigned long long>(info.st_ino));
-  if (!SetMark(static_cast<int>(held_), mark)) {
-    // A file system without extended attributes keeps no mark: the log
-    // then tells a later run of the entry itself (see the rewrite).
+  // A file system without extended attributes keeps no mark: the log then
+  // tells a later run of the entry itself (see the rewrite). Any other
+  // failure stops the rewrite before the log is written: a run killed
+  // later could not be undone.
+  if (!SetMark(static_cast<int>(held_), mark) && !NoMarksHere()) {
+    throw Exception("Cannot write " + text::ShownName(temporary_) + ": " + std::strerror(errno));
   }
 }
 
@@ -388,6 +396,11 @@ FileStatus AtomicFile::Swap() {
   const mode_t oldMode = fstat(source, &before) == 0 ? before.st_mode & 07777 : 0;
   const bool narrowing = geteuid() != 0 && (oldMode & 022) != 0 && before.st_nlink == 1;
   const bool marked = SetMark(source, narrowing ? ReplacedMark(oldMode) : "replaced");
+  if (!marked && !NoMarksHere()) {
+    // A run killed after the exchange could not tell the old file again.
+    RemoveTemporary();
+    return FileStatus::kFailed;
+  }
   const bool narrowed = narrowing && marked && fchmod(source, oldMode & ~mode_t{022}) == 0;
   const auto unmark = [&] {
     if (marked) RemoveMark(source);
