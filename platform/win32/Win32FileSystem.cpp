@@ -314,6 +314,24 @@ bool SystemPathOf(const std::string& nativePath, std::string& path) {
   return true;
 }
 
+bool ReadNativeFile(const std::string& nativePath, std::string& text) {
+  const std::wstring path = LongPath(nativePath);
+  if (path.empty()) return false;
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  text.clear();
+  std::vector<char> buffer(65536);
+  DWORD n = 0;
+  bool read = true;
+  while ((read = ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &n, nullptr)) &&
+         n > 0) {
+    text.append(buffer.data(), n);
+  }
+  CloseHandle(file);
+  return read;
+}
+
 bool IsFile(const std::string& path) { return IsFilePath(LongPath(path)); }
 
 bool IsDirectory(const std::string& path) {
