@@ -427,6 +427,10 @@ bool Directory::Holds(const std::string& name) const {
   if (handle_ < 0) return false;
   const std::wstring path = PathIn(*this, name);
   if (path.empty()) return false;
+  // A name that holds a wildcard would be a pattern to the search.
+  if (name.find_first_of("*?") != std::string::npos) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
   // The entry itself is looked up, so that a link leading nowhere counts.
   WIN32_FIND_DATAW found;
   const HANDLE search = FindFirstFileW(path.c_str(), &found);
