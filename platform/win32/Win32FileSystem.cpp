@@ -29,11 +29,13 @@ HANDLE OpenForFacts(const std::wstring& path, DWORD access = 0) {
 std::wstring KeptNameOf(HANDLE handle) {
   // Room for the longest name there is (32767 characters) and its header,
   // aligned for the header.
-  std::vector<ULONG_PTR> buffer((sizeof(OBJECT_NAME_INFORMATION) + 65536 + sizeof(ULONG_PTR)) /
-                                sizeof(ULONG_PTR));
-  const ULONG size = static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR));
+  constexpr std::size_t kRoom = sizeof(OBJECT_NAME_INFORMATION) + 65536;
+  std::vector<ULONG_PTR> buffer(kRoom / sizeof(ULONG_PTR) + 1);
   ULONG needed = 0;
-  if (NtQueryObject(handle, ObjectNameInformation, buffer.data(), size, &needed) != 0) return {};
+  if (NtQueryObject(handle, ObjectNameInformation, buffer.data(), static_cast<ULONG>(kRoom),
+                    &needed) != 0) {
+    return {};
+  }
   const UNICODE_STRING& name =
       reinterpret_cast<const OBJECT_NAME_INFORMATION*>(buffer.data())->Name;
   if (name.Buffer == nullptr) return {};
@@ -222,7 +224,7 @@ std::string AnsiOf(const std::wstring& text) {
 
 std::wstring LongPath(const std::string& path) {
   if (path.empty()) return {};
-  const std::wstring wide = WideOf(path);
+  std::wstring wide = WideOf(path);
   // The long form is taken as it is; so is a device ("\\.\").
   if (StartsWith(wide, L"\\\\?\\") || StartsWith(wide, L"\\\\.\\")) return wide;
   // The wide function makes any path whole, however long; it also turns
