@@ -97,7 +97,13 @@ FileStatus AtomicFile::Commit() {
     return FileStatus::kFailed;
   }
   const std::wstring temporary = PathIn(*directory_, temporaryName_);
-  const std::wstring target = PathIn(*directory_, target_);
+  std::wstring target = PathIn(*directory_, target_);
+  // The file keeps its name as it is on disk, which the source's handle
+  // tells: a name given in another letter case ("T.PAS" for "t.pas") would
+  // otherwise become the new file's name under Wine.
+  if (source_ != nullptr && IsNamedEntry(NativeAccess::Handle(*source_), target)) {
+    target = FinalPathOf(NativeAccess::Handle(*source_));
+  }
   // Windows cannot exchange two names in one step: the check that the name
   // still holds the file that was read, unchanged, comes just before the
   // replacement.

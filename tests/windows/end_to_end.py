@@ -223,6 +223,18 @@ def links():
           (status, out, err))
 
 
+def letter_case():
+    """Windows names are found in any letter case; the rewritten source keeps
+    the name it has on disk."""
+    top = tree("letter-case")
+    write(os.path.join(top, "src", "t.pas"), b"{CVSLOG}\r\n{CVS* Fixed the totals.}\r\n")
+    status, out, err = histrel(top, "/USER=dev", "/FILE=SRC\\T.PAS", "/RECURSIVE-")
+    names = sorted(os.listdir(os.path.join(top, "src")))
+    check("a source named in another letter case: rewritten under its own name",
+          (status, out, err) == (0, b"", b"") and "t.pas" in names and "T.PAS" not in names
+          and b"{CVS*" not in read_if(os.path.join(top, "src", "t.pas")), (status, out, err, names))
+
+
 def long_paths():
     """A source 315 characters deep in the tree (more than 350 from the
     drive): beyond the ANSI limit of MAX_PATH, as deep as on Linux."""
@@ -320,8 +332,8 @@ def created_path():
 
 def main():
     shutil.rmtree(WORK, ignore_errors=True)
-    for case in (worked_examples, walk, file_list, read_only, links, long_paths, registry,
-                 ini_file, created_path, overview_as_text):
+    for case in (worked_examples, walk, file_list, read_only, links, letter_case, long_paths,
+                 registry, ini_file, created_path, overview_as_text):
         case()
     if failures:
         print(f"{len(failures)} failed")
