@@ -325,7 +325,7 @@ def created_path():
     status, out, err = histrel(top, "/WRITEINI=all",
                                "/INIPATH=Z:" + target.replace("/", "\\"))
     written = os.path.join(target, "histrel.ini")
-    check("INI file: WRITEINI creates the missing folders of INIPATH (CreateDirectoryA)",
+    check("INI file: WRITEINI creates the missing folders of INIPATH (CreateDirectoryW)",
           status == 0 and os.path.isfile(written)
           and read(written).startswith(b"[PARAMETERS]\r\n"), (status, out, err))
 
