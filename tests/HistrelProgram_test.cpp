@@ -98,14 +98,18 @@ TEST_F(Program, ReportsFailuresAsOneLineInTheirOrderAndEndsWithStatusOne) {
   EXPECT_EQ(bare.ExitCode, 1);
   EXPECT_EQ(bare.Out, "The parameter FILE must be indicated!\n");
   EXPECT_EQ(bare.Err, "Try 'histrel --help' for more information.\n");
-  const std::vector<Case> cases = {
+  std::vector<Case> cases = {
       {{"/FILE=x.pas"}, "The user must be indicated!"},
-      {{"/USER=ann", "/FILE=\"\""}, "The path must be indicated!"},
       {{"/USER=ann", "/FILE=" + Top() + "\\nowhere\\*.pas"},
        "Cannot access the directory: " + Top() + "\\nowhere\\"},
       {{"/USER=ann", "/FILE=missing.pas", "/RECURSIVE-"},
        "The file .\\missing.pas cannot be edited!"},
   };
+  // Wine passes an argument that holds quotes to the Windows program quoted
+  // and escaped, and the switches are read from the raw command line.
+  if (!testsupport::UnderWine()) {
+    cases.push_back({{"/USER=ann", "/FILE=\"\""}, "The path must be indicated!"});
+  }
   for (const Case& c : cases) EXPECT_EQ(Run(c.arguments, "", 1), Lines{c.message}) << c.message;
 }
 
@@ -177,7 +181,10 @@ TEST_F(Program, ARewrittenSourceKeepsItsModeAndItsLink) {
   const std::string after = Today();
   struct stat info {};
   ASSERT_EQ(stat((FTree / "a.pas").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0751u);
+  // Wine's ReplaceFile keeps no Unix mode bits; Windows files have none.
+  if (!testsupport::UnderWine()) {
+    EXPECT_EQ(info.st_mode & 07777, 0751u);
+  }
   ASSERT_EQ(lstat((FTree / "b.pas").c_str(), &info), 0);
   EXPECT_TRUE(S_ISLNK(info.st_mode));
   const std::string linked = ReadFile(FTree / "shared/real.pas");

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -124,10 +125,26 @@ std::map<std::string, EntryState> EntryStates(const std::string& ADir) {
   return entries;
 }
 
+std::string ProgramUnderTest() {
+  const char* program = getenv("HISTREL_TEST_PROGRAM");
+  return program != nullptr && *program != '\0' ? program : HISTREL_BINARY;
+}
+
+namespace {
+
+bool IsWindowsProgram(const std::string& AProgram) {
+  return AProgram.size() > 4 && AProgram.compare(AProgram.size() - 4, 4, ".exe") == 0;
+}
+
+}  // namespace
+
+bool UnderWine() { return IsWindowsProgram(ProgramUnderTest()); }
+
 std::string PrivateProgram(const TempDir& ADir) {
-  const std::string program = ADir / "bin/histrel";
+  const std::string program =
+      ADir / ("bin/" + std::filesystem::path(ProgramUnderTest()).filename().string());
   std::filesystem::create_directories(ADir / "bin");
-  std::filesystem::copy_file(HISTREL_BINARY, program,
+  std::filesystem::copy_file(ProgramUnderTest(), program,
                              std::filesystem::copy_options::overwrite_existing);
   return program;
 }
@@ -218,6 +235,52 @@ std::vector<std::string> WithinSeconds(unsigned ASeconds,
       AWork);
 }
 
+namespace {
+
+// The command line that starts AProgram with AArguments: a Windows program
+// goes through the launcher. The strings must outlive the result.
+std::vector<char*> CommandLine(const std::string& AProgram,
+                               const std::vector<std::string>& AArguments) {
+  std::vector<char*> argv;
+  static const std::string launcher = [] {
+    const char* value = getenv("HISTREL_TEST_LAUNCHER");
+    return std::string(value != nullptr ? value : "");
+  }();
+  if (IsWindowsProgram(AProgram)) {
+    if (launcher.empty()) throw std::runtime_error("HISTREL_TEST_LAUNCHER is not set");
+    argv.push_back(const_cast<char*>(launcher.c_str()));
+  }
+  argv.push_back(const_cast<char*>(AProgram.c_str()));
+  for (const std::string& argument : AArguments) {
+    argv.push_back(const_cast<char*>(argument.c_str()));
+  }
+  argv.push_back(nullptr);
+  return argv;
+}
+
+}  // namespace
+
+std::vector<std::string> LaunchWords(const std::string& AProgram) {
+  const std::vector<char*> argv = CommandLine(AProgram, {});
+  return std::vector<std::string>(argv.begin(), argv.end() - 1);
+}
+
+namespace {
+
+// A Windows program ends its lines with CR LF; the tests compare LF lines.
+std::string WithLineFeeds(bool AWindows, std::string AText) {
+  if (!AWindows) return AText;
+  std::string result;
+  result.reserve(AText.size());
+  for (std::size_t i = 0; i < AText.size(); ++i) {
+    if (AText[i] == '\r' && i + 1 < AText.size() && AText[i + 1] == '\n') continue;
+    result += AText[i];
+  }
+  return result;
+}
+
+}  // namespace
+
 int Start(const std::string& AProgram, const std::vector<std::string>& AArguments,
           const std::string& AOutput, const std::vector<std::string>& AEnvironment) {
   const pid_t pid = fork();
@@ -227,12 +290,8 @@ int Start(const std::string& AProgram, const std::vector<std::string>& AArgument
       _exit(124);
     }
     for (const std::string& setting : AEnvironment) putenv(const_cast<char*>(setting.c_str()));
-    std::vector<char*> argv{const_cast<char*>(AProgram.c_str())};
-    for (const std::string& argument : AArguments) {
-      argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    execv(AProgram.c_str(), argv.data());
+    std::vector<char*> argv = CommandLine(AProgram, AArguments);
+    execv(argv[0], argv.data());
     _exit(127);
   }
   return pid;
@@ -264,6 +323,7 @@ RunResult Run(const std::string& AProgram, const std::vector<std::string>& AArgu
   const std::string errPath = capture / "err";
   const std::string inPath = AInput ? capture / "in" : "/dev/null";
   if (AInput) WriteFile(inPath, *AInput);
+  std::vector<char*> argv = CommandLine(AProgram, AArguments);
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
@@ -275,20 +335,19 @@ RunResult Run(const std::string& AProgram, const std::vector<std::string>& AArgu
     dup2(err, 2);
     if (!ADirectory.empty() && chdir(ADirectory.c_str()) != 0) _exit(126);
     for (const std::string& setting : AEnvironment) putenv(const_cast<char*>(setting.c_str()));
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(AProgram.c_str()));
-    for (const std::string& argument : AArguments)
-      argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    execv(AProgram.c_str(), argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
   }
   int status = 0;
   waitpid(pid, &status, 0);
   RunResult result;
   result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.Out = Drain(open(outPath.c_str(), O_RDONLY));
-  result.Err = Drain(open(errPath.c_str(), O_RDONLY));
+  // A Windows program may also be started by the one started here (a shell,
+  // timeout).
+  const bool windows = std::any_of(AArguments.begin(), AArguments.end(), IsWindowsProgram) ||
+                       IsWindowsProgram(AProgram);
+  result.Out = WithLineFeeds(windows, Drain(open(outPath.c_str(), O_RDONLY)));
+  result.Err = WithLineFeeds(windows, Drain(open(errPath.c_str(), O_RDONLY)));
   return result;
 }
 

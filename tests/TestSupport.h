@@ -87,8 +87,21 @@ struct EntryState {
 // Every entry below ADir by its path (links not followed), with its state.
 std::map<std::string, EntryState> EntryStates(const std::string& ADir);
 
-// A private copy of the built histrel in ADir/bin, so that no INI file beside
-// the build's program takes part; returns its path.
+// The program that the end-to-end tests start: the build's histrel, or the
+// one that HISTREL_TEST_PROGRAM names. A Windows build's histrel.exe is run
+// through the command that HISTREL_TEST_LAUNCHER names (a script that starts
+// Wine in its own prefix); its output is read with LF line ends.
+std::string ProgramUnderTest();
+
+// Whether the program under test is the Windows build, run under Wine.
+bool UnderWine();
+
+// The words that start AProgram from a shell: the launcher first for a
+// Windows program.
+std::vector<std::string> LaunchWords(const std::string& AProgram);
+
+// A private copy of the program under test in ADir/bin, so that no INI file
+// beside the build's program takes part; returns its path.
 std::string PrivateProgram(const TempDir& ADir);
 
 // Runs AWork(0) .. AWork(ACount - 1) in ACount forked child processes at
@@ -130,3 +143,10 @@ RunResult Run(const std::string& AProgram, const std::vector<std::string>& AArgu
               const std::optional<std::string>& AInput = std::nullopt);
 
 }  // namespace testsupport
+
+// Skips the rest of a test of the program when it is the Windows build under
+// Wine, with the reason in the test's summary line.
+#define SKIP_UNDER_WINE(AReason)                                             \
+  do {                                                                       \
+    if (testsupport::UnderWine()) GTEST_SKIP() << "under Wine: " << AReason; \
+  } while (false)

@@ -74,7 +74,13 @@ bool ListPattern(const std::wstring& directory, std::vector<DirectoryEntry>& ent
   const std::wstring pattern =
       directory + (directory.back() == L'\\' ? std::wstring(L"*") : std::wstring(L"\\*"));
   const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  // A directory removed while the walk held it open (which Windows allows
+  // only to another system's hand, as under Wine) has no entries, as on
+  // POSIX.
+  if (search == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
   do {
     entries.push_back(
         DirectoryEntry{AnsiOf(found.cFileName), KindOfAttributes(found.dwFileAttributes)});

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
@@ -75,5 +76,10 @@ struct FileFacts {
   DWORD links;
 };
 bool FactsOf(HANDLE handle, FileFacts& facts);
+
+// The command line raw with only the pieces that stand for kept (argv[0]
+// first, then the arguments in their order, as the C runtime split them),
+// each as it was given; raw itself where they do not agree.
+std::string CommandLineOf(const std::string& raw, const std::vector<std::string>& kept);
 
 }  // namespace platform

@@ -11,6 +11,7 @@
 #include "platform/Exception.h"
 #include "platform/Registry.h"
 #include "platform/Window.h"
+#include "platform/win32/Win32Native.h"
 #include "text/Ansi.h"
 
 namespace {
@@ -141,3 +142,34 @@ TEST(WindowQueueTest, ControlsHaveHiddenWindowsAndPostedMessagesGoThroughTheSyst
 }
 
 }  // namespace
+
+TEST(CommandLineOfTest, KeepsThePiecesOfTheKeptArgumentsAsTheyWereGiven) {
+  struct Case {
+    std::string raw;
+    std::vector<std::string> kept;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"histrel.exe --check /USER=ann /FILE=x.pas",
+       {"histrel.exe", "/USER=ann", "/FILE=x.pas"},
+       "histrel.exe /USER=ann /FILE=x.pas"},
+      {R"("C:\my dir\histrel.exe"  /USER=ann -- a.pas /b.pas)",
+       {R"(C:\my dir\histrel.exe)", "/USER=ann"},
+       R"("C:\my dir\histrel.exe" /USER=ann)"},
+      {R"(histrel.exe "/FILE=a b.pas" --diff)",
+       {"histrel.exe", "/FILE=a b.pas"},
+       R"(histrel.exe "/FILE=a b.pas")"},
+      {R"(histrel.exe /FILE="" --files-from list /USER=ann)",
+       {"histrel.exe", "/FILE=", "/USER=ann"},
+       R"(histrel.exe /FILE="" /USER=ann)"},
+      {R"(histrel.exe /X=a\\\"b\c "/Y=""q" --version)",
+       {"histrel.exe", R"(/X=a\"b\c)", R"(/Y="q)"},
+       R"(histrel.exe /X=a\\\"b\c "/Y=""q")"},
+      // Pieces that do not agree with the arguments: the whole line.
+      {"histrel.exe /USER=ann --check",
+       {"histrel.exe", "/USER=bob"},
+       "histrel.exe /USER=ann --check"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(platform::CommandLineOf(c.raw, c.kept), c.expected) << c.raw;
+}
