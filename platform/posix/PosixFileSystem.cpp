@@ -528,4 +528,17 @@ LeftoverStatus RemoveLeftoverTemporary(const Directory& directory, const std::st
   return status;
 }
 
+bool ReadNativeFile(const std::string& nativePath, std::string& text) {
+  std::FILE* file = std::fopen(nativePath.c_str(), "rb");
+  if (file == nullptr) return false;
+  text.clear();
+  char buffer[65536];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+    text.append(buffer, n);
+  }
+  const bool read = std::ferror(file) == 0;
+  std::fclose(file);
+  return read;
+}
+
 }  // namespace platform

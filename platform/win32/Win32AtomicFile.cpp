@@ -6,6 +6,24 @@
 #include "platform/win32/Win32Native.h"
 
 namespace platform {
+namespace {
+
+// Whether path is a link (Windows) or opens as a file of another name
+// (Wine's view of a Unix symbolic link). A missing file is none.
+bool NamesALink(const std::wstring& path) {
+  const HANDLE handle = CreateFileW(
+      path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  FileFacts facts{};
+  const bool link = !FactsOf(handle, facts) ||
+                    (facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+                    !IsNamedEntry(handle, path);
+  CloseHandle(handle);
+  return link;
+}
+
+}  // namespace
 
 AtomicFile::~AtomicFile() {
   if (pending_) RemoveTemporary();
@@ -36,7 +54,7 @@ FileStatus AtomicFile::Create(const std::string& temporaryName, unsigned permiss
                        &held, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
     pending_ = false;
     writer_.Abandon();
-    DeleteFileA(PathIn(*directory_, temporaryName).c_str());
+    DeleteFileW(PathIn(*directory_, temporaryName).c_str());
     return FileStatus::kFailed;
   }
   held_ = ValueOf(held);
@@ -78,14 +96,27 @@ FileStatus AtomicFile::Commit() {
     RemoveTemporary();
     return FileStatus::kFailed;
   }
-  const std::string temporary = PathIn(*directory_, temporaryName_);
-  const std::string target = PathIn(*directory_, target_);
+  const std::wstring temporary = PathIn(*directory_, temporaryName_);
+  std::wstring target = PathIn(*directory_, target_);
+  // The file keeps its name as it is on disk, which the source's handle
+  // tells: a name given in another letter case ("T.PAS" for "t.pas") would
+  // otherwise become the new file's name under Wine.
+  if (source_ != nullptr && IsNamedEntry(NativeAccess::Handle(*source_), target)) {
+    target = FinalPathOf(NativeAccess::Handle(*source_));
+  }
   // Windows cannot exchange two names in one step: the check that the name
   // still holds the file that was read, unchanged, comes just before the
   // replacement.
   if (source_ != nullptr && !source_->StillAt(*directory_, target_)) {
     RemoveTemporary();
     return FileStatus::kChanged;
+  }
+  // Nor is a link replaced: ReplaceFile through a Unix symbolic link under
+  // Wine removes the file the link names. A file that is reached through a
+  // link is replaced where it is (see LocateFile).
+  if (target.empty() || temporary.empty() || NamesALink(target)) {
+    RemoveTemporary();
+    return FileStatus::kFailed;
   }
   // The attributes (read-only aside, which no source here has) go over
   // with the text; ReplaceFile keeps them on Windows, Wine's does not.
@@ -102,20 +133,20 @@ FileStatus AtomicFile::Commit() {
   // ReplaceFile gives the new file the old one's attributes, access rights
   // and streams; where the target is new, or the file system cannot, the
   // name is moved over it.
-  bool replaced = GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES &&
-                  ReplaceFileA(target.c_str(), temporary.c_str(), nullptr,
+  bool replaced = GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES &&
+                  ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
                                REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
   if (!replaced) {
-    replaced = MoveFileExA(temporary.c_str(), target.c_str(),
+    replaced = MoveFileExW(temporary.c_str(), target.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   }
   pending_ = false;
   if (!replaced) {
-    DeleteFileA(temporary.c_str());
-    return GetFileAttributesA(target.c_str()) == INVALID_FILE_ATTRIBUTES ? FileStatus::kChanged
+    DeleteFileW(temporary.c_str());
+    return GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES ? FileStatus::kChanged
                                                                          : FileStatus::kFailed;
   }
-  if (attributes != 0) SetFileAttributesA(target.c_str(), attributes);
+  if (attributes != 0) SetFileAttributesW(target.c_str(), attributes);
   return FileStatus::kOk;
 }
 

@@ -28,15 +28,43 @@ class NativeAccess {
   static const FileIdentity& Identity(const TextReader& reader) { return reader.identity_; }
 };
 
-// The path of an open directory wherever it is now, in the "\\?\" form that
-// has no length limit; empty when it cannot be told.
-std::string DirectoryPath(const Directory& directory);
+// Paths at the system's boundary. The program's texts, paths included, are
+// in the ANSI code page; the file functions are given the wide "\\?\" form
+// of a path, which has no length limit (the ANSI functions stop at
+// MAX_PATH, about 260 characters).
+
+// text in the ANSI code page as UTF-16, and back.
+std::wstring WideOf(const std::string& text);
+std::string AnsiOf(const std::wstring& text);
+
+// The "\\?\" form of path, made whole against the current directory
+// ("src\a.pas" gives "\\?\C:\work\src\a.pas", "\\host\share" gives
+// "\\?\UNC\host\share"); a path in that form already is kept. Empty when
+// path is empty or cannot be made whole.
+std::wstring LongPath(const std::string& path);
+
+// path as a user writes it: without the "\\?\" of the long form.
+std::string ShortForm(const std::wstring& path);
+
+// The final path of an open file or directory (links followed), in the
+// "\\?\" form; empty when it cannot be told.
+std::wstring FinalPathOf(HANDLE handle);
+
+// Whether handle, opened by path, is the very entry path names, not a file
+// that a link in path's last step leads to. Wine opens a Unix symbolic link
+// to a file as that file, with no sign of a link but its final path.
+bool IsNamedEntry(HANDLE handle, const std::wstring& path);
+
+// The path of an open directory wherever it is now, in the "\\?\" form;
+// empty when it cannot be told.
+std::wstring DirectoryPath(const Directory& directory);
 
 // The same for a directory's HANDLE.
-std::string DirectoryPath(HANDLE directory);
+std::wstring DirectoryPath(HANDLE directory);
 
-// name in directory as a path.
-std::string PathIn(const Directory& directory, const std::string& name);
+// name in directory as a path in the "\\?\" form; empty when the
+// directory's path cannot be told, so that nothing is reached elsewhere.
+std::wstring PathIn(const Directory& directory, const std::string& name);
 
 // What the system tells of an open file: its identity, size, last write time
 // (in 100 ns units) and attributes. False when it cannot be told.

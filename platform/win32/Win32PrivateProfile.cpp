@@ -5,6 +5,7 @@
 #include "platform/Exception.h"
 #include "platform/PrivateProfile.h"
 #include "platform/win32/Win32Error.h"
+#include "platform/win32/Win32Native.h"
 
 namespace platform {
 namespace {
@@ -12,14 +13,10 @@ namespace {
 // The service looks for a file named without a directory in the Windows
 // directory, not in the current one: every name is made absolute first.
 std::string FullPath(const std::string& file) {
-  std::vector<char> buffer(MAX_PATH);
-  for (;;) {
-    const DWORD length =
-        GetFullPathNameA(file.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
-    if (length == 0) return file;
-    if (length < buffer.size()) return std::string(buffer.data(), length);
-    buffer.resize(length + 1);
-  }
+  // Made whole by the wide function, which knows no length limit; the
+  // service itself is given the ANSI path it takes.
+  const std::wstring path = LongPath(file);
+  return path.empty() ? file : ShortForm(path);
 }
 
 }  // namespace

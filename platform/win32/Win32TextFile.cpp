@@ -68,18 +68,26 @@ bool TextReader::Open(const std::string& path, std::size_t holdLimit) {
   Close();
   name_ = path;
   // Shared for deleting, so that the file can be replaced while it is read.
-  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  const HANDLE handle = CreateFileW(LongPath(path).c_str(), GENERIC_READ, kShareAll, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   return Adopt(static_cast<int>(ValueOf(handle)), holdLimit);
 }
 
 bool TextReader::Open(const Directory& directory, const std::string& name, std::size_t holdLimit) {
   Close();
   name_ = name;
-  // The link itself, never what it names: a link is no file to read here.
+  // The link itself, never what it names: a link is no file to read here
+  // (LocateFile finds the file it names). Windows opens the link; Wine
+  // opens the file a Unix symbolic link names, which only its final path
+  // tells.
+  const std::wstring path = PathIn(directory, name);
   const HANDLE handle =
-      CreateFileA(PathIn(directory, name).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+      CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                   FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle != INVALID_HANDLE_VALUE && !IsNamedEntry(handle, path)) {
+    CloseHandle(handle);
+    return false;
+  }
   return Adopt(static_cast<int>(ValueOf(handle)), holdLimit);
 }
 
@@ -102,11 +110,16 @@ bool TextReader::Adopt(int fd, std::size_t holdLimit) {
 }
 
 bool TextReader::StillAt(const Directory& directory, const std::string& name) const {
-  const HANDLE handle = CreateFileA(PathIn(directory, name).c_str(), 0, kShareAll, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  // The name must still be the file itself: a link put in its place, even
+  // to the same file, would be replaced by a file.
+  const std::wstring path = PathIn(directory, name);
+  const HANDLE handle = CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   FileFacts facts{};
-  const bool same = FactsOf(handle, facts) && facts.identity == identity_;
+  const bool same = FactsOf(handle, facts) && facts.identity == identity_ &&
+                    (facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+                    IsNamedEntry(handle, path);
   CloseHandle(handle);
   return same && Unchanged();
 }
@@ -141,8 +154,8 @@ namespace {
 // Creates a new file, never through a link and never over anything that is
 // there: kExists then. Shared for reading only, so that no one else writes it
 // while it is open, and for deleting, so that it can take another's name.
-FileStatus CreateNew(const std::string& path, HANDLE& handle) {
-  handle = CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+FileStatus CreateNew(const std::wstring& path, HANDLE& handle) {
+  handle = CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                        nullptr);
   if (handle != INVALID_HANDLE_VALUE) return FileStatus::kOk;
@@ -156,7 +169,7 @@ FileStatus CreateNew(const std::string& path, HANDLE& handle) {
 FileStatus TextWriter::CreateExclusive(const std::string& path) {
   Abandon();
   HANDLE handle = INVALID_HANDLE_VALUE;
-  const FileStatus status = CreateNew(path, handle);
+  const FileStatus status = CreateNew(LongPath(path), handle);
   if (status == FileStatus::kOk) Adopt(static_cast<int>(ValueOf(handle)), path);
   return status;
 }
@@ -173,7 +186,7 @@ FileStatus TextWriter::CreateExclusive(const Directory& directory, const std::st
 
 bool TextWriter::OpenAppend(const std::string& path) {
   Abandon();
-  const HANDLE handle = CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+  const HANDLE handle = CreateFileW(LongPath(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
@@ -185,7 +198,7 @@ bool TextWriter::OpenAppend(const Directory& directory, const std::string& name,
   Abandon();
   // A link planted in the log's place is not followed. A log is created
   // only where none is, so that Undo knows whether to remove it.
-  const std::string path = PathIn(directory, name);
+  const std::wstring path = PathIn(directory, name);
   // No right to delete: a reader of the log need not share that.
   constexpr DWORD kAccess = GENERIC_WRITE;
   constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -193,11 +206,11 @@ bool TextWriter::OpenAppend(const Directory& directory, const std::string& name,
   HANDLE handle = INVALID_HANDLE_VALUE;
   FileFacts facts{};
   for (int attempt = 0; handle == INVALID_HANDLE_VALUE && attempt < 10; ++attempt) {
-    handle = CreateFileA(path.c_str(), kAccess, kShare, nullptr, OPEN_EXISTING,
+    handle = CreateFileW(path.c_str(), kAccess, kShare, nullptr, OPEN_EXISTING,
                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     created = false;
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
-      handle = CreateFileA(path.c_str(), kAccess, kShare, nullptr, CREATE_NEW,
+      handle = CreateFileW(path.c_str(), kAccess, kShare, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
       created = handle != INVALID_HANDLE_VALUE;
       if (!created && GetLastError() == ERROR_FILE_EXISTS) continue;
@@ -205,11 +218,13 @@ bool TextWriter::OpenAppend(const Directory& directory, const std::string& name,
     if (handle == INVALID_HANDLE_VALUE) return false;
     // Runs at once over one tree take turns at a log; its length is taken
     // once the turn has come. A log with a second name may be someone
-    // else's file linked in its place; it is not written.
+    // else's file linked in its place; it is not written, nor is a log that
+    // is a link (which Wine opens as the file it names).
     bool waited = false;
     if (!FactsOf(handle, facts) ||
         (facts.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-        facts.links > 1 || !LockForAWhile(handle, waited) || (waited && !FactsOf(handle, facts))) {
+        facts.links > 1 || !IsNamedEntry(handle, path) || !LockForAWhile(handle, waited) ||
+        (waited && !FactsOf(handle, facts))) {
       CloseHandle(handle);
       return false;
     }
@@ -237,8 +252,10 @@ bool TextWriter::Undo() {
   bool done = false;
   if (createdIn_ >= 0) {
     // Removed only while its name still holds the file this writer created.
-    const std::string path = DirectoryPath(HandleOf(createdIn_)) + "\\" + path_;
-    const HANDLE named = CreateFileA(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+    const std::wstring folder = DirectoryPath(HandleOf(createdIn_));
+    const std::wstring path =
+        folder.empty() ? folder : folder + (folder.back() == L'\\' ? L"" : L"\\") + WideOf(path_);
+    const HANDLE named = CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     FileFacts mine{};
     FileFacts found{};
@@ -246,7 +263,7 @@ bool TextWriter::Undo() {
       const bool same =
           FactsOf(HandleOf(fd_), mine) && FactsOf(named, found) && mine.identity == found.identity;
       CloseHandle(named);
-      done = same && DeleteFileA(path.c_str());
+      done = same && DeleteFileW(path.c_str());
     }
   }
   if (!done) done = SetLength(HandleOf(fd_), startLength_);

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """histrel.exe end to end under Wine: the worked examples byte for byte, the
-walk, a read-only file, switches from the registry and from the INI file
-beside the program, WRITEREG and WRITEINI read back.
+walk, a read-only file, linked sources and logs, a source deeper than
+MAX_PATH, switches from the registry and from the INI file beside the
+program, WRITEREG and WRITEINI read back.
 
 Usage: tests/windows/end_to_end.py BUILD_DIR
 BUILD_DIR is the Windows build (it holds histrel.exe and wine-run, whose
@@ -85,6 +86,11 @@ def write(path, data):
 def read(path):
     with open(path, "rb") as f:
         return f.read()
+
+
+def read_if(path):
+    """The bytes of path, or nothing when it is missing."""
+    return read(path) if os.path.exists(path) else b""
 
 
 def worked_examples():
@@ -180,6 +186,75 @@ def read_only():
           (status, out, err))
 
 
+def links():
+    """Wine shows a Unix symbolic link made from the Linux side as the file
+    or folder it names; a linked source is rewritten where it is and stays
+    a link, a log that is a link is refused."""
+    top = tree("links")
+    note = b"{CVSLOG}\r\n{CVS* Fixed the totals.}\r\n"
+    write(os.path.join(top, "real", "t.pas"), note)
+    os.makedirs(os.path.join(top, "src"))
+    os.symlink("../real/t.pas", os.path.join(top, "src", "t.pas"))
+    status, out, err = histrel(top, "/USER=dev", "/FILE=src\\t.pas", "/RECURSIVE-")
+    # A build that replaces the link removes the file it names.
+    text = read_if(os.path.join(top, "real", "t.pas"))
+    check("linked source named by FILE: rewritten at its target, the link kept",
+          (status, out, err) == (0, b"", b"") and os.path.islink(os.path.join(top, "src", "t.pas"))
+          and text.startswith(b"{CVSLOG\r\n   dev ") and b"{CVS*" not in text
+          and b"Fixed the totals." in read(os.path.join(top, "src", "t.pas.cvs"))
+          and sorted(os.listdir(os.path.join(top, "real"))) == ["t.pas"], (status, out, err, text))
+    write(os.path.join(top, "real", "t.pas"), text + b"{CVS* Again.}\r\n")
+    status, out, err = histrel(top, "/USER=dev", "/FILE=src\\*.pas")
+    text = read(os.path.join(top, "real", "t.pas"))
+    check("linked source in a mask walk: rewritten at its target, the link kept",
+          (status, sorted(out.split(b"\r\n")), err)
+          == (0, [b"", b"src\\t.pas", b"src\\t.pas.cvs"], b"")
+          and os.path.islink(os.path.join(top, "src", "t.pas")) and b"{CVS*" not in text
+          and b"Again." in read(os.path.join(top, "src", "t.pas.cvs")), (status, out, err, text))
+
+    write(os.path.join(top, "plain", "t.pas"), note)
+    write(os.path.join(top, "other", "kept.txt"), b"someone else's\r\n")
+    os.symlink("../other/kept.txt", os.path.join(top, "plain", "t.pas.cvs"))
+    status, out, err = histrel(top, "/USER=dev", "/FILE=plain\\t.pas", "/RECURSIVE-")
+    check("a log that is a link: refused, the source and the file it names unchanged",
+          (status, out, err) == (1, b"The file plain\\t.pas cannot be edited!\r\n", b"")
+          and read(os.path.join(top, "plain", "t.pas")) == note
+          and read(os.path.join(top, "other", "kept.txt")) == b"someone else's\r\n",
+          (status, out, err))
+
+
+def letter_case():
+    """Windows names are found in any letter case; the rewritten source keeps
+    the name it has on disk."""
+    top = tree("letter-case")
+    write(os.path.join(top, "src", "t.pas"), b"{CVSLOG}\r\n{CVS* Fixed the totals.}\r\n")
+    status, out, err = histrel(top, "/USER=dev", "/FILE=SRC\\T.PAS", "/RECURSIVE-")
+    names = sorted(os.listdir(os.path.join(top, "src")))
+    check("a source named in another letter case: rewritten under its own name",
+          (status, out, err) == (0, b"", b"") and "t.pas" in names and "T.PAS" not in names
+          and b"{CVS*" not in read_if(os.path.join(top, "src", "t.pas")), (status, out, err, names))
+
+
+def long_paths():
+    """A source 315 characters deep in the tree (more than 350 from the
+    drive): beyond the ANSI limit of MAX_PATH, as deep as on Linux."""
+    top = tree("long-paths")
+    parts = ["deep"] + ["d" * 59 + str(level) for level in range(1, 6)] + ["t.pas"]
+    shown = "\\".join(parts)
+    source = os.path.join(top, *parts)
+    write(source, b"{CVSLOG}\r\n{CVS* Deep down.}\r\n")
+    status, out, err = histrel(top, "/USER=dev", "/FILE=deep\\*.pas")
+    check(f"a source {len(shown)} characters deep ({len('Z:' + source)} in all): walked, rewritten",
+          (status, out, err) == (0, shown.encode() + b"\r\n", b"")
+          and b"{CVS*" not in read(source) and os.path.exists(source + ".cvs"),
+          (status, out, err))
+    write(source, read(source) + b"{CVS* Named.}\r\n")
+    status, out, err = histrel(top, "/USER=dev", "/FILE=" + shown, "/RECURSIVE-")
+    check("the same source named by FILE: rewritten, its log 319 characters deep",
+          (status, out, err) == (0, b"", b"") and b"{CVS*" not in read(source)
+          and b"Named." in read(source + ".cvs"), (status, out, err))
+
+
 def registry():
     wine("reg", "delete", "HKCU\\Software\\TAVIK", "/f")
     top = tree("registry")
@@ -250,15 +325,15 @@ def created_path():
     status, out, err = histrel(top, "/WRITEINI=all",
                                "/INIPATH=Z:" + target.replace("/", "\\"))
     written = os.path.join(target, "histrel.ini")
-    check("INI file: WRITEINI creates the missing folders of INIPATH (CreateDirectoryA)",
+    check("INI file: WRITEINI creates the missing folders of INIPATH (CreateDirectoryW)",
           status == 0 and os.path.isfile(written)
           and read(written).startswith(b"[PARAMETERS]\r\n"), (status, out, err))
 
 
 def main():
     shutil.rmtree(WORK, ignore_errors=True)
-    for case in (worked_examples, walk, file_list, read_only, registry, ini_file, created_path,
-                 overview_as_text):
+    for case in (worked_examples, walk, file_list, read_only, links, letter_case, long_paths,
+                 registry, ini_file, created_path, overview_as_text):
         case()
     if failures:
         print(f"{len(failures)} failed")
