@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -89,6 +90,8 @@ TEST_F(FileList, EveryFileOfTheListIsTakenInItsOrderAsANamedFileIs) {
     Lines out;
     std::string err;
     Names changed;
+    // Why the case cannot apply to the Windows build, when it cannot.
+    const char* notUnderWine = nullptr;
   };
   const Lines bThenA = {"sub\\b.pas", ".\\a.pas"};
   const Names both = {"a.pas", "sub/b.pas"};
@@ -176,7 +179,8 @@ TEST_F(FileList, EveryFileOfTheListIsTakenInItsOrderAsANamedFileIs) {
        1,
        {".\\a.pas", "The file odd\\name.pas cannot be edited!"},
        "",
-       {"a.pas"}},
+       {"a.pas"},
+       "on Windows the backslash separates a directory and a name"},
       {"what follows -- is never a switch",
        {"--", "/USER=ann", "a.pas"},
        std::nullopt,
@@ -236,6 +240,10 @@ TEST_F(FileList, EveryFileOfTheListIsTakenInItsOrderAsANamedFileIs) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.title);
+    if (c.notUnderWine != nullptr && testsupport::UnderWine()) {
+      std::printf("case skipped under Wine: %s: %s\n", c.title.c_str(), c.notUnderWine);
+      continue;
+    }
     MakeTree();
     const Files before = Snapshot(Tree());
     const RunResult result = Histrel(c.arguments, c.input);

@@ -23,7 +23,13 @@ export HISTREL_TEST_LAUNCHER="$windows/wine-run"
 log="$windows/program-tests.log"
 status=0
 "$linux/histrel_tests" --gtest_filter="$filter" >"$log" 2>&1 || status=$?
-grep -E '^\[ +(OK|FAILED|SKIPPED) +\] [A-Za-z]+\.' "$log" || true
-grep -B1 -A3 'Skipped$' "$log" | grep 'under Wine' | sort | uniq -c || true
-grep -E '^\[==========\]|^\[  (PASSED|SKIPPED|FAILED) ' "$log"
+# One line per case that did not pass, the reasons of the skipped ones with
+# their counts, and the totals.
+grep -E '^\[  FAILED  \] .*\(' "$log" || true
+echo "Skipped under Wine, by reason:"
+grep -o 'under Wine: .*' "$log" | sed 's/^under Wine: //' | sort | uniq -c || true
+passed="$(grep -c '^\[       OK \]' "$log" || true)"
+skipped="$(grep -c '^\[  SKIPPED \] .*(' "$log" || true)"
+failed="$(grep -c '^\[  FAILED  \] .*(' "$log" || true)"
+echo "histrel.exe end to end: $passed passed, $skipped skipped, $failed failed (log: $log)"
 exit "$status"
