@@ -8,7 +8,7 @@
 
 #include "app/uHistrelConstants.h"
 #include "app/uHistrelInternal.h"
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "platform/FileSystem.h"
 #include "support/uStringRoutines.h"
 #include "text/TextLines.h"

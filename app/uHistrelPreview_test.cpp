@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/uHistrelEnglishConstant.h"
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "tests/HistrelTestSupport.h"
 #include "tests/TestSupport.h"
 

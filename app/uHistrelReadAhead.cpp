@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "app/uHistrelInternal.h"
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "platform/TextFile.h"
 
 namespace {

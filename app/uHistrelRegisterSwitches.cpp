@@ -2,8 +2,8 @@
 
 #include "Bibliothek/Schalter/uProgramSwitch.h"
 #include "app/uHistrelConstants.h"
+#include "base/Exception.h"
 #include "platform/Console.h"
-#include "platform/Exception.h"
 
 void InitializeHistrelRegisterSwitchesUnit() {
   // The registry keeps these texts for the overview and for WRITEINI and

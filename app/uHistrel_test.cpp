@@ -15,7 +15,7 @@
 
 #include "app/uHistrelConstants.h"
 #include "app/uHistrelEnglishConstant.h"
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "tests/HistrelTestSupport.h"
 #include "tests/SampleUnit.h"
 #include "tests/TestSupport.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Exception.h"
 #include "fuzz/FuzzCheck.h"
-#include "platform/Exception.h"
 #include "support/uStringRoutines.h"
 #include "text/Ansi.h"
 #include "text/IniText.h"

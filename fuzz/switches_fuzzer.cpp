@@ -13,8 +13,8 @@
 #include <string>
 
 #include "Bibliothek/Schalter/uProgramSwitch.h"
+#include "base/Exception.h"
 #include "fuzz/FuzzCheck.h"
-#include "platform/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "platform/Registry.h"

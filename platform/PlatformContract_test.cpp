@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/Exception.h"
 #include "platform/AtomicFile.h"
-#include "platform/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/Lock.h"
 #include "platform/PrivateProfile.h"

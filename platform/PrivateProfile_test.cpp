@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "platform/posix/PosixStoreFile.h"
 #include "tests/TestSupport.h"
 #include "text/Ansi.h"

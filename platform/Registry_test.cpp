@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "tests/TestSupport.h"
 #include "text/Ansi.h"
 #include "text/RegistryHive.h"

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "platform/TextFile.h"
 #include "text/TextScan.h"
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Exception.h"
 #include "platform/AtomicFile.h"
-#include "platform/Exception.h"
 #include "platform/TextFile.h"
 #include "tests/TestSupport.h"
 #include "text/TextScan.h"

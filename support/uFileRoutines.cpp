@@ -1,6 +1,6 @@
 #include "support/uFileRoutines.h"
 
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "platform/FileSystem.h"
 #include "support/uStringRoutines.h"
 

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "tests/TestSupport.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/uHistrel.h"
+#include "base/Exception.h"
 #include "platform/Console.h"
-#include "platform/Exception.h"
 #include "tests/TestSupport.h"
 
 namespace testsupport {

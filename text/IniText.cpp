@@ -1,6 +1,6 @@
 #include "text/IniText.h"
 
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "text/Ansi.h"
 #include "text/TextLines.h"
 

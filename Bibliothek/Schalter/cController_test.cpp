@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Exception.h"
 #include "platform/Console.h"
-#include "platform/Exception.h"
 #include "tests/TestPresenter.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "Bibliothek/Schalter/fProgramSwitchHelp.h"
 #include "Bibliothek/Schalter/uProgramSwitch.h"
 #include "app/uHistrelEnglishConstant.h"
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "tests/SwitchFixture.h"
 #include "tests/TestPresenter.h"
 #include "tests/TestSupport.h"

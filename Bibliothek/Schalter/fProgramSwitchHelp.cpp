@@ -5,7 +5,7 @@
 #include "Bibliothek/Schalter/cProgramSwitchHelp.h"
 #include "Bibliothek/Schalter/uProgramSwitch.h"
 #include "Bibliothek/Schalter/uProgramSwitchConstant.h"
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "platform/MessageBox.h"
 #include "support/uStartup.h"
 

@@ -6,7 +6,7 @@
 #include <map>
 
 #include "Bibliothek/Schalter/uProgramSwitchConstant.h"
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "platform/MessageBox.h"
 #include "platform/PrivateProfile.h"
 #include "platform/Process.h"

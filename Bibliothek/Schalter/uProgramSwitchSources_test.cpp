@@ -7,7 +7,7 @@
 
 #include "Bibliothek/Schalter/uProgramSwitch.h"
 #include "app/uHistrelEnglishConstant.h"
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "platform/PrivateProfile.h"
 #include "platform/Registry.h"
 #include "tests/SwitchFixture.h"

@@ -8,7 +8,7 @@
 
 #include "Bibliothek/Schalter/uProgramSwitchConstant.h"
 #include "app/uHistrelEnglishConstant.h"
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "support/uStringRoutines.h"
 #include "tests/SwitchFixture.h"
 #include "tests/TestSupport.h"

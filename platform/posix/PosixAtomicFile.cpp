@@ -13,8 +13,8 @@
 #include <cstring>
 #include <vector>
 
+#include "base/Exception.h"
 #include "platform/AtomicFile.h"
-#include "platform/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/posix/PosixNative.h"
 #include "text/ShownName.h"

@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/PrivateProfile.h"
 #include "platform/posix/PosixStoreFile.h"

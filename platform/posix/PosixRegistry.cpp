@@ -1,6 +1,6 @@
 #include <stdlib.h>
 
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/Registry.h"
 #include "platform/posix/PosixHome.h"

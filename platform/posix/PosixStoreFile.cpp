@@ -8,8 +8,8 @@
 
 #include <cerrno>
 
+#include "base/Exception.h"
 #include "platform/AtomicFile.h"
-#include "platform/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/posix/PosixNative.h"
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "platform/PrivateProfile.h"
 #include "platform/Registry.h"
 #include "tests/TestSupport.h"

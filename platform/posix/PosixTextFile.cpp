@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "platform/posix/PosixNative.h"

@@ -1,7 +1,7 @@
 #include <windows.h>
 
+#include "base/Exception.h"
 #include "platform/AtomicFile.h"
-#include "platform/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/win32/Win32Native.h"
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "platform/PrivateProfile.h"
 #include "platform/win32/Win32Error.h"
 #include "platform/win32/Win32Native.h"

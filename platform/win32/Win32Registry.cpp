@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "platform/Registry.h"
 #include "platform/win32/Win32Error.h"
 

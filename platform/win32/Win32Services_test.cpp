@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "platform/Registry.h"
 #include "platform/Window.h"
 #include "platform/win32/Win32Native.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "platform/win32/Win32Error.h"

@@ -5,7 +5,7 @@
 
 #include <set>
 
-#include "platform/Exception.h"
+#include "base/Exception.h"
 #include "platform/WindowQueue.h"
 #include "platform/win32/Win32Error.h"
 

@@ -1,4 +1,4 @@
-#include "platform/Exception.h"
+#include "base/Exception.h"
 
 std::string FormatText(const std::string& AFormat, const std::string& AText) {
   const std::string::size_type at = AFormat.find("%s");

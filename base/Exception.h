@@ -1,4 +1,6 @@
-// The system's one failure class and the formatting of its messages.
+// The one failure class of the whole system and the formatting of its
+// messages. It stands below every other unit: text/ and platform/ raise it
+// as support/, Bibliothek/ and app/ do.
 //
 // Who reports failures how:
 // - platform/ answers with status where its caller decides what a failure
