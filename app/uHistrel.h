@@ -194,8 +194,9 @@ class THistrel {
   void ProcessDirectory();
   // Processes the files of FFileList in their order.
   void ProcessListedFiles();
-  // The walk lists through ADirectoryHandle, the open directory ADirectory.
-  void SearchAllFiles(const platform::Directory& ADirectoryHandle, const std::string& ADirectory);
+  // The walk lists through ADirectoryHandle, the open directory ADirectory:
+  // every file that the mask FFileName selects (AWildcard; an empty mask
+  // selects them all), or the one named file.
   void SearchFiles(const platform::Directory& ADirectoryHandle, const std::string& ADirectory,
                    bool AWildcard);
   void RewriteFile();

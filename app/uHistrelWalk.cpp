@@ -107,7 +107,8 @@ void THistrel::ProcessDirectory() {
   if (!platform::IsDirectory(FPath) || !top.Open(FPath)) {
     throw Exception(FormatText(SCannotAccessDirectory, text::ShownName(FPath)));
   }
-  SearchAllFiles(top, FPath);
+  // Every file of a whole directory is what an empty mask selects.
+  SearchFiles(top, FPath, true);
 }
 
 void THistrel::ProcessListedFiles() {
@@ -226,43 +227,6 @@ void THistrel::RemoveLeftovers(const platform::Directory& ADirectory, const std:
                                   return removed.count(AEntry.name) != 0;
                                 }),
                  AEntries.end());
-}
-
-void THistrel::SearchAllFiles(const platform::Directory& ADirectoryHandle,
-                              const std::string& ADirectory) {
-  // A copy: the first call is given FPath itself, which the walk rewrites.
-  // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
-  const std::string directory = ADirectory;
-  if (!MayEnter(ADirectoryHandle)) return;
-  // The whole listing is read first, so that the temporary files and logs
-  // that processing creates here are never taken for entries of the walk.
-  std::vector<platform::DirectoryEntry> entries;
-  ListEntries(ADirectoryHandle, directory, entries);
-  const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
-  RemoveLeftovers(ADirectoryHandle, path, entries);
-  TReadAhead::TListing listing(FReadAhead, ADirectoryHandle);
-  std::size_t asked = 0;
-  for (std::size_t index = 0; index < entries.size(); ++index) {
-    const platform::DirectoryEntry& entry = entries[index];
-    if (listing.NeedsQuestions()) {
-      for (; asked < entries.size() && listing.HasRoom(); ++asked) {
-        if (MayBeAskedAbout(entries[asked])) listing.Ask(asked, entries[asked].name);
-      }
-      listing.Send();
-    }
-    SetPath(path);
-    if (!CanBeNamed(entry.name)) continue;
-    SetFileName(entry.name);
-    if (EntryIsFile(entry, ADirectoryHandle)) {
-      AnnounceAndProcessFile(ADirectoryHandle, listing.HoldsNoMarker(index));
-    }
-    if (FRecursive && !IsDotEntry(entry.name) && EntryMayBeDirectory(entry)) {
-      platform::Directory subdirectory;
-      if (OpenSubdirectory(subdirectory, ADirectoryHandle, entry.name)) {
-        SearchAllFiles(subdirectory, FPath + entry.name);
-      }
-    }
-  }
 }
 
 void THistrel::SearchFiles(const platform::Directory& ADirectoryHandle,
