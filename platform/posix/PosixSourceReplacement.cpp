@@ -336,8 +336,8 @@ FileStatus CommitHoldingInterruptions(int held, const std::function<FileStatus()
   if (guarded) gInterruption.phase = kCommitting;
   const FileStatus status = commit();
   if (guarded) {
-    // A signal that came meanwhile takes effect now: the log is cut back
-    // unless the source was replaced.
+    // A signal that came meanwhile takes effect now: a source's log is cut
+    // back unless the source was replaced.
     if (status == FileStatus::kOk) {
       Forget();
     } else {
