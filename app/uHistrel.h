@@ -194,8 +194,9 @@ class THistrel {
   void ProcessDirectory();
   // Processes the files of FFileList in their order.
   void ProcessListedFiles();
-  // The walk lists through ADirectoryHandle, the open directory ADirectory.
-  void SearchAllFiles(const platform::Directory& ADirectoryHandle, const std::string& ADirectory);
+  // The walk lists through ADirectoryHandle, the open directory ADirectory:
+  // every file that the mask FSelection selects (AWildcard; an empty mask
+  // selects them all), or the one file that it names.
   void SearchFiles(const platform::Directory& ADirectoryHandle, const std::string& ADirectory,
                    bool AWildcard);
   void RewriteFile();
@@ -232,9 +233,18 @@ class THistrel {
   std::string Today() const;
   // Writes FPath and FFileName on standard output, unless a preview runs.
   void AnnounceFile();
-  // Announces the file FFileName of ADirectory and processes it, unless the
-  // read-ahead found that it holds no "CVS*" (AHoldsNoMarker).
-  void AnnounceAndProcessFile(const platform::Directory& ADirectory, bool AHoldsNoMarker);
+  // One source that the walk or the list of files hands to the rewrite: the
+  // open directory that lists it (nullptr: ProcessFile opens Path itself),
+  // that directory as shown (ending in a backslash) and its name there.
+  struct TSourceFile {
+    const platform::Directory* Directory;
+    std::string Path;
+    std::string Name;
+  };
+  // Makes ASource the file in process (FPath, FFileName, FDirectory),
+  // announces it and processes it, unless the read-ahead found that it holds
+  // no "CVS*" (AHoldsNoMarker).
+  void ProcessSource(const TSourceFile& ASource, bool AHoldsNoMarker);
   // Whether the walk may enter ADirectory: true once per directory and run.
   bool MayEnter(const platform::Directory& ADirectory);
   // Removes from the listing of ADirectory, shown as APath (with its last
@@ -242,19 +252,19 @@ class THistrel {
   // left beside their sources.
   void RemoveLeftovers(const platform::Directory& ADirectory, const std::string& APath,
                        std::vector<platform::DirectoryEntry>& AEntries);
-  // Whether a listing entry can be named in this tool's paths; if not, a
-  // warning line says that it is passed over.
-  bool CanBeNamed(const std::string& AName) const;
+  // Whether the listing entry AName of the directory APath can be named in
+  // this tool's paths; if not, a warning line says that it is passed over.
+  bool CanBeNamed(const std::string& APath, const std::string& AName) const;
   // The entries of ADirectoryHandle, the open directory ADirectory, into
   // AEntries; throws Exception (SCannotOpenDirectory) when they cannot be read.
   void ListEntries(const platform::Directory& ADirectoryHandle, const std::string& ADirectory,
                    std::vector<platform::DirectoryEntry>& AEntries) const;
-  // Opens the subdirectory AName of the directory FPath for the walk into
-  // ASubdirectory: false when there is no directory to enter by that name;
-  // throws Exception (SCannotOpenDirectory) when there is one that cannot be
-  // opened.
+  // Opens the subdirectory AName of AParent, the directory APath, for the
+  // walk into ASubdirectory: false when there is no directory to enter by
+  // that name; throws Exception (SCannotOpenDirectory) when there is one
+  // that cannot be opened.
   bool OpenSubdirectory(platform::Directory& ASubdirectory, const platform::Directory& AParent,
-                        const std::string& AName) const;
+                        const std::string& APath, const std::string& AName) const;
   // Opens the source for reading, following a link to the file it names
   // (FHome, FHomeName); false when it cannot be read.
   bool OpenSource();
@@ -303,8 +313,11 @@ class THistrel {
   bool IsLogOfAFileBeside();
 
   THistoryLines FHistoryLines;
+  // FILE's directory and name or mask until a walk or a list makes a file
+  // the one in process (ProcessSource); the walk selects by FSelection.
   std::string FFileName;
   std::string FPath;
+  std::string FSelection;
   std::string FUser;
   bool FSourceUtf8 = false;
   std::string FSourceUser;

@@ -85,6 +85,7 @@ void THistrel::Execute() {
   TReadAhead readAhead(workers, std::min(FSourceReading.HoldLimit, kReadAheadHoldLimit),
                        FSourceReading.BufferSize);
   const TReadAheadInUse inUse(FReadAhead, readAhead);
+  FSelection = FFileName;
   if (FFileName.empty()) {
     ProcessDirectory();
     return;
@@ -108,7 +109,8 @@ void THistrel::ProcessDirectory() {
   if (!platform::IsDirectory(FPath) || !top.Open(FPath)) {
     throw Exception(FormatText(SCannotAccessDirectory, text::ShownName(FPath)));
   }
-  SearchAllFiles(top, FPath);
+  // Every file of a whole directory is what an empty mask selects.
+  SearchFiles(top, FPath, true);
 }
 
 void THistrel::ProcessListedFiles() {
@@ -117,11 +119,10 @@ void THistrel::ProcessListedFiles() {
   // followed "cannot be edited", as there. Unlike that file, each is
   // announced, so that the output names what the list led to.
   for (const TListedFile& file : *FFileList) {
-    SetPath(file.Path);
-    SetFileName(file.FileName);
-    if (!file.Nameable) throw Exception(FormatText(SCannotEditFile, ShownSourcePath()));
-    AnnounceFile();
-    ProcessFile();
+    if (!file.Nameable) {
+      throw Exception(FormatText(SCannotEditFile, text::ShownName(file.Path + file.FileName)));
+    }
+    ProcessSource({nullptr, file.Path, file.FileName}, false);
   }
 }
 
@@ -134,11 +135,13 @@ void THistrel::AnnounceFile() {
   if (FOutput == nullptr) platform::WriteLine(FAnnouncedPath);
 }
 
-void THistrel::AnnounceAndProcessFile(const platform::Directory& ADirectory, bool AHoldsNoMarker) {
+void THistrel::ProcessSource(const TSourceFile& ASource, bool AHoldsNoMarker) {
+  FPath = ASource.Path;
+  FFileName = ASource.Name;
   AnnounceFile();
   // A worker read it whole and found no "CVS*": processing would end there.
   if (AHoldsNoMarker) return;
-  FDirectory = &ADirectory;
+  FDirectory = ASource.Directory;
   try {
     ProcessFile();
   } catch (...) {
@@ -155,11 +158,11 @@ bool THistrel::MayEnter(const platform::Directory& ADirectory) {
   return FEnteredDirectories.insert({identity.device, identity.inode}).second;
 }
 
-bool THistrel::CanBeNamed(const std::string& AName) const {
+bool THistrel::CanBeNamed(const std::string& APath, const std::string& AName) const {
   // A backslash in a name would be read as a separator: "..\x.pas" names a
   // file outside the directory. Such an entry is neither taken nor entered.
   if (AName.find('\\') == std::string::npos) return true;
-  platform::WriteErrorLine(FormatText(SBackslashNameSkipped, text::ShownName(FPath + AName)));
+  platform::WriteErrorLine(FormatText(SBackslashNameSkipped, text::ShownName(APath + AName)));
   return false;
 }
 
@@ -174,7 +177,7 @@ void THistrel::ListEntries(const platform::Directory& ADirectoryHandle,
 }
 
 bool THistrel::OpenSubdirectory(platform::Directory& ASubdirectory,
-                                const platform::Directory& AParent,
+                                const platform::Directory& AParent, const std::string& APath,
                                 const std::string& AName) const {
   switch (ASubdirectory.OpenChild(AParent, AName)) {
     case platform::Directory::ChildStatus::kOpened:
@@ -186,7 +189,7 @@ bool THistrel::OpenSubdirectory(platform::Directory& ASubdirectory,
   }
   // Mostly a tree deeper than the descriptors the process may hold: one
   // directory of every level is open.
-  throw Exception(FormatText(SCannotOpenDirectory, text::ShownName(FPath + AName)));
+  throw Exception(FormatText(SCannotOpenDirectory, text::ShownName(APath + AName)));
 }
 
 void THistrel::RemoveLeftovers(const platform::Directory& ADirectory, const std::string& APath,
@@ -229,49 +232,12 @@ void THistrel::RemoveLeftovers(const platform::Directory& ADirectory, const std:
                  AEntries.end());
 }
 
-void THistrel::SearchAllFiles(const platform::Directory& ADirectoryHandle,
-                              const std::string& ADirectory) {
-  // A copy: the first call is given FPath itself, which the walk rewrites.
-  // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
-  const std::string directory = ADirectory;
-  if (!MayEnter(ADirectoryHandle)) return;
-  // The whole listing is read first, so that the temporary files and logs
-  // that processing creates here are never taken for entries of the walk.
-  std::vector<platform::DirectoryEntry> entries;
-  ListEntries(ADirectoryHandle, directory, entries);
-  const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
-  RemoveLeftovers(ADirectoryHandle, path, entries);
-  TReadAhead::TListing listing(FReadAhead, ADirectoryHandle);
-  std::size_t asked = 0;
-  for (std::size_t index = 0; index < entries.size(); ++index) {
-    const platform::DirectoryEntry& entry = entries[index];
-    if (listing.NeedsQuestions()) {
-      for (; asked < entries.size() && listing.HasRoom(); ++asked) {
-        if (MayBeAskedAbout(entries[asked])) listing.Ask(asked, entries[asked].name);
-      }
-      listing.Send();
-    }
-    SetPath(path);
-    if (!CanBeNamed(entry.name)) continue;
-    SetFileName(entry.name);
-    if (EntryIsFile(entry, ADirectoryHandle)) {
-      AnnounceAndProcessFile(ADirectoryHandle, listing.HoldsNoMarker(index));
-    }
-    if (FRecursive && !IsDotEntry(entry.name) && EntryMayBeDirectory(entry)) {
-      platform::Directory subdirectory;
-      if (OpenSubdirectory(subdirectory, ADirectoryHandle, entry.name)) {
-        SearchAllFiles(subdirectory, FPath + entry.name);
-      }
-    }
-  }
-}
-
 void THistrel::SearchFiles(const platform::Directory& ADirectoryHandle,
                            const std::string& ADirectory, bool AWildcard) {
   // A copy: the first call is given FPath itself, which the walk rewrites.
   // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
   const std::string directory = ADirectory;
-  const std::string mask = FFileName;
+  const std::string& mask = FSelection;
   // A mask is a substring test, not a pattern: "*.pas" selects every name
   // that contains ".PAS" in any letter case ("x.pascal", "old.pas.bak").
   std::string pattern;
@@ -305,28 +271,23 @@ void THistrel::SearchFiles(const platform::Directory& ADirectoryHandle,
       }
       listing.Send();
     }
-    SetPath(path);
-    if (!CanBeNamed(entry.name)) continue;
-    if (AWildcard) {
-      SetFileName(entry.name);
-      if (selected(entry) && EntryIsFile(entry, ADirectoryHandle)) {
-        AnnounceAndProcessFile(ADirectoryHandle, listing.HoldsNoMarker(index));
-      }
+    if (!CanBeNamed(path, entry.name)) continue;
+    if (AWildcard && selected(entry) && EntryIsFile(entry, ADirectoryHandle)) {
+      ProcessSource({&ADirectoryHandle, path, entry.name}, listing.HoldsNoMarker(index));
     }
     if (!AWildcard && !namedFileProcessed) {
       if (namedFileIsFile < 0) {
-        namedFileIsFile = ADirectoryHandle.KindOf(FFileName) == platform::EntryKind::kFile;
+        namedFileIsFile = ADirectoryHandle.KindOf(mask) == platform::EntryKind::kFile;
       }
       if (namedFileIsFile == 1) {
-        AnnounceAndProcessFile(ADirectoryHandle, false);
+        ProcessSource({&ADirectoryHandle, path, mask}, false);
         namedFileProcessed = true;
       }
     }
     if (FRecursive && !IsDotEntry(entry.name) && EntryMayBeDirectory(entry)) {
       platform::Directory subdirectory;
-      if (OpenSubdirectory(subdirectory, ADirectoryHandle, entry.name)) {
-        SetFileName(mask);
-        SearchFiles(subdirectory, FPath + entry.name, AWildcard);
+      if (OpenSubdirectory(subdirectory, ADirectoryHandle, path, entry.name)) {
+        SearchFiles(subdirectory, path + entry.name, AWildcard);
         namedFileIsFile = -1;
       }
     }

@@ -53,7 +53,10 @@ class Walk : public ::testing::Test {
   // The names of a directory in the order the file system lists them.
   static Lines Listed(const std::string& ADirectory) {
     Lines names;
-    for (const platform::DirectoryEntry& entry : platform::ListDirectory(ADirectory)) {
+    platform::Directory directory;
+    std::vector<platform::DirectoryEntry> entries;
+    if (!directory.Open(ADirectory) || !directory.List(entries)) return names;
+    for (const platform::DirectoryEntry& entry : entries) {
       if (entry.name != "." && entry.name != "..") names.push_back(entry.name);
     }
     return names;

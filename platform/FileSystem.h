@@ -37,10 +37,6 @@ struct DirectoryEntry {
   EntryKind kind;  // kFile and kDirectory are certain; kUnknown needs IsFile/IsDirectory
 };
 
-// Every entry of a directory, hidden ones and "." and ".." included, in the
-// order the file system gives them. Empty when the directory cannot be listed.
-std::vector<DirectoryEntry> ListDirectory(const std::string& directory);
-
 // The outcome of creating, opening or replacing a file.
 //   kExists: something of that name is there already and was left as it is;
 //   kChanged: the file changed after it was read, so it was not replaced.
@@ -55,7 +51,6 @@ struct FileIdentity {
     return device == other.device && inode == other.inode;
   }
 };
-bool GetIdentity(const std::string& path, FileIdentity& identity);
 
 // An open directory. Everything in it is reached by name relative to it, so
 // that a name is resolved once, a directory renamed or swapped by someone
@@ -139,8 +134,5 @@ std::string FinalTarget(const std::string& path);
 // directory is sticky, the process may replace files of the file's owner in
 // it.
 bool CanReplaceFile(const Directory& directory, const std::string& name);
-
-// Removes a file. False when it could not be removed.
-bool RemoveFile(const std::string& path);
 
 }  // namespace platform

@@ -173,19 +173,14 @@ class TextWriter {
   TextWriter(const TextWriter&) = delete;
   TextWriter& operator=(const TextWriter&) = delete;
 
-  // Creates a new file; never truncates or follows a link: kExists when
-  // anything of that name is there already.
-  FileStatus CreateExclusive(const std::string& path);
-
-  // The same for name in directory, with permissions (less the umask); the
-  // default makes it readable and writable by this process's user alone. It
+  // Creates the new file name in directory, with permissions (less the
+  // umask); never truncates or follows a link: kExists when anything of
+  // that name is there already. The default makes it readable and writable
+  // by this process's user alone. It
   // is locked against other writers until it is closed (see
   // RemoveLeftoverTemporary).
   FileStatus CreateExclusive(const Directory& directory, const std::string& name,
                              unsigned permissions = 0600);
-
-  // Opens path for appending, creating it when missing. False on failure.
-  bool OpenAppend(const std::string& path);
 
   // Opens name in directory for appending, creating it with permissions
   // (less the process's umask) when missing, and locks it against other

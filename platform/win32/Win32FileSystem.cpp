@@ -346,22 +346,6 @@ bool IsDirectory(const std::string& path) {
   return IsDirectoryPath(LongPath(path.empty() ? "." : path));
 }
 
-std::vector<DirectoryEntry> ListDirectory(const std::string& directory) {
-  std::vector<DirectoryEntry> entries;
-  if (!ListPattern(LongPath(directory.empty() ? "." : directory), entries)) entries.clear();
-  return entries;
-}
-
-bool GetIdentity(const std::string& path, FileIdentity& identity) {
-  const HANDLE handle = OpenForFacts(LongPath(path.empty() ? "." : path));
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  FileFacts facts{};
-  const bool known = FactsOf(handle, facts);
-  CloseHandle(handle);
-  if (known) identity = facts.identity;
-  return known;
-}
-
 bool CreateDirectory(const std::string& path) {
   const std::wstring wide = LongPath(path);
   return !wide.empty() && CreateDirectoryW(wide.c_str(), nullptr);
@@ -376,11 +360,6 @@ std::string FinalTarget(const std::string& path) {
   // A path that names the file itself stays as the user wrote it.
   if (final.empty() || SamePath(final, wide)) return path;
   return ShortForm(final);
-}
-
-bool RemoveFile(const std::string& path) {
-  const std::wstring wide = LongPath(path);
-  return !wide.empty() && DeleteFileW(wide.c_str());
 }
 
 void Directory::Close() {

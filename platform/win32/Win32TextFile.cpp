@@ -166,14 +166,6 @@ FileStatus CreateNew(const std::wstring& path, HANDLE& handle) {
 
 }  // namespace
 
-FileStatus TextWriter::CreateExclusive(const std::string& path) {
-  Abandon();
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  const FileStatus status = CreateNew(LongPath(path), handle);
-  if (status == FileStatus::kOk) Adopt(static_cast<int>(ValueOf(handle)), path);
-  return status;
-}
-
 FileStatus TextWriter::CreateExclusive(const Directory& directory, const std::string& name,
                                        unsigned) {
   Abandon();
@@ -182,16 +174,6 @@ FileStatus TextWriter::CreateExclusive(const Directory& directory, const std::st
   const FileStatus status = CreateNew(PathIn(directory, name), handle);
   if (status == FileStatus::kOk) Adopt(static_cast<int>(ValueOf(handle)), name);
   return status;
-}
-
-bool TextWriter::OpenAppend(const std::string& path) {
-  Abandon();
-  const HANDLE handle = CreateFileW(LongPath(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  Adopt(static_cast<int>(ValueOf(handle)), path);
-  return true;
 }
 
 bool TextWriter::OpenAppend(const Directory& directory, const std::string& name, unsigned) {
