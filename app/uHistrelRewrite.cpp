@@ -13,8 +13,8 @@
 #include "app/uHistrelInternal.h"
 #include "app/uHistrelPascal.h"
 #include "base/Exception.h"
-#include "platform/AtomicFile.h"
 #include "platform/Process.h"
+#include "platform/SourceReplacement.h"
 #include "platform/TextFile.h"
 #include "support/uStringRoutines.h"
 #include "text/Ansi.h"
@@ -619,7 +619,7 @@ void THistrel::RewriteFile() {
   // The source is read again from the reader that collected it; it stays
   // open until it is replaced, so that only the file that was read is.
   if (!reader.Seek(0)) throw Exception(FormatText(SCannotEditFile, shown));
-  platform::AtomicFile replacement;
+  platform::SourceReplacement replacement;
   // A preview makes the same bytes in memory and hands them on instead; it
   // stops where the run would at a taken temporary file name.
   platform::TextWriter preview;

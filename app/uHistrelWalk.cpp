@@ -11,6 +11,7 @@
 #include "base/Exception.h"
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
+#include "platform/SourceReplacement.h"
 #include "support/uStringRoutines.h"
 #include "text/Ansi.h"
 #include "text/ShownName.h"

@@ -37,21 +37,8 @@ FileStatus AtomicFile::OpenUnique(const Directory& directory, const std::string&
     directory_ = &directory;
     target_ = name;
     temporary_ = shown + suffix;
-    source_ = nullptr;
-    // A new file is made as any other would be; an existing one gives its
-    // mode at Complete.
-    return Create(name + suffix, 0666);
+    return Create(name + suffix);
   });
-}
-
-FileStatus AtomicFile::Open(const Directory& directory, const std::string& name,
-                            const std::string& temporaryName, const TextReader& source,
-                            const std::string& shownTemporary) {
-  directory_ = &directory;
-  target_ = name;
-  temporary_ = shownTemporary;
-  source_ = &source;
-  return Create(temporaryName, 0600);
 }
 
 }  // namespace platform

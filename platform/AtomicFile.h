@@ -1,7 +1,9 @@
-// Replaces a file safely: the new content goes to a temporary file beside the
-// file it replaces, which takes its place by one rename. Until Commit the old
-// file is untouched; a reader sees either the old or the new content, never a
-// part. Serves the rewritten sources, the INI file and the registry hive.
+// Replaces a settings file (the INI file, the registry hive) safely: the new
+// content goes to a temporary file beside the file it replaces, which takes
+// its place by one rename. Until Commit the old file is untouched; a reader
+// sees either the old or the new content, never a part. A source is
+// replaced by SourceReplacement, which also checks that it stayed the file
+// that was read.
 #pragma once
 
 #include <cstdint>
@@ -33,42 +35,25 @@ class AtomicFile {
   FileStatus OpenUnique(const Directory& directory, const std::string& name,
                         const std::string& shown);
 
-  // Prepares to replace name in directory, the file that source has open,
-  // through temporaryName in the same directory. Only that file is ever
-  // replaced: if the name has come to mean another file, or the file has
-  // changed since source opened it, Commit says kChanged and leaves it. The
-  // new file takes owner, permission bits and extended attributes (ACLs
-  // included) from source. source must stay open until Commit. Messages
-  // name the temporary file by shownTemporary.
-  FileStatus Open(const Directory& directory, const std::string& name,
-                  const std::string& temporaryName, const TextReader& source,
-                  const std::string& shownTemporary);
-
-  // Notes in the temporary file the length of log before this run writes
-  // to it, so that a later run removing the temporary file left by a
-  // killed one cuts the log back (see RemoveLeftoverTemporary).
-  void NoteLog(const TextWriter& log);
-
   TextWriter& Writer() { return writer_; }
   const std::string& TemporaryPath() const { return temporary_; }
 
   // Writes what is buffered, gives the temporary file the permission bits
-  // (and owner and group, where allowed, and extended attributes) of the
-  // source, or of target when it exists, and closes it. Throws Exception
-  // when writing fails or the attributes cannot be copied; the temporary
-  // file stays until Commit or the destructor. Harmless when done already.
+  // (and owner and group, where allowed) of target when it exists, puts its
+  // bytes on the disk and closes it. Throws Exception when writing fails;
+  // the temporary file stays until Commit or the destructor. Harmless when
+  // done already.
   void Complete();
 
-  // Completes the temporary file unless done and lets it take the place of
-  // target. kChanged (see Open) or kFailed when it did not; the temporary
-  // file is then removed.
+  // Completes the temporary file unless done and renames it over target.
+  // kFailed when it did not; the temporary file is then removed.
   FileStatus Commit();
 
  private:
-  FileStatus Create(const std::string& temporaryName, unsigned permissions);
+  FileStatus Create(const std::string& temporaryName);
   void RemoveTemporary();
   // Commit's work, once the process's interruptions are held back.
-  FileStatus Swap();
+  FileStatus Rename();
 
   TextWriter writer_;
   Directory ownDirectory_;  // the directory of a target given by its path
@@ -76,9 +61,7 @@ class AtomicFile {
   std::string target_;     // the name in directory_
   std::string temporary_;  // the path of the temporary file, for messages
   std::string temporaryName_;
-  const TextReader* source_ = nullptr;
-  std::intptr_t held_ = -1;    // the temporary file, kept open after Complete
-  unsigned deferredMode_ = 0;  // the permission bits it gets only at Commit
+  std::intptr_t held_ = -1;  // the temporary file, kept open after Complete
   bool pending_ = false;
 };
 

@@ -120,19 +120,6 @@ class Directory {
 bool LocateFile(const Directory& directory, const std::string& name, Directory& home,
                 std::string& homeName);
 
-// Removes the file temporaryName in directory when this tool left it behind
-// there as the temporary file of sourceName (its run was killed), and cuts
-// the log logName in logDirectory back to what it was before that run wrote
-// to it, unless the source was replaced already. kKept, with nothing
-// changed, when temporaryName is anything else: a file whose mark another
-// user could have set, a link, a file that a running process still holds, a
-// file this tool did not create; kLogLocked, with nothing changed, when the
-// log stays locked by another process longer than a run would hold it.
-enum class LeftoverStatus { kRemoved, kKept, kLogLocked };
-LeftoverStatus RemoveLeftoverTemporary(const Directory& directory, const std::string& temporaryName,
-                                       const std::string& sourceName, const Directory& logDirectory,
-                                       const std::string& logName);
-
 // Creates one directory. False when it cannot be created.
 bool CreateDirectory(const std::string& path);
 

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "base/Exception.h"
-#include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
 #include "platform/Lock.h"
 #include "platform/PrivateProfile.h"
+#include "platform/SourceReplacement.h"
 #include "platform/TextFile.h"
 
 namespace {
@@ -168,7 +168,7 @@ TEST_F(FileContractTest, AReplacementGivesWayToAFileSavedMeanwhile) {
   Write("Unit.pas", "old\r\n");
   platform::TextReader source;
   ASSERT_TRUE(source.Open(FDirectory, "Unit.pas"));
-  platform::AtomicFile file;
+  platform::SourceReplacement file;
   ASSERT_EQ(file.Open(FDirectory, "Unit.pas", "Unit.tmp", source, "Unit.tmp"),
             platform::FileStatus::kOk);
   file.Writer().WriteLine("rewritten");

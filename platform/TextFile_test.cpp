@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -464,6 +466,27 @@ TEST(AtomicFile, CommitReplacesAndAnUncommittedFileLeavesNoTrace) {
   ASSERT_EQ(file.Commit(), platform::FileStatus::kOk);
   EXPECT_EQ(ReadFile(dir / "target"), "new\r\n");
   EXPECT_FALSE(testsupport::FileExists(file.TemporaryPath()));
+}
+
+// A settings file's temporary file is watched as a source's is: an
+// interruption before the rename takes it away and leaves the old file.
+TEST(AtomicFileDeathTest, AnInterruptionBeforeTheRenameRemovesTheTemporaryFile) {
+  TempDir dir;
+  WriteFile(dir / "target", "old");
+  EXPECT_EXIT(
+      {
+        platform::AtomicFile file;
+        if (file.Open(dir / "target", dir / "target.tmp") != platform::FileStatus::kOk) {
+          std::exit(2);
+        }
+        file.Writer().WriteLine("new");
+        file.Complete();
+        std::raise(SIGTERM);
+        std::exit(3);
+      },
+      testing::KilledBySignal(SIGTERM), "");
+  EXPECT_FALSE(testsupport::FileExists(dir / "target.tmp"));
+  EXPECT_EQ(ReadFile(dir / "target"), "old");
 }
 
 }  // namespace

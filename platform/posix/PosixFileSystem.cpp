@@ -4,12 +4,10 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "platform/FileSystem.h"
 #include "platform/posix/PosixNative.h"
@@ -57,77 +55,6 @@ std::string FinalTarget(const std::string& path) {
   return result;
 }
 
-namespace {
-
-constexpr char kRootMark[] = "trusted.histrel";
-constexpr char kUserMark[] = "user.histrel";
-
-std::string MarkIn(int fd, const char* name) {
-  char value[128];
-  const ssize_t n = fgetxattr(fd, name, value, sizeof value);
-  return n > 0 ? std::string(value, static_cast<std::size_t>(n)) : std::string();
-}
-
-}  // namespace
-
-const char* MarkName() { return geteuid() == 0 ? kRootMark : kUserMark; }
-
-std::string TrustedMarkOf(int fd, const struct stat& info) {
-  // Root trusts root's marks alone: a user.* mark on a file of root's may
-  // have been set while someone else could write it.
-  if (geteuid() == 0) return MarkIn(fd, kRootMark);
-  if (info.st_uid != geteuid() || (info.st_mode & 022) != 0) return std::string();
-  return MarkIn(fd, kUserMark);
-}
-
-std::string ReplacedMark(unsigned mode) {
-  char mark[32];
-  std::snprintf(mark, sizeof mark, "replaced %o", mode & 07777);
-  return mark;
-}
-
-bool IsReplacedMark(const std::string& mark, unsigned& mode) {
-  mode = 0;
-  if (mark == "replaced") return true;
-  unsigned value = 0;
-  char rest = 0;
-  if (std::sscanf(mark.c_str(), "replaced %o%c", &value, &rest) != 1 || value > 07777) return false;
-  mode = value;
-  return true;
-}
-
-bool SetMark(int fd, const std::string& value) {
-  return fsetxattr(fd, MarkName(), value.data(), value.size(), 0) == 0;
-}
-
-void RemoveMark(int fd) {
-  if (fremovexattr(fd, kUserMark) != 0) {
-    // There was none, or the file system keeps none.
-  }
-  if (geteuid() == 0 && fremovexattr(fd, kRootMark) != 0) {
-    // The same.
-  }
-}
-
-bool IsMarkAttribute(const char* name) {
-  return std::strcmp(name, kUserMark) == 0 || std::strcmp(name, kRootMark) == 0;
-}
-
-bool LogFitsSource(const struct stat& log, const struct stat& sourceInfo) {
-  // A log with a second name may be someone else's file linked in its place.
-  if (log.st_nlink > 1) return false;
-  const uid_t owner = log.st_uid;
-  if (owner != geteuid() && owner != sourceInfo.st_uid && owner != 0) return false;
-  // Others may read the log only when they may read the source; the log's
-  // group only when it is the source's and may read it, or is root's.
-  if ((log.st_mode & S_IROTH) != 0 && (sourceInfo.st_mode & S_IROTH) == 0) return false;
-  if ((log.st_mode & S_IRGRP) != 0 && (sourceInfo.st_mode & S_IROTH) == 0 && log.st_gid != 0 &&
-      (log.st_gid != sourceInfo.st_gid || (sourceInfo.st_mode & S_IRGRP) == 0)) {
-    return false;
-  }
-  return true;
-}
-
 std::int64_t ModifiedTime(const struct stat& info) {
   return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
 }
@@ -162,45 +89,6 @@ std::string ReadLinkAt(int at, const std::string& name) {
     }
     target.resize(target.size() * 2);
   }
-}
-
-bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// Gives the file fd the mode that it had before the write bits of group and
-// others were taken from it while it was marked.
-void RestoreMode(int fd, unsigned mode) {
-  struct stat info {};
-  if (fstat(fd, &info) == 0 && (info.st_mode & 07777) == (mode & ~022u) &&
-      fchmod(fd, static_cast<mode_t>(mode)) != 0) {
-    // It keeps the narrower mode.
-  }
-}
-
-// The log that a "log <length> <device> <inode>" mark names, opened for
-// writing, when it is logName in logDirectory and could have been appended
-// to for the source of sourceInfo (a regular file with no other name, see
-// LogFitsSource); -1 when it is not (the mark then belongs to another
-// source, or the log has been replaced).
-int OpenMarkedLog(const std::string& mark, int logDirectory, const std::string& logName,
-                  const struct stat& sourceInfo, off_t& length) {
-  unsigned long long start = 0;
-  unsigned long long device = 0;
-  unsigned long long inode = 0;
-  if (std::sscanf(mark.c_str(), "log %llu %llu %llu", &start, &device, &inode) != 3) return -1;
-  const int log =
-      openat(logDirectory, logName.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (log < 0) return -1;
-  struct stat info {};
-  if (fstat(log, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
-      !LogFitsSource(info, sourceInfo) || static_cast<unsigned long long>(info.st_dev) != device ||
-      static_cast<unsigned long long>(info.st_ino) != inode) {
-    close(log);
-    return -1;
-  }
-  length = static_cast<off_t>(start);
-  return log;
 }
 
 }  // namespace
@@ -424,80 +312,6 @@ bool CanReplaceFile(const Directory& directory, const std::string& name) {
   // root) may replace it.
   const uid_t user = geteuid();
   return (home.st_mode & S_ISVTX) == 0 || user == 0 || user == info.st_uid || user == home.st_uid;
-}
-
-LeftoverStatus RemoveLeftoverTemporary(const Directory& directory, const std::string& temporaryName,
-                                       const std::string& sourceName, const Directory& logDirectory,
-                                       const std::string& logName) {
-  const int at = NativeAccess::Descriptor(directory);
-  const int logAt = NativeAccess::Descriptor(logDirectory);
-  const int fd = openat(at, temporaryName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return LeftoverStatus::kKept;
-  struct stat info {};
-  std::string mark;
-  // Only a mark that this process's user set counts, on a file that no
-  // running process holds.
-  bool ours = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-              !(mark = TrustedMarkOf(fd, info)).empty() && flock(fd, LOCK_EX | LOCK_NB) == 0;
-  unsigned replacedMode = 0;
-  const bool replaced = IsReplacedMark(mark, replacedMode);
-  // A new text has one name; an old source may have had more (hard links),
-  // and only this name of it goes.
-  ours = ours && (replaced || info.st_nlink == 1);
-  const int source =
-      ours ? openat(at, sourceName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC) : -1;
-  struct stat sourceInfo {};
-  const bool sourceKnown = source >= 0 && fstat(source, &sourceInfo) == 0;
-  const std::string sourceMark = sourceKnown ? TrustedMarkOf(source, sourceInfo) : std::string();
-  off_t length = 0;
-  int log = -1;
-  if (ours && replaced) {
-    // The old source, swapped out by a run killed before it removed it: the
-    // new source then still carries the mark that names its log.
-    log = OpenMarkedLog(sourceMark, logAt, logName, sourceInfo, length);
-    ours = log >= 0;
-  } else if (ours && mark != "temporary") {
-    // Once its run wrote to the log, only beside the source of that log
-    // (two sources may share a temporary name).
-    log = sourceKnown ? OpenMarkedLog(mark, logAt, logName, sourceInfo, length) : -1;
-    ours = log >= 0;
-  }
-  struct stat named {};
-  ours = ours && fstatat(at, temporaryName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-         SameFile(named, info);
-  LeftoverStatus status = ours ? LeftoverStatus::kRemoved : LeftoverStatus::kKept;
-  if (ours && log >= 0 && !replaced) {
-    // The log is cut back to where it stood before that run wrote to it,
-    // unless the source was replaced already; a log that someone keeps
-    // locked is not waited for without end.
-    bool waited = false;
-    struct stat logInfo {};
-    if (!LockForAWhile(log, waited)) {
-      status = LeftoverStatus::kLogLocked;
-    } else if (fstat(log, &logInfo) != 0 ||
-               (logInfo.st_size > length && ftruncate(log, length) != 0)) {
-      status = LeftoverStatus::kKept;
-    }
-  }
-  if (status == LeftoverStatus::kRemoved) {
-    // The other names of an old source keep its text, not the mark.
-    if (info.st_nlink > 1) RemoveMark(fd);
-    if (unlinkat(at, temporaryName.c_str(), 0) != 0) status = LeftoverStatus::kKept;
-    // A mark left on the source goes with it, and so does the narrower mode
-    // that an old source, or the new one before it got its own, had while
-    // marked.
-    unsigned sourceMode = 0;
-    if (status == LeftoverStatus::kRemoved && !sourceMark.empty()) {
-      RemoveMark(source);
-      if (IsReplacedMark(sourceMark, sourceMode) && sourceMode != 0)
-        RestoreMode(source, sourceMode);
-    }
-    if (status == LeftoverStatus::kRemoved && replacedMode != 0) RestoreMode(source, replacedMode);
-  }
-  if (log >= 0) close(log);
-  if (source >= 0) close(source);
-  close(fd);
-  return status;
 }
 
 bool ReadNativeFile(const std::string& nativePath, std::string& text) {

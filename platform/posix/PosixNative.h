@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/FileSystem.h"
@@ -27,42 +28,42 @@ class NativeAccess {
   static void NoteReplaced(const Directory& directory) { directory.unsynced_ = true; }
 };
 
-// The extended attribute that marks the files of a rewrite under way, and
-// its values: "temporary" while the new text is written, "log <length>
-// <device> <inode>" once its run writes to the log, "replaced" on the source
-// that it replaces, for the moment that the old file has its name. Root's
-// marks are kept where only root may write (trusted.*), so that the owner
-// of a file cannot forge one; other users' in user.*, which anyone who may
-// write the file may set, so such a mark counts only on a file of the
-// process's user that nobody else may write.
-const char* MarkName();
-
-// The mark on fd, whose status is info, when this process may trust it
-// (see MarkName): root's in trusted.*, another user's in user.* on a file
-// of that user's that nobody else may write. Empty when there is none it
-// may trust.
-std::string TrustedMarkOf(int fd, const struct stat& info);
-
-// The mark of an old source that gave up the write bits of group and
-// others while marked ("replaced <mode>", the mode in octal), and whether
-// mark is one of "replaced" (mode: the one it keeps, or 0).
-std::string ReplacedMark(unsigned mode);
-bool IsReplacedMark(const std::string& mark, unsigned& mode);
-
-// Sets the mark on fd; false (errno set) when it cannot be set.
-bool SetMark(int fd, const std::string& value);
-
-// Removes the mark from fd, wherever it is kept.
-void RemoveMark(int fd);
-
-// Whether name is the attribute of a mark, which is never copied.
-bool IsMarkAttribute(const char* name);
-
 // Whether the log of status log may take notes of a source of sourceInfo:
 // it has no other name, its owner is this process's user, the source's
 // owner or root, and no one may read it who may not read the source (group
 // or others).
 bool LogFitsSource(const struct stat& log, const struct stat& sourceInfo);
+
+// The pieces of a file replacement that AtomicFile (posix/PosixAtomicFile.cpp)
+// and SourceReplacement (posix/PosixSourceReplacement.cpp) share.
+
+// A second descriptor on the file that writer has just created as name in
+// directory at, which stays open when the writer closes it; -1, with the
+// writer abandoned and the file removed, when there is none.
+int HoldCreated(TextWriter& writer, int at, const std::string& name);
+
+// Gives fd the owner and group of info where the process may set them (the
+// group alone where only that is allowed). Says whether fd had them
+// already; mine is fd's status before (zero when it could not be told).
+bool TakeOwnerOf(int fd, const struct stat& info, struct stat& mine);
+
+// Removes name in directory at when it names the file that fd has open,
+// which it says; only calls that a signal handler may make.
+bool RemoveIfNamed(int at, const char* name, int fd);
+
+// While a temporary file is pending, SIGINT, SIGTERM and SIGHUP remove it
+// (and cut back the log that a source replacement noted) before they end
+// the process; see posix/PosixSourceReplacement.cpp. GuardTemporary makes
+// them undo name in directory at, which held has open; ReleaseTemporary
+// forgets held unless it is being committed.
+void GuardTemporary(int at, const std::string& name, int held);
+void ReleaseTemporary(int held);
+
+// Runs commit, which lets held take its target's place, with those signals
+// held back when they guard held; one that came meanwhile then ends the
+// process, undoing what is left unless commit said kOk. Gives what commit
+// gave.
+FileStatus CommitHoldingInterruptions(int held, const std::function<FileStatus()>& commit);
 
 // The modification time of info in nanoseconds.
 std::int64_t ModifiedTime(const struct stat& info);

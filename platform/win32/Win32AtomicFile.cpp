@@ -25,41 +25,91 @@ bool NamesALink(const std::wstring& path) {
 
 }  // namespace
 
+FileStatus CreateHeld(TextWriter& writer, const Directory& directory, const std::string& name,
+                      const std::string& shown, unsigned permissions, std::intptr_t& held) {
+  const FileStatus status = writer.CreateExclusive(directory, name, permissions);
+  if (status != FileStatus::kOk) return status;
+  writer.SetName(shown);
+  HANDLE second = INVALID_HANDLE_VALUE;
+  if (!DuplicateHandle(GetCurrentProcess(), NativeAccess::Handle(writer), GetCurrentProcess(),
+                       &second, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    writer.Abandon();
+    DeleteFileW(PathIn(directory, name).c_str());
+    return FileStatus::kFailed;
+  }
+  held = ValueOf(second);
+  return FileStatus::kOk;
+}
+
+void RemoveHeld(TextWriter& writer, std::intptr_t& held) {
+  writer.Abandon();
+  if (held < 0) return;
+  // Removed through the handle that made it: exactly this object's file,
+  // whatever its name may mean by now.
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  SetFileInformationByHandle(HandleOf(held), FileDispositionInfo, &disposition, sizeof disposition);
+  CloseHandle(HandleOf(held));
+  held = -1;
+}
+
+void CompleteHeld(TextWriter& writer) {
+  if (!writer.IsOpen()) return;
+  writer.Flush();
+  // On the disk before it takes the target's name, so that a crash leaves
+  // the old file or the whole new one.
+  FlushFileBuffers(NativeAccess::Handle(writer));
+  writer.Close();
+}
+
+FileStatus PutInPlace(TextWriter& writer, std::intptr_t& held, const std::wstring& target,
+                      const std::wstring& temporary, DWORD attributes) {
+  // Nor is a link replaced: ReplaceFile through a Unix symbolic link under
+  // Wine removes the file the link names. A file that is reached through a
+  // link is replaced where it is (see LocateFile).
+  if (target.empty() || temporary.empty() || NamesALink(target)) {
+    RemoveHeld(writer, held);
+    return FileStatus::kFailed;
+  }
+  // The handle kept on the temporary file would keep its name from changing
+  // hands; it goes first.
+  CloseHandle(HandleOf(held));
+  held = -1;
+  // ReplaceFile gives the new file the old one's attributes, access rights
+  // and streams; where the target is new, or the file system cannot, the
+  // name is moved over it.
+  bool replaced = GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES &&
+                  ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
+                               REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+  if (!replaced) {
+    replaced = MoveFileExW(temporary.c_str(), target.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  }
+  if (!replaced) {
+    DeleteFileW(temporary.c_str());
+    return GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES ? FileStatus::kChanged
+                                                                         : FileStatus::kFailed;
+  }
+  if (attributes != 0) SetFileAttributesW(target.c_str(), attributes);
+  return FileStatus::kOk;
+}
+
 AtomicFile::~AtomicFile() {
   if (pending_) RemoveTemporary();
   if (held_ >= 0) CloseHandle(HandleOf(held_));
 }
 
 void AtomicFile::RemoveTemporary() {
-  writer_.Abandon();
   pending_ = false;
-  if (held_ < 0) return;
-  // Removed through the handle that made it: exactly this object's file,
-  // whatever its name may mean by now.
-  FILE_DISPOSITION_INFO disposition{};
-  disposition.DeleteFile = TRUE;
-  SetFileInformationByHandle(HandleOf(held_), FileDispositionInfo, &disposition,
-                             sizeof disposition);
-  CloseHandle(HandleOf(held_));
-  held_ = -1;
+  RemoveHeld(writer_, held_);
 }
 
-FileStatus AtomicFile::Create(const std::string& temporaryName, unsigned permissions) {
+FileStatus AtomicFile::Create(const std::string& temporaryName) {
   temporaryName_ = temporaryName;
-  const FileStatus status = writer_.CreateExclusive(*directory_, temporaryName, permissions);
-  if (status != FileStatus::kOk) return status;
-  writer_.SetName(temporary_);
-  HANDLE held = INVALID_HANDLE_VALUE;
-  if (!DuplicateHandle(GetCurrentProcess(), NativeAccess::Handle(writer_), GetCurrentProcess(),
-                       &held, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
-    pending_ = false;
-    writer_.Abandon();
-    DeleteFileW(PathIn(*directory_, temporaryName).c_str());
-    return FileStatus::kFailed;
-  }
-  held_ = ValueOf(held);
-  pending_ = true;
-  return FileStatus::kOk;
+  const FileStatus status =
+      CreateHeld(writer_, *directory_, temporaryName, temporary_, 0666, held_);
+  pending_ = status == FileStatus::kOk;
+  return status;
 }
 
 FileStatus AtomicFile::Open(const std::string& target, const std::string& temporary) {
@@ -71,22 +121,11 @@ FileStatus AtomicFile::Open(const std::string& target, const std::string& tempor
   directory_ = &ownDirectory_;
   target_ = slash == std::string::npos ? target : target.substr(slash + 1);
   temporary_ = temporary;
-  source_ = nullptr;
-  return Create(
-      temporarySlash == std::string::npos ? temporary : temporary.substr(temporarySlash + 1), 0666);
+  return Create(temporarySlash == std::string::npos ? temporary
+                                                    : temporary.substr(temporarySlash + 1));
 }
 
-// The temporary file carries no mark here (see RemoveLeftoverTemporary).
-void AtomicFile::NoteLog(const TextWriter&) {}
-
-void AtomicFile::Complete() {
-  if (!writer_.IsOpen()) return;
-  writer_.Flush();
-  // On the disk before it takes the source's name, so that a crash leaves
-  // the old file or the whole new one.
-  FlushFileBuffers(NativeAccess::Handle(writer_));
-  writer_.Close();
-}
+void AtomicFile::Complete() { CompleteHeld(writer_); }
 
 FileStatus AtomicFile::Commit() {
   if (!pending_) return FileStatus::kFailed;
@@ -96,58 +135,10 @@ FileStatus AtomicFile::Commit() {
     RemoveTemporary();
     return FileStatus::kFailed;
   }
-  const std::wstring temporary = PathIn(*directory_, temporaryName_);
-  std::wstring target = PathIn(*directory_, target_);
-  // The file keeps its name as it is on disk, which the source's handle
-  // tells: a name given in another letter case ("T.PAS" for "t.pas") would
-  // otherwise become the new file's name under Wine.
-  if (source_ != nullptr && IsNamedEntry(NativeAccess::Handle(*source_), target)) {
-    target = FinalPathOf(NativeAccess::Handle(*source_));
-  }
-  // Windows cannot exchange two names in one step: the check that the name
-  // still holds the file that was read, unchanged, comes just before the
-  // replacement.
-  if (source_ != nullptr && !source_->StillAt(*directory_, target_)) {
-    RemoveTemporary();
-    return FileStatus::kChanged;
-  }
-  // Nor is a link replaced: ReplaceFile through a Unix symbolic link under
-  // Wine removes the file the link names. A file that is reached through a
-  // link is replaced where it is (see LocateFile).
-  if (target.empty() || temporary.empty() || NamesALink(target)) {
-    RemoveTemporary();
-    return FileStatus::kFailed;
-  }
-  // The attributes (read-only aside, which no source here has) go over
-  // with the text; ReplaceFile keeps them on Windows, Wine's does not.
-  FileFacts facts{};
-  const DWORD attributes =
-      source_ != nullptr && FactsOf(NativeAccess::Handle(*source_), facts)
-          ? facts.attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED)
-          : 0;
-  // The handle kept on the temporary file would keep its name from changing
-  // hands; it goes first.
-  CloseHandle(HandleOf(held_));
-  held_ = -1;
-  // ReplaceFile gives the new file the old one's attributes, access rights
-  // and streams; where the target is new, or the file system cannot, the
-  // name is moved over it.
-  bool replaced = GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES &&
-                  ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
-                               REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
-  if (!replaced) {
-    replaced = MoveFileExW(temporary.c_str(), target.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  }
+  const FileStatus status = PutInPlace(writer_, held_, PathIn(*directory_, target_),
+                                       PathIn(*directory_, temporaryName_), 0);
   pending_ = false;
-  if (!replaced) {
-    DeleteFileW(temporary.c_str());
-    return GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES ? FileStatus::kChanged
-                                                                         : FileStatus::kFailed;
-  }
-  if (attributes != 0) SetFileAttributesW(target.c_str(), attributes);
-  return FileStatus::kOk;
+  return status;
 }
 
 }  // namespace platform

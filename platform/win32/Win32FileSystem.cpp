@@ -483,12 +483,4 @@ bool CanReplaceFile(const Directory& directory, const std::string& name) {
   return CanReplacePath(PathIn(directory, name));
 }
 
-// A temporary file left by a run that was killed cannot be told from
-// anyone else's file here: it has no mark (the file systems that Windows
-// reads need not keep extended attributes). It is left alone.
-LeftoverStatus RemoveLeftoverTemporary(const Directory&, const std::string&, const std::string&,
-                                       const Directory&, const std::string&) {
-  return LeftoverStatus::kKept;
-}
-
 }  // namespace platform

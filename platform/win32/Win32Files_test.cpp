@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
+#include "platform/SourceReplacement.h"
 #include "platform/TextFile.h"
 
 namespace {
@@ -77,7 +77,7 @@ TEST_F(FilesTest, ReplacementKeepsTheSourcesAttributes) {
   {
     platform::TextReader source;
     ASSERT_TRUE(source.Open(FDirectory, "Unit.pas"));
-    platform::AtomicFile file;
+    platform::SourceReplacement file;
     ASSERT_EQ(file.Open(FDirectory, "Unit.pas", "Unit.tmp", source, "Unit.tmp"),
               platform::FileStatus::kOk);
     file.Writer().WriteLine("new");

@@ -77,6 +77,29 @@ struct FileFacts {
 };
 bool FactsOf(HANDLE handle, FileFacts& facts);
 
+// The pieces of a file replacement that AtomicFile (win32/Win32AtomicFile.cpp)
+// and SourceReplacement (win32/Win32SourceReplacement.cpp) share.
+
+// Creates name in directory exclusively for writer, which shown names in
+// messages, and keeps a second handle on it in held, open when the writer
+// closes; kFailed, with nothing left, when that handle cannot be had.
+FileStatus CreateHeld(TextWriter& writer, const Directory& directory, const std::string& name,
+                      const std::string& shown, unsigned permissions, std::intptr_t& held);
+
+// Abandons writer and removes the file that held has open, through held.
+void RemoveHeld(TextWriter& writer, std::intptr_t& held);
+
+// Writes what writer buffers, puts the file on the disk and closes it; harmless
+// when it is closed already.
+void CompleteHeld(TextWriter& writer);
+
+// Lets the completed temporary file, which held has open, take target's
+// place, and gives it attributes (none when 0). A target that is a link is
+// not replaced (kFailed); kChanged when the target has gone meanwhile. The
+// temporary file is gone either way.
+FileStatus PutInPlace(TextWriter& writer, std::intptr_t& held, const std::wstring& target,
+                      const std::wstring& temporary, DWORD attributes);
+
 // The command line raw with only the pieces that stand for kept (argv[0]
 // first, then the arguments in their order, as the C runtime split them),
 // each as it was given; raw itself where they do not agree.
