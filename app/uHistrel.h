@@ -204,6 +204,13 @@ class THistrel {
  private:
   // What the rewrite of one source keeps from line to line.
   struct TRewriting;
+  // Where RewriteFile puts the new text of a source: in the source's place
+  // with the log's entry (TNewTextInFiles) or in a preview
+  // (TNewTextInPreview), both behind TNewText.
+  struct TRewritePlace;
+  class TNewText;
+  class TNewTextInFiles;
+  class TNewTextInPreview;
   // Bytes [From, To) of a source: whole lines that the rewrite writes as they
   // are (each is its text and the line end the rewrite writes, holds no
   // "CVS*" or, inside the history comment, no "}", and the history is placed

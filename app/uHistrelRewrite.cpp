@@ -592,6 +592,164 @@ void THistrel::RewriteLine(std::string& ALine, platform::LineEnd AEnd, TRewritin
   out.Write(ownEnd);
 }
 
+// What RewriteFile has found out about the source's place: the directory
+// that holds the file (a link's target's, for a linked source), the one
+// that holds the selected name and the log, the temporary file's name, and
+// how messages show the source and the temporary file.
+struct THistrel::TRewritePlace {
+  const platform::Directory& Home;
+  const platform::Directory& Selected;
+  const std::string& TemporaryName;
+  const std::string& Shown;
+  const std::string& ShownTemporary;
+};
+
+// Where the new text of a source goes and what becomes of it: RewriteFile
+// writes through either kind alike.
+class THistrel::TNewText {
+ public:
+  virtual ~TNewText() = default;
+  // Readies the place of the new text: kExists when the temporary file's
+  // name is taken by anything but what a killed run left there.
+  virtual platform::FileStatus Open() = 0;
+  virtual platform::TextWriter& Writer() = 0;
+  // Puts the new text and the log's entry AEntry in place, or hands them on.
+  virtual void Finish(const TLogEntry& AEntry) = 0;
+};
+
+// A run: the new text takes the source's place and the entry goes to the
+// log, both or neither.
+class THistrel::TNewTextInFiles : public THistrel::TNewText {
+ public:
+  TNewTextInFiles(THistrel& AWorker, const TRewritePlace& APlace)
+      : FWorker(AWorker), FPlace(APlace) {}
+  platform::FileStatus Open() override;
+  platform::TextWriter& Writer() override { return FReplacement.Writer(); }
+  void Finish(const TLogEntry& AEntry) override;
+
+ private:
+  THistrel& FWorker;
+  const TRewritePlace& FPlace;
+  platform::SourceReplacement FReplacement;
+};
+
+// A preview: the same bytes in memory (or only counted, when the output
+// keeps no texts), handed to the output with the texts before.
+class THistrel::TNewTextInPreview : public THistrel::TNewText {
+ public:
+  TNewTextInPreview(THistrel& AWorker, const TRewritePlace& APlace)
+      : FWorker(AWorker), FPlace(APlace) {}
+  platform::FileStatus Open() override;
+  platform::TextWriter& Writer() override { return FWriter; }
+  void Finish(const TLogEntry& AEntry) override { FWorker.PreviewRewrite(FWriter, FText, AEntry); }
+
+ private:
+  THistrel& FWorker;
+  const TRewritePlace& FPlace;
+  platform::TextWriter FWriter;
+  std::string FText;
+};
+
+platform::FileStatus THistrel::TNewTextInFiles::Open() {
+  THistrel& worker = FWorker;
+  const auto open = [&] {
+    return FReplacement.Open(FPlace.Home, worker.FHomeName, FPlace.TemporaryName, worker.FReader,
+                             FPlace.ShownTemporary);
+  };
+  platform::FileStatus status = open();
+  // A temporary file that a killed run left behind is removed, and the log
+  // lines of that run with it; anything else of that name is left alone.
+  if (status == platform::FileStatus::kExists) {
+    switch (platform::RemoveLeftoverTemporary(FPlace.Home, FPlace.TemporaryName, worker.FHomeName,
+                                              FPlace.Selected, worker.FLogName)) {
+      case platform::LeftoverStatus::kRemoved:
+        status = open();
+        break;
+      case platform::LeftoverStatus::kLogLocked:
+        throw Exception(FormatText(
+            SLogLocked, text::ShownName(worker.FPath + worker.FFileName + kLogExtension)));
+      case platform::LeftoverStatus::kKept:
+        break;
+    }
+  }
+  return status;
+}
+
+void THistrel::TNewTextInFiles::Finish(const TLogEntry& AEntry) {
+  THistrel& worker = FWorker;
+  const auto writeLogLines = [&](platform::TextWriter& ALog) {
+    for (std::size_t k = 0; k < AEntry.Pieces(); ++k) {
+      const std::string_view piece = AEntry.Piece(k);
+      ALog.Write(piece.data(), piece.size());
+    }
+  };
+  // The new source is completely written before the log is touched, so that
+  // a full disk fails here and leaves the log as it was.
+  FReplacement.Complete();
+
+  // A new log is readable by no one who may not read the source.
+  platform::TextWriter& log = worker.FLog;
+  if (!log.OpenAppend(FPlace.Selected, worker.FLogName, worker.FReader.Permissions() & 0666)) {
+    throw Exception(FormatText(SCannotEditFile, FPlace.Shown));
+  }
+  if (!platform::LogFitsSource(log, worker.FReader)) {
+    log.Undo();
+    throw Exception(FormatText(SCannotEditFile, FPlace.Shown));
+  }
+  // The log is written before the source is replaced and cut back when that
+  // fails, so that the log holds the entry exactly when the source does. A
+  // run killed in between leaves its temporary file, and the next run cuts
+  // the log back when it removes it. Where no mark tells it that (a file
+  // system without extended attributes), the log's end does: an entry that
+  // the log ends with already is not written twice.
+  TLogEntryComparison comparison(AEntry);
+  const bool entryWritten = log.ReadEnd(AEntry.Size(), [&](std::string_view ASlice) {
+    return comparison.Feed(ASlice);
+  }) && comparison.Complete();
+  // The entry is on the disk before the source is replaced: after a power
+  // loss, a replaced source has its entry in the log, and a run that did
+  // not get that far left its marked temporary file, by which the next run
+  // cuts the log back.
+  try {
+    FReplacement.NoteLog(log);
+    if (!entryWritten) writeLogLines(log);
+    log.Sync();
+  } catch (...) {  // running out of memory half-way as well
+    log.Undo();
+    log.Abandon();
+    throw;
+  }
+
+  const platform::FileStatus status = FReplacement.Commit();
+  if (status != platform::FileStatus::kOk) {
+    log.Undo();
+    log.Abandon();
+    throw Exception(FormatText(
+        status == platform::FileStatus::kChanged ? SSourceChanged : SCannotEditFile, FPlace.Shown));
+  }
+  log.Close();
+}
+
+platform::FileStatus THistrel::TNewTextInPreview::Open() {
+  // It stops where the run would at a taken temporary file name.
+  if (FPlace.Home.KindOf(FPlace.TemporaryName) != platform::EntryKind::kUnknown) {
+    return platform::FileStatus::kExists;
+  }
+  if (!FWorker.FOutput->KeepsTexts()) {
+    FWriter.OpenDiscard();
+    return platform::FileStatus::kOk;
+  }
+  // Room for the whole new text at once: a text that grows by doubling
+  // would hold an old and a new copy at the step that passes its size.
+  const THistoryLines& history = FWorker.FHistoryLines;
+  std::size_t historyBytes = 0;
+  for (std::size_t k = 1; k < history.size(); ++k) historyBytes += history[k].size();
+  FText.reserve(static_cast<std::size_t>(FWorker.FReader.Size()) + historyBytes + historyBytes / 8 +
+                history.size() * 32);
+  FWriter.OpenMemory(FText);
+  return platform::FileStatus::kOk;
+}
+
 void THistrel::RewriteFile() {
   const std::string shown = ShownSourcePath();
   // A source that is a link stays one: the file it names is replaced, in its
@@ -619,43 +777,13 @@ void THistrel::RewriteFile() {
   // The source is read again from the reader that collected it; it stays
   // open until it is replaced, so that only the file that was read is.
   if (!reader.Seek(0)) throw Exception(FormatText(SCannotEditFile, shown));
-  platform::SourceReplacement replacement;
-  // A preview makes the same bytes in memory and hands them on instead; it
-  // stops where the run would at a taken temporary file name.
-  platform::TextWriter preview;
-  std::string previewText;
-  platform::FileStatus status = platform::FileStatus::kOk;
-  if (FOutput == nullptr) {
-    status = replacement.Open(home, FHomeName, temporaryName, reader, shownTemporary);
-    // A temporary file that a killed run left behind is removed, and the log
-    // lines of that run with it; anything else of that name is left alone.
-    if (status == platform::FileStatus::kExists) {
-      switch (
-          platform::RemoveLeftoverTemporary(home, temporaryName, FHomeName, selected, FLogName)) {
-        case platform::LeftoverStatus::kRemoved:
-          status = replacement.Open(home, FHomeName, temporaryName, reader, shownTemporary);
-          break;
-        case platform::LeftoverStatus::kLogLocked:
-          throw Exception(
-              FormatText(SLogLocked, text::ShownName(FPath + FFileName + kLogExtension)));
-        case platform::LeftoverStatus::kKept:
-          break;
-      }
-    }
-  } else if (home.KindOf(temporaryName) != platform::EntryKind::kUnknown) {
-    status = platform::FileStatus::kExists;
-  } else if (FOutput->KeepsTexts()) {
-    // Room for the whole new text at once: a text that grows by doubling
-    // would hold an old and a new copy at the step that passes its size.
-    std::size_t historyBytes = 0;
-    for (std::size_t k = 1; k < FHistoryLines.size(); ++k) historyBytes += FHistoryLines[k].size();
-    previewText.reserve(static_cast<std::size_t>(reader.Size()) + historyBytes + historyBytes / 8 +
-                        FHistoryLines.size() * 32);
-    preview.OpenMemory(previewText);
-  } else {
-    preview.OpenDiscard();
-  }
-  switch (status) {
+  // A run writes the new text in the source's place; a preview makes the
+  // same bytes in memory and hands them on. Both stop where the other would.
+  const TRewritePlace place{home, selected, temporaryName, shown, shownTemporary};
+  TNewTextInFiles files(*this, place);
+  TNewTextInPreview preview(*this, place);
+  TNewText& newText = FOutput != nullptr ? static_cast<TNewText&>(preview) : files;
+  switch (newText.Open()) {
     case platform::FileStatus::kOk:
       break;
     case platform::FileStatus::kExists:
@@ -664,7 +792,7 @@ void THistrel::RewriteFile() {
     case platform::FileStatus::kFailed:
       throw Exception(FormatText(SCannotEditFile, shown));
   }
-  platform::TextWriter& rewrittenSourceBytes = FOutput != nullptr ? preview : replacement.Writer();
+  platform::TextWriter& rewrittenSourceBytes = newText.Writer();
 
   FCheck = text::PascalCodeComparison();
   TRewriting rewriting{TCheckedOutput(rewrittenSourceBytes, FCheck),
@@ -704,61 +832,7 @@ void THistrel::RewriteFile() {
   const std::size_t logEnd =
       rewriting.Context.MarkerFound ? rewriting.LastEntryLine : rewriting.LastEntryLine + 1;
   const TLogEntry entry(FHistoryLines, logEnd, LogLineEnd(selected, FLogName, FLineEnd));
-  const auto writeLogLines = [&](platform::TextWriter& ALog) {
-    for (std::size_t k = 0; k < entry.Pieces(); ++k) {
-      const std::string_view piece = entry.Piece(k);
-      ALog.Write(piece.data(), piece.size());
-    }
-  };
-  if (FOutput != nullptr) {
-    PreviewRewrite(preview, previewText, entry);
-    return;
-  }
-  // The new source is completely written before the log is touched, so that
-  // a full disk fails here and leaves the log as it was.
-  replacement.Complete();
-
-  // A new log is readable by no one who may not read the source.
-  platform::TextWriter& log = FLog;
-  if (!log.OpenAppend(selected, FLogName, reader.Permissions() & 0666)) {
-    throw Exception(FormatText(SCannotEditFile, shown));
-  }
-  if (!platform::LogFitsSource(log, reader)) {
-    log.Undo();
-    throw Exception(FormatText(SCannotEditFile, shown));
-  }
-  // The log is written before the source is replaced and cut back when that
-  // fails, so that the log holds the entry exactly when the source does. A
-  // run killed in between leaves its temporary file, and the next run cuts
-  // the log back when it removes it. Where no mark tells it that (a file
-  // system without extended attributes), the log's end does: an entry that
-  // the log ends with already is not written twice.
-  TLogEntryComparison comparison(entry);
-  const bool entryWritten = log.ReadEnd(entry.Size(), [&](std::string_view ASlice) {
-    return comparison.Feed(ASlice);
-  }) && comparison.Complete();
-  // The entry is on the disk before the source is replaced: after a power
-  // loss, a replaced source has its entry in the log, and a run that did
-  // not get that far left its marked temporary file, by which the next run
-  // cuts the log back.
-  try {
-    replacement.NoteLog(log);
-    if (!entryWritten) writeLogLines(log);
-    log.Sync();
-  } catch (...) {  // running out of memory half-way as well
-    log.Undo();
-    log.Abandon();
-    throw;
-  }
-
-  status = replacement.Commit();
-  if (status != platform::FileStatus::kOk) {
-    log.Undo();
-    log.Abandon();
-    throw Exception(FormatText(
-        status == platform::FileStatus::kChanged ? SSourceChanged : SCannotEditFile, shown));
-  }
-  log.Close();
+  newText.Finish(entry);
 }
 
 void THistrel::PreviewRewrite(platform::TextWriter& APreview, std::string& ANewText,
