@@ -4,8 +4,8 @@
 
 namespace platform {
 
-void ShowErrorMessageBox(const std::string& AMessage) {
-  CurrentPresenter().ShowMessageBox("Fehler", AMessage);
+void ShowErrorMessageBox(const std::string& message) {
+  CurrentPresenter().ShowMessageBox("Fehler", message);
 }
 
 }  // namespace platform

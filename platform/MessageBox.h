@@ -5,8 +5,8 @@
 
 namespace platform {
 
-// Shows AMessage in the error message box and returns when it is closed.
+// Shows message in the error message box and returns when it is closed.
 // Without a terminal the message is written as one line to standard error.
-void ShowErrorMessageBox(const std::string& AMessage);
+void ShowErrorMessageBox(const std::string& message);
 
 }  // namespace platform
