@@ -34,17 +34,21 @@ constexpr std::uint64_t kEpochSeconds = 1700000000;
 
 enum : unsigned { kExecute = 1, kWrite = 2, kRead = 4 };
 
-// The process's umask, read without changing it (umask() would, for a
-// moment, for every thread).
+// The process's umask, read once without changing it (umask() would, for a
+// moment, for every thread); reading it for every file system would cost a
+// fuzzer more than all its calls.
 mode_t ProcessUmask() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.compare(0, 6, "Umask:") == 0) {
-      return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+  static const mode_t kUmask = [] {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.compare(0, 6, "Umask:") == 0) {
+        return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+      }
     }
-  }
-  return 022;
+    return static_cast<mode_t>(022);
+  }();
+  return kUmask;
 }
 
 timespec TimeOf(std::uint64_t tick) {
@@ -116,7 +120,9 @@ struct MemoryFileSystem::State {
   std::map<std::size_t, int> failures;
   bool recording = false;
   std::vector<std::pair<std::size_t, std::shared_ptr<const Metadata>>> records;
-  bool changed = false;          // by the call under way
+  bool changed = false;  // by the call under way
+  // Walk's components, kept from call to call to spare allocations.
+  mutable std::vector<std::string_view> walk;
   mutable bool checking = true;  // false while a test's helper works: no permission checks
 
   State() {
@@ -125,6 +131,7 @@ struct MemoryFileSystem::State {
       groups.resize(static_cast<std::size_t>(count));
       groups.resize(static_cast<std::size_t>(getgroups(count, groups.data())));
     }
+    meta.nodes.reserve(32);
     meta.nodes.resize(kRoot + 1);
     Node& root = meta.nodes[kRoot];
     root.mode = S_IFDIR | 0755;
@@ -132,6 +139,7 @@ struct MemoryFileSystem::State {
     root.group = group;
     root.links = 2;
     root.parent = kRoot;
+    contents.reserve(32);
     contents.resize(kRoot + 1);
   }
 
@@ -317,7 +325,8 @@ struct MemoryFileSystem::State {
   // links on the way and, when followLast, at its end.
   long Walk(ino_t start, std::string_view path, bool followLast, Place& place) const {
     if (path.empty()) return -ENOENT;
-    std::vector<std::string_view> rest;  // the components still to walk, last first
+    std::vector<std::string_view>& rest = walk;  // the components still to walk, last first
+    rest.clear();
     const auto push = [&rest](std::string_view text) {
       const std::size_t before = rest.size();
       std::size_t end = text.size();
@@ -1297,6 +1306,11 @@ void MemoryFileSystem::MakeLink(const std::string& path, const std::string& targ
     state.meta.nodes[number].target = target;
     state.Name(place.directory, place.name, number);
   });
+}
+
+void MemoryFileSystem::SetUmask(mode_t mask) {
+  std::lock_guard<std::mutex> lock(*mutex_);
+  state_->umask = mask & 0777;
 }
 
 void MemoryFileSystem::SetOwner(const std::string& path, uid_t owner, gid_t group) {

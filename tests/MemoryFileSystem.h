@@ -86,6 +86,9 @@ class MemoryFileSystem final : public platform::FileCalls {
   void MakeDirectory(const std::string& path, mode_t mode = 0755);
   // Makes path a symbolic link with target (replacing what was there).
   void MakeLink(const std::string& path, const std::string& target);
+  // Makes mask the umask of the calls that create (at first the process's
+  // umask when the first file system was made).
+  void SetUmask(mode_t mask);
   // Gives the entry path (a link itself, not what it names) owner and group.
   void SetOwner(const std::string& path, uid_t owner, gid_t group);
   // Whether anything has the name path, a dangling link included.

@@ -249,6 +249,8 @@ const ContractRow kContractRows[] = {
        struct stat info {};
        c.Status(fd, &info);
        s.Note("its links", static_cast<long>(info.st_nlink));
+       char bytes[8];
+       s.Add(std::string(bytes, static_cast<std::size_t>(c.ReadAt(fd, bytes, sizeof bytes, 0))));
        s.Note("gone", c.UnlinkAt(at, "f", 0));
        s.Note("empty name", c.UnlinkAt(at, "", 0));
        s.Note("rmdir", c.UnlinkAt(at, "sub/x", AT_REMOVEDIR));
