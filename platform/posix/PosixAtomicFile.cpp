@@ -5,27 +5,28 @@
 #include "base/Exception.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
+#include "platform/posix/FileCalls.h"
 #include "platform/posix/PosixNative.h"
 
 namespace platform {
 
 int HoldCreated(TextWriter& writer, int at, const std::string& name) {
-  const int held = fcntl(NativeAccess::Descriptor(writer), F_DUPFD_CLOEXEC, 0);
+  const int held = Calls().Duplicate(NativeAccess::Descriptor(writer));
   if (held < 0) {
     writer.Abandon();
-    unlinkat(at, name.c_str(), 0);
+    Calls().UnlinkAt(at, name.c_str(), 0);
   }
   return held;
 }
 
 bool TakeOwnerOf(int fd, const struct stat& info, struct stat& mine) {
-  bool same = fstat(fd, &mine) == 0;
+  bool same = Calls().Status(fd, &mine) == 0;
   if (!same || mine.st_uid != info.st_uid || mine.st_gid != info.st_gid) {
     // Keep the owner and group where the process may set them, then the
     // attributes and the permission bits (chown may clear set-id bits and
     // capabilities, so it comes first).
-    if (fchown(fd, info.st_uid, info.st_gid) != 0) {
-      if (fchown(fd, static_cast<uid_t>(-1), info.st_gid) != 0) {
+    if (Calls().ChangeOwner(fd, info.st_uid, info.st_gid) != 0) {
+      if (Calls().ChangeOwner(fd, static_cast<uid_t>(-1), info.st_gid) != 0) {
         // Neither is allowed: the file keeps the process's owner and group.
       }
     }
@@ -38,7 +39,7 @@ AtomicFile::~AtomicFile() {
   if (pending_) RemoveTemporary();
   if (held_ >= 0) {
     ReleaseTemporary(static_cast<int>(held_));
-    close(static_cast<int>(held_));
+    Calls().Close(static_cast<int>(held_));
   }
 }
 
@@ -87,14 +88,14 @@ void AtomicFile::Complete() {
   // A settings file gives owner and mode by its name, which is the file
   // itself: a link there is not followed.
   struct stat info {};
-  if (fstatat(NativeAccess::Descriptor(*directory_), target_.c_str(), &info, AT_SYMLINK_NOFOLLOW) ==
-          0 &&
+  if (Calls().StatusAt(NativeAccess::Descriptor(*directory_), target_.c_str(), &info,
+                       AT_SYMLINK_NOFOLLOW) == 0 &&
       S_ISREG(info.st_mode)) {
     const int fd = static_cast<int>(held_);
     struct stat mine {};
     const bool same = TakeOwnerOf(fd, info, mine);
     const mode_t mode = info.st_mode & 07777;
-    if ((!same || (mine.st_mode & 07777) != mode) && fchmod(fd, mode) != 0) {
+    if ((!same || (mine.st_mode & 07777) != mode) && Calls().ChangeMode(fd, mode) != 0) {
       // The file keeps the mode it was made with.
     }
   }
@@ -117,7 +118,7 @@ FileStatus AtomicFile::Rename() {
     return FileStatus::kFailed;
   }
   const int at = NativeAccess::Descriptor(*directory_);
-  if (renameat(at, temporaryName_.c_str(), at, target_.c_str()) != 0) {
+  if (Calls().RenameAt(at, temporaryName_.c_str(), at, target_.c_str(), 0) != 0) {
     RemoveTemporary();
     return FileStatus::kFailed;
   }
