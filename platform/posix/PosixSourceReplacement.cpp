@@ -353,22 +353,6 @@ FileStatus CommitHoldingInterruptions(int held, const std::function<FileStatus()
   return status;
 }
 
-SourceReplacement::~SourceReplacement() {
-  if (pending_) RemoveTemporary();
-  if (held_ >= 0 && gInterruption.temporary == static_cast<int>(held_)) Forget();
-  if (held_ >= 0) Calls().Close(static_cast<int>(held_));
-}
-
-void SourceReplacement::RemoveTemporary() {
-  writer_.Abandon();
-  pending_ = false;
-  ReleaseTemporary(static_cast<int>(held_));
-  if (held_ < 0 || directory_ == nullptr) return;
-  // Only while the name still holds the file this object created.
-  RemoveIfNamed(NativeAccess::Descriptor(*directory_), temporaryName_.c_str(),
-                static_cast<int>(held_));
-}
-
 namespace {
 
 // Creates the temporary file name in directory at already marked and
@@ -478,17 +462,10 @@ void SourceReplacement::Complete() {
 }
 
 FileStatus SourceReplacement::Commit() {
-  if (!pending_) return FileStatus::kFailed;
-  return CommitHoldingInterruptions(static_cast<int>(held_), [this] { return Swap(); });
+  return CommitWith([this] { Complete(); }, [this] { return Swap(); });
 }
 
 FileStatus SourceReplacement::Swap() {
-  try {
-    Complete();
-  } catch (const Exception&) {
-    RemoveTemporary();
-    return FileStatus::kFailed;
-  }
   const int at = NativeAccess::Descriptor(*directory_);
   const char* temporary = temporaryName_.c_str();
   const char* target = target_.c_str();
