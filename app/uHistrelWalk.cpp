@@ -141,14 +141,7 @@ void THistrel::ProcessSource(const TSourceFile& ASource, bool AHoldsNoMarker) {
   AnnounceFile();
   // A worker read it whole and found no "CVS*": processing would end there.
   if (AHoldsNoMarker) return;
-  FDirectory = ASource.Directory;
-  try {
-    ProcessFile();
-  } catch (...) {
-    FDirectory = nullptr;
-    throw;
-  }
-  FDirectory = nullptr;
+  ProcessFileIn(ASource.Directory);
 }
 
 bool THistrel::MayEnter(const platform::Directory& ADirectory) {
