@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <thread>
 
 #include "app/uHistrelConstants.h"
 #include "app/uHistrelInternal.h"
+#include "app/uHistrelRunKind.h"
 #include "base/Exception.h"
 #include "platform/FileSystem.h"
 #include "support/uStringRoutines.h"
@@ -61,7 +63,8 @@ std::string FormatHistoryDate(const platform::LocalDate& ADate) {
   return text;
 }
 
-THistrel::THistrel(TDateSource ADateSource) : FDateSource(std::move(ADateSource)) {
+THistrel::THistrel(TDateSource ADateSource)
+    : FDateSource(std::move(ADateSource)), FRunKind(std::make_unique<TRunInFiles>()) {
   SetInsertText("CVSLOG");
   SetRecursive(true);
   SetKeepCVS(false);
@@ -88,7 +91,13 @@ void THistrel::SetSourceReading(const TSourceReading& AValue) {
   FReader.SetLinePart(AValue.LinePart);
 }
 void THistrel::SetReadThreads(unsigned AValue) { FReadThreads = std::max(AValue, 1U); }
-void THistrel::SetOutput(THistrelOutput* AOutput) { FOutput = AOutput; }
+void THistrel::SetOutput(THistrelOutput* AOutput) {
+  if (AOutput != nullptr) {
+    FRunKind = std::make_unique<TRunInPreview>(*AOutput);
+  } else {
+    FRunKind = std::make_unique<TRunInFiles>();
+  }
+}
 void THistrel::SetFileList(std::vector<TListedFile> AFiles) { FFileList = std::move(AFiles); }
 void THistrel::SetSourceUtf8(bool AValue) {
   FSource.Utf8 = AValue;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -211,6 +212,13 @@ class THistrel {
   class TNewText;
   class TNewTextInFiles;
   class TNewTextInPreview;
+  // What a run does besides reading: write the files (TRunInFiles), or hand
+  // everything to a preview and write nothing at all (TRunInPreview), both
+  // behind TRunKind. Chosen once, when the output is given (SetOutput); the
+  // walk and the rewrite ask it and know no more of the difference.
+  class TRunKind;
+  class TRunInFiles;
+  class TRunInPreview;
   // Bytes [From, To) of a source: whole lines that the rewrite writes as they
   // are (each is its text and the line end the rewrite writes, holds no
   // "CVS*" or, inside the history comment, no "}", and the history is placed
@@ -275,8 +283,6 @@ class THistrel {
   std::string ShownSourcePath() const { return text::ShownName(FPath + FFileName); }
   std::size_t DateColumn() const;
   std::string Today() const;
-  // Writes FPath and FFileName on standard output, unless a preview runs.
-  void AnnounceFile();
   // One source that the walk or the list of files hands to the rewrite: the
   // open directory that lists it (nullptr: ProcessFile opens Path itself),
   // that directory as shown (ending in a backslash) and its name there.
@@ -297,11 +303,6 @@ class THistrel {
   void StartSource(const platform::Directory* ADirectory);
   // Whether the walk may enter ADirectory: true once per directory and run.
   bool MayEnter(const platform::Directory& ADirectory);
-  // Removes from the listing of ADirectory, shown as APath (with its last
-  // backslash), and from the disk the temporary files that a killed run
-  // left beside their sources.
-  void RemoveLeftovers(const platform::Directory& ADirectory, const std::string& APath,
-                       std::vector<platform::DirectoryEntry>& AEntries);
   // Whether the listing entry AName of the directory APath can be named in
   // this tool's paths; if not, a warning line says that it is passed over.
   bool CanBeNamed(const std::string& APath, const std::string& AName) const;
@@ -346,9 +347,9 @@ class THistrel {
   // The end of RewriteFile for a preview: hands the new text of the source
   // (written through APreview into ANewText), the log's entry (the pieces
   // of AEntry, unless the log ends with it already) and the texts before
-  // to FOutput, taking only what it keeps.
-  void PreviewRewrite(platform::TextWriter& APreview, std::string& ANewText,
-                      const TLogEntry& AEntry);
+  // to AOutput, taking only what it keeps.
+  void PreviewRewrite(THistrelOutput& AOutput, platform::TextWriter& APreview,
+                      std::string& ANewText, const TLogEntry& AEntry);
   // AddHistoryText on the bytes [ABegin, AEnd) of AText, followed by the mark
   // when AWithMark, without copying them. A mark at the end of the text ends
   // the entry only when AMarkInText; a note's text holds none.
@@ -377,7 +378,8 @@ class THistrel {
   TDateSource FDateSource;
   TSourceReading FSourceReading;
   unsigned FReadThreads = 1;
-  THistrelOutput* FOutput = nullptr;
+  // Made by SetOutput from the output it is given (none: TRunInFiles).
+  std::unique_ptr<TRunKind> FRunKind;
 
   // The walk, while Execute runs: the mask it selects by, every directory
   // it has entered (so that a link back to one of them, or many links to
@@ -397,14 +399,13 @@ class THistrel {
 
   // Buffers kept from source to source, so that a walk over thousands of
   // sources does not allocate them anew for each: the source's reader, its
-  // log's writer, the line read and the comments found in it, the source's
-  // path as SourcePath joins it, and as AnnounceFile writes it.
+  // log's writer, the line read and the comments found in it, and the
+  // source's path as SourcePath joins it.
   platform::TextReader FReader;
   platform::TextWriter FLog;
   std::string FLine;
   std::vector<histrel_pascal::TCommentSpan> FSpans;
   std::string FSourcePath;
-  std::string FAnnouncedPath;
 };
 
 // Steps 7 to 11 of the program run: derives the worker's path and file name

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "app/uHistrelConstants.h"
 #include "app/uHistrelInternal.h"
 #include "app/uHistrelPascal.h"
+#include "app/uHistrelRunKind.h"
 #include "base/Exception.h"
 #include "platform/Process.h"
 #include "platform/SourceReplacement.h"
@@ -467,7 +469,8 @@ void THistrel::WrapNotes(platform::TextReader& AReader, const std::string& AShow
   std::string& line = FLine;
   std::uint64_t read = kNoLine;
   TNoteShown shown;
-  const bool takesNotes = FOutput != nullptr && FOutput->TakesNotes();
+  THistrelOutput* const noteTaker = FRunKind->NoteTaker();
+  const bool takesNotes = noteTaker != nullptr;
   for (const TNotePiece& piece : FSource.NotePieces) {
     if (takesNotes && !shown.Open && piece.Line != kNoLine) {
       shown.Open = true;
@@ -487,7 +490,7 @@ void THistrel::WrapNotes(platform::TextReader& AReader, const std::string& AShow
     if (takesNotes) {
       AddShownPiece(shown, std::string_view(line).substr(piece.Begin, piece.End - piece.Begin));
       if (piece.EndsEntry && shown.Open) {
-        FOutput->NoteRead(shown.First, shown.Number, std::move(shown.Text), shown.Cut);
+        noteTaker->NoteRead(shown.First, shown.Number, std::move(shown.Text), shown.Cut);
         shown.First = false;
         shown.Open = false;
       }
@@ -660,15 +663,18 @@ class THistrel::TNewTextInFiles : public THistrel::TNewText {
 // keeps no texts), handed to the output with the texts before.
 class THistrel::TNewTextInPreview : public THistrel::TNewText {
  public:
-  TNewTextInPreview(THistrel& AWorker, const TRewritePlace& APlace)
-      : FWorker(AWorker), FPlace(APlace) {}
+  TNewTextInPreview(THistrel& AWorker, const TRewritePlace& APlace, THistrelOutput& AOutput)
+      : FWorker(AWorker), FPlace(APlace), FOutput(AOutput) {}
   platform::FileStatus Open() override;
   platform::TextWriter& Writer() override { return FWriter; }
-  void Finish(const TLogEntry& AEntry) override { FWorker.PreviewRewrite(FWriter, FText, AEntry); }
+  void Finish(const TLogEntry& AEntry) override {
+    FWorker.PreviewRewrite(FOutput, FWriter, FText, AEntry);
+  }
 
  private:
   THistrel& FWorker;
   const TRewritePlace& FPlace;
+  THistrelOutput& FOutput;
   platform::TextWriter FWriter;
   std::string FText;
 };
@@ -760,7 +766,7 @@ platform::FileStatus THistrel::TNewTextInPreview::Open() {
   if (FPlace.Home.KindOf(FPlace.TemporaryName) != platform::EntryKind::kUnknown) {
     return platform::FileStatus::kExists;
   }
-  if (!FWorker.FOutput->KeepsTexts()) {
+  if (!FOutput.KeepsTexts()) {
     FWriter.OpenDiscard();
     return platform::FileStatus::kOk;
   }
@@ -806,9 +812,8 @@ void THistrel::RewriteFile() {
   // A run writes the new text in the source's place; a preview makes the
   // same bytes in memory and hands them on. Both stop where the other would.
   const TRewritePlace place{home, selected, temporaryName, shown, shownTemporary};
-  TNewTextInFiles files(*this, place);
-  TNewTextInPreview preview(*this, place);
-  TNewText& newText = FOutput != nullptr ? static_cast<TNewText&>(preview) : files;
+  const std::unique_ptr<TNewText> newTextOfKind = FRunKind->NewText(*this, place);
+  TNewText& newText = *newTextOfKind;
   switch (newText.Open()) {
     case platform::FileStatus::kOk:
       break;
@@ -863,13 +868,23 @@ void THistrel::RewriteFile() {
   newText.Finish(entry);
 }
 
-void THistrel::PreviewRewrite(platform::TextWriter& APreview, std::string& ANewText,
-                              const TLogEntry& AEntry) {
+std::unique_ptr<THistrel::TNewText> THistrel::TRunInFiles::NewText(THistrel& AWorker,
+                                                                   const TRewritePlace& APlace) {
+  return std::make_unique<TNewTextInFiles>(AWorker, APlace);
+}
+
+std::unique_ptr<THistrel::TNewText> THistrel::TRunInPreview::NewText(THistrel& AWorker,
+                                                                     const TRewritePlace& APlace) {
+  return std::make_unique<TNewTextInPreview>(AWorker, APlace, FOutput);
+}
+
+void THistrel::PreviewRewrite(THistrelOutput& AOutput, platform::TextWriter& APreview,
+                              std::string& ANewText, const TLogEntry& AEntry) {
   APreview.Close();
   // The line buffer may hold the whole of a source's longest line, which
   // the rewrite no longer needs: the texts before take its place.
   if (FLine.capacity() > kKeptLineCapacity) std::string().swap(FLine);
-  const bool keepsTexts = FOutput->KeepsTexts();
+  const bool keepsTexts = AOutput.KeepsTexts();
   const std::string shown = ShownSourcePath();
   const platform::Directory& selected = FSource.Selected();
   platform::TextReader& reader = FReader;
@@ -893,7 +908,7 @@ void THistrel::PreviewRewrite(platform::TextWriter& APreview, std::string& ANewT
   if (keepsTexts && !CopyAll(reader, before)) {
     throw Exception(FormatText(reader.Unchanged() ? SCannotEditFile : SSourceChanged, shown));
   }
-  FOutput->SourceRead(target, std::move(before));
+  AOutput.SourceRead(target, std::move(before));
   before.clear();
   platform::TextReader log;
   log.SetBufferSize(std::size_t{64} * 1024);
@@ -910,16 +925,16 @@ void THistrel::PreviewRewrite(platform::TextWriter& APreview, std::string& ANewT
         comparison.Complete()) {
       logLines.clear();
     }
-    FOutput->LogRead(source + kLogExtension, true, 0, std::move(before));
+    AOutput.LogRead(source + kLogExtension, true, 0, std::move(before));
   } else if (selected.Holds(FSource.LogName)) {
     // A link, a FIFO or anything else that appending would refuse.
     throw Exception(FormatText(SCannotEditFile, shown));
   } else {
     // As the run creates it (see RewriteFile).
-    FOutput->LogRead(source + kLogExtension, false,
-                     platform::CreatedFilePermissions(reader.Permissions() & 0666),
-                     std::move(before));
+    AOutput.LogRead(source + kLogExtension, false,
+                    platform::CreatedFilePermissions(reader.Permissions() & 0666),
+                    std::move(before));
   }
-  FOutput->SourceRewritten(source, target, std::move(ANewText));
-  FOutput->LogAppended(source + kLogExtension, std::move(logLines));
+  AOutput.SourceRewritten(source, target, std::move(ANewText));
+  AOutput.LogAppended(source + kLogExtension, std::move(logLines));
 }
