@@ -278,9 +278,13 @@ void THistrel::StartSource(const platform::Directory* ADirectory) {
   fresh.PlainStretches.clear();
   fresh.NotePieces = std::move(FSource.NotePieces);
   fresh.NotePieces.clear();
+  // Windows-1252 until the collection has read the source; USER as written
+  // into such a source is taken over from the last one when it was one too,
+  // rather than converted again for every file.
+  const bool lastUtf8 = FSource.Utf8;
+  fresh.User = std::move(FSource.User);
   FSource = std::move(fresh);
-  // Windows-1252 until the collection has read the source.
-  SetSourceUtf8(false);
+  if (lastUtf8) SetSourceUtf8(false);
   FHistoryLines.clear();
   if (FLine.capacity() > kKeptLineCapacity) std::string().swap(FLine);
 }
