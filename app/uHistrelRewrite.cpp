@@ -294,8 +294,8 @@ void THistrel::ProcessFile() { ProcessFileIn(nullptr); }
 void THistrel::ProcessFileIn(const platform::Directory* ADirectory) {
   const TFailedSourceNaming naming(FFailedSource, ShownSourcePath());
   StartSource(ADirectory);
-  // The reader is kept for the next source, and the directories that list
-  // this one are the walk's: neither outlives its processing.
+  // When the source's processing ends, a failure included, the kept reader
+  // is closed and the walk's directory forgotten.
   const TAtScopeEnd ending([this] {
     FReader.Close();
     FSource.Directory = nullptr;
