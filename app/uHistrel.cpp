@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <thread>
 
 #include "app/uHistrelConstants.h"
 #include "app/uHistrelInternal.h"
+#include "app/uHistrelRunKind.h"
 #include "base/Exception.h"
 #include "platform/FileSystem.h"
 #include "support/uStringRoutines.h"
@@ -61,7 +63,8 @@ std::string FormatHistoryDate(const platform::LocalDate& ADate) {
   return text;
 }
 
-THistrel::THistrel(TDateSource ADateSource) : FDateSource(std::move(ADateSource)) {
+THistrel::THistrel(TDateSource ADateSource)
+    : FDateSource(std::move(ADateSource)), FRunKind(std::make_unique<TRunInFiles>()) {
   SetInsertText("CVSLOG");
   SetRecursive(true);
   SetKeepCVS(false);
@@ -76,7 +79,7 @@ void THistrel::SetPath(const std::string& AValue) { FPath = AValue; }
 void THistrel::SetFileName(const std::string& AValue) { FFileName = AValue; }
 void THistrel::SetUser(const std::string& AValue) {
   FUser = AValue;
-  FSourceUser = UserForSource(FUser, FSourceUtf8);
+  FSource.User = UserForSource(FUser, FSource.Utf8);
 }
 void THistrel::SetInsertText(const std::string& AValue) { FInsertText = AValue; }
 void THistrel::SetKeepCVS(bool AValue) { FKeepCVS = AValue; }
@@ -88,11 +91,17 @@ void THistrel::SetSourceReading(const TSourceReading& AValue) {
   FReader.SetLinePart(AValue.LinePart);
 }
 void THistrel::SetReadThreads(unsigned AValue) { FReadThreads = std::max(AValue, 1U); }
-void THistrel::SetOutput(THistrelOutput* AOutput) { FOutput = AOutput; }
+void THistrel::SetOutput(THistrelOutput* AOutput) {
+  if (AOutput != nullptr) {
+    FRunKind = std::make_unique<TRunInPreview>(*AOutput);
+  } else {
+    FRunKind = std::make_unique<TRunInFiles>();
+  }
+}
 void THistrel::SetFileList(std::vector<TListedFile> AFiles) { FFileList = std::move(AFiles); }
 void THistrel::SetSourceUtf8(bool AValue) {
-  FSourceUtf8 = AValue;
-  FSourceUser = UserForSource(FUser, FSourceUtf8);
+  FSource.Utf8 = AValue;
+  FSource.User = UserForSource(FUser, FSource.Utf8);
 }
 
 std::string THistrel::Today() const { return FormatHistoryDate(FDateSource()); }
@@ -104,7 +113,7 @@ std::string THistrel::Today() const { return FormatHistoryDate(FDateSource()); }
 // holding a date, or a date that changes at midnight between two pieces,
 // cannot shift the columns.
 std::size_t THistrel::DateColumn() const {
-  return (FSourceUtf8 ? text::Utf8Columns(FSourceUser) : FSourceUser.size()) + 2;
+  return (FSource.Utf8 ? text::Utf8Columns(FSource.User) : FSource.User.size()) + 2;
 }
 
 // ---------------------------------------------------------------------------
@@ -135,7 +144,7 @@ void THistrel::AddHistoryPiece(const std::string& AText, std::size_t ABegin, std
   if (FHistoryLines.empty()) {
     FHistoryLines.insert(0, "{");
     index = 1;
-    line = FSourceUser + " " + date;
+    line = FSource.User + " " + date;
   } else {
     index = FHistoryLines.size() - 1;
     line = FHistoryLines.pop_back();
@@ -154,10 +163,10 @@ void THistrel::WrapWords(const std::string& AText, std::size_t ABegin, std::size
   // cut at blanks only, which never split a character.
   TrimRange(AText, ABegin, AEnd);
   const auto width = [this](std::string_view APart) {
-    return FSourceUtf8 ? text::Utf8Columns(APart) : APart.size();
+    return FSource.Utf8 ? text::Utf8Columns(APart) : APart.size();
   };
   const std::size_t indent = DateColumn() + kDateLength;
-  std::size_t lineWidth = FSourceUtf8 ? Utf8LineColumns(ALine) : ALine.size();
+  std::size_t lineWidth = FSource.Utf8 ? Utf8LineColumns(ALine) : ALine.size();
   const auto insertLine = [&] {
     if (AIndex == FHistoryLines.size()) {
       FHistoryLines.push_back(std::move(ALine));

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -188,7 +189,7 @@ class THistrel {
   void SetSourceUtf8(bool AValue);
   // The user as written into the source being processed: USER converted to
   // the source's encoding.
-  const std::string& SourceUser() const { return FSourceUser; }
+  const std::string& SourceUser() const { return FSource.User; }
 
  protected:
   void ProcessDirectory();
@@ -211,6 +212,13 @@ class THistrel {
   class TNewText;
   class TNewTextInFiles;
   class TNewTextInPreview;
+  // What a run does besides reading: write the files (TRunInFiles), or hand
+  // everything to a preview and write nothing at all (TRunInPreview), both
+  // behind TRunKind. Chosen once, when the output is given (SetOutput); the
+  // walk and the rewrite ask it and know no more of the difference.
+  class TRunKind;
+  class TRunInFiles;
+  class TRunInPreview;
   // Bytes [From, To) of a source: whole lines that the rewrite writes as they
   // are (each is its text and the line end the rewrite writes, holds no
   // "CVS*" or, inside the history comment, no "}", and the history is placed
@@ -231,6 +239,43 @@ class THistrel {
     std::size_t End;
     bool EndsEntry;
   };
+  // What the worker holds of the one source in process (FPath + FFileName):
+  // made fresh when its processing starts (StartSource), read by its
+  // collection and rewrite, and worth nothing for the next source.
+  struct TSourceInProcess {
+    // The open directory that lists the source (nullptr: ProcessFile opens
+    // FPath itself, as OwnDirectory).
+    const platform::Directory* Directory = nullptr;
+    platform::Directory OwnDirectory;
+    // Where the file really is: a source that is a link is followed to the
+    // file it names, HomeName in HomeDirectory.
+    platform::Directory HomeDirectory;
+    const platform::Directory* Home = nullptr;
+    std::string HomeName;
+    // The name of the source's log beside the selected name.
+    std::string LogName;
+    // The line end of the source's first line: lines the rewrite adds take
+    // it when the marker line has none of its own.
+    std::string LineEnd;
+    // Whether the source is UTF-8 (else Windows-1252), and USER as written
+    // into it (SetSourceUtf8).
+    bool Utf8 = false;
+    std::string User;
+    // The offset of the marker line when the marker stands where the
+    // history cannot (all ones: it does not): the source is then refused if
+    // it has notes.
+    std::uint64_t MarkerRefusalAt = ~std::uint64_t{0};
+    // Found while collecting, used by the rewrite; in file order, and
+    // bounded, so that memory does not grow with the source. StartSource
+    // hands their memory on from source to source.
+    std::vector<TPlainStretch> PlainStretches;
+    std::vector<TNotePiece> NotePieces;
+
+    // The directory that holds the name that was selected, and its log.
+    const platform::Directory& Selected() const {
+      return Directory != nullptr ? *Directory : OwnDirectory;
+    }
+  };
 
   // FPath and FFileName joined, in a string kept from file to file.
   const std::string& SourcePath();
@@ -238,8 +283,6 @@ class THistrel {
   std::string ShownSourcePath() const { return text::ShownName(FPath + FFileName); }
   std::size_t DateColumn() const;
   std::string Today() const;
-  // Writes FPath and FFileName on standard output, unless a preview runs.
-  void AnnounceFile();
   // One source that the walk or the list of files hands to the rewrite: the
   // open directory that lists it (nullptr: ProcessFile opens Path itself),
   // that directory as shown (ending in a backslash) and its name there.
@@ -248,17 +291,18 @@ class THistrel {
     std::string Path;
     std::string Name;
   };
-  // Makes ASource the file in process (FPath, FFileName, FDirectory),
-  // announces it and processes it, unless the read-ahead found that it holds
-  // no "CVS*" (AHoldsNoMarker).
+  // Makes ASource the file in process (FPath, FFileName), announces it and
+  // processes it, unless the read-ahead found that it holds no "CVS*"
+  // (AHoldsNoMarker).
   void ProcessSource(const TSourceFile& ASource, bool AHoldsNoMarker);
+  // ProcessFile on FPath + FFileName as ADirectory lists it (nullptr: it
+  // opens FPath itself).
+  void ProcessFileIn(const platform::Directory* ADirectory);
+  // Makes FPath + FFileName, listed by ADirectory, the source in process:
+  // FSource fresh, FHistoryLines empty.
+  void StartSource(const platform::Directory* ADirectory);
   // Whether the walk may enter ADirectory: true once per directory and run.
   bool MayEnter(const platform::Directory& ADirectory);
-  // Removes from the listing of ADirectory, shown as APath (with its last
-  // backslash), and from the disk the temporary files that a killed run
-  // left beside their sources.
-  void RemoveLeftovers(const platform::Directory& ADirectory, const std::string& APath,
-                       std::vector<platform::DirectoryEntry>& AEntries);
   // Whether the listing entry AName of the directory APath can be named in
   // this tool's paths; if not, a warning line says that it is passed over.
   bool CanBeNamed(const std::string& APath, const std::string& AName) const;
@@ -273,7 +317,7 @@ class THistrel {
   bool OpenSubdirectory(platform::Directory& ASubdirectory, const platform::Directory& AParent,
                         const std::string& APath, const std::string& AName) const;
   // Opens the source for reading, following a link to the file it names
-  // (FHome, FHomeName); false when it cannot be read.
+  // (FSource.Home, FSource.HomeName); false when it cannot be read.
   bool OpenSource();
   void CollectComments(platform::TextReader& AReader, const std::string& AShown);
   // Builds the entry in FHistoryLines from the pieces kept, reading their
@@ -303,9 +347,9 @@ class THistrel {
   // The end of RewriteFile for a preview: hands the new text of the source
   // (written through APreview into ANewText), the log's entry (the pieces
   // of AEntry, unless the log ends with it already) and the texts before
-  // to FOutput, taking only what it keeps.
-  void PreviewRewrite(platform::TextWriter& APreview, std::string& ANewText,
-                      const TLogEntry& AEntry);
+  // to AOutput, taking only what it keeps.
+  void PreviewRewrite(THistrelOutput& AOutput, platform::TextWriter& APreview,
+                      std::string& ANewText, const TLogEntry& AEntry);
   // AddHistoryText on the bytes [ABegin, AEnd) of AText, followed by the mark
   // when AWithMark, without copying them. A mark at the end of the text ends
   // the entry only when AMarkInText; a note's text holds none.
@@ -319,66 +363,49 @@ class THistrel {
   // Whether the selected file is the history log of a file beside it.
   bool IsLogOfAFileBeside();
 
-  THistoryLines FHistoryLines;
-  // FILE's directory and name or mask until a walk or a list makes a file
-  // the one in process (ProcessSource); the walk selects by FSelection.
-  std::string FFileName;
+  // The settings, as the setters gave them. FILE's directory and name or
+  // mask stay in FPath and FFileName until a walk or a list makes a file
+  // the one in process (ProcessSource), since ProcessFile reads them there.
   std::string FPath;
-  std::string FSelection;
+  std::string FFileName;
   std::string FUser;
-  bool FSourceUtf8 = false;
-  std::string FSourceUser;
   std::string FInsertText;
   bool FKeepCVS = false;
   bool FKeepDate = true;
   bool FRecursive = true;
   // Given (SetFileList): the files a run takes instead of FPath and FFileName.
   std::optional<std::vector<TListedFile>> FFileList;
-
   TDateSource FDateSource;
   TSourceReading FSourceReading;
-  THistrelOutput* FOutput = nullptr;
   unsigned FReadThreads = 1;
-  // The workers that read ahead of the walk, while Execute runs.
-  TReadAhead* FReadAhead = nullptr;
-  // Found while collecting, used by the rewrite of the same source; in file
-  // order, and bounded, so that memory does not grow with the source.
-  std::vector<TPlainStretch> FPlainStretches;
-  std::vector<TNotePiece> FNotePieces;
-  // The offset of the marker line when the marker stands where the history
-  // cannot (all ones: it does not): the source is then refused if it has
-  // notes.
-  std::uint64_t FMarkerRefusalAt = 0;
-  // The comments of the line being read, and the comparison of the code of
-  // the source read and the source written.
-  std::vector<histrel_pascal::TCommentSpan> FSpans;
-  text::PascalCodeComparison FCheck;
-  // Kept from file to file, so that a walk over thousands of sources does
-  // not allocate their buffers anew for each.
-  platform::TextReader FReader;
-  platform::TextWriter FLog;
-  // The line end of the source's first line: lines the rewrite adds take it
-  // when the marker line has none of its own.
-  std::string FLineEnd;
-  // The line read, and what the collection and the rewrite look at in it.
-  std::string FLine;
-  std::string FSourcePath;
-  std::string FAnnouncedPath;
-  // Every directory the walk has entered in this run, so that a link back to
-  // one of them, or many links to one, never make the walk go round again.
+  // Made by SetOutput from the output it is given (none: TRunInFiles).
+  std::unique_ptr<TRunKind> FRunKind;
+
+  // The walk, while Execute runs: the mask it selects by, every directory
+  // it has entered (so that a link back to one of them, or many links to
+  // one, never make it go round again), and the workers that read ahead of
+  // it.
+  std::string FSelection;
   std::set<std::pair<std::uint64_t, std::uint64_t>> FEnteredDirectories;
-  // The directory that holds FFileName while the walk processes it (nullptr:
-  // ProcessFile opens FPath itself), and where the file really is.
-  const platform::Directory* FDirectory = nullptr;
-  platform::Directory FOwnDirectory;
-  platform::Directory FHomeDirectory;
-  const platform::Directory* FHome = nullptr;
-  std::string FHomeName;
-  // The name of the source's log beside the selected name.
-  std::string FLogName;
+  TReadAhead* FReadAhead = nullptr;
+
+  // The source in process, and the history entry made of its notes, which
+  // stays after it (HistoryLines).
+  TSourceInProcess FSource;
+  THistoryLines FHistoryLines;
   // See FailedSource: set while a source is processed, and kept when that
   // ends in a failure.
   std::string FFailedSource;
+
+  // Buffers kept from source to source, so that a walk over thousands of
+  // sources does not allocate them anew for each: the source's reader, its
+  // log's writer, the line read and the comments found in it, and the
+  // source's path as SourcePath joins it.
+  platform::TextReader FReader;
+  platform::TextWriter FLog;
+  std::string FLine;
+  std::vector<histrel_pascal::TCommentSpan> FSpans;
+  std::string FSourcePath;
 };
 
 // Steps 7 to 11 of the program run: derives the worker's path and file name

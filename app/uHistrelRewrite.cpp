@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "app/uHistrelConstants.h"
 #include "app/uHistrelInternal.h"
 #include "app/uHistrelPascal.h"
+#include "app/uHistrelRunKind.h"
 #include "base/Exception.h"
 #include "platform/Process.h"
 #include "platform/SourceReplacement.h"
@@ -169,34 +171,34 @@ constexpr std::size_t kKeptLineCapacity = std::size_t{1} << 20;
 
 // Names the source being processed until its processing ends without a
 // failure; after a failure the name stays, for the message that reports it.
-class TSourceInProcess {
+class TFailedSourceNaming {
  public:
-  TSourceInProcess(std::string& AName, std::string AShown)
+  TFailedSourceNaming(std::string& AName, std::string AShown)
       : FName(AName), FFailures(std::uncaught_exceptions()) {
     FName = std::move(AShown);
   }
-  ~TSourceInProcess() {
+  ~TFailedSourceNaming() {
     if (std::uncaught_exceptions() == FFailures) FName.clear();
   }
-  TSourceInProcess(const TSourceInProcess&) = delete;
-  TSourceInProcess& operator=(const TSourceInProcess&) = delete;
+  TFailedSourceNaming(const TFailedSourceNaming&) = delete;
+  TFailedSourceNaming& operator=(const TFailedSourceNaming&) = delete;
 
  private:
   std::string& FName;
   int FFailures;
 };
 
-// Closes a reader kept by the worker when a file's processing ends, a
-// failure included.
-class TReaderClosing {
+// Runs AAction when the scope ends, a failure included.
+template <typename TAction>
+class TAtScopeEnd {
  public:
-  explicit TReaderClosing(platform::TextReader& AReader) : FReader(AReader) {}
-  ~TReaderClosing() { FReader.Close(); }
-  TReaderClosing(const TReaderClosing&) = delete;
-  TReaderClosing& operator=(const TReaderClosing&) = delete;
+  explicit TAtScopeEnd(TAction AAction) : FAction(std::move(AAction)) {}
+  ~TAtScopeEnd() { FAction(); }
+  TAtScopeEnd(const TAtScopeEnd&) = delete;
+  TAtScopeEnd& operator=(const TAtScopeEnd&) = delete;
 
  private:
-  platform::TextReader& FReader;
+  TAction FAction;
 };
 
 }  // namespace
@@ -259,25 +261,51 @@ bool THistrel::IsLogOfAFileBeside() {
   }
   // In a walk the file beside is asked for in the directory being listed,
   // which works at any depth.
-  if (FDirectory != nullptr) {
-    return FDirectory->KindOf(FFileName.substr(0, FFileName.size() - extension)) ==
+  if (FSource.Directory != nullptr) {
+    return FSource.Directory->KindOf(FFileName.substr(0, FFileName.size() - extension)) ==
            platform::EntryKind::kFile;
   }
   const std::string& path = SourcePath();
   return platform::IsFile(path.substr(0, path.size() - extension));
 }
 
-void THistrel::ProcessFile() {
-  const TSourceInProcess inProcess(FFailedSource, ShownSourcePath());
+void THistrel::StartSource(const platform::Directory* ADirectory) {
+  TSourceInProcess fresh;
+  fresh.Directory = ADirectory;
+  // Their memory goes on to the next source, so that a walk over thousands
+  // of sources does not allocate it anew for each.
+  fresh.PlainStretches = std::move(FSource.PlainStretches);
+  fresh.PlainStretches.clear();
+  fresh.NotePieces = std::move(FSource.NotePieces);
+  fresh.NotePieces.clear();
+  // Windows-1252 until the collection has read the source; USER as written
+  // into such a source is taken over from the last one when it was one too,
+  // rather than converted again for every file.
+  const bool lastUtf8 = FSource.Utf8;
+  fresh.User = std::move(FSource.User);
+  FSource = std::move(fresh);
+  if (lastUtf8) SetSourceUtf8(false);
   FHistoryLines.clear();
-  FPlainStretches.clear();
   if (FLine.capacity() > kKeptLineCapacity) std::string().swap(FLine);
+}
+
+void THistrel::ProcessFile() { ProcessFileIn(nullptr); }
+
+void THistrel::ProcessFileIn(const platform::Directory* ADirectory) {
+  const TFailedSourceNaming naming(FFailedSource, ShownSourcePath());
+  StartSource(ADirectory);
+  // When the source's processing ends, a failure included, the kept reader
+  // is closed and the walk's directory forgotten.
+  const TAtScopeEnd ending([this] {
+    FReader.Close();
+    FSource.Directory = nullptr;
+    FSource.Home = nullptr;
+  });
   // A log beside its source holds what the tool wrote; "*.pas" selects
   // "a.pas.cvs" too, but it is never collected from.
   if (IsLogOfAFileBeside()) return;
   const bool lineByLine = FSourceReading.LineByLine;
   platform::TextReader& reader = FReader;
-  const TReaderClosing closing(reader);
   if (!OpenSource()) throw Exception(FormatText(SCannotEditFile, ShownSourcePath()));
   // A file without "CVS*" cannot hold a marked comment: most files of a tree
   // are of this kind, and they are searched, not split into lines.
@@ -290,14 +318,13 @@ void THistrel::ProcessFile() {
   // looked at while the comments are collected, so a big file is not read
   // once more for it.
   reader.WatchForNul();
-  FMarkerRefusalAt = kNoLine;
   CollectComments(reader, ShownSourcePath());
-  if (FNotePieces.empty()) return;
+  if (FSource.NotePieces.empty()) return;
   // A marker that cannot hold the history leaves the source as it is.
-  if (FMarkerRefusalAt != kNoLine) {
+  if (FSource.MarkerRefusalAt != kNoLine) {
     throw Exception(FormatText(
         SMarkerCannotTakeHistory,
-        ShownSourcePath() + ":" + std::to_string(LineNumberAt(reader, FMarkerRefusalAt))));
+        ShownSourcePath() + ":" + std::to_string(LineNumberAt(reader, FSource.MarkerRefusalAt))));
   }
   bool binary = true;
   try {
@@ -306,7 +333,7 @@ void THistrel::ProcessFile() {
     throw Exception(FormatText(SCannotEditFile, ShownSourcePath()));
   }
   if (binary) {
-    FNotePieces.clear();
+    FSource.NotePieces.clear();
     return;
   }
   WrapNotes(reader, ShownSourcePath());
@@ -315,39 +342,39 @@ void THistrel::ProcessFile() {
 
 bool THistrel::OpenSource() {
   const std::size_t holdLimit = FSourceReading.LineByLine ? 0 : FSourceReading.HoldLimit;
-  FHome = nullptr;
-  FHomeName.clear();
-  if (FDirectory == nullptr) {
+  TSourceInProcess& source = FSource;
+  if (source.Directory == nullptr) {
     // Called on its own: the directory is FPath, or that and the directory
     // part of a file name that has one.
     const std::string::size_type slash = FFileName.rfind('\\');
     const std::string directory =
         slash == std::string::npos ? FPath : SourcePath().substr(0, SourcePath().rfind('\\') + 1);
-    if (!FOwnDirectory.Open(directory.empty() ? "." : directory)) return false;
-    FLogName = slash == std::string::npos ? FFileName : FFileName.substr(slash + 1);
+    if (!source.OwnDirectory.Open(directory.empty() ? "." : directory)) return false;
+    source.LogName = slash == std::string::npos ? FFileName : FFileName.substr(slash + 1);
   } else {
-    FOwnDirectory.Close();
-    FLogName = FFileName;
+    source.LogName = FFileName;
   }
-  const platform::Directory& directory = FDirectory != nullptr ? *FDirectory : FOwnDirectory;
+  const platform::Directory& directory = source.Selected();
   // Most sources are files of their own, opened where they are listed; a
   // link is followed to the file it names, whose directory is then where
   // the rewrite happens.
-  if (FReader.Open(directory, FLogName, holdLimit)) {
-    FHome = &directory;
-    FHomeName = FLogName;
-  } else if (platform::LocateFile(directory, FLogName, FHomeDirectory, FHomeName) &&
-             FReader.Open(FHomeDirectory, FHomeName, holdLimit)) {
-    FHome = &FHomeDirectory;
+  if (FReader.Open(directory, source.LogName, holdLimit)) {
+    source.Home = &directory;
+    source.HomeName = source.LogName;
+  } else if (platform::LocateFile(directory, source.LogName, source.HomeDirectory,
+                                  source.HomeName) &&
+             FReader.Open(source.HomeDirectory, source.HomeName, holdLimit)) {
+    source.Home = &source.HomeDirectory;
   }
-  FLogName += kLogExtension;
-  return FHome != nullptr;
+  source.LogName += kLogExtension;
+  return source.Home != nullptr;
 }
 
 void THistrel::CollectComments(platform::TextReader& AReader, const std::string& AShown) {
-  FLineEnd = SourceLineEnd(AReader, AShown);
+  FSource.LineEnd = SourceLineEnd(AReader, AShown);
   if (!AReader.Seek(0)) throw Exception(FormatText(SCannotEditFile, AShown));
-  FNotePieces.clear();
+  std::vector<TPlainStretch>& plainStretches = FSource.PlainStretches;
+  std::vector<TNotePiece>& notePieces = FSource.NotePieces;
   const std::string upperInsertText = text::AnsiUpperCase(FInsertText);
   const std::string& marker =
       InsertTextCanBeFound(upperInsertText) ? upperInsertText : std::string();
@@ -363,13 +390,13 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
   text::Utf8Check encoding;
   const auto addPlain = [&](std::uint64_t AFrom, std::uint64_t ATo) {
     if (!planning || ATo <= AFrom) return;
-    if (!FPlainStretches.empty() && FPlainStretches.back().To == AFrom) {
-      FPlainStretches.back().To = ATo;
-      FPlainStretches.back().Context = context;
+    if (!plainStretches.empty() && plainStretches.back().To == AFrom) {
+      plainStretches.back().To = ATo;
+      plainStretches.back().Context = context;
     } else {
-      FPlainStretches.push_back({AFrom, ATo, context});
+      plainStretches.push_back({AFrom, ATo, context});
     }
-    if (FPlainStretches.size() >= kMaxPlainStretches) planning = false;
+    if (plainStretches.size() >= kMaxPlainStretches) planning = false;
   };
   // Lines that cannot begin a note or hold the marker (no "CVS*", no insert
   // text; inside the history comment, no closer) are passed over in runs
@@ -407,7 +434,7 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
     histrel_pascal::ReadSourceLine(line, lineEnd, AReader.LastLineEnd() == platform::LineEnd::kPart,
                                    marker, context, facts, FSpans);
     if (facts.Continues) {
-      FNotePieces.push_back({from, 0, facts.ContinuationEnd, facts.ContinuationEnds});
+      notePieces.push_back({from, 0, facts.ContinuationEnd, facts.ContinuationEnds});
     }
     // An empty note that ends in its line adds nothing, but is converted.
     if (facts.Note != histrel_pascal::TNoteForm::kNone &&
@@ -415,11 +442,11 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
          !text::TrimBlanks(
               std::string_view(line).substr(facts.TextBegin, facts.TextEnd - facts.TextBegin))
               .empty())) {
-      FNotePieces.push_back({from, facts.TextBegin, facts.TextEnd, !facts.NoteGoesOn});
+      notePieces.push_back({from, facts.TextBegin, facts.TextEnd, !facts.NoteGoesOn});
     }
     if (facts.MarkerAt != std::string::npos &&
         facts.MarkerComment == text::PascalContext::kLineComment) {
-      FMarkerRefusalAt = from;
+      FSource.MarkerRefusalAt = from;
     }
     if (facts.Note == histrel_pascal::TNoteForm::kNone && facts.MarkerAt == std::string::npos) {
       addPlain(from, AReader.Offset());
@@ -428,12 +455,12 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
   // A source that ends inside an open note: end the entry here, so that its
   // last line is written like every other. Its note is converted and would
   // never be collected again.
-  if (context.NoteOpen) FNotePieces.push_back({kNoLine, 0, 0, true});
+  if (context.NoteOpen) notePieces.push_back({kNoLine, 0, 0, true});
   SetSourceUtf8(encoding.Utf8());
 }
 
 std::size_t THistrel::MarkerColumn(const std::string& ALine, std::size_t AAt) const {
-  if (!FSourceUtf8) return AAt;
+  if (!FSource.Utf8) return AAt;
   // A byte order mark takes no column.
   std::string_view before = std::string_view(ALine).substr(0, AAt);
   if (before.substr(0, 3) == "\xEF\xBB\xBF") before.remove_prefix(3);
@@ -446,8 +473,9 @@ void THistrel::WrapNotes(platform::TextReader& AReader, const std::string& AShow
   std::string& line = FLine;
   std::uint64_t read = kNoLine;
   TNoteShown shown;
-  const bool takesNotes = FOutput != nullptr && FOutput->TakesNotes();
-  for (const TNotePiece& piece : FNotePieces) {
+  THistrelOutput* const noteTaker = FRunKind->NoteTaker();
+  const bool takesNotes = noteTaker != nullptr;
+  for (const TNotePiece& piece : FSource.NotePieces) {
     if (takesNotes && !shown.Open && piece.Line != kNoLine) {
       shown.Open = true;
       shown.Text.clear();
@@ -466,14 +494,14 @@ void THistrel::WrapNotes(platform::TextReader& AReader, const std::string& AShow
     if (takesNotes) {
       AddShownPiece(shown, std::string_view(line).substr(piece.Begin, piece.End - piece.Begin));
       if (piece.EndsEntry && shown.Open) {
-        FOutput->NoteRead(shown.First, shown.Number, std::move(shown.Text), shown.Cut);
+        noteTaker->NoteRead(shown.First, shown.Number, std::move(shown.Text), shown.Cut);
         shown.First = false;
         shown.Open = false;
       }
     }
     AddHistoryPiece(line, piece.Begin, piece.End, piece.EndsEntry, false);
   }
-  FNotePieces.clear();
+  FSource.NotePieces.clear();
 }
 
 std::uint64_t THistrel::CountLinesTo(platform::TextReader& AReader, TNoteShown& AShown,
@@ -497,7 +525,7 @@ void THistrel::AddShownPiece(TNoteShown& AShown, std::string_view APiece) const 
   if (used + end > limit) {
     end = used < limit ? limit - used : 0;
     // A UTF-8 character is not cut in two.
-    while (FSourceUtf8 && end > 0 && (static_cast<unsigned char>(APiece[end]) & 0xC0U) == 0x80U) {
+    while (FSource.Utf8 && end > 0 && (static_cast<unsigned char>(APiece[end]) & 0xC0U) == 0x80U) {
       --end;
     }
     AShown.Cut = true;
@@ -509,6 +537,8 @@ void THistrel::AddShownPiece(TNoteShown& AShown, std::string_view APiece) const 
 
 struct THistrel::TRewriting {
   TCheckedOutput Out;
+  // The comparison of the code of the source read and the source written.
+  text::PascalCodeComparison& Check;
   // What a converted comment carries after "{", "//", or "CVS" kept.
   std::string Middle;
   std::string UpperInsertText;
@@ -523,8 +553,8 @@ void THistrel::RewriteLine(std::string& ALine, platform::LineEnd AEnd, TRewritin
   TCheckedOutput& out = ARewriting.Out;
   histrel_pascal::TLineFacts& facts = ARewriting.Facts;
   const std::string_view ownEnd = LineEndBytes(AEnd);
-  FCheck.FeedBefore(ALine);
-  FCheck.FeedBefore(ownEnd);
+  ARewriting.Check.FeedBefore(ALine);
+  ARewriting.Check.FeedBefore(ownEnd);
   histrel_pascal::ReadSourceLine(ALine, ownEnd, AEnd == platform::LineEnd::kPart,
                                  ARewriting.UpperInsertText, ARewriting.Context, facts, FSpans);
 
@@ -550,7 +580,7 @@ void THistrel::RewriteLine(std::string& ALine, platform::LineEnd AEnd, TRewritin
   const std::size_t marker = moved(facts.MarkerAt);
   // Lines the run adds end as the marker line does, or, when it has no
   // line end of its own, as the first line.
-  const std::string_view addedEnd = ownEnd.empty() ? std::string_view(FLineEnd) : ownEnd;
+  const std::string_view addedEnd = ownEnd.empty() ? std::string_view(FSource.LineEnd) : ownEnd;
   const std::string indentation(MarkerColumn(ALine, marker) + 2, ' ');
   // A history line is escaped in slices, so that a long one is not held
   // twice.
@@ -637,15 +667,18 @@ class THistrel::TNewTextInFiles : public THistrel::TNewText {
 // keeps no texts), handed to the output with the texts before.
 class THistrel::TNewTextInPreview : public THistrel::TNewText {
  public:
-  TNewTextInPreview(THistrel& AWorker, const TRewritePlace& APlace)
-      : FWorker(AWorker), FPlace(APlace) {}
+  TNewTextInPreview(THistrel& AWorker, const TRewritePlace& APlace, THistrelOutput& AOutput)
+      : FWorker(AWorker), FPlace(APlace), FOutput(AOutput) {}
   platform::FileStatus Open() override;
   platform::TextWriter& Writer() override { return FWriter; }
-  void Finish(const TLogEntry& AEntry) override { FWorker.PreviewRewrite(FWriter, FText, AEntry); }
+  void Finish(const TLogEntry& AEntry) override {
+    FWorker.PreviewRewrite(FOutput, FWriter, FText, AEntry);
+  }
 
  private:
   THistrel& FWorker;
   const TRewritePlace& FPlace;
+  THistrelOutput& FOutput;
   platform::TextWriter FWriter;
   std::string FText;
 };
@@ -653,15 +686,16 @@ class THistrel::TNewTextInPreview : public THistrel::TNewText {
 platform::FileStatus THistrel::TNewTextInFiles::Open() {
   THistrel& worker = FWorker;
   const auto open = [&] {
-    return FReplacement.Open(FPlace.Home, worker.FHomeName, FPlace.TemporaryName, worker.FReader,
-                             FPlace.ShownTemporary);
+    return FReplacement.Open(FPlace.Home, worker.FSource.HomeName, FPlace.TemporaryName,
+                             worker.FReader, FPlace.ShownTemporary);
   };
   platform::FileStatus status = open();
   // A temporary file that a killed run left behind is removed, and the log
   // lines of that run with it; anything else of that name is left alone.
   if (status == platform::FileStatus::kExists) {
-    switch (platform::RemoveLeftoverTemporary(FPlace.Home, FPlace.TemporaryName, worker.FHomeName,
-                                              FPlace.Selected, worker.FLogName)) {
+    switch (platform::RemoveLeftoverTemporary(FPlace.Home, FPlace.TemporaryName,
+                                              worker.FSource.HomeName, FPlace.Selected,
+                                              worker.FSource.LogName)) {
       case platform::LeftoverStatus::kRemoved:
         status = open();
         break;
@@ -689,7 +723,8 @@ void THistrel::TNewTextInFiles::Finish(const TLogEntry& AEntry) {
 
   // A new log is readable by no one who may not read the source.
   platform::TextWriter& log = worker.FLog;
-  if (!log.OpenAppend(FPlace.Selected, worker.FLogName, worker.FReader.Permissions() & 0666)) {
+  if (!log.OpenAppend(FPlace.Selected, worker.FSource.LogName,
+                      worker.FReader.Permissions() & 0666)) {
     throw Exception(FormatText(SCannotEditFile, FPlace.Shown));
   }
   if (!platform::LogFitsSource(log, worker.FReader)) {
@@ -735,7 +770,7 @@ platform::FileStatus THistrel::TNewTextInPreview::Open() {
   if (FPlace.Home.KindOf(FPlace.TemporaryName) != platform::EntryKind::kUnknown) {
     return platform::FileStatus::kExists;
   }
-  if (!FWorker.FOutput->KeepsTexts()) {
+  if (!FOutput.KeepsTexts()) {
     FWriter.OpenDiscard();
     return platform::FileStatus::kOk;
   }
@@ -754,23 +789,24 @@ void THistrel::RewriteFile() {
   const std::string shown = ShownSourcePath();
   // A source that is a link stays one: the file it names is replaced, in its
   // own directory. The log stays beside the name that was selected.
-  const platform::Directory& home = *FHome;
-  const platform::Directory& selected = FDirectory != nullptr ? *FDirectory : FOwnDirectory;
-  const bool linked = FHome != &selected;
-  const std::string temporaryName = TemporaryPathOf(FHomeName);
+  const TSourceInProcess& source = FSource;
+  const platform::Directory& home = *source.Home;
+  const platform::Directory& selected = source.Selected();
+  const bool linked = source.Home != &selected;
+  const std::string temporaryName = TemporaryPathOf(source.HomeName);
   const std::string shownTemporary =
       text::ShownName(linked ? TemporaryPathOf(platform::FinalTarget(SourcePath()))
                              : TemporaryPathOf(FPath + FFileName));
 
   // A source named like its temporary file would be its own temporary file.
-  if (temporaryName == FHomeName) {
+  if (temporaryName == source.HomeName) {
     throw Exception(FormatText(STemporaryFileExists, shownTemporary));
   }
   platform::TextReader& reader = FReader;
-  if (!reader.StillAt(home, FHomeName)) throw Exception(FormatText(SSourceChanged, shown));
+  if (!reader.StillAt(home, source.HomeName)) throw Exception(FormatText(SSourceChanged, shown));
   // Nothing is written unless the source can be replaced afterwards:
   // otherwise the log would gain lines for comments that stay marked.
-  if (!platform::CanReplaceFile(home, FHomeName)) {
+  if (!platform::CanReplaceFile(home, source.HomeName)) {
     throw Exception(FormatText(SCannotEditFile, shown));
   }
 
@@ -780,9 +816,8 @@ void THistrel::RewriteFile() {
   // A run writes the new text in the source's place; a preview makes the
   // same bytes in memory and hands them on. Both stop where the other would.
   const TRewritePlace place{home, selected, temporaryName, shown, shownTemporary};
-  TNewTextInFiles files(*this, place);
-  TNewTextInPreview preview(*this, place);
-  TNewText& newText = FOutput != nullptr ? static_cast<TNewText&>(preview) : files;
+  const std::unique_ptr<TNewText> newTextOfKind = FRunKind->NewText(*this, place);
+  TNewText& newText = *newTextOfKind;
   switch (newText.Open()) {
     case platform::FileStatus::kOk:
       break;
@@ -794,8 +829,9 @@ void THistrel::RewriteFile() {
   }
   platform::TextWriter& rewrittenSourceBytes = newText.Writer();
 
-  FCheck = text::PascalCodeComparison();
-  TRewriting rewriting{TCheckedOutput(rewrittenSourceBytes, FCheck),
+  text::PascalCodeComparison check;
+  TRewriting rewriting{TCheckedOutput(rewrittenSourceBytes, check),
+                       check,
                        ConversionMiddle(FKeepCVS, FKeepDate, SourceUser() + " " + Today()),
                        text::AnsiUpperCase(FInsertText),
                        FHistoryLines.size() - 1,
@@ -804,7 +840,7 @@ void THistrel::RewriteFile() {
                        {}};
   if (!InsertTextCanBeFound(rewriting.UpperInsertText)) rewriting.UpperInsertText.clear();
   std::string& line = FLine;
-  for (const TPlainStretch& stretch : FPlainStretches) {
+  for (const TPlainStretch& stretch : source.PlainStretches) {
     while (reader.Offset() < stretch.From && ReadSourceLine(reader, line, shown)) {
       RewriteLine(line, reader.LastLineEnd(), rewriting);
     }
@@ -812,7 +848,7 @@ void THistrel::RewriteFile() {
     if (reader.Offset() != stretch.From) break;
     // Both texts stand in step here, and the stretch is the same in both:
     // it leads them both to where the collection found it to end.
-    if (!FCheck.SkipTo({stretch.Context.Flat, stretch.Context.Nested})) break;
+    if (!check.SkipTo({stretch.Context.Flat, stretch.Context.Nested})) break;
     rewriting.Context = stretch.Context;
     if (!rewrittenSourceBytes.CopyFrom(reader, stretch.From, stretch.To) ||
         !reader.Seek(stretch.To)) {
@@ -822,7 +858,7 @@ void THistrel::RewriteFile() {
   while (ReadSourceLine(reader, line, shown)) RewriteLine(line, reader.LastLineEnd(), rewriting);
   // The new text must hold the same code as the old one, token for token:
   // only comments may differ. Otherwise nothing is written.
-  if (!FCheck.Finish()) throw Exception(FormatText(SRewriteChangesCode, shown));
+  if (!check.Finish()) throw Exception(FormatText(SRewriteChangesCode, shown));
   // What follows a Ctrl-Z is no text of the source, but it is kept.
   if (reader.AtCtrlZ() && !rewrittenSourceBytes.CopyFrom(reader, reader.Offset(), reader.Size())) {
     throw Exception(FormatText(reader.Unchanged() ? SCannotEditFile : SSourceChanged, shown));
@@ -831,19 +867,30 @@ void THistrel::RewriteFile() {
   // last entry.
   const std::size_t logEnd =
       rewriting.Context.MarkerFound ? rewriting.LastEntryLine : rewriting.LastEntryLine + 1;
-  const TLogEntry entry(FHistoryLines, logEnd, LogLineEnd(selected, FLogName, FLineEnd));
+  const TLogEntry entry(FHistoryLines, logEnd,
+                        LogLineEnd(selected, source.LogName, source.LineEnd));
   newText.Finish(entry);
 }
 
-void THistrel::PreviewRewrite(platform::TextWriter& APreview, std::string& ANewText,
-                              const TLogEntry& AEntry) {
+std::unique_ptr<THistrel::TNewText> THistrel::TRunInFiles::NewText(THistrel& AWorker,
+                                                                   const TRewritePlace& APlace) {
+  return std::make_unique<TNewTextInFiles>(AWorker, APlace);
+}
+
+std::unique_ptr<THistrel::TNewText> THistrel::TRunInPreview::NewText(THistrel& AWorker,
+                                                                     const TRewritePlace& APlace) {
+  return std::make_unique<TNewTextInPreview>(AWorker, APlace, FOutput);
+}
+
+void THistrel::PreviewRewrite(THistrelOutput& AOutput, platform::TextWriter& APreview,
+                              std::string& ANewText, const TLogEntry& AEntry) {
   APreview.Close();
   // The line buffer may hold the whole of a source's longest line, which
   // the rewrite no longer needs: the texts before take its place.
   if (FLine.capacity() > kKeptLineCapacity) std::string().swap(FLine);
-  const bool keepsTexts = FOutput->KeepsTexts();
+  const bool keepsTexts = AOutput.KeepsTexts();
   const std::string shown = ShownSourcePath();
-  const platform::Directory& selected = FDirectory != nullptr ? *FDirectory : FOwnDirectory;
+  const platform::Directory& selected = FSource.Selected();
   platform::TextReader& reader = FReader;
   std::string logLines;
   if (keepsTexts) {
@@ -855,7 +902,7 @@ void THistrel::PreviewRewrite(platform::TextWriter& APreview, std::string& ANewT
     APreview.Close();
   }
   const std::string source = SourcePath();
-  const std::string target = FHome != &selected ? platform::FinalTarget(source) : source;
+  const std::string target = FSource.Home != &selected ? platform::FinalTarget(source) : source;
   // The texts before are those the run would see: the source through the
   // descriptor it read, the log as appending opens it, so that a name
   // swapped meanwhile, a planted link or a FIFO shows nothing else and
@@ -865,11 +912,11 @@ void THistrel::PreviewRewrite(platform::TextWriter& APreview, std::string& ANewT
   if (keepsTexts && !CopyAll(reader, before)) {
     throw Exception(FormatText(reader.Unchanged() ? SCannotEditFile : SSourceChanged, shown));
   }
-  FOutput->SourceRead(target, std::move(before));
+  AOutput.SourceRead(target, std::move(before));
   before.clear();
   platform::TextReader log;
   log.SetBufferSize(std::size_t{64} * 1024);
-  if (log.Open(selected, FLogName)) {
+  if (log.Open(selected, FSource.LogName)) {
     if (!platform::LogFitsSource(log, reader) || (keepsTexts && !CopyAll(log, before))) {
       throw Exception(FormatText(SCannotEditFile, shown));
     }
@@ -882,16 +929,16 @@ void THistrel::PreviewRewrite(platform::TextWriter& APreview, std::string& ANewT
         comparison.Complete()) {
       logLines.clear();
     }
-    FOutput->LogRead(source + kLogExtension, true, 0, std::move(before));
-  } else if (selected.Holds(FLogName)) {
+    AOutput.LogRead(source + kLogExtension, true, 0, std::move(before));
+  } else if (selected.Holds(FSource.LogName)) {
     // A link, a FIFO or anything else that appending would refuse.
     throw Exception(FormatText(SCannotEditFile, shown));
   } else {
     // As the run creates it (see RewriteFile).
-    FOutput->LogRead(source + kLogExtension, false,
-                     platform::CreatedFilePermissions(reader.Permissions() & 0666),
-                     std::move(before));
+    AOutput.LogRead(source + kLogExtension, false,
+                    platform::CreatedFilePermissions(reader.Permissions() & 0666),
+                    std::move(before));
   }
-  FOutput->SourceRewritten(source, target, std::move(ANewText));
-  FOutput->LogAppended(source + kLogExtension, std::move(logLines));
+  AOutput.SourceRewritten(source, target, std::move(ANewText));
+  AOutput.LogAppended(source + kLogExtension, std::move(logLines));
 }

@@ -8,6 +8,7 @@
 #include "app/uHistrelConstants.h"
 #include "app/uHistrelInternal.h"
 #include "app/uHistrelReadAhead.h"
+#include "app/uHistrelRunKind.h"
 #include "base/Exception.h"
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
@@ -126,29 +127,13 @@ void THistrel::ProcessListedFiles() {
   }
 }
 
-void THistrel::AnnounceFile() {
-  // Joined in a kept string: a walk announces every file it selects. A
-  // name that holds a control character is quoted, so that it cannot act
-  // on the terminal.
-  FAnnouncedPath.assign(FPath).append(FFileName);
-  if (text::HoldsControlCharacter(FAnnouncedPath)) FAnnouncedPath = text::CQuoted(FAnnouncedPath);
-  if (FOutput == nullptr) platform::WriteLine(FAnnouncedPath);
-}
-
 void THistrel::ProcessSource(const TSourceFile& ASource, bool AHoldsNoMarker) {
   FPath = ASource.Path;
   FFileName = ASource.Name;
-  AnnounceFile();
+  FRunKind->AnnounceFile(FPath, FFileName);
   // A worker read it whole and found no "CVS*": processing would end there.
   if (AHoldsNoMarker) return;
-  FDirectory = ASource.Directory;
-  try {
-    ProcessFile();
-  } catch (...) {
-    FDirectory = nullptr;
-    throw;
-  }
-  FDirectory = nullptr;
+  ProcessFileIn(ASource.Directory);
 }
 
 bool THistrel::MayEnter(const platform::Directory& ADirectory) {
@@ -192,10 +177,34 @@ bool THistrel::OpenSubdirectory(platform::Directory& ASubdirectory,
   throw Exception(FormatText(SCannotOpenDirectory, text::ShownName(APath + AName)));
 }
 
-void THistrel::RemoveLeftovers(const platform::Directory& ADirectory, const std::string& APath,
-                               std::vector<platform::DirectoryEntry>& AEntries) {
-  // A preview writes nothing, not even to clear up after a killed run.
-  if (FOutput != nullptr) return;
+// What the walk asks of the two kinds of run (uHistrelRunKind.h).
+
+void THistrel::TRunInFiles::AnnounceFile(const std::string& APath, const std::string& AName) {
+  // A name that holds a control character is quoted, so that it cannot act
+  // on the terminal.
+  FAnnounced.assign(APath).append(AName);
+  if (text::HoldsControlCharacter(FAnnounced)) FAnnounced = text::CQuoted(FAnnounced);
+  platform::WriteLine(FAnnounced);
+}
+
+// A preview names no file: its output is the diff or the notes.
+void THistrel::TRunInPreview::AnnounceFile(const std::string& APath, const std::string& AName) {
+  (void)APath;
+  (void)AName;
+}
+
+// A preview writes nothing, not even to clear up after a killed run.
+void THistrel::TRunInPreview::RemoveLeftovers(const platform::Directory& ADirectory,
+                                              const std::string& APath,
+                                              std::vector<platform::DirectoryEntry>& AEntries) {
+  (void)ADirectory;
+  (void)APath;
+  (void)AEntries;
+}
+
+void THistrel::TRunInFiles::RemoveLeftovers(const platform::Directory& ADirectory,
+                                            const std::string& APath,
+                                            std::vector<platform::DirectoryEntry>& AEntries) {
   // Most directories hold no name that could be a temporary file.
   const auto isTemporaryName = [](const platform::DirectoryEntry& AEntry) {
     const std::string& name = AEntry.name;
@@ -251,7 +260,7 @@ void THistrel::SearchFiles(const platform::Directory& ADirectoryHandle,
   std::vector<platform::DirectoryEntry> entries;
   ListEntries(ADirectoryHandle, directory, entries);
   const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
-  RemoveLeftovers(ADirectoryHandle, path, entries);
+  FRunKind->RemoveLeftovers(ADirectoryHandle, path, entries);
   const auto selected = [&](const platform::DirectoryEntry& AEntry) {
     return upperPattern.empty() || FindAnsiText(AEntry.name, upperPattern) != std::string::npos;
   };

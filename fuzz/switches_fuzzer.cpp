@@ -22,6 +22,7 @@
 #include "support/uFileRoutines.h"
 #include "support/uSingleton.h"
 #include "support/uStringRoutines.h"
+#include "tests/ForwardedFileCalls.h"
 
 namespace {
 
@@ -35,7 +36,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The INI file and the hive are the fuzzer's texts, at paths where no
   // real file can be.
   setenv("XDG_CONFIG_HOME", "/nonexistent/histrel-fuzz", 1);
-  platform::SetProcessForTesting("histrel", "/nonexistent/histrel-fuzz/histrel");
+  static testsupport::ProgramLink program("/nonexistent/histrel-fuzz/histrel");
+  const char* const arguments[] = {"histrel"};
+  platform::SetProcessArguments(1, arguments);
   platform::SetStoreFilesForTesting(&gFiles);
   InitializeSingletonUnit();
   InitializeFileRoutinesUnit();

@@ -10,17 +10,15 @@
 #include <string>
 
 #include "platform/FileSystem.h"
+#include "platform/HeldTemporary.h"
 #include "platform/TextFile.h"
 
 namespace platform {
 
-class AtomicFile {
+// The temporary file is removed with the object unless Commit succeeded.
+class AtomicFile : public HeldTemporary {
  public:
   AtomicFile() = default;
-  // Removes the temporary file unless Commit has succeeded.
-  ~AtomicFile();
-  AtomicFile(const AtomicFile&) = delete;
-  AtomicFile& operator=(const AtomicFile&) = delete;
 
   // Prepares to replace target through the file temporary, created
   // exclusively and never through a link; kExists leaves a file of that name
@@ -35,9 +33,6 @@ class AtomicFile {
   FileStatus OpenUnique(const Directory& directory, const std::string& name,
                         const std::string& shown);
 
-  TextWriter& Writer() { return writer_; }
-  const std::string& TemporaryPath() const { return temporary_; }
-
   // Writes what is buffered, gives the temporary file the permission bits
   // (and owner and group, where allowed) of target when it exists, puts its
   // bytes on the disk and closes it. Throws Exception when writing fails;
@@ -51,18 +46,8 @@ class AtomicFile {
 
  private:
   FileStatus Create(const std::string& temporaryName);
-  void RemoveTemporary();
-  // Commit's work, once the process's interruptions are held back.
+  // Commit's work once the file is complete.
   FileStatus Rename();
-
-  TextWriter writer_;
-  Directory ownDirectory_;  // the directory of a target given by its path
-  const Directory* directory_ = nullptr;
-  std::string target_;     // the name in directory_
-  std::string temporary_;  // the path of the temporary file, for messages
-  std::string temporaryName_;
-  std::intptr_t held_ = -1;  // the temporary file, kept open after Complete
-  bool pending_ = false;
 };
 
 }  // namespace platform

@@ -28,10 +28,4 @@ void RaiseOpenFileLimit();
 // no such bits: 0644, as git shows every file there.
 unsigned CreatedFilePermissions(unsigned requested);
 
-// Replaces the command line and the program path, given as a native path or
-// a path text (tests only). Kept in the product because the path comes from
-// /proc/self/exe, which a test cannot point at a directory of its own, where
-// the INI file beside the program is.
-void SetProcessForTesting(const std::string& commandLine, const std::string& programPath);
-
 }  // namespace platform

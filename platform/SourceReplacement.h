@@ -12,17 +12,15 @@
 #include <string>
 
 #include "platform/FileSystem.h"
+#include "platform/HeldTemporary.h"
 #include "platform/TextFile.h"
 
 namespace platform {
 
-class SourceReplacement {
+// The temporary file is removed with the object unless Commit succeeded.
+class SourceReplacement : public HeldTemporary {
  public:
   SourceReplacement() = default;
-  // Removes the temporary file unless Commit has succeeded.
-  ~SourceReplacement();
-  SourceReplacement(const SourceReplacement&) = delete;
-  SourceReplacement& operator=(const SourceReplacement&) = delete;
 
   // Prepares to replace name in directory, the file that source has open,
   // through temporaryName in the same directory, created exclusively and
@@ -43,9 +41,6 @@ class SourceReplacement {
   // such notes at all.
   void NoteLog(const TextWriter& log);
 
-  TextWriter& Writer() { return writer_; }
-  const std::string& TemporaryPath() const { return temporary_; }
-
   // Writes what is buffered, gives the temporary file the permission bits
   // (and owner and group, where allowed, and extended attributes) of the
   // source, puts its bytes on the disk and closes it. Throws Exception when
@@ -60,19 +55,11 @@ class SourceReplacement {
 
  private:
   FileStatus Create(const std::string& temporaryName);
-  void RemoveTemporary();
-  // Commit's work, once the process's interruptions are held back.
+  // Commit's work once the file is complete.
   FileStatus Swap();
 
-  TextWriter writer_;
-  const Directory* directory_ = nullptr;
-  std::string target_;     // the source's name in directory_
-  std::string temporary_;  // the path of the temporary file, for messages
-  std::string temporaryName_;
   const TextReader* source_ = nullptr;
-  std::intptr_t held_ = -1;    // the temporary file, kept open after Complete
   unsigned deferredMode_ = 0;  // the permission bits it gets only at Commit
-  bool pending_ = false;
 };
 
 // Removes the file temporaryName in directory when this tool left it behind

@@ -2,6 +2,9 @@
 
 #include <stdlib.h>
 
+#include <memory>
+#include <vector>
+
 #include "Bibliothek/Schalter/uProgramSwitch.h"
 #include "platform/Process.h"
 #include "support/uFileRoutines.h"
@@ -16,7 +19,19 @@ SwitchFixture::SwitchFixture(const std::string& ACommandLine, bool ARegisterStan
   if (FHadXdg) FOldXdg = old;
   setenv("XDG_CONFIG_HOME", ConfigHome().c_str(), 1);
   WriteFile(FDir / "bin/.keep", "");
-  platform::SetProcessForTesting(ACommandLine, FDir / "bin/histrel");
+  // The process is started as the program in FDir/bin would be with
+  // ACommandLine: its words are the arguments, rejoined with one blank each.
+  FProgram = std::make_unique<ProgramLink>(FDir / "bin/histrel");
+  std::vector<std::string> words;
+  for (std::string::size_type from = 0;;) {
+    const std::string::size_type blank = ACommandLine.find(' ', from);
+    words.push_back(ACommandLine.substr(from, blank - from));
+    if (blank == std::string::npos) break;
+    from = blank + 1;
+  }
+  std::vector<const char*> arguments;
+  for (const std::string& word : words) arguments.push_back(word.c_str());
+  platform::SetProcessArguments(static_cast<int>(arguments.size()), arguments.data());
   if (APrepare) APrepare(*this);
   InitializeSingletonUnit();
   InitializeFileRoutinesUnit();

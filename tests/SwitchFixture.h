@@ -4,8 +4,10 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "tests/ForwardedFileCalls.h"
 #include "tests/TestSupport.h"
 
 namespace testsupport {
@@ -32,6 +34,7 @@ class SwitchFixture {
 
  private:
   TempDir FDir;
+  std::unique_ptr<ProgramLink> FProgram;
   std::string FOldXdg;
   bool FHadXdg;
 };

@@ -5,52 +5,10 @@
 #include "base/Exception.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
+#include "platform/posix/FileCalls.h"
 #include "platform/posix/PosixNative.h"
 
 namespace platform {
-
-int HoldCreated(TextWriter& writer, int at, const std::string& name) {
-  const int held = fcntl(NativeAccess::Descriptor(writer), F_DUPFD_CLOEXEC, 0);
-  if (held < 0) {
-    writer.Abandon();
-    unlinkat(at, name.c_str(), 0);
-  }
-  return held;
-}
-
-bool TakeOwnerOf(int fd, const struct stat& info, struct stat& mine) {
-  bool same = fstat(fd, &mine) == 0;
-  if (!same || mine.st_uid != info.st_uid || mine.st_gid != info.st_gid) {
-    // Keep the owner and group where the process may set them, then the
-    // attributes and the permission bits (chown may clear set-id bits and
-    // capabilities, so it comes first).
-    if (fchown(fd, info.st_uid, info.st_gid) != 0) {
-      if (fchown(fd, static_cast<uid_t>(-1), info.st_gid) != 0) {
-        // Neither is allowed: the file keeps the process's owner and group.
-      }
-    }
-    same = false;
-  }
-  return same;
-}
-
-AtomicFile::~AtomicFile() {
-  if (pending_) RemoveTemporary();
-  if (held_ >= 0) {
-    ReleaseTemporary(static_cast<int>(held_));
-    close(static_cast<int>(held_));
-  }
-}
-
-void AtomicFile::RemoveTemporary() {
-  writer_.Abandon();
-  pending_ = false;
-  ReleaseTemporary(static_cast<int>(held_));
-  if (held_ < 0 || directory_ == nullptr) return;
-  // Only while the name still holds the file this object created.
-  RemoveIfNamed(NativeAccess::Descriptor(*directory_), temporaryName_.c_str(),
-                static_cast<int>(held_));
-}
 
 FileStatus AtomicFile::Create(const std::string& temporaryName) {
   temporaryName_ = temporaryName;
@@ -87,14 +45,14 @@ void AtomicFile::Complete() {
   // A settings file gives owner and mode by its name, which is the file
   // itself: a link there is not followed.
   struct stat info {};
-  if (fstatat(NativeAccess::Descriptor(*directory_), target_.c_str(), &info, AT_SYMLINK_NOFOLLOW) ==
-          0 &&
+  if (Calls().StatusAt(NativeAccess::Descriptor(*directory_), target_.c_str(), &info,
+                       AT_SYMLINK_NOFOLLOW) == 0 &&
       S_ISREG(info.st_mode)) {
     const int fd = static_cast<int>(held_);
     struct stat mine {};
     const bool same = TakeOwnerOf(fd, info, mine);
     const mode_t mode = info.st_mode & 07777;
-    if ((!same || (mine.st_mode & 07777) != mode) && fchmod(fd, mode) != 0) {
+    if ((!same || (mine.st_mode & 07777) != mode) && Calls().ChangeMode(fd, mode) != 0) {
       // The file keeps the mode it was made with.
     }
   }
@@ -105,19 +63,12 @@ void AtomicFile::Complete() {
 }
 
 FileStatus AtomicFile::Commit() {
-  if (!pending_) return FileStatus::kFailed;
-  return CommitHoldingInterruptions(static_cast<int>(held_), [this] { return Rename(); });
+  return CommitWith([this] { Complete(); }, [this] { return Rename(); });
 }
 
 FileStatus AtomicFile::Rename() {
-  try {
-    Complete();
-  } catch (const Exception&) {
-    RemoveTemporary();
-    return FileStatus::kFailed;
-  }
   const int at = NativeAccess::Descriptor(*directory_);
-  if (renameat(at, temporaryName_.c_str(), at, target_.c_str()) != 0) {
+  if (Calls().RenameAt(at, temporaryName_.c_str(), at, target_.c_str(), 0) != 0) {
     RemoveTemporary();
     return FileStatus::kFailed;
   }

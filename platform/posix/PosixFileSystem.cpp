@@ -1,4 +1,3 @@
-#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -10,6 +9,7 @@
 #include <cstdio>
 
 #include "platform/FileSystem.h"
+#include "platform/posix/FileCalls.h"
 #include "platform/posix/PosixNative.h"
 
 namespace platform {
@@ -34,25 +34,29 @@ bool SystemPathOf(const std::string& nativePath, std::string& path) {
 
 bool IsFile(const std::string& path) {
   struct stat info {};
-  return stat(NativePath(path).c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+  return Calls().StatusAt(AT_FDCWD, NativePath(path).c_str(), &info, 0) == 0 &&
+         !S_ISDIR(info.st_mode);
 }
 
 bool IsDirectory(const std::string& path) {
   struct stat info {};
-  return stat(NativePath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  return Calls().StatusAt(AT_FDCWD, NativePath(path).c_str(), &info, 0) == 0 &&
+         S_ISDIR(info.st_mode);
 }
 
-bool CreateDirectory(const std::string& path) { return mkdir(NativePath(path).c_str(), 0777) == 0; }
+bool CreateDirectory(const std::string& path) {
+  return Calls().MakeDirectoryAt(AT_FDCWD, NativePath(path).c_str(), 0777) == 0;
+}
 
 std::string FinalTarget(const std::string& path) {
   const std::string native = NativePath(path);
   struct stat info {};
-  if (lstat(native.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-  char* resolved = realpath(native.c_str(), nullptr);
-  if (resolved == nullptr) return path;
-  std::string result = resolved;
-  free(resolved);
-  return result;
+  if (Calls().StatusAt(AT_FDCWD, native.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISLNK(info.st_mode)) {
+    return path;
+  }
+  std::string resolved;
+  return Calls().RealPath(native.c_str(), resolved) ? resolved : path;
 }
 
 std::int64_t ModifiedTime(const struct stat& info) {
@@ -70,10 +74,11 @@ bool LinkMayLead(uid_t owner, uid_t target) {
 }
 
 int OpenDirectoryAt(int at, const char* name) {
-  const int fd = openat(at, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = Calls().OpenAt(at, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK, 0);
   // A directory that may be passed through but not listed still leads to
   // its files; its listing is empty.
-  if (fd < 0 && errno == EACCES) return openat(at, name, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0 && errno == EACCES)
+    return Calls().OpenAt(at, name, O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
   return fd;
 }
 
@@ -81,7 +86,7 @@ int OpenDirectoryAt(int at, const char* name) {
 std::string ReadLinkAt(int at, const std::string& name) {
   std::string target(256, '\0');
   for (;;) {
-    const ssize_t n = readlinkat(at, name.c_str(), &target[0], target.size());
+    const ssize_t n = Calls().ReadLinkAt(at, name.c_str(), &target[0], target.size());
     if (n < 0) return std::string();
     if (static_cast<std::size_t>(n) < target.size()) {
       target.resize(static_cast<std::size_t>(n));
@@ -97,9 +102,9 @@ void Directory::Close() {
   if (handle_ >= 0) {
     // The replaced names outlive a power loss; the files behind them were
     // synced before. A failure here cannot undo anything.
-    if (unsynced_ && fsync(static_cast<int>(handle_)) != 0) {
+    if (unsynced_ && Calls().Sync(static_cast<int>(handle_)) != 0) {
     }
-    close(static_cast<int>(handle_));
+    Calls().Close(static_cast<int>(handle_));
   }
   handle_ = -1;
   unsynced_ = false;
@@ -110,8 +115,8 @@ namespace {
 bool AdoptDirectory(int fd, std::intptr_t& handle, FileIdentity& identity) {
   struct stat info {};
   if (fd < 0) return false;
-  if (fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode)) {
-    close(fd);
+  if (Calls().Status(fd, &info) != 0 || !S_ISDIR(info.st_mode)) {
+    Calls().Close(fd);
     return false;
   }
   handle = fd;
@@ -141,20 +146,21 @@ Directory::ChildStatus Directory::OpenChild(const Directory& parent, const std::
   Close();
   const int at = static_cast<int>(parent.handle_);
   // Most entries are no links: those are opened without looking further.
-  int fd = openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  int fd = Calls().OpenAt(at, name.c_str(),
+                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0);
   if (fd < 0 && errno == EACCES) {
-    fd = openat(at, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    fd = Calls().OpenAt(at, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
   }
   if (fd < 0 && (errno == ELOOP || errno == ENOTDIR)) {
     struct stat link {};
-    if (fstatat(at, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (Calls().StatusAt(at, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0) {
       return NoDirectoryThere(errno) ? ChildStatus::kNoDirectory : ChildStatus::kFailed;
     }
     if (!S_ISLNK(link.st_mode)) return ChildStatus::kNoDirectory;
     fd = OpenDirectoryAt(at, name.c_str());
     struct stat info {};
-    if (fd >= 0 && (fstat(fd, &info) != 0 || !LinkMayLead(link.st_uid, info.st_uid))) {
-      close(fd);
+    if (fd >= 0 && (Calls().Status(fd, &info) != 0 || !LinkMayLead(link.st_uid, info.st_uid))) {
+      Calls().Close(fd);
       return ChildStatus::kNoDirectory;
     }
   }
@@ -170,36 +176,14 @@ bool Directory::List(std::vector<DirectoryEntry>& entries) const {
   if (handle_ < 0) return false;
   // A directory opened only to be passed through (see OpenDirectoryAt) has
   // no listing to read.
-  const int flags = fcntl(static_cast<int>(handle_), F_GETFL);
+  const int flags = Calls().StatusFlags(static_cast<int>(handle_));
   if (flags >= 0 && (flags & O_PATH) != 0) return true;
-  const int fd = fcntl(static_cast<int>(handle_), F_DUPFD_CLOEXEC, 0);
-  if (fd < 0) return false;
-  DIR* dir = fdopendir(fd);
-  if (dir == nullptr) {
-    close(fd);
-    return false;
-  }
-  // The copy shares its position with the directory's own descriptor.
-  rewinddir(dir);
-  for (;;) {
-    errno = 0;
-    const struct dirent* entry = readdir(dir);
-    if (entry == nullptr) break;
-    EntryKind kind = EntryKind::kUnknown;
-#ifdef _DIRENT_HAVE_D_TYPE
-    if (entry->d_type == DT_REG) kind = EntryKind::kFile;
-    if (entry->d_type == DT_DIR) kind = EntryKind::kDirectory;
-#endif
-    entries.push_back(DirectoryEntry{entry->d_name, kind});
-  }
-  const bool complete = errno == 0;
-  closedir(dir);
-  return complete;
+  return Calls().List(static_cast<int>(handle_), entries) == 0;
 }
 
 EntryKind Directory::KindOf(const std::string& name) const {
   struct stat info {};
-  if (handle_ < 0 || fstatat(static_cast<int>(handle_), name.c_str(), &info, 0) != 0) {
+  if (handle_ < 0 || Calls().StatusAt(static_cast<int>(handle_), name.c_str(), &info, 0) != 0) {
     return EntryKind::kUnknown;
   }
   return S_ISDIR(info.st_mode) ? EntryKind::kDirectory : EntryKind::kFile;
@@ -208,12 +192,12 @@ EntryKind Directory::KindOf(const std::string& name) const {
 bool Directory::Holds(const std::string& name) const {
   struct stat info {};
   return handle_ >= 0 &&
-         fstatat(static_cast<int>(handle_), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+         Calls().StatusAt(static_cast<int>(handle_), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 LinkEnd FollowLinks(const Directory& directory, const std::string& name, Directory& home,
                     std::string& homeName, struct stat& info) {
-  int at = fcntl(NativeAccess::Descriptor(directory), F_DUPFD_CLOEXEC, 0);
+  int at = Calls().Duplicate(NativeAccess::Descriptor(directory));
   if (at < 0) return LinkEnd::kFailed;
   std::string current = name;
   std::vector<uid_t> linkOwners;
@@ -222,7 +206,7 @@ LinkEnd FollowLinks(const Directory& directory, const std::string& name, Directo
   // Links are followed one by one, each relative to the directory of the
   // one before, as the kernel would, but without a path to resolve.
   for (int hops = 0; hops < 40; ++hops) {
-    if (fstatat(at, current.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (Calls().StatusAt(at, current.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
       error = errno;
       if (error == ENOENT) end = LinkEnd::kMissing;
       break;
@@ -243,7 +227,7 @@ LinkEnd FollowLinks(const Directory& directory, const std::string& name, Directo
       const std::string part = slash == 0 ? "/" : target.substr(0, slash);
       const int next = OpenDirectoryAt(at, part.c_str());
       error = errno;
-      close(at);
+      Calls().Close(at);
       at = next;
       if (at < 0) break;
     }
@@ -262,7 +246,7 @@ LinkEnd FollowLinks(const Directory& directory, const std::string& name, Directo
     homeName = current;
     return end;
   }
-  if (at >= 0) close(at);
+  if (at >= 0) Calls().Close(at);
   errno = error;
   return end;
 }
@@ -285,7 +269,7 @@ bool LockForAWhile(int fd, bool& waited) {
   constexpr int kPauseMilliseconds = 10;
   waited = false;
   for (int waitedFor = 0;; waitedFor += kPauseMilliseconds) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (Calls().Lock(fd, LOCK_EX | LOCK_NB) == 0) return true;
     if (errno != EWOULDBLOCK && errno != EINTR) return false;
     if (waitedFor >= kLockWaitMilliseconds) {
       errno = EWOULDBLOCK;
@@ -300,14 +284,14 @@ bool CanReplaceFile(const Directory& directory, const std::string& name) {
   const int at = NativeAccess::Descriptor(directory);
   struct stat info {};
   struct stat home {};
-  if (fstatat(at, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode) ||
-      fstat(at, &home) != 0) {
+  if (Calls().StatusAt(at, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(info.st_mode) || Calls().Status(at, &home) != 0) {
     return false;
   }
   // No write bit at all is the read-only attribute; it holds for root too.
   if ((info.st_mode & 0222) == 0) return false;
-  if (faccessat(at, name.c_str(), W_OK, AT_EACCESS) != 0) return false;
-  if (faccessat(at, ".", W_OK | X_OK, AT_EACCESS) != 0) return false;
+  if (Calls().AccessAt(at, name.c_str(), W_OK, AT_EACCESS) != 0) return false;
+  if (Calls().AccessAt(at, ".", W_OK | X_OK, AT_EACCESS) != 0) return false;
   // In a sticky directory only the owner of a file or of the directory (or
   // root) may replace it.
   const uid_t user = geteuid();

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -5,13 +6,13 @@
 #include <unistd.h>
 
 #include "platform/Process.h"
+#include "platform/posix/FileCalls.h"
 
 namespace platform {
 namespace {
 
 std::string commandLine;
 std::string programPath;
-bool overridden = false;
 
 std::string BaseName(const std::string& path) {
   const std::string::size_type slash = path.rfind('/');
@@ -28,21 +29,20 @@ std::string SystemPathOf(std::string native) {
   return native;
 }
 
+// Read through the file calls, so that a test can say where the program is
+// (and so where its INI file is).
 std::string ReadProgramPath(const char* argv0) {
   char buffer[PATH_MAX + 1];
-  const ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
+  const ssize_t n = Calls().ReadLinkAt(AT_FDCWD, "/proc/self/exe", buffer, PATH_MAX);
   if (n > 0) return std::string(buffer, static_cast<std::size_t>(n));
-  char* resolved = realpath(argv0 != nullptr ? argv0 : "", nullptr);
-  if (resolved == nullptr) return argv0 != nullptr ? argv0 : "";
-  std::string result = resolved;
-  free(resolved);
-  return result;
+  std::string resolved;
+  if (Calls().RealPath(argv0 != nullptr ? argv0 : "", resolved)) return resolved;
+  return argv0 != nullptr ? argv0 : "";
 }
 
 }  // namespace
 
 void SetProcessArguments(int argc, const char* const* argv) {
-  if (overridden) return;
   const char* argv0 = argc > 0 ? argv[0] : nullptr;
   const std::string native = ReadProgramPath(argv0);
   programPath = SystemPathOf(native);
@@ -66,12 +66,6 @@ void RaiseOpenFileLimit() {
   // Where it cannot be raised, a tree too deep for the limit ends the walk
   // with a message.
   setrlimit(RLIMIT_NOFILE, &limit);
-}
-
-void SetProcessForTesting(const std::string& aCommandLine, const std::string& aProgramPath) {
-  commandLine = aCommandLine;
-  programPath = SystemPathOf(aProgramPath);
-  overridden = true;
 }
 
 unsigned CreatedFilePermissions(unsigned requested) {

@@ -83,6 +83,7 @@
 #include "base/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/SourceReplacement.h"
+#include "platform/posix/FileCalls.h"
 #include "platform/posix/PosixNative.h"
 #include "text/ShownName.h"
 
@@ -94,7 +95,7 @@ constexpr char kUserMark[] = "user.histrel";
 
 std::string MarkIn(int fd, const char* name) {
   char value[128];
-  const ssize_t n = fgetxattr(fd, name, value, sizeof value);
+  const ssize_t n = Calls().GetAttribute(fd, name, value, sizeof value);
   return n > 0 ? std::string(value, static_cast<std::size_t>(n)) : std::string();
 }
 
@@ -134,15 +135,15 @@ bool IsReplacedMark(const std::string& mark, unsigned& mode) {
 
 // Sets the mark on fd; false (errno set) when it cannot be set.
 bool SetMark(int fd, const std::string& value) {
-  return fsetxattr(fd, MarkName(), value.data(), value.size(), 0) == 0;
+  return Calls().SetAttribute(fd, MarkName(), value.data(), value.size()) == 0;
 }
 
 // Removes the mark from fd, wherever it is kept.
 void RemoveMark(int fd) {
-  if (fremovexattr(fd, kUserMark) != 0) {
+  if (Calls().RemoveAttribute(fd, kUserMark) != 0) {
     // There was none, or the file system keeps none.
   }
-  if (geteuid() == 0 && fremovexattr(fd, kRootMark) != 0) {
+  if (geteuid() == 0 && Calls().RemoveAttribute(fd, kRootMark) != 0) {
     // The same.
   }
 }
@@ -186,12 +187,12 @@ bool SameFile(const struct stat& info, const FileIdentity& identity) {
 bool CopyAttributes(int from, int to) {
   // Most files have none, or a short list: one call finds out.
   std::vector<char> names(1024);
-  ssize_t size = flistxattr(from, names.data(), names.size());
+  ssize_t size = Calls().ListAttributes(from, names.data(), names.size());
   if (size < 0 && errno == ERANGE) {
-    size = flistxattr(from, nullptr, 0);
+    size = Calls().ListAttributes(from, nullptr, 0);
     if (size >= 0) {
       names.resize(static_cast<std::size_t>(size) + 1);
-      size = flistxattr(from, names.data(), names.size());
+      size = Calls().ListAttributes(from, names.data(), names.size());
     }
   }
   if (size < 0) return errno == ENOTSUP;
@@ -200,11 +201,12 @@ bool CopyAttributes(int from, int to) {
     if (IsMarkAttribute(name) || std::strcmp(name, "security.selinux") == 0) {
       continue;
     }
-    ssize_t length = fgetxattr(from, name, nullptr, 0);
+    ssize_t length = Calls().GetAttribute(from, name, nullptr, 0);
     if (length < 0) return false;
     value.resize(static_cast<std::size_t>(length) + 1);
-    length = fgetxattr(from, name, value.data(), value.size());
-    if (length < 0 || fsetxattr(to, name, value.data(), static_cast<std::size_t>(length), 0) != 0) {
+    length = Calls().GetAttribute(from, name, value.data(), value.size());
+    if (length < 0 ||
+        Calls().SetAttribute(to, name, value.data(), static_cast<std::size_t>(length)) != 0) {
       return false;
     }
   }
@@ -234,7 +236,8 @@ TInterruption gInterruption;
 bool SameName(int at, const char* name, int fd) {
   struct stat mine {};
   struct stat named {};
-  return fstat(fd, &mine) == 0 && fstatat(at, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+  return Calls().Status(fd, &mine) == 0 &&
+         Calls().StatusAt(at, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
          mine.st_dev == named.st_dev && mine.st_ino == named.st_ino;
 }
 
@@ -242,7 +245,7 @@ bool SameName(int at, const char* name, int fd) {
 
 bool RemoveIfNamed(int at, const char* name, int fd) {
   if (!SameName(at, name, fd)) return false;
-  unlinkat(at, name, 0);
+  Calls().UnlinkAt(at, name, 0);
   return true;
 }
 
@@ -254,7 +257,7 @@ void UndoInterrupted() {
   if (it.log >= 0) {
     // A log that the run created goes; another is cut back.
     const bool removed = it.logCreatedIn >= 0 && RemoveIfNamed(it.logCreatedIn, it.logName, it.log);
-    if (!removed && ftruncate(it.log, it.logLength) != 0) {
+    if (!removed && Calls().Truncate(it.log, it.logLength) != 0) {
       // Nothing more can be done on the way out.
     }
   }
@@ -350,22 +353,6 @@ FileStatus CommitHoldingInterruptions(int held, const std::function<FileStatus()
   return status;
 }
 
-SourceReplacement::~SourceReplacement() {
-  if (pending_) RemoveTemporary();
-  if (held_ >= 0 && gInterruption.temporary == static_cast<int>(held_)) Forget();
-  if (held_ >= 0) close(static_cast<int>(held_));
-}
-
-void SourceReplacement::RemoveTemporary() {
-  writer_.Abandon();
-  pending_ = false;
-  ReleaseTemporary(static_cast<int>(held_));
-  if (held_ < 0 || directory_ == nullptr) return;
-  // Only while the name still holds the file this object created.
-  RemoveIfNamed(NativeAccess::Descriptor(*directory_), temporaryName_.c_str(),
-                static_cast<int>(held_));
-}
-
 namespace {
 
 // Creates the temporary file name in directory at already marked and
@@ -373,20 +360,20 @@ namespace {
 // at any moment leaves no file that a later run cannot tell for its own.
 // -1 with errno EOPNOTSUPP where the file system cannot do that.
 int CreateMarked(int at, const std::string& name) {
-  const int fd = openat(at, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  const int fd = Calls().OpenAt(at, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
   if (fd < 0) {
     if (errno == EISDIR || errno == ENOENT) errno = EOPNOTSUPP;
     return -1;
   }
   char self[64];
   std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  const bool ready = flock(fd, LOCK_EX | LOCK_NB) == 0 && SetMark(fd, "temporary");
+  const bool ready = Calls().Lock(fd, LOCK_EX | LOCK_NB) == 0 && SetMark(fd, "temporary");
   // An interruption from the moment the file has its name on takes it out.
   if (ready) Remember(at, name, fd);
-  if (!ready || linkat(AT_FDCWD, self, at, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+  if (!ready || Calls().LinkAt(AT_FDCWD, self, at, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
     const int error = errno;
     Forget();
-    close(fd);
+    Calls().Close(fd);
     errno = error == ENOTSUP || error == ENOENT ? EOPNOTSUPP : error;
     return -1;
   }
@@ -419,7 +406,7 @@ FileStatus SourceReplacement::Create(const std::string& temporaryName) {
 
 void SourceReplacement::NoteLog(const TextWriter& log) {
   struct stat info {};
-  if (held_ < 0 || fstat(NativeAccess::Descriptor(log), &info) != 0) return;
+  if (held_ < 0 || Calls().Status(NativeAccess::Descriptor(log), &info) != 0) return;
   if (gInterruption.temporary == static_cast<int>(held_) &&
       NativeAccess::Name(log).size() < sizeof gInterruption.logName) {
     gInterruption.phase = kIdle;
@@ -449,7 +436,7 @@ void SourceReplacement::Complete() {
   // Owner, mode and attributes come from the file that was read, through
   // its descriptor: never from whatever its name may mean by now.
   struct stat info {};
-  if (fstat(NativeAccess::Descriptor(*source_), &info) == 0) {
+  if (Calls().Status(NativeAccess::Descriptor(*source_), &info) == 0) {
     const int fd = static_cast<int>(held_);
     struct stat mine {};
     const bool same = TakeOwnerOf(fd, info, mine);
@@ -462,7 +449,8 @@ void SourceReplacement::Complete() {
     const mode_t mode = info.st_mode & 07777;
     deferredMode_ = geteuid() != 0 && (mode & 022) != 0 ? mode : 0;
     const mode_t now = deferredMode_ != 0 ? mode & ~mode_t{022} : mode;
-    if ((!same || (mine.st_mode & 07777) != now) && fchmod(fd, now) != 0 && deferredMode_ != 0) {
+    if ((!same || (mine.st_mode & 07777) != now) && Calls().ChangeMode(fd, now) != 0 &&
+        deferredMode_ != 0) {
       writer_.Abandon();
       throw Exception("Cannot set the permissions of " + temporary_);
     }
@@ -474,17 +462,10 @@ void SourceReplacement::Complete() {
 }
 
 FileStatus SourceReplacement::Commit() {
-  if (!pending_) return FileStatus::kFailed;
-  return CommitHoldingInterruptions(static_cast<int>(held_), [this] { return Swap(); });
+  return CommitWith([this] { Complete(); }, [this] { return Swap(); });
 }
 
 FileStatus SourceReplacement::Swap() {
-  try {
-    Complete();
-  } catch (const Exception&) {
-    RemoveTemporary();
-    return FileStatus::kFailed;
-  }
   const int at = NativeAccess::Descriptor(*directory_);
   const char* temporary = temporaryName_.c_str();
   const char* target = target_.c_str();
@@ -493,7 +474,7 @@ FileStatus SourceReplacement::Swap() {
   // The old file is marked before it gives up its name, so that a run
   // killed before it removes it knows it again; its lock keeps another run
   // from taking it for left over meanwhile.
-  if (flock(source, LOCK_EX | LOCK_NB) != 0) {
+  if (Calls().Lock(source, LOCK_EX | LOCK_NB) != 0) {
     // Someone else locks the source: the checks below still hold.
   }
   // Where a mark counts only on a file that nobody else may write (marks
@@ -503,7 +484,7 @@ FileStatus SourceReplacement::Swap() {
   // The mark comes first: until the bits are gone it does not count, and
   // the old file is then left as it was.
   struct stat before {};
-  const mode_t oldMode = fstat(source, &before) == 0 ? before.st_mode & 07777 : 0;
+  const mode_t oldMode = Calls().Status(source, &before) == 0 ? before.st_mode & 07777 : 0;
   const bool narrowing = geteuid() != 0 && (oldMode & 022) != 0 && before.st_nlink == 1;
   const bool marked = SetMark(source, narrowing ? ReplacedMark(oldMode) : "replaced");
   if (!marked && !NoMarksHere()) {
@@ -511,16 +492,17 @@ FileStatus SourceReplacement::Swap() {
     RemoveTemporary();
     return FileStatus::kFailed;
   }
-  const bool narrowed = narrowing && marked && fchmod(source, oldMode & ~mode_t{022}) == 0;
+  const bool narrowed =
+      narrowing && marked && Calls().ChangeMode(source, oldMode & ~mode_t{022}) == 0;
   const auto unmark = [&] {
     if (marked) RemoveMark(source);
-    if (narrowed && fchmod(source, oldMode) != 0) {
+    if (narrowed && Calls().ChangeMode(source, oldMode) != 0) {
       // The old file keeps the narrower mode; it is going anyway, or a
       // later run gives the mode back from the mark.
     }
   };
   struct stat mine {};
-  if (fstat(static_cast<int>(held_), &mine) != 0) {
+  if (Calls().Status(static_cast<int>(held_), &mine) != 0) {
     unmark();
     RemoveTemporary();
     return FileStatus::kFailed;
@@ -528,23 +510,23 @@ FileStatus SourceReplacement::Swap() {
   // The names are exchanged, then what came out and what went in are
   // checked: an editor's save, or a file put in the source's place, gets
   // its name back, and so does whatever was put in the temporary file's.
-  if (renameat2(at, temporary, at, target, RENAME_EXCHANGE) == 0) {
+  if (Calls().RenameAt(at, temporary, at, target, RENAME_EXCHANGE) == 0) {
     struct stat out {};
     struct stat in {};
-    const bool outOk = fstatat(at, temporary, &out, AT_SYMLINK_NOFOLLOW) == 0 &&
+    const bool outOk = Calls().StatusAt(at, temporary, &out, AT_SYMLINK_NOFOLLOW) == 0 &&
                        SameFile(out, identity) && source_->Unchanged();
-    const bool inOk = fstatat(at, target, &in, AT_SYMLINK_NOFOLLOW) == 0 &&
+    const bool inOk = Calls().StatusAt(at, target, &in, AT_SYMLINK_NOFOLLOW) == 0 &&
                       in.st_dev == mine.st_dev && in.st_ino == mine.st_ino;
     if (!outOk || !inOk) {
-      renameat2(at, temporary, at, target, RENAME_EXCHANGE);
+      Calls().RenameAt(at, temporary, at, target, RENAME_EXCHANGE);
       unmark();
       RemoveTemporary();
       return outOk ? FileStatus::kFailed : FileStatus::kChanged;
     }
-    unlinkat(at, temporary, 0);
+    Calls().UnlinkAt(at, temporary, 0);
     // The new source gets the write bits it was kept without, now that the
     // old one is gone (until then a later run gives them from its mark).
-    if (deferredMode_ != 0 && fchmod(static_cast<int>(held_), deferredMode_) != 0) {
+    if (deferredMode_ != 0 && Calls().ChangeMode(static_cast<int>(held_), deferredMode_) != 0) {
       // It keeps the narrower mode.
     }
     RemoveMark(static_cast<int>(held_));
@@ -553,7 +535,7 @@ FileStatus SourceReplacement::Swap() {
     // whose last name this was is gone and keeps both, since nothing can
     // find it any more; one whose names cannot be told is unmarked.
     struct stat old {};
-    if (fstat(source, &old) != 0 || old.st_nlink > 0) unmark();
+    if (Calls().Status(source, &old) != 0 || old.st_nlink > 0) unmark();
     NativeAccess::NoteReplaced(*directory_);
     pending_ = false;
     return FileStatus::kOk;
@@ -563,15 +545,16 @@ FileStatus SourceReplacement::Swap() {
     // the rename instead.
     struct stat named {};
     struct stat in {};
-    if (fstatat(at, target, &named, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(named, identity) ||
-        !source_->Unchanged() || fstatat(at, temporary, &in, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (Calls().StatusAt(at, target, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !SameFile(named, identity) || !source_->Unchanged() ||
+        Calls().StatusAt(at, temporary, &in, AT_SYMLINK_NOFOLLOW) != 0 ||
         in.st_dev != mine.st_dev || in.st_ino != mine.st_ino) {
       unmark();
       RemoveTemporary();
       return FileStatus::kChanged;
     }
-    if (renameat(at, temporary, at, target) == 0) {
-      if (deferredMode_ != 0 && fchmod(static_cast<int>(held_), deferredMode_) != 0) {
+    if (Calls().RenameAt(at, temporary, at, target, 0) == 0) {
+      if (deferredMode_ != 0 && Calls().ChangeMode(static_cast<int>(held_), deferredMode_) != 0) {
         // It keeps the narrower mode.
       }
       RemoveMark(static_cast<int>(held_));
@@ -597,8 +580,8 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // others were taken from it while it was marked.
 void RestoreMode(int fd, unsigned mode) {
   struct stat info {};
-  if (fstat(fd, &info) == 0 && (info.st_mode & 07777) == (mode & ~022u) &&
-      fchmod(fd, static_cast<mode_t>(mode)) != 0) {
+  if (Calls().Status(fd, &info) == 0 && (info.st_mode & 07777) == (mode & ~022u) &&
+      Calls().ChangeMode(fd, static_cast<mode_t>(mode)) != 0) {
     // It keeps the narrower mode.
   }
 }
@@ -614,14 +597,14 @@ int OpenMarkedLog(const std::string& mark, int logDirectory, const std::string& 
   unsigned long long device = 0;
   unsigned long long inode = 0;
   if (std::sscanf(mark.c_str(), "log %llu %llu %llu", &start, &device, &inode) != 3) return -1;
-  const int log =
-      openat(logDirectory, logName.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  const int log = Calls().OpenAt(logDirectory, logName.c_str(),
+                                 O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
   if (log < 0) return -1;
   struct stat info {};
-  if (fstat(log, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
+  if (Calls().Status(log, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
       !LogFitsSource(info, sourceInfo) || static_cast<unsigned long long>(info.st_dev) != device ||
       static_cast<unsigned long long>(info.st_ino) != inode) {
-    close(log);
+    Calls().Close(log);
     return -1;
   }
   length = static_cast<off_t>(start);
@@ -635,23 +618,25 @@ LeftoverStatus RemoveLeftoverTemporary(const Directory& directory, const std::st
                                        const std::string& logName) {
   const int at = NativeAccess::Descriptor(directory);
   const int logAt = NativeAccess::Descriptor(logDirectory);
-  const int fd = openat(at, temporaryName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  const int fd =
+      Calls().OpenAt(at, temporaryName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
   if (fd < 0) return LeftoverStatus::kKept;
   struct stat info {};
   std::string mark;
   // Only a mark that this process's user set counts, on a file that no
   // running process holds.
-  bool ours = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-              !(mark = TrustedMarkOf(fd, info)).empty() && flock(fd, LOCK_EX | LOCK_NB) == 0;
+  bool ours = Calls().Status(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+              !(mark = TrustedMarkOf(fd, info)).empty() && Calls().Lock(fd, LOCK_EX | LOCK_NB) == 0;
   unsigned replacedMode = 0;
   const bool replaced = IsReplacedMark(mark, replacedMode);
   // A new text has one name; an old source may have had more (hard links),
   // and only this name of it goes.
   ours = ours && (replaced || info.st_nlink == 1);
-  const int source =
-      ours ? openat(at, sourceName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC) : -1;
+  const int source = ours ? Calls().OpenAt(at, sourceName.c_str(),
+                                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0)
+                          : -1;
   struct stat sourceInfo {};
-  const bool sourceKnown = source >= 0 && fstat(source, &sourceInfo) == 0;
+  const bool sourceKnown = source >= 0 && Calls().Status(source, &sourceInfo) == 0;
   const std::string sourceMark = sourceKnown ? TrustedMarkOf(source, sourceInfo) : std::string();
   off_t length = 0;
   int log = -1;
@@ -667,7 +652,7 @@ LeftoverStatus RemoveLeftoverTemporary(const Directory& directory, const std::st
     ours = log >= 0;
   }
   struct stat named {};
-  ours = ours && fstatat(at, temporaryName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+  ours = ours && Calls().StatusAt(at, temporaryName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
          SameFile(named, info);
   LeftoverStatus status = ours ? LeftoverStatus::kRemoved : LeftoverStatus::kKept;
   if (ours && log >= 0 && !replaced) {
@@ -678,15 +663,15 @@ LeftoverStatus RemoveLeftoverTemporary(const Directory& directory, const std::st
     struct stat logInfo {};
     if (!LockForAWhile(log, waited)) {
       status = LeftoverStatus::kLogLocked;
-    } else if (fstat(log, &logInfo) != 0 ||
-               (logInfo.st_size > length && ftruncate(log, length) != 0)) {
+    } else if (Calls().Status(log, &logInfo) != 0 ||
+               (logInfo.st_size > length && Calls().Truncate(log, length) != 0)) {
       status = LeftoverStatus::kKept;
     }
   }
   if (status == LeftoverStatus::kRemoved) {
     // The other names of an old source keep its text, not the mark.
     if (info.st_nlink > 1) RemoveMark(fd);
-    if (unlinkat(at, temporaryName.c_str(), 0) != 0) status = LeftoverStatus::kKept;
+    if (Calls().UnlinkAt(at, temporaryName.c_str(), 0) != 0) status = LeftoverStatus::kKept;
     // A mark left on the source goes with it, and so does the narrower mode
     // that an old source, or the new one before it got its own, had while
     // marked.
@@ -698,9 +683,9 @@ LeftoverStatus RemoveLeftoverTemporary(const Directory& directory, const std::st
     }
     if (status == LeftoverStatus::kRemoved && replacedMode != 0) RestoreMode(source, replacedMode);
   }
-  if (log >= 0) close(log);
-  if (source >= 0) close(source);
-  close(fd);
+  if (log >= 0) Calls().Close(log);
+  if (source >= 0) Calls().Close(source);
+  Calls().Close(fd);
   return status;
 }
 

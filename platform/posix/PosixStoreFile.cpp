@@ -11,6 +11,7 @@
 #include "base/Exception.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
+#include "platform/posix/FileCalls.h"
 #include "platform/posix/PosixNative.h"
 
 namespace platform {
@@ -67,7 +68,7 @@ struct OwnedDescriptor {
   OwnedDescriptor() = default;
   explicit OwnedDescriptor(int AFd) : fd(AFd) {}
   ~OwnedDescriptor() {
-    if (fd >= 0) close(fd);
+    if (fd >= 0) Calls().Close(fd);
   }
   OwnedDescriptor(const OwnedDescriptor&) = delete;
   OwnedDescriptor& operator=(const OwnedDescriptor&) = delete;
@@ -89,15 +90,15 @@ std::string RefusalOf(const struct stat& info) {
 // one, as a store that cannot be read). Throws StoreFileError when it is
 // refused.
 int OpenChecked(const StorePlace& place, OwnedDescriptor& file, struct stat& info) {
-  file.fd = openat(NativeAccess::Descriptor(place.home), place.name.c_str(),
-                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  file.fd = Calls().OpenAt(NativeAccess::Descriptor(place.home), place.name.c_str(),
+                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
   if (file.fd < 0) {
     // The name was no link when it was followed a moment ago: one was put
     // in its place meanwhile.
     if (errno == ELOOP) throw StoreFileError(kPlantedLink);
     return errno;
   }
-  if (fstat(file.fd, &info) != 0) return errno;
+  if (Calls().Status(file.fd, &info) != 0) return errno;
   if (S_ISDIR(info.st_mode)) return EISDIR;
   const std::string refusal = RefusalOf(info);
   if (!refusal.empty()) throw StoreFileError(refusal);
@@ -113,7 +114,7 @@ int ReadAll(int fd, const struct stat& info, std::string& content) {
   content.resize(static_cast<std::size_t>(info.st_size) + 1);
   for (;;) {
     if (used == content.size()) content.resize(content.size() * 2 + 4096);
-    const ssize_t n = read(fd, &content[used], content.size() - used);
+    const ssize_t n = Calls().Read(fd, &content[used], content.size() - used);
     if (n < 0) {
       if (errno == EINTR) continue;
       content.clear();
@@ -197,7 +198,7 @@ FileStamp StampOf(const std::string& nativePath) {
   if (gTestFiles != nullptr) return TestFileStamp(TestFileText(nativePath));
   struct stat info {};
   FileStamp stamp;
-  if (stat(nativePath.c_str(), &info) == 0) {
+  if (Calls().StatusAt(AT_FDCWD, nativePath.c_str(), &info, 0) == 0) {
     stamp = StampFrom(info);
   } else if (errno == ENOENT || errno == ENOTDIR) {
     stamp.known = true;
@@ -249,8 +250,8 @@ int RewriteStoreFile(const std::string& nativePath,
   // file would leave a second file beside every store. Every writer of a
   // store locks the directory of its real place, whichever path it used.
   // Closing the descriptor releases the lock.
-  const OwnedDescriptor lock(
-      openat(NativeAccess::Descriptor(place.home), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const OwnedDescriptor lock(Calls().OpenAt(NativeAccess::Descriptor(place.home), ".",
+                                            O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
   if (lock.fd < 0) return errno;
   bool waited = false;
   if (!LockForAWhile(lock.fd, waited)) {
@@ -273,7 +274,7 @@ int RewriteStoreFile(const std::string& nativePath,
 
 int CreateDirectories(const std::string& nativePath, unsigned mode) {
   struct stat info {};
-  if (nativePath.empty() || stat(nativePath.c_str(), &info) == 0) {
+  if (nativePath.empty() || Calls().StatusAt(AT_FDCWD, nativePath.c_str(), &info, 0) == 0) {
     return nativePath.empty() || S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
   }
   if (errno != ENOENT) return errno;
@@ -282,7 +283,9 @@ int CreateDirectories(const std::string& nativePath, unsigned mode) {
     const int error = CreateDirectories(parent, mode);
     if (error != 0) return error;
   }
-  if (mkdir(nativePath.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST) return errno;
+  if (Calls().MakeDirectoryAt(AT_FDCWD, nativePath.c_str(), static_cast<mode_t>(mode)) != 0 &&
+      errno != EEXIST)
+    return errno;
   return 0;
 }
 

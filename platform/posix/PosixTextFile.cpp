@@ -11,6 +11,7 @@
 #include "base/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
+#include "platform/posix/FileCalls.h"
 #include "platform/posix/PosixNative.h"
 #include "text/ShownName.h"
 #include "text/TextScan.h"
@@ -31,22 +32,24 @@ bool TextReader::Open(const std::string& path, std::size_t holdLimit) {
   name_ = path;
   // O_NONBLOCK so that a FIFO without a writer does not hang the open; only
   // regular files are read as text.
-  return Adopt(open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK), holdLimit);
+  return Adopt(
+      Calls().OpenAt(AT_FDCWD, NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0),
+      holdLimit);
 }
 
 bool TextReader::Open(const Directory& directory, const std::string& name, std::size_t holdLimit) {
   Close();
   name_ = name;
-  return Adopt(openat(NativeAccess::Descriptor(directory), name.c_str(),
-                      O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW),
+  return Adopt(Calls().OpenAt(NativeAccess::Descriptor(directory), name.c_str(),
+                              O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0),
                holdLimit);
 }
 
 bool TextReader::Adopt(int fd, std::size_t holdLimit) {
   if (fd < 0) return false;
   struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
+  if (Calls().Status(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    Calls().Close(fd);
     return false;
   }
   size_ = static_cast<std::uint64_t>(info.st_size);
@@ -56,39 +59,39 @@ bool TextReader::Adopt(int fd, std::size_t holdLimit) {
   permissions_ = static_cast<unsigned>(info.st_mode & 07777);
   Start(fd, holdLimit);
   // Read-ahead advice pays only for files that take more than one read.
-  if (size_ >= window_) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  if (size_ >= window_) Calls().AdviseSequential(fd);
   return true;
 }
 
 bool TextReader::StillAt(const Directory& directory, const std::string& name) const {
   struct stat info {};
-  return fstatat(NativeAccess::Descriptor(directory), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) ==
-             0 &&
+  return Calls().StatusAt(NativeAccess::Descriptor(directory), name.c_str(), &info,
+                          AT_SYMLINK_NOFOLLOW) == 0 &&
          static_cast<std::uint64_t>(info.st_dev) == identity_.device &&
          static_cast<std::uint64_t>(info.st_ino) == identity_.inode && Unchanged();
 }
 
 bool TextReader::Unchanged() const {
   struct stat info {};
-  return fd_ >= 0 && fstat(fd_, &info) == 0 && static_cast<std::uint64_t>(info.st_size) == size_ &&
-         ModifiedTime(info) == modified_;
+  return fd_ >= 0 && Calls().Status(fd_, &info) == 0 &&
+         static_cast<std::uint64_t>(info.st_size) == size_ && ModifiedTime(info) == modified_;
 }
 
 void TextReader::Close() {
-  if (fd_ >= 0) close(fd_);
+  if (fd_ >= 0) Calls().Close(fd_);
   Reset();
 }
 
 std::size_t TextReader::ReadSome(char* into, std::size_t room) {
   for (;;) {
-    const ssize_t n = read(fd_, into, room);
+    const ssize_t n = Calls().Read(fd_, into, room);
     if (n >= 0) return static_cast<std::size_t>(n);
     if (errno != EINTR) throw Exception(SystemError("Cannot read", name_));
   }
 }
 
 bool TextReader::MoveTo(std::uint64_t offset) {
-  return lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
+  return Calls().Seek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
 }
 
 FileStatus TextWriter::CreateExclusive(const Directory& directory, const std::string& name,
@@ -97,13 +100,13 @@ FileStatus TextWriter::CreateExclusive(const Directory& directory, const std::st
   // Readable by nobody else while it is written, whatever the umask: it
   // holds the text of a source that may be private. The lock tells a later
   // run that the file is not left over.
-  const int fd = openat(NativeAccess::Descriptor(directory), name.c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions);
+  const int fd = Calls().OpenAt(NativeAccess::Descriptor(directory), name.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions);
   if (fd < 0) return errno == EEXIST ? FileStatus::kExists : FileStatus::kFailed;
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (Calls().Lock(fd, LOCK_EX | LOCK_NB) != 0) {
     // Another run opened it in the moment since it was created.
-    unlinkat(NativeAccess::Descriptor(directory), name.c_str(), 0);
-    close(fd);
+    Calls().UnlinkAt(NativeAccess::Descriptor(directory), name.c_str(), 0);
+    Calls().Close(fd);
     return FileStatus::kExists;
   }
   Adopt(fd, name);
@@ -123,11 +126,12 @@ bool TextWriter::OpenAppend(const Directory& directory, const std::string& name,
   int fd = -1;
   struct stat info {};
   for (int attempt = 0; fd < 0 && attempt < 10; ++attempt) {
-    fd = openat(at, name.c_str(), kFlags);
-    if (fd < 0 && errno == EACCES) fd = openat(at, name.c_str(), (kFlags & ~O_RDWR) | O_WRONLY);
+    fd = Calls().OpenAt(at, name.c_str(), kFlags, 0);
+    if (fd < 0 && errno == EACCES)
+      fd = Calls().OpenAt(at, name.c_str(), (kFlags & ~O_RDWR) | O_WRONLY, 0);
     created = false;
     if (fd < 0 && errno == ENOENT) {
-      fd = openat(at, name.c_str(), kFlags | O_CREAT | O_EXCL, permissions);
+      fd = Calls().OpenAt(at, name.c_str(), kFlags | O_CREAT | O_EXCL, permissions);
       created = fd >= 0;
       if (fd < 0 && errno == EEXIST) continue;
     }
@@ -138,27 +142,28 @@ bool TextWriter::OpenAppend(const Directory& directory, const std::string& name,
     // A log with a second name may be someone else's file linked in its
     // place; it is not written.
     bool waited = false;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink > 1 ||
-        !LockForAWhile(fd, waited) || (waited && fstat(fd, &info) != 0)) {
-      close(fd);
+    if (Calls().Status(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink > 1 ||
+        !LockForAWhile(fd, waited) || (waited && Calls().Status(fd, &info) != 0)) {
+      Calls().Close(fd);
       return false;
     }
     if (info.st_nlink == 0) {
-      close(fd);
+      Calls().Close(fd);
       fd = -1;
     }
   }
   if (fd < 0) return false;
   Adopt(fd, name);
   startLength_ = static_cast<std::uint64_t>(info.st_size);
-  if (created) createdIn_ = fcntl(at, F_DUPFD_CLOEXEC, 0);
+  if (created) createdIn_ = Calls().Duplicate(at);
   return true;
 }
 
 bool TextWriter::ReadEnd(std::uint64_t size,
                          const std::function<bool(std::string_view)>& slice) const {
   struct stat info {};
-  if (fd_ < 0 || fstat(fd_, &info) != 0 || static_cast<std::uint64_t>(info.st_size) < size) {
+  if (fd_ < 0 || Calls().Status(fd_, &info) != 0 ||
+      static_cast<std::uint64_t>(info.st_size) < size) {
     return false;
   }
   // In slices, so that a long end is not held whole.
@@ -166,7 +171,7 @@ bool TextWriter::ReadEnd(std::uint64_t size,
   for (off_t at = info.st_size - static_cast<off_t>(size); at < info.st_size;) {
     part.resize(static_cast<std::size_t>(
         std::min<std::uint64_t>(kTextBufferSize, static_cast<std::uint64_t>(info.st_size - at))));
-    const ssize_t n = pread(fd_, &part[0], part.size(), at);
+    const ssize_t n = Calls().ReadAt(fd_, &part[0], part.size(), at);
     if (n <= 0 || !slice(std::string_view(part.data(), static_cast<std::size_t>(n)))) return false;
     at += n;
   }
@@ -177,20 +182,20 @@ bool LogFitsSource(TextWriter& log, const TextReader& source) {
   struct stat logInfo {};
   struct stat sourceInfo {};
   // A new log is readable by the source's group, not by the process's.
-  if (log.createdIn_ >= 0 && fstat(NativeAccess::Descriptor(source), &sourceInfo) == 0 &&
-      fchown(log.fd_, static_cast<uid_t>(-1), sourceInfo.st_gid) != 0) {
+  if (log.createdIn_ >= 0 && Calls().Status(NativeAccess::Descriptor(source), &sourceInfo) == 0 &&
+      Calls().ChangeOwner(log.fd_, static_cast<uid_t>(-1), sourceInfo.st_gid) != 0) {
     // Not a group of this process's user: the check below decides.
   }
-  return fstat(NativeAccess::Descriptor(log), &logInfo) == 0 &&
-         fstat(NativeAccess::Descriptor(source), &sourceInfo) == 0 &&
+  return Calls().Status(NativeAccess::Descriptor(log), &logInfo) == 0 &&
+         Calls().Status(NativeAccess::Descriptor(source), &sourceInfo) == 0 &&
          LogFitsSource(logInfo, sourceInfo);
 }
 
 bool LogFitsSource(const TextReader& log, const TextReader& source) {
   struct stat logInfo {};
   struct stat sourceInfo {};
-  return fstat(NativeAccess::Descriptor(log), &logInfo) == 0 &&
-         fstat(NativeAccess::Descriptor(source), &sourceInfo) == 0 &&
+  return Calls().Status(NativeAccess::Descriptor(log), &logInfo) == 0 &&
+         Calls().Status(NativeAccess::Descriptor(source), &sourceInfo) == 0 &&
          LogFitsSource(logInfo, sourceInfo);
 }
 
@@ -200,12 +205,12 @@ bool TextWriter::Undo() {
   bool done = false;
   struct stat mine {};
   struct stat named {};
-  if (createdIn_ >= 0 && fstat(fd_, &mine) == 0 &&
-      fstatat(createdIn_, path_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+  if (createdIn_ >= 0 && Calls().Status(fd_, &mine) == 0 &&
+      Calls().StatusAt(createdIn_, path_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
       mine.st_dev == named.st_dev && mine.st_ino == named.st_ino) {
-    done = unlinkat(createdIn_, path_.c_str(), 0) == 0;
+    done = Calls().UnlinkAt(createdIn_, path_.c_str(), 0) == 0;
   }
-  if (!done) done = ftruncate(fd_, static_cast<off_t>(startLength_)) == 0;
+  if (!done) done = Calls().Truncate(fd_, static_cast<off_t>(startLength_)) == 0;
   Abandon();
   return done;
 }
@@ -213,7 +218,7 @@ bool TextWriter::Undo() {
 void TextWriter::WriteOut(const char* data, std::size_t size) {
   std::size_t done = 0;
   while (done < size) {
-    const ssize_t n = write(fd_, data + done, size - done);
+    const ssize_t n = Calls().Write(fd_, data + done, size - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       throw Exception(SystemError("Cannot write", path_));
@@ -225,7 +230,7 @@ void TextWriter::WriteOut(const char* data, std::size_t size) {
 void TextWriter::SyncFile() {
   // The data and what reading it back needs (the size), not every
   // timestamp.
-  if (fdatasync(fd_) != 0) throw Exception(SystemError("Cannot write", path_));
+  if (Calls().SyncData(fd_) != 0) throw Exception(SystemError("Cannot write", path_));
 }
 
 bool TextWriter::CopyFromFile(const TextReader& source, std::uint64_t from, std::uint64_t to) {
@@ -239,7 +244,7 @@ bool TextWriter::CopyFromFile(const TextReader& source, std::uint64_t from, std:
   // they are read and written, and a failure of either is reported as it
   // happens there.
   while (left > 0 && memory_ == nullptr) {
-    const ssize_t n = copy_file_range(sourceFd, &at, fd_, nullptr, left, 0);
+    const ssize_t n = Calls().CopyRange(sourceFd, &at, fd_, left);
     if (n > 0) {
       left -= static_cast<std::uint64_t>(n);
       continue;
@@ -251,7 +256,7 @@ bool TextWriter::CopyFromFile(const TextReader& source, std::uint64_t from, std:
   while (left > 0) {
     const std::size_t chunk =
         left < kTextBufferSize ? static_cast<std::size_t>(left) : kTextBufferSize;
-    const ssize_t n = pread(sourceFd, buffer_.get(), chunk, at);
+    const ssize_t n = Calls().ReadAt(sourceFd, buffer_.get(), chunk, at);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     used_ = static_cast<std::size_t>(n);
@@ -265,17 +270,17 @@ bool TextWriter::CopyFromFile(const TextReader& source, std::uint64_t from, std:
 void TextWriter::CloseFile() {
   const int fd = fd_;
   fd_ = -1;
-  if (createdIn_ >= 0) close(createdIn_);
+  if (createdIn_ >= 0) Calls().Close(createdIn_);
   createdIn_ = -1;
-  if (close(fd) != 0) throw Exception(SystemError("Cannot write", path_));
+  if (Calls().Close(fd) != 0) throw Exception(SystemError("Cannot write", path_));
 }
 
 void TextWriter::Abandon() {
   memory_ = nullptr;
-  if (fd_ >= 0) close(fd_);
+  if (fd_ >= 0) Calls().Close(fd_);
   fd_ = -1;
   used_ = 0;
-  if (createdIn_ >= 0) close(createdIn_);
+  if (createdIn_ >= 0) Calls().Close(createdIn_);
   createdIn_ = -1;
 }
 

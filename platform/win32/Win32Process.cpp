@@ -12,7 +12,6 @@ namespace {
 
 std::string commandLine;
 std::string programPath;
-bool overridden = false;
 
 std::string ModuleFileName() {
   std::vector<char> buffer(MAX_PATH);
@@ -24,14 +23,6 @@ std::string ModuleFileName() {
     if (length < buffer.size()) return std::string(buffer.data(), length);
     buffer.resize(buffer.size() * 2);
   }
-}
-
-// Forward slashes of a test's path become the backslashes of every path text.
-std::string SystemPathOf(std::string path) {
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return path;
 }
 
 // One piece of a command line: its text as given and the argument that the
@@ -114,7 +105,6 @@ std::string CommandLineOf(const std::string& raw, const std::vector<std::string>
 }
 
 void SetProcessArguments(int argc, const char* const* argv) {
-  if (overridden) return;
   // The switches are read from the command line as the process was given
   // it, with its quotes, not as the C library split it; but only from the
   // pieces that stand for the arguments kept for them, so that the
@@ -130,12 +120,6 @@ std::string CommandLine() { return commandLine; }
 std::string ProgramPath() { return programPath; }
 
 void RaiseOpenFileLimit() {}
-
-void SetProcessForTesting(const std::string& aCommandLine, const std::string& aProgramPath) {
-  commandLine = aCommandLine;
-  programPath = SystemPathOf(aProgramPath);
-  overridden = true;
-}
 
 unsigned CreatedFilePermissions(unsigned requested) {
   (void)requested;

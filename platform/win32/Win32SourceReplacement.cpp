@@ -7,16 +7,6 @@
 
 namespace platform {
 
-SourceReplacement::~SourceReplacement() {
-  if (pending_) RemoveTemporary();
-  if (held_ >= 0) CloseHandle(HandleOf(held_));
-}
-
-void SourceReplacement::RemoveTemporary() {
-  pending_ = false;
-  RemoveHeld(writer_, held_);
-}
-
 FileStatus SourceReplacement::Create(const std::string& temporaryName) {
   temporaryName_ = temporaryName;
   const FileStatus status =
@@ -31,13 +21,10 @@ void SourceReplacement::NoteLog(const TextWriter&) {}
 void SourceReplacement::Complete() { CompleteHeld(writer_); }
 
 FileStatus SourceReplacement::Commit() {
-  if (!pending_) return FileStatus::kFailed;
-  try {
-    Complete();
-  } catch (const Exception&) {
-    RemoveTemporary();
-    return FileStatus::kFailed;
-  }
+  return CommitWith([this] { Complete(); }, [this] { return Swap(); });
+}
+
+FileStatus SourceReplacement::Swap() {
   const std::wstring temporary = PathIn(*directory_, temporaryName_);
   std::wstring target = PathIn(*directory_, target_);
   // The file keeps its name as it is on disk, which the source's handle
