@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "base/Exception.h"
+#include "platform/posix/FileCalls.h"
 #include "platform/posix/PosixStoreFile.h"
+#include "tests/MemoryFileSystem.h"
 #include "tests/TestSupport.h"
 #include "text/Ansi.h"
 #include "text/IniText.h"
@@ -210,26 +212,19 @@ TEST(ReadIniSection, MissingFileDirectoryOrSectionReadsEmpty) {
   EXPECT_EQ(*ReadIniSection(dir.Path(), "P"), Lines{});  // a directory
 }
 
-TEST(ReadIniSection, TakesTheTestFilesInsteadOfTheFileSystem) {
-  TempDir dir;
-  const std::string onDisk = dir / "a.ini";
-  WriteFile(onDisk, "[P]\nA=disk\n");
-  std::map<std::string, std::string> files = {{dir / "b.ini", "[P]\nA=1\n"},
-                                              {onDisk, "[P]\nA=memory\n"}};
-  platform::SetStoreFilesForTesting(&files);
-  EXPECT_EQ(*ReadIniSection(dir / "b.ini", "P"), (Lines{"A=1"}));
-  EXPECT_EQ(*ReadIniSection(onDisk, "P"), (Lines{"A=memory"}));
-  EXPECT_EQ(*ReadIniSection(dir / "c.ini", "P"), Lines{});  // missing
-  // A change of the texts is seen once they are set again, even at the
-  // same size.
-  files[dir / "b.ini"] = "[P]\nA=2\n";
-  files[dir / "c.ini"] = "[P]\nC=3\n";
-  platform::SetStoreFilesForTesting(&files);
-  EXPECT_EQ(*ReadIniSection(dir / "b.ini", "P"), (Lines{"A=2"}));
-  EXPECT_EQ(*ReadIniSection(dir / "c.ini", "P"), (Lines{"C=3"}));
-  platform::SetStoreFilesForTesting(nullptr);
-  EXPECT_EQ(*ReadIniSection(onDisk, "P"), (Lines{"A=disk"}));
-  EXPECT_EQ(*ReadIniSection(dir / "b.ini", "P"), Lines{});
+// The INI file is read through the file calls, and read again after a
+// change that keeps its size.
+TEST(ReadIniSection, ReadsThroughTheFileCallsAndSeesAChangeOfTheSameSize) {
+  testsupport::MemoryFileSystem memory;
+  memory.WriteFile("/p/b.ini", "[P]\nA=1\n");
+  platform::FileCalls* const before = platform::UseFileCalls(&memory);
+  EXPECT_EQ(*ReadIniSection("/p/b.ini", "P"), (Lines{"A=1"}));
+  EXPECT_EQ(*ReadIniSection("/p/c.ini", "P"), Lines{});  // missing
+  memory.WriteFile("/p/b.ini", "[P]\nA=2\n");
+  memory.WriteFile("/p/c.ini", "[P]\nC=3\n");
+  EXPECT_EQ(*ReadIniSection("/p/b.ini", "P"), (Lines{"A=2"}));
+  EXPECT_EQ(*ReadIniSection("/p/c.ini", "P"), (Lines{"C=3"}));
+  platform::UseFileCalls(before);
 }
 
 TEST(ReadIniSection, TakesSystemPathsWithBackslashes) {

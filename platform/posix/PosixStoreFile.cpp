@@ -144,29 +144,6 @@ FileStamp StampFrom(const struct stat& info) {
   return stamp;
 }
 
-// The store files of SetStoreFilesForTesting, and how often they were set.
-const std::map<std::string, std::string>* gTestFiles = nullptr;
-std::int64_t gTestFilesSet = 0;
-
-// The text of the file at the native path among the test files; nullptr
-// when it is not among them.
-const std::string* TestFileText(const std::string& nativePath) {
-  const auto found = gTestFiles->find(nativePath);
-  return found == gTestFiles->end() ? nullptr : &found->second;
-}
-
-// The stamp of a test file of that text (nullptr: missing).
-FileStamp TestFileStamp(const std::string* text) {
-  FileStamp stamp;
-  stamp.known = true;
-  if (text != nullptr) {
-    stamp.exists = true;
-    stamp.size = static_cast<std::int64_t>(text->size());
-    stamp.modifiedSeconds = gTestFilesSet;
-  }
-  return stamp;
-}
-
 // Replaces the file at place by content: a fresh temporary file beside it,
 // renamed over it. 0, or the errno of the step that failed; the temporary
 // file is gone either way.
@@ -189,13 +166,7 @@ int ReplaceWholeFile(const StorePlace& place, const std::string& content) {
 
 }  // namespace
 
-void SetStoreFilesForTesting(const std::map<std::string, std::string>* texts) {
-  gTestFiles = texts;
-  ++gTestFilesSet;
-}
-
 FileStamp StampOf(const std::string& nativePath) {
-  if (gTestFiles != nullptr) return TestFileStamp(TestFileText(nativePath));
   struct stat info {};
   FileStamp stamp;
   if (Calls().StatusAt(AT_FDCWD, nativePath.c_str(), &info, 0) == 0) {
@@ -208,13 +179,6 @@ FileStamp StampOf(const std::string& nativePath) {
 
 ReadResult ReadWholeFile(const std::string& nativePath, std::string& content, FileStamp& stamp) {
   content.clear();
-  if (gTestFiles != nullptr) {
-    const std::string* text = TestFileText(nativePath);
-    stamp = TestFileStamp(text);
-    if (text == nullptr) return ReadResult::kMissing;
-    content = *text;
-    return ReadResult::kOk;
-  }
   stamp = FileStamp();
   StorePlace place;
   OwnedDescriptor file;

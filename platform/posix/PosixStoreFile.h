@@ -65,13 +65,6 @@ FileStamp StampOf(const std::string& nativePath);
 // StoreFileError when it is refused.
 ReadResult ReadWholeFile(const std::string& nativePath, std::string& content, FileStamp& stamp);
 
-// For tests and the fuzzer: while texts is set, the reading above (StampOf,
-// ReadWholeFile with a stamp) takes the store files from it, native path to
-// text, a path it lacks being a missing file, instead of the file system;
-// each call gives every file a new stamp, as a change of the files would.
-// nullptr goes back to the file system. Writing is not affected.
-void SetStoreFilesForTesting(const std::map<std::string, std::string>* texts);
-
 // Keeps the parsed form of store files (an INI file, the hive) for the life
 // of the process, so that each is read and parsed once however often it is
 // looked up. Each use asks the file system again (one stat) and reads and
