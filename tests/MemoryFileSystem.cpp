@@ -435,6 +435,7 @@ struct MemoryFileSystem::State {
     }
     if (place.node == 0) {
       if ((flags & O_CREAT) == 0) return -ENOENT;
+      if (name[std::strlen(name) - 1] == '/') return -EISDIR;  // "new/" names a directory
       if (!May(meta.nodes[place.directory], kWrite | kExecute)) return -EACCES;
       const ino_t number = NewNode(S_IFREG | (mode & ~umask & 07777), meta.nodes[place.directory]);
       Name(place.directory, place.name, number);

@@ -24,7 +24,11 @@ namespace testsupport {
 // also the working directory. Descriptors are numbered from 1 << 20, so that
 // none is ever taken for the system's. Owner and group of what it creates are
 // the process's effective ones; root passes every permission check but
-// execute on a file without any x bit.
+// execute on a file without any x bit. Extended attributes in user.*,
+// trusted.* (root's alone) and security.*. "/proc/self/fd/N" means descriptor
+// N to LinkAt alone. Where Linux would wait for ever (flock without LOCK_NB
+// on a lock another description holds) the call fails with EDEADLK; a failed
+// Close still frees the descriptor, as on Linux.
 //
 // Every call of the table is one step, numbered from 0. The disk is modelled
 // as an ordered journal (ext4 data=ordered, XFS): metadata (names, modes,

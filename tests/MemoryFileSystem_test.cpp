@@ -186,6 +186,7 @@ const ContractRow kContractRows[] = {
        s.Open("through a file", "f/x", O_RDONLY);
        s.Open("writing a directory", "sub", O_WRONLY);
        s.Open("creating a directory", "sub", O_RDONLY | O_CREAT);
+       s.Open("creating a file as a directory", "new/", O_WRONLY | O_CREAT);
        const int sub = s.Open("O_PATH of a directory", "sub", O_PATH | O_DIRECTORY);
        s.Note("its flags", s.calls().StatusFlags(sub) & (O_PATH | O_DIRECTORY | O_ACCMODE));
        s.Fd("create relative to it", s.calls().OpenAt(sub, "inner", O_WRONLY | O_CREAT, 0600));
