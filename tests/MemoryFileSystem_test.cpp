@@ -15,14 +15,9 @@
 #include <cstdio>
 #include <functional>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "app/uHistrelEnglishConstant.h"
-#include "app/uHistrelRun.h"
-#include "tests/HistrelTestSupport.h"
-#include "tests/SwitchFixture.h"
 #include "tests/TestSupport.h"
 
 namespace {
@@ -605,51 +600,6 @@ TEST(MemoryFileSystemTimes, EveryChangeGivesANewModificationTime) {
   EXPECT_NE(std::make_pair(before.tv_sec, before.tv_nsec),
             std::make_pair(after.tv_sec, after.tv_nsec));
   EXPECT_EQ(2, fs.StatusOf("/f").st_size);
-}
-
-// --- a whole run of the program
-
-// Rewrites the one source below /src, with fs as the file system.
-std::map<std::string, std::string> RunOn(MemoryFileSystem& fs) {
-  testsupport::SwitchFixture fixture("histrel /USER=ann /FILE=\\src\\*.pas /THREADS=1");
-  testsupport::ConsoleCapture console;
-  platform::FileCalls* before = platform::UseFileCalls(&fs);
-  RunHistrel(testsupport::FixedDate(2003, 5, 14));
-  platform::UseFileCalls(before);
-  return fs.Files("/src");
-}
-
-MemoryFileSystem SourceTree() {
-  MemoryFileSystem fs;
-  fs.WriteFile("/src/a.pas", "unit A;\n{CVSLOG}\n{CVS* A note.}\nend.\n");
-  fs.SyncEverything();
-  return fs;
-}
-
-// Whatever a power loss at any call of a rewrite leaves on the disk, with
-// any part of the metadata after the last sync, the next run ends with the
-// new source and its log holding the entry once.
-TEST(MemoryFileSystemRun, ARewriteSurvivesAPowerLossAtEveryStep) {
-  InitializeHistrelEnglishConstantUnit();
-  MemoryFileSystem whole = SourceTree();
-  const std::map<std::string, std::string> before = whole.Files("/src");
-  const std::map<std::string, std::string> done = RunOn(whole);
-  ASSERT_NE(before, done);
-  std::set<std::map<std::string, std::string>> found;
-  for (std::size_t loss = 0; loss <= whole.Steps(); ++loss) {
-    MemoryFileSystem fs = SourceTree();
-    fs.RecordMetadata(true);
-    fs.LosePowerAt(loss);
-    RunOn(fs);
-    for (std::size_t kept = fs.CommittedSteps(); kept <= loss; ++kept) {
-      MemoryFileSystem after = fs.AfterPowerLoss(kept);
-      found.insert(after.Files("/src"));
-      EXPECT_EQ(done, RunOn(after)) << "power lost at step " << loss << ", metadata of " << kept;
-    }
-  }
-  // The losses hit the run from before its first write to after its last.
-  EXPECT_EQ(1U, found.count(before));
-  EXPECT_EQ(1U, found.count(done));
 }
 
 }  // namespace
