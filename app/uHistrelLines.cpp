@@ -8,8 +8,10 @@
 namespace {
 
 // Most lines are about 80 bytes; a line longer than a block gets one of its
-// own size.
+// own size. Blocks start small and double up to kBlockSize, so that the
+// short entry of most sources does not cost a megabyte of zeroed memory.
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+constexpr std::size_t kFirstBlockSize = std::size_t{4} << 10;
 
 }  // namespace
 
@@ -20,7 +22,9 @@ std::string_view THistoryLines::operator[](std::size_t AIndex) const {
 
 void THistoryLines::push_back(std::string_view ALine) {
   if (FBlocks.empty() || FBlocks.back().Bytes.size() - FBlocks.back().Used < ALine.size()) {
-    FBlocks.push_back({std::string(std::max(kBlockSize, ALine.size()), '\0'), 0});
+    const std::size_t next =
+        FBlocks.empty() ? kFirstBlockSize : std::min(kBlockSize, 2 * FBlocks.back().Bytes.size());
+    FBlocks.push_back({std::string(std::max(next, ALine.size()), '\0'), 0});
   }
   TBlock& block = FBlocks.back();
   if (!ALine.empty()) std::memcpy(&block.Bytes[block.Used], ALine.data(), ALine.size());
