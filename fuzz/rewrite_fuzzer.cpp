@@ -105,15 +105,15 @@ Outcome RunInMemory(THistrel& AHistrel, const std::string& AContent, const Setti
 Outcome RunOnFiles(THistrel& AHistrel, const std::string& AContent, const Settings& ASettings,
                    const TSourceReading& AReading) {
   const std::string source = gDirectory + "/Unit1.pas";
-  struct stat before {};
-  CHECK(stat(source.c_str(), &before) == 0);
+  const struct stat before = fuzztree::Memory().StatusOf(source);
+  CHECK(S_ISREG(before.st_mode));
   Configure(AHistrel, ASettings, AReading);
   Outcome outcome;
   outcome.output = fuzztree::Execute(AHistrel);
   CHECK(!outcome.output.empty() && outcome.output.front() == gSource);
   outcome.output.erase(outcome.output.begin());
-  struct stat after {};
-  CHECK(stat(source.c_str(), &after) == 0);
+  const struct stat after = fuzztree::Memory().StatusOf(source);
+  CHECK(S_ISREG(after.st_mode));
   outcome.replaced = before.st_ino != after.st_ino;
   CHECK(fuzztree::ReadFile(source, outcome.source));
   outcome.logExists = fuzztree::ReadFile(source + ".cvs", outcome.log);
@@ -262,7 +262,8 @@ void CheckReadings() {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   InitializeHistrelEnglishConstantUnit();
   CheckReadings();
-  gDirectory = fuzztree::MakeRoot("rewrite");
+  gDirectory = "/rewrite";
+  fuzztree::Reset(gDirectory);
   gSource = fuzztree::SystemDirectory(gDirectory) + "Unit1.pas";
   gLog = gSource + ".cvs";
   return 0;
@@ -302,7 +303,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static bool wroteFiles = true;
   static std::string onDisk;
   if (wroteFiles) {
-    fuzztree::RemoveContents(gDirectory);
+    fuzztree::Reset(gDirectory);
     CHECK(fuzztree::WriteFile(gDirectory + "/Unit1.pas", content));
     onDisk = content;
   } else if (content != onDisk) {

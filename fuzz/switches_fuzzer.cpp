@@ -4,8 +4,9 @@
 // sources give, the command line over the INI file over the registry.
 //
 // Input: the command line, then optionally "\x01" and the INI file, then
-// optionally "\x01" and the hive. The two files are texts in memory: no
-// file system work per input.
+// optionally "\x01" and the hive. The two files are written into a file
+// system in memory, which every file call of the process goes to.
+#include <fcntl.h>
 #include <stdlib.h>
 
 #include <cstdint>
@@ -18,28 +19,39 @@
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "platform/Registry.h"
-#include "platform/posix/PosixStoreFile.h"
+#include "platform/posix/FileCalls.h"
 #include "support/uFileRoutines.h"
 #include "support/uSingleton.h"
 #include "support/uStringRoutines.h"
-#include "tests/ForwardedFileCalls.h"
+#include "tests/MemoryFileSystem.h"
 
 namespace {
 
 std::string gIniPath;
 std::string gHivePath;
-std::map<std::string, std::string> gFiles;
+// Every file call of the process goes to it: the INI file and the hive are
+// the input's texts.
+testsupport::MemoryFileSystem gMemory;
+
+// Makes path hold text, or removes it when there is no text.
+void Place(const std::string& APath, const std::string* AText) {
+  if (AText != nullptr) {
+    gMemory.WriteFile(APath, *AText);
+  } else if (gMemory.Exists(APath)) {
+    CHECK(gMemory.UnlinkAt(AT_FDCWD, APath.c_str(), 0) == 0);
+  }
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The INI file and the hive are the fuzzer's texts, at paths where no
-  // real file can be.
-  setenv("XDG_CONFIG_HOME", "/nonexistent/histrel-fuzz", 1);
-  static testsupport::ProgramLink program("/nonexistent/histrel-fuzz/histrel");
+  platform::UseFileCalls(&gMemory);
+  gMemory.MakeDirectory("/proc/self");
+  gMemory.MakeLink("/proc/self/exe", "/fuzz/bin/histrel");
+  gMemory.MakeDirectory("/fuzz/bin");
+  setenv("XDG_CONFIG_HOME", "/fuzz/config", 1);
   const char* const arguments[] = {"histrel"};
   platform::SetProcessArguments(1, arguments);
-  platform::SetStoreFilesForTesting(&gFiles);
   InitializeSingletonUnit();
   InitializeFileRoutinesUnit();
   InitializeProgramSwitchUnit();
@@ -56,13 +68,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string input(reinterpret_cast<const char*>(data), size);
   const std::string::size_type iniStart = input.find('\x01');
   const std::string commandLine = input.substr(0, iniStart);
-  gFiles.clear();
-  if (iniStart != std::string::npos) {
-    const std::string::size_type hiveStart = input.find('\x01', iniStart + 1);
-    gFiles[gIniPath] = input.substr(iniStart + 1, hiveStart - iniStart - 1);
-    if (hiveStart != std::string::npos) gFiles[gHivePath] = input.substr(hiveStart + 1);
-  }
-  platform::SetStoreFilesForTesting(&gFiles);
+  std::string ini;
+  std::string hive;
+  const std::string::size_type hiveStart =
+      iniStart == std::string::npos ? iniStart : input.find('\x01', iniStart + 1);
+  if (iniStart != std::string::npos) ini = input.substr(iniStart + 1, hiveStart - iniStart - 1);
+  if (hiveStart != std::string::npos) hive = input.substr(hiveStart + 1);
+  Place(gIniPath, iniStart != std::string::npos ? &ini : nullptr);
+  Place(gHivePath, hiveStart != std::string::npos ? &hive : nullptr);
 
   if (commandLine.size() < 512) {
     const TStringList pieces = SplitPieces(commandLine);

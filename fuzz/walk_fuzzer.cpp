@@ -1,8 +1,7 @@
-// Walks a small tree on a memory file system and rewrites what it selects,
-// once with the walk reading every file itself and once another way: with
-// workers reading ahead of it, or line by line, into memory as a preview
-// does (the tree stays as it is, so an input whose tree is the last one's
-// but for the bytes of files costs only those files); or, writing the files,
+// Walks a small tree on a file system in memory and rewrites what it
+// selects, once with the walk reading every file itself and once another
+// way: with workers reading ahead of it, or line by line, into memory as a
+// preview does; or, writing the files,
 // with workers and the fast path against the walk alone line by line. Both
 // runs must announce the same lines, stop at the same failure and give (or
 // leave) the same bytes in every file.
@@ -12,13 +11,10 @@
 // as often; line by line; writing the files); the rest is cut at each "\x01"
 // into files, each "name\x02content" ("/" in a name makes a subdirectory,
 // one level deep; a name ending in "@" becomes a link to the file before it).
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -30,7 +26,6 @@
 namespace {
 
 std::string gRoot;
-int gRootDirectory = -1;  // gRoot, open: the tree is made relative to it
 
 struct TFile {
   std::string name;
@@ -53,51 +48,31 @@ std::string CleanName(std::string AName) {
   return directory.empty() ? leaf : directory + "/" + leaf;
 }
 
-// The tree on disk: the names it was made from, in order, and the bytes each
-// file made of them ended with. The names alone decide its shape (which
-// entries are directories, files or links, and the order of the listings),
-// so a tree of the same names only needs the files whose bytes differ.
-struct TTree {
-  std::vector<std::string> names;
-  std::map<std::string, std::string> files;
-};
-TTree gTree;
-bool gTreeKnown = false;
-
+// Makes the tree of AFiles afresh: a file system in memory costs little
+// to make again.
 void MakeTree(const std::vector<TFile>& AFiles) {
-  TTree tree;
-  for (const TFile& file : AFiles) tree.names.push_back(file.name);
-  if (gTreeKnown && tree.names == gTree.names) {
-    // The same files as before; the last bytes given for a name stay.
-    std::map<std::string, std::string> wanted;
-    for (const TFile& file : AFiles) {
-      if (gTree.files.count(file.name) != 0) wanted[file.name] = file.content;
-    }
-    for (auto& entry : wanted) {
-      std::string& had = gTree.files[entry.first];
-      if (had == entry.second) continue;
-      CHECK(fuzztree::WriteFileAt(gRootDirectory, entry.first, entry.second));
-      had = std::move(entry.second);
-    }
-    return;
-  }
-  fuzztree::RemoveContentsAt(gRootDirectory);
+  fuzztree::Reset(gRoot);
+  testsupport::MemoryFileSystem& memory = fuzztree::Memory();
   std::string previous;
   for (const TFile& file : AFiles) {
+    const std::string path = gRoot + "/" + file.name;
     const std::string::size_type slash = file.name.find('/');
-    if (slash != std::string::npos)
-      mkdirat(gRootDirectory, file.name.substr(0, slash).c_str(), 0755);
+    if (slash != std::string::npos) {
+      const std::string directory = gRoot + "/" + file.name.substr(0, slash);
+      const struct stat info = memory.StatusOf(directory);
+      if (info.st_mode == 0) memory.MakeDirectory(directory);
+      if (info.st_mode != 0 && !S_ISDIR(info.st_mode)) continue;
+    }
     if (!file.name.empty() && file.name.back() == '@' && !previous.empty()) {
-      symlinkat((gRoot + "/" + previous).c_str(), gRootDirectory, file.name.c_str());
+      if (!memory.Exists(path)) memory.MakeLink(path, gRoot + "/" + previous);
       continue;
     }
-    // A name that is a directory already stays one.
-    if (!fuzztree::WriteFileAt(gRootDirectory, file.name, file.content)) continue;
-    tree.files[file.name] = file.content;
+    // A name that is a directory or a link already stays one.
+    const struct stat info = memory.StatusOf(path);
+    if (S_ISDIR(info.st_mode) || S_ISLNK(info.st_mode)) continue;
+    memory.WriteFile(path, file.content);
     previous = file.name;
   }
-  gTree = std::move(tree);
-  gTreeKnown = true;
 }
 
 // The lines of a run, then what it wrote (into memory, or the tree after it).
@@ -128,9 +103,7 @@ std::vector<std::string> Run(const std::string& AMask, bool AKeepCVS, unsigned A
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   InitializeHistrelEnglishConstantUnit();
-  gRoot = fuzztree::MakeRoot("walk");
-  gRootDirectory = open(gRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  CHECK(gRootDirectory >= 0);
+  gRoot = "/walk";
   return 0;
 }
 
@@ -157,10 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Both runs write the files, each on the tree as the input makes it.
     MakeTree(files);
     const std::vector<std::string> alone = Run(mask, keepCvs, 1, true, false);
-    gTreeKnown = false;
     MakeTree(files);
     CHECK(Run(mask, keepCvs, 4, false, false) == alone);
-    gTreeKnown = false;
     return 0;
   }
   MakeTree(files);
