@@ -29,6 +29,7 @@ using testsupport::kSampleAfterFirstRun;
 using testsupport::kSampleBefore;
 using testsupport::kSampleLogAfterFirstRun;
 using testsupport::ReadFile;
+using testsupport::RemoveFile;
 using testsupport::SystemPath;
 using testsupport::TempDir;
 using testsupport::WithCrLf;
@@ -360,8 +361,13 @@ TEST_F(HistoryEntries, ContinuationsStandUnderTheFirstWordAfterTheDateInEitherEn
 // ---------------------------------------------------------------------------
 // Rewriting one source
 
+// Unit1.pas in a directory of a file system in memory; RewriteSourceOnDisk
+// keeps it on the disk, for what the system itself must show (modes,
+// extended attributes, links, FIFOs).
 class RewriteSource : public ::testing::Test {
  protected:
+  explicit RewriteSource(bool AInMemory = true)
+      : FMemory(AInMemory ? std::make_unique<testsupport::InMemoryFiles>() : nullptr) {}
   void SetUp() override { InitializeHistrelEnglishConstantUnit(); }
 
   std::string Source() const { return FDir / "Unit1.pas"; }
@@ -395,10 +401,17 @@ class RewriteSource : public ::testing::Test {
 
   std::string Shown() const { return SystemPath(FDir.Path()) + "\\Unit1.pas"; }
 
+  // Before FDir, which it holds.
+  std::unique_ptr<testsupport::InMemoryFiles> FMemory;
   TempDir FDir;
   bool FKeepCVS = false;
   bool FKeepDate = true;
   std::string FInsertText = "CVSLOG";
+};
+
+class RewriteSourceOnDisk : public RewriteSource {
+ protected:
+  RewriteSourceOnDisk() : RewriteSource(false) {}
 };
 
 const char kSampleAfterSecondRun[] = R"(unit Sample;
@@ -440,7 +453,7 @@ TEST_F(RewriteSource, FirstWorkedExampleComesOutByteForByte) {
   // In the line ends of the source: CR LF, or LF alone.
   for (const bool crLf : {true, false}) {
     const auto ends = [crLf](const std::string& AText) { return crLf ? WithCrLf(AText) : AText; };
-    std::remove(Log().c_str());
+    RemoveFile(Log());
     WriteFile(Source(), ends(kSampleBefore));
     ASSERT_EQ(Process("dev", 2003, 5, 14), "");
     EXPECT_EQ(ReadFile(Source()), ends(WithDate(kSampleAfterFirstRun, "2003.05.14")));
@@ -466,7 +479,7 @@ TEST_F(RewriteSource, SecondWorkedExamplePutsTheNewEntryOnTop) {
                      "Tested the page totals again after the change of Bar.\n"));
 }
 
-TEST_F(RewriteSource, ASecondRunWithoutNewCommentsTouchesNothing) {
+TEST_F(RewriteSourceOnDisk, ASecondRunWithoutNewCommentsTouchesNothing) {
   WriteFile(Source(), kSampleBefore);
   ASSERT_EQ(Process("dev", 2003, 5, 14), "");
   const std::string source = ReadFile(Source());
@@ -542,7 +555,7 @@ TEST_F(RewriteSource, CollectsAndConvertsTheMarkedComments) {
       {"empty lines add nothing", "{CVS* a\n\n\nb}\n", "{" + h + " a\n\n\nb}\n", h + " a b\n\n"},
   };
   for (const SourceCase& c : cases) {
-    std::remove(Log().c_str());
+    RemoveFile(Log());
     EXPECT_EQ(Rewritten(c.before), WithCrLf(c.after)) << c.name;
     EXPECT_EQ(ReadFile(Log()), WithCrLf(c.log)) << c.name;
   }
@@ -632,7 +645,7 @@ TEST_F(RewriteSource, EveryMarkerCommentTakesTheHistoryInsideIt) {
        "{CVSLOG\n" + Blanks(3) + h + "\n} // x\n"},
   };
   for (const BytesCase& c : cases) {
-    std::remove(Log().c_str());
+    RemoveFile(Log());
     const std::string first = Rewritten(c.before);
     EXPECT_EQ(first, WithCrLf(c.after + "{" + h + "}\n")) << c.name;
     text::PascalCodeComparison code;
@@ -669,7 +682,7 @@ TEST_F(RewriteSource, AUtf8SourceIsWrappedByCharactersAndGetsTheUserInUtf8) {
                                     "\n}\n// j\xC3\xB6rg 2003.06.02" + words + "\n");
   EXPECT_EQ(ReadFile(Log()), first + "\n" + second.substr(16) + "\n");
   // A byte order mark takes no column.
-  std::remove(Log().c_str());
+  RemoveFile(Log());
   WriteFile(Source(), "\xEF\xBB\xBF{CVSLOG}\n// CVS* a\n");
   ASSERT_EQ(Process("j\xF6rg"), "");
   EXPECT_EQ(ReadFile(Source()),
@@ -677,7 +690,7 @@ TEST_F(RewriteSource, AUtf8SourceIsWrappedByCharactersAndGetsTheUserInUtf8) {
             "// j\xC3\xB6rg 2003.06.02 a\n");
   // The same note in Windows-1252 is cut by bytes, and the user is not
   // converted.
-  std::remove(Log().c_str());
+  RemoveFile(Log());
   WriteFile(Source(),
             "{CVSLOG}\n// CVS* Gr\xF6\xDF"
             "e\n");
@@ -694,7 +707,7 @@ TEST_F(RewriteSource, BracesOfANoteBecomeParenthesesInTheHistoryButNotInTheLog) 
                      "// qa 2003.06.02 map \"}\" to \"\\}\", {x}\n"));
   EXPECT_EQ(ReadFile(Log()), WithCrLf("qa 2003.06.02 map \"}\" to \"\\}\", {x}\n"));
   // Under any marker nothing in the history can open or end a comment.
-  std::remove(Log().c_str());
+  RemoveFile(Log());
   EXPECT_EQ(Rewritten("(* CVSLOG *)\n// CVS* {x} (*y*) {*}\n"),
             WithCrLf("(* CVSLOG\n     qa 2003.06.02 (x) ( *y* ) ( * )\n*)\n"
                      "// qa 2003.06.02 {x} (*y*) {*}\n"));
@@ -709,7 +722,7 @@ TEST_F(RewriteSource, ASecondRunCollectsNothingFromTheHistoryItWrote) {
       "  {CVSLOG\n  // CVS* written by hand\n  {CVS* also\n  }\n{CVS* new}\n",
   };
   for (const std::string& source : sources) {
-    std::remove(Log().c_str());
+    RemoveFile(Log());
     WriteFile(Source(), WithCrLf(source));
     ASSERT_EQ(Process(), "");
     const std::string first = ReadFile(Source());
@@ -734,7 +747,7 @@ TEST_F(RewriteSource, ALogBesideItsSourceIsNeverRewritten) {
   EXPECT_EQ(ReadFile(Log()), "{CVS* a}\r\n");
   EXPECT_FALSE(FileExists(Log() + ".cvs"));
   // Without its source beside it, it is a file like any other.
-  std::remove(Source().c_str());
+  RemoveFile(Source());
   EXPECT_NO_THROW(histrel.ProcessFile());
   EXPECT_EQ(ReadFile(Log()), "{qa 2003.06.02 a}\r\n");
   EXPECT_TRUE(FileExists(Log() + ".cvs"));
@@ -799,7 +812,7 @@ TEST_F(RewriteSource, LinesAppendedToALogTakeItsLineEnds) {
       {"{CVS* a}\r\n", "", "qa 2003.06.02 a\r\n\r\n"},
   };
   for (const LogCase& c : cases) {
-    std::remove(Log().c_str());
+    RemoveFile(Log());
     if (!c.logBefore.empty()) WriteFile(Log(), c.logBefore);
     WriteFile(Source(), c.source);
     ASSERT_EQ(Process(), "");
@@ -847,7 +860,7 @@ TEST_F(RewriteSource, WithoutAUserTheFirstMarkedCommentFails) {
 }
 
 // Mend: a source that cannot be replaced is reported, and nothing is written.
-TEST_F(RewriteSource, AReadOnlySourceIsReportedAndNothingIsWritten) {
+TEST_F(RewriteSourceOnDisk, AReadOnlySourceIsReportedAndNothingIsWritten) {
   WriteFile(Source(), "{CVS* a}\n");
   ASSERT_EQ(chmod(Source().c_str(), 0444), 0);
   EXPECT_EQ(Process(), "The file " + Shown() + " cannot be edited!");
@@ -857,7 +870,7 @@ TEST_F(RewriteSource, AReadOnlySourceIsReportedAndNothingIsWritten) {
 }
 
 // Mend: a rename that fails is reported, and the temporary file goes.
-TEST_F(RewriteSource, ASourceThatCannotBeRenamedOverIsReportedAndLeftAsItWas) {
+TEST_F(RewriteSourceOnDisk, ASourceThatCannotBeRenamedOverIsReportedAndLeftAsItWas) {
   // In a sticky directory only the owner may replace a file, however
   // writable it is. Only root can give the file another owner than the
   // writer; CI runs as root.
@@ -878,13 +891,13 @@ TEST_F(RewriteSource, ASourceEndingInsideAnOpenCommentKeepsItsLastLine) {
                      "never closed\n}\n{qa 2003.06.02 done}\n{qa 2003.06.02 never\n") +
                 "closed");
   EXPECT_EQ(ReadFile(Log()), WithCrLf("qa 2003.06.02 done\nnever closed\n"));
-  std::remove(Log().c_str());
+  RemoveFile(Log());
   EXPECT_EQ(Rewritten("{CVS* \nonly"), WithCrLf("{qa 2003.06.02 \n") + "only");
   EXPECT_EQ(ReadFile(Log()), WithCrLf("qa 2003.06.02 only\n\n"));
 }
 
 // Mend: whatever already has the temporary file's name is left alone.
-TEST_F(RewriteSource, AnExistingTemporaryFileIsLeftAloneAndReported) {
+TEST_F(RewriteSourceOnDisk, AnExistingTemporaryFileIsLeftAloneAndReported) {
   WriteFile(Source(), "{CVS* a}\n");
   WriteFile(Temporary(), "someone's file\n");
   EXPECT_EQ(Process(),
@@ -913,7 +926,7 @@ TEST_F(RewriteSource, ASourceNamedLikeItsTemporaryFileIsNotOverwritten) {
 }
 
 // Mend: a rewritten source keeps its permission bits and stays a link.
-TEST_F(RewriteSource, ARewrittenSourceKeepsItsPermissionBits) {
+TEST_F(RewriteSourceOnDisk, ARewrittenSourceKeepsItsPermissionBits) {
   for (const mode_t mode : {0600, 0640, 0755, 0604}) {
     WriteFile(Source(), "{CVS* a}\n");
     ASSERT_EQ(chmod(Source().c_str(), mode), 0);
@@ -927,7 +940,7 @@ TEST_F(RewriteSource, ARewrittenSourceKeepsItsPermissionBits) {
 
 // A rewritten source keeps its extended attributes and its ACL; with an
 // ACL the group bits are its mask, which must not become the group's rights.
-TEST_F(RewriteSource, ARewrittenSourceKeepsItsExtendedAttributesAndItsAcl) {
+TEST_F(RewriteSourceOnDisk, ARewrittenSourceKeepsItsExtendedAttributesAndItsAcl) {
   WriteFile(Source(), "{CVS* a}\n");
   if (setxattr(Source().c_str(), "user.origin", "made by hand", 12, 0) != 0) {
     GTEST_SKIP() << "no extended attributes here";
@@ -961,7 +974,7 @@ TEST_F(RewriteSource, ARewrittenSourceKeepsItsExtendedAttributesAndItsAcl) {
   EXPECT_LT(getxattr(Source().c_str(), "user.histrel", value, sizeof value), 0);
 }
 
-TEST_F(RewriteSource, ASourceThatIsALinkStaysALinkAndItsTargetIsRewritten) {
+TEST_F(RewriteSourceOnDisk, ASourceThatIsALinkStaysALinkAndItsTargetIsRewritten) {
   WriteFile(FDir / "real/Real.pas", "{CVS* a}\n");
   ASSERT_EQ(symlink("real/Real.pas", Source().c_str()), 0);
   ASSERT_EQ(Process(), "");
@@ -985,7 +998,7 @@ TEST_F(RewriteSource, OnlyTheCollectedCommentOfALineIsConverted) {
                                       "qa 2003.06.02 one\n\n"));
 }
 
-TEST_F(RewriteSource, ASpecialFileIsReportedInsteadOfWaitedFor) {
+TEST_F(RewriteSourceOnDisk, ASpecialFileIsReportedInsteadOfWaitedFor) {
   ASSERT_EQ(mkfifo(Source().c_str(), 0644), 0);
   EXPECT_EQ(Process(), "The file " + Shown() + " cannot be edited!");
 }

@@ -11,10 +11,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
+
+#include "platform/posix/FileCalls.h"
+#include "tests/MemoryFileSystem.h"
 
 namespace testsupport {
 
@@ -29,13 +34,40 @@ std::vector<std::string> SplitLines(const std::string& AText) {
   return lines;
 }
 
+namespace {
+
+// The file system of the InMemoryFiles that lives, if one does.
+MemoryFileSystem* gMemory = nullptr;
+
+}  // namespace
+
+InMemoryFiles::InMemoryFiles()
+    : FMemory(std::make_unique<MemoryFileSystem>()),
+      FBefore(platform::UseFileCalls(FMemory.get())) {
+  gMemory = FMemory.get();
+}
+
+InMemoryFiles::~InMemoryFiles() {
+  platform::UseFileCalls(FBefore);
+  gMemory = nullptr;
+}
+
 TempDir::TempDir() {
+  if (gMemory != nullptr) {
+    static unsigned made = 0;
+    FPath = "/tmp/histrel-test-" + std::to_string(++made);
+    FInMemory = true;
+    gMemory->MakeDirectory(FPath);
+    return;
+  }
   std::string pattern = (std::filesystem::temp_directory_path() / "histrel-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   FPath = pattern;
 }
 
 TempDir::~TempDir() {
+  // A directory in memory goes with its file system.
+  if (FInMemory) return;
   std::error_code ignored;
   // Give back permissions that a test took away, so that everything goes.
   for (auto it = std::filesystem::recursive_directory_iterator(
@@ -73,6 +105,10 @@ ScopedUmask::ScopedUmask(unsigned AMask) : FOld(umask(static_cast<mode_t>(AMask)
 ScopedUmask::~ScopedUmask() { umask(static_cast<mode_t>(FOld)); }
 
 void WriteFile(const std::string& APath, const std::string& AContent) {
+  if (gMemory != nullptr) {
+    gMemory->WriteFile(APath, AContent);
+    return;
+  }
   const std::filesystem::path path(APath);
   if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
   std::ofstream out(APath, std::ios::binary | std::ios::trunc);
@@ -81,6 +117,11 @@ void WriteFile(const std::string& APath, const std::string& AContent) {
 }
 
 std::string ReadFile(const std::string& APath) {
+  if (gMemory != nullptr) {
+    std::string content;
+    gMemory->ReadFile(APath, content);
+    return content;
+  }
   std::ifstream in(APath, std::ios::binary);
   std::ostringstream content;
   content << in.rdbuf();
@@ -88,8 +129,17 @@ std::string ReadFile(const std::string& APath) {
 }
 
 bool FileExists(const std::string& APath) {
+  if (gMemory != nullptr) return gMemory->Exists(APath);
   std::error_code ignored;
   return std::filesystem::exists(std::filesystem::symlink_status(APath, ignored));
+}
+
+void RemoveFile(const std::string& APath) {
+  if (gMemory != nullptr) {
+    gMemory->UnlinkAt(AT_FDCWD, APath.c_str(), 0);
+    return;
+  }
+  std::remove(APath.c_str());
 }
 
 std::string SystemPath(std::string ANative) {
@@ -100,6 +150,7 @@ std::string SystemPath(std::string ANative) {
 }
 
 std::map<std::string, std::string> Snapshot(const std::string& ATree) {
+  if (gMemory != nullptr) return gMemory->Files(ATree);
   std::map<std::string, std::string> files;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(ATree)) {
     if (entry.is_regular_file()) {

@@ -4,14 +4,39 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+namespace platform {
+class FileCalls;
+}
+
 namespace testsupport {
 
-// A fresh directory below the system's temporary directory, removed with
-// everything in it when the object goes away.
+class MemoryFileSystem;
+
+// While it lives, every file call of the process goes to a file system in
+// memory (see MemoryFileSystem.h), and so do TempDir, WriteFile, ReadFile,
+// FileExists and Snapshot: a test of the worker's logic runs without the
+// kernel. One at a time.
+class InMemoryFiles {
+ public:
+  InMemoryFiles();
+  ~InMemoryFiles();
+  InMemoryFiles(const InMemoryFiles&) = delete;
+  InMemoryFiles& operator=(const InMemoryFiles&) = delete;
+  MemoryFileSystem& Memory() { return *FMemory; }
+
+ private:
+  std::unique_ptr<MemoryFileSystem> FMemory;
+  platform::FileCalls* FBefore;
+};
+
+// A fresh directory below the system's temporary directory (in memory while
+// an InMemoryFiles lives), removed with everything in it when the object
+// goes away.
 class TempDir {
  public:
   TempDir();
@@ -24,6 +49,7 @@ class TempDir {
 
  private:
   std::string FPath;
+  bool FInMemory = false;
 };
 
 // Sets an environment variable (AValue null: removes it) for the life of the
@@ -64,6 +90,9 @@ void WriteFile(const std::string& APath, const std::string& AContent);
 std::string ReadFile(const std::string& APath);
 
 bool FileExists(const std::string& APath);
+
+// Removes the file APath, if there is one.
+void RemoveFile(const std::string& APath);
 
 // A native path written as the tool's users write it, with backslashes.
 std::string SystemPath(std::string ANative);
