@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,13 @@ const char kMarked[] = "{CVSLOG}\n{CVS* note}\n";
 // A source with LF line ends keeps them.
 const char kConverted[] = "{CVSLOG\n   ann 2003.05.14 note\n}\n{ann 2003.05.14 note}\n";
 
+// A tree in a file system in memory; WalkOnDisk keeps it on the disk, for
+// what the system itself must do (modes, the current directory, depth
+// beyond any path).
 class Walk : public ::testing::Test {
  protected:
+  explicit Walk(bool AInMemory = true)
+      : FMemory(AInMemory ? std::make_unique<testsupport::InMemoryFiles>() : nullptr) {}
   void SetUp() override { InitializeHistrelEnglishConstantUnit(); }
 
   // The system path of the test directory, ending in a backslash.
@@ -74,7 +80,14 @@ class Walk : public ::testing::Test {
     return lines;
   }
 
+  // Before FDir, which it holds.
+  std::unique_ptr<testsupport::InMemoryFiles> FMemory;
   TempDir FDir;
+};
+
+class WalkOnDisk : public Walk {
+ protected:
+  WalkOnDisk() : Walk(false) {}
 };
 
 TEST_F(Walk, ChecksUserThenPathThenDirectory) {
@@ -91,7 +104,7 @@ TEST_F(Walk, AMaskIsASubstringTestInAnyLetterCase) {
                            "data.pas", "readme.txt", "pas", "x.p?s"}) {
     WriteFile(FDir / name, "");
   }
-  ASSERT_EQ(mkdir((FDir / "old.pas").c_str(), 0755), 0);
+  ASSERT_TRUE(testsupport::MakeDirectory(FDir / "old.pas"));
   struct MaskCase {
     std::string mask;
     Lines names;
@@ -138,7 +151,7 @@ TEST_F(Walk, AWholeDirectoryTakesEveryFileHiddenOnesIncluded) {
   WriteFile(FDir / ".hidden", "");
   WriteFile(FDir / "noext", "");
   WriteFile(FDir / "sub/b.inc", "");
-  ASSERT_EQ(mkdir((FDir / "empty").c_str(), 0755), 0);
+  ASSERT_TRUE(testsupport::MakeDirectory(FDir / "empty"));
   Lines expected;
   for (const std::string& name : Listed(FDir.Path())) {
     if (name == "sub") {
@@ -154,7 +167,7 @@ TEST_F(Walk, AWholeDirectoryTakesEveryFileHiddenOnesIncluded) {
   EXPECT_EQ(Run(Top(), "", false), expected);
 }
 
-TEST_F(Walk, ANamedFileWithoutRecursiveIsOpenedAsItIsAndNotAnnounced) {
+TEST_F(WalkOnDisk, ANamedFileWithoutRecursiveIsOpenedAsItIsAndNotAnnounced) {
   WriteFile(FDir / "x.pas", kMarked);
   WriteFile(FDir / "sub/x.pas", kMarked);
   const CurrentDirectory here(FDir.Path());
@@ -166,7 +179,7 @@ TEST_F(Walk, ANamedFileWithoutRecursiveIsOpenedAsItIsAndNotAnnounced) {
   EXPECT_EQ(Run(".\\", "*x.pas", false), Lines{"The file .\\*x.pas cannot be edited!"});
 }
 
-TEST_F(Walk, ANamedFileWithRecursiveIsLookedForInEveryDirectory) {
+TEST_F(WalkOnDisk, ANamedFileWithRecursiveIsLookedForInEveryDirectory) {
   WriteFile(FDir / "x.pas", kMarked);
   WriteFile(FDir / "sub/x.pas", kMarked);
   WriteFile(FDir / "sub/other.pas", kMarked);
@@ -216,7 +229,7 @@ TEST_F(Walk, ASecondRunChangesNothing) {
   EXPECT_EQ(ReadFile(FDir / "sub/c.pas"), "plain\n");
 }
 
-TEST_F(Walk, AFailureEndsTheWalkAndFilesBeforeItStayRewritten) {
+TEST_F(WalkOnDisk, AFailureEndsTheWalkAndFilesBeforeItStayRewritten) {
   const Lines names = {"1.pas", "2.pas", "3.pas", "4.pas"};
   for (const std::string& name : names) WriteFile(FDir / name, kMarked);
   ASSERT_EQ(chmod((FDir / "3.pas").c_str(), 0444), 0);
@@ -240,10 +253,10 @@ TEST_F(Walk, AFailureEndsTheWalkAndFilesBeforeItStayRewritten) {
 TEST_F(Walk, LinkCyclesEndAndEveryDirectoryIsWalkedOnce) {
   WriteFile(FDir / "a.pas", "");
   WriteFile(FDir / "sub/b.pas", "");
-  ASSERT_EQ(symlink("..", (FDir / "sub/up").c_str()), 0);
-  ASSERT_EQ(symlink(".", (FDir / "sub/self").c_str()), 0);
+  ASSERT_TRUE(testsupport::MakeLink("..", FDir / "sub/up"));
+  ASSERT_TRUE(testsupport::MakeLink(".", FDir / "sub/self"));
   WriteFile(FDir / "other/c.pas", "");
-  ASSERT_EQ(symlink("../other", (FDir / "sub/sibling").c_str()), 0);
+  ASSERT_TRUE(testsupport::MakeLink("../other", FDir / "sub/sibling"));
   const Lines lines = Run(Top(), "*.pas", true);
   Lines sorted = lines;
   std::sort(sorted.begin(), sorted.end());
@@ -264,14 +277,14 @@ TEST_F(Walk, LinksToOneDirectoryDoNotMultiplyTheWalk) {
   std::string level = FDir.Path();
   for (int depth = 0; depth < 20; ++depth) {
     WriteFile(level + "/n/x.pas", "");
-    ASSERT_EQ(symlink("n", (level + "/l1").c_str()), 0);
-    ASSERT_EQ(symlink("n", (level + "/l2").c_str()), 0);
+    ASSERT_TRUE(testsupport::MakeLink("n", level + "/l1"));
+    ASSERT_TRUE(testsupport::MakeLink("n", level + "/l2"));
     level += "/n";
   }
   EXPECT_EQ(Run(Top(), "*.pas", true).size(), 20u);
 }
 
-TEST_F(Walk, AnUnreadableSubdirectoryIsSkippedSilently) {
+TEST_F(WalkOnDisk, AnUnreadableSubdirectoryIsSkippedSilently) {
   WriteFile(FDir / "a.pas", "");
   WriteFile(FDir / "closed/hidden.pas", "");
   WriteFile(FDir / "open/b.pas", "");
@@ -308,7 +321,7 @@ void RemoveBelow(int at) {
 }
 
 // 30 directories of 200 characters: no path can name the file at the bottom.
-TEST_F(Walk, AFileDeeperThanAnyPathCanNameIsStillWalkedAndRewritten) {
+TEST_F(WalkOnDisk, AFileDeeperThanAnyPathCanNameIsStillWalkedAndRewritten) {
   const std::string level(200, 'd');
   int at = open(FDir.Path().c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_GE(at, 0);
@@ -391,7 +404,7 @@ void CollectTree(const std::string& ARoot, const std::string& ARelative, Lines& 
 
 // The workers only read ahead: what the walk writes, announces, rewrites and
 // where it stops must be the same with any number of them.
-TEST_F(Walk, ReadingAheadChangesNothingThatTheWalkDoes) {
+TEST_F(WalkOnDisk, ReadingAheadChangesNothingThatTheWalkDoes) {
   struct TCase {
     const char* what;
     const char* mask;

@@ -307,11 +307,8 @@ struct MemoryFileSystem::State {
   // --- names
 
   long StartOf(int at, std::string_view name, ino_t& start) const {
-    if (!name.empty() && name[0] == '/') {
-      start = kRoot;
-      return 0;
-    }
-    if (at == AT_FDCWD) {
+    // The working directory is the root.
+    if ((!name.empty() && name[0] == '/') || at == AT_FDCWD) {
       start = kRoot;
       return 0;
     }

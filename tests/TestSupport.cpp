@@ -142,6 +142,20 @@ void RemoveFile(const std::string& APath) {
   std::remove(APath.c_str());
 }
 
+bool MakeDirectory(const std::string& APath) {
+  if (gMemory != nullptr) return gMemory->MakeDirectoryAt(AT_FDCWD, APath.c_str(), 0755) == 0;
+  return mkdir(APath.c_str(), 0755) == 0;
+}
+
+bool MakeLink(const std::string& ATarget, const std::string& APath) {
+  if (gMemory != nullptr) {
+    if (gMemory->Exists(APath)) return false;
+    gMemory->MakeLink(APath, ATarget);
+    return true;
+  }
+  return symlink(ATarget.c_str(), APath.c_str()) == 0;
+}
+
 std::string SystemPath(std::string ANative) {
   for (char& c : ANative) {
     if (c == '/') c = '\\';

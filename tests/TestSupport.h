@@ -94,6 +94,12 @@ bool FileExists(const std::string& APath);
 // Removes the file APath, if there is one.
 void RemoveFile(const std::string& APath);
 
+// Makes the directory APath (its parent must exist); false when it cannot.
+bool MakeDirectory(const std::string& APath);
+
+// Makes APath a symbolic link with the text ATarget; false when it cannot.
+bool MakeLink(const std::string& ATarget, const std::string& APath);
+
 // A native path written as the tool's users write it, with backslashes.
 std::string SystemPath(std::string ANative);
 
