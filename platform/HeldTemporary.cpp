@@ -5,6 +5,11 @@
 
 namespace platform {
 
+void HeldTemporary::PutOnDisk() {
+  writer_.Sync();
+  writer_.Close();
+}
+
 FileStatus HeldTemporary::CommitWith(const std::function<void()>& complete,
                                      const std::function<FileStatus()>& putInPlace) {
   if (!pending_) return FileStatus::kFailed;

@@ -26,9 +26,20 @@ class HeldTemporary {
   // Removes the temporary file unless it took its target's place.
   ~HeldTemporary();
 
+  // Creates temporaryName in directory_ exclusively (never through a
+  // link), with the permission bits given less the umask, as the temporary
+  // file, held and removed by an interruption until it is committed;
+  // kExists leaves a file of that name as it is.
+  FileStatus CreateTemporary(const std::string& temporaryName, unsigned permissions);
+
   // Removes the temporary file, while its name still holds the file made
   // here, and forgets it.
   void RemoveTemporary();
+
+  // Puts the temporary file's bytes on the disk and closes it, so that a
+  // power loss after it takes its target's name leaves the old file or the
+  // whole new one, never an empty one.
+  void PutOnDisk();
 
   // The frame of a Commit: kFailed when no temporary file is pending;
   // otherwise complete (which throws Exception when the file cannot be

@@ -867,16 +867,22 @@ struct MemoryFileSystem::State {
     return -EOPNOTSUPP;
   }
 
-  long SetAttribute(int fd, const char* name, const void* value, std::size_t size) {
+  // The node of fd, numbered number, when its attribute name may change.
+  long ChangeableAttribute(int fd, const char* name, ino_t& number) {
     Description* description = nullptr;
-    long result = Usable(fd, description);
+    const long result = Usable(fd, description);
     if (result < 0) return result;
-    Node& node = meta.nodes[description->node];
-    result = AttributeAllowed(node, name, true);
+    number = description->node;
+    return AttributeAllowed(meta.nodes[number], name, true);
+  }
+
+  long SetAttribute(int fd, const char* name, const void* value, std::size_t size) {
+    ino_t number = 0;
+    const long result = ChangeableAttribute(fd, name, number);
     if (result < 0) return result;
     if (size > kAttributeMax) return -E2BIG;
-    node.attributes[name].assign(static_cast<const char*>(value), size);
-    Touch(description->node, false);
+    meta.nodes[number].attributes[name].assign(static_cast<const char*>(value), size);
+    Touch(number, false);
     return 0;
   }
 
@@ -897,16 +903,14 @@ struct MemoryFileSystem::State {
   }
 
   long RemoveAttribute(int fd, const char* name) {
-    Description* description = nullptr;
-    long result = Usable(fd, description);
+    ino_t number = 0;
+    const long result = ChangeableAttribute(fd, name, number);
     if (result < 0) return result;
-    Node& node = meta.nodes[description->node];
-    result = AttributeAllowed(node, name, true);
-    if (result < 0) return result;
+    Node& node = meta.nodes[number];
     const auto found = node.attributes.find(std::string_view(name));
     if (found == node.attributes.end()) return -ENODATA;
     node.attributes.erase(found);
-    Touch(description->node, false);
+    Touch(number, false);
     return 0;
   }
 

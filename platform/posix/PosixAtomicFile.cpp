@@ -11,18 +11,9 @@
 namespace platform {
 
 FileStatus AtomicFile::Create(const std::string& temporaryName) {
-  temporaryName_ = temporaryName;
-  const int at = NativeAccess::Descriptor(*directory_);
   // A new file is made as any other would be; an existing one gives its
   // mode at Complete.
-  const FileStatus status = writer_.CreateExclusive(*directory_, temporaryName, 0666);
-  if (status != FileStatus::kOk) return status;
-  writer_.SetName(temporary_);
-  held_ = HoldCreated(writer_, at, temporaryName);
-  if (held_ < 0) return FileStatus::kFailed;
-  pending_ = true;
-  GuardTemporary(at, temporaryName, static_cast<int>(held_));
-  return FileStatus::kOk;
+  return CreateTemporary(temporaryName, 0666);
 }
 
 FileStatus AtomicFile::Open(const std::string& target, const std::string& temporary) {
@@ -56,10 +47,7 @@ void AtomicFile::Complete() {
       // The file keeps the mode it was made with.
     }
   }
-  // On the disk before it can take the target's name, so that a power loss
-  // leaves the old file or the whole new one, never an empty one.
-  writer_.Sync();
-  writer_.Close();
+  PutOnDisk();
 }
 
 FileStatus AtomicFile::Commit() {

@@ -43,6 +43,19 @@ HeldTemporary::~HeldTemporary() {
   }
 }
 
+FileStatus HeldTemporary::CreateTemporary(const std::string& temporaryName, unsigned permissions) {
+  temporaryName_ = temporaryName;
+  const int at = NativeAccess::Descriptor(*directory_);
+  const FileStatus status = writer_.CreateExclusive(*directory_, temporaryName, permissions);
+  if (status != FileStatus::kOk) return status;
+  writer_.SetName(temporary_);
+  held_ = HoldCreated(writer_, at, temporaryName);
+  if (held_ < 0) return FileStatus::kFailed;
+  pending_ = true;
+  GuardTemporary(at, temporaryName, static_cast<int>(held_));
+  return FileStatus::kOk;
+}
+
 void HeldTemporary::RemoveTemporary() {
   writer_.Abandon();
   pending_ = false;

@@ -455,10 +455,7 @@ void SourceReplacement::Complete() {
       throw Exception("Cannot set the permissions of " + temporary_);
     }
   }
-  // On the disk before it can take the source's name, so that a power loss
-  // leaves the old file or the whole new one, never an empty one.
-  writer_.Sync();
-  writer_.Close();
+  PutOnDisk();
 }
 
 FileStatus SourceReplacement::Commit() {

@@ -8,11 +8,7 @@
 namespace platform {
 
 FileStatus AtomicFile::Create(const std::string& temporaryName) {
-  temporaryName_ = temporaryName;
-  const FileStatus status =
-      CreateHeld(writer_, *directory_, temporaryName, temporary_, 0666, held_);
-  pending_ = status == FileStatus::kOk;
-  return status;
+  return CreateTemporary(temporaryName, 0666);
 }
 
 FileStatus AtomicFile::Open(const std::string& target, const std::string& temporary) {

@@ -100,6 +100,14 @@ HeldTemporary::~HeldTemporary() {
   if (held_ >= 0) CloseHandle(HandleOf(held_));
 }
 
+FileStatus HeldTemporary::CreateTemporary(const std::string& temporaryName, unsigned permissions) {
+  temporaryName_ = temporaryName;
+  const FileStatus status =
+      CreateHeld(writer_, *directory_, temporaryName, temporary_, permissions, held_);
+  pending_ = status == FileStatus::kOk;
+  return status;
+}
+
 void HeldTemporary::RemoveTemporary() {
   pending_ = false;
   RemoveHeld(writer_, held_);

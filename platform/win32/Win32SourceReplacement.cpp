@@ -8,11 +8,7 @@
 namespace platform {
 
 FileStatus SourceReplacement::Create(const std::string& temporaryName) {
-  temporaryName_ = temporaryName;
-  const FileStatus status =
-      CreateHeld(writer_, *directory_, temporaryName, temporary_, 0600, held_);
-  pending_ = status == FileStatus::kOk;
-  return status;
+  return CreateTemporary(temporaryName, 0600);
 }
 
 // The temporary file carries no mark here (see RemoveLeftoverTemporary).
