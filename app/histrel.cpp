@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
   platform::SetProcessArguments(static_cast<int>(arguments.size()), arguments.data());
   // The order of start-up: texts (German, then English), the support
   // units, the switch registry with its standard switches, the tool's
-  // switches, the warning about unknown switches, the overview's start-up
+  // switches, the refusal of unknown switches, the overview's start-up
   // step; then the tool's run. --help needs the registered switches only.
   std::vector<TUnit> startUp({
       {"uHistrelConstants", nullptr, FinalizeHistrelConstantsUnit},
@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
   if (!options.Help) {
     startUp.insert(startUp.end(),
                    {
-                       {"uHistrelRun", WarnUnknownSwitches, nullptr},
+                       {"uHistrelRun", RefuseUnknownSwitches, nullptr},
                        {"cController", nullptr, nullptr},
                        {"cProgramSwitchHelp", nullptr, nullptr},
                        {"fProgramSwitchHelp", InitializeProgramSwitchHelpUnit, nullptr},
@@ -72,6 +72,9 @@ int main(int argc, char** argv) {
     }
   } catch (const EHalt& halt) {
     exitCode = halt.ExitCode();
+  } catch (const EUsage& mistake) {
+    platform::WriteErrorLine(mistake.Message());
+    exitCode = kExitUsage;
   } catch (const Exception& failure) {
     // A failure during start-up, or a file list that cannot be read, is not
     // the tool's to report: it ends the program.

@@ -13,6 +13,7 @@
 #include "base/Exception.h"
 #include "platform/FileSystem.h"
 #include "support/uStringRoutines.h"
+#include "text/Ansi.h"
 #include "text/TextLines.h"
 #include "text/Utf8.h"
 
@@ -70,6 +71,7 @@ THistrel::THistrel(TDateSource ADateSource)
   SetKeepCVS(false);
   SetKeepDate(true);
   SetReadThreads(DefaultReadThreads());
+  SetSourceExtensions(ReadSourceExtensions(""));
   FReader.SetLinePart(FSourceReading.LinePart);
 }
 
@@ -99,6 +101,9 @@ void THistrel::SetOutput(THistrelOutput* AOutput) {
   }
 }
 void THistrel::SetFileList(std::vector<TListedFile> AFiles) { FFileList = std::move(AFiles); }
+void THistrel::SetSourceExtensions(std::vector<std::string> AValue) {
+  FSourceExtensions = std::move(AValue);
+}
 void THistrel::SetSourceUtf8(bool AValue) {
   FSource.Utf8 = AValue;
   FSource.User = UserForSource(FUser, FSource.Utf8);
@@ -238,12 +243,33 @@ void ApplyFileSwitch(THistrel& AHistrel, const std::string& AFile) {
 
 TListedFile ListedFileOf(const std::string& ANative) {
   std::string path;
-  if (!platform::SystemPathOf(ANative, path)) return {"", ANative, false};
+  if (!platform::SystemPathOf(ANative, path)) return {"", ANative, ANative, false};
   // As FILE splits a file name off: the directory keeps its last backslash,
   // and a name without one is in ".\\".
   const std::string::size_type slash = path.rfind('\\');
-  if (slash == std::string::npos) return {".\\", path, true};
-  return {path.substr(0, slash + 1), path.substr(slash + 1), true};
+  if (slash == std::string::npos) return {".\\", path, path, true};
+  return {path.substr(0, slash + 1), path.substr(slash + 1), path, true};
+}
+
+const char* const kPascalSourceExtensions = ".pas .pp .p .inc .dpr .lpr .dpk";
+
+std::vector<std::string> ReadSourceExtensions(const std::string& AText) {
+  std::vector<std::string> extensions;
+  std::string::size_type start = 0;
+  while (start < AText.size()) {
+    std::string::size_type end = AText.find_first_of(" \t,;", start);
+    if (end == std::string::npos) end = AText.size();
+    std::string word = AText.substr(start, end - start);
+    start = end + 1;
+    word.erase(0, word.find_first_not_of('*'));
+    if (word.empty() || word == ".") continue;
+    if (word[0] != '.') word.insert(0, ".");
+    extensions.push_back(text::AnsiUpperCase(word));
+  }
+  if (extensions.empty() && AText != kPascalSourceExtensions) {
+    return ReadSourceExtensions(kPascalSourceExtensions);
+  }
+  return extensions;
 }
 
 void ApplyFileList(THistrel& AHistrel, const std::vector<std::string>& ANatives) {

@@ -23,6 +23,15 @@
 
 class TReadAhead;
 
+// The extensions of Pascal sources, by which a directory given in a file list
+// selects its files: ".pas .pp .p .inc .dpr .lpr .dpk".
+extern const char* const kPascalSourceExtensions;
+
+// The extensions that AText lists (blanks, commas or semicolons between
+// them), each with its leading "." ("pas" and "*.pas" give ".pas"), upper-
+// cased; the default ones (kPascalSourceExtensions) when it lists none.
+std::vector<std::string> ReadSourceExtensions(const std::string& AText);
+
 // Where the worker takes today's date from; tests give a fixed one.
 using TDateSource = std::function<platform::LocalDate()>;
 
@@ -104,10 +113,14 @@ class THistrelOutput {
 };
 
 // A file of a run's list (THistrel::SetFileList): its directory, a system
-// path that ends with a backslash, and its name there.
+// path that ends with a backslash, and its name there. A directory of the
+// list is walked for the sources that SetSourceExtensions names.
 struct TListedFile {
   std::string Path;
   std::string FileName;
+  // The whole system path as given ("src" for "src", not ".\\src"), so
+  // that the files of a directory are named below it as it was given.
+  std::string Given;
   // False when the name given cannot be written as a system path (on POSIX
   // it holds a backslash); FileName is then that name as it was given, and
   // the run stops there as at a file that cannot be edited.
@@ -136,6 +149,10 @@ class THistrel {
   // 1 reads them one by one; more let AValue - 1 workers read ahead (at
   // least 1; the default is the number of cores, at most 8).
   void SetReadThreads(unsigned AValue);
+  // The extensions (".pas", any letter case) by which a directory of the
+  // file list selects its sources; by default those of Pascal sources,
+  // kPascalSourceExtensions.
+  void SetSourceExtensions(std::vector<std::string> AValue);
   // Where rewrites go: nullptr (the default) writes the files; AOutput
   // must outlive the worker's runs.
   void SetOutput(THistrelOutput* AOutput);
@@ -168,6 +185,14 @@ class THistrel {
   // cannot be read or replaced; a file without marked comments is not touched.
   void ProcessFile();
 
+  // What the last Execute did so far: the sources it selected (announced,
+  // or handed to ProcessFile), for the summary of a run and to tell a
+  // selection that found nothing.
+  struct TTally {
+    std::uint64_t Selected = 0;
+  };
+  const TTally& Tally() const { return FTally; }
+
   // The source, as messages name it, whose processing the last failure
   // (of any kind) ended; empty when the failure came outside one, as in the
   // walk between two sources.
@@ -195,6 +220,9 @@ class THistrel {
   void ProcessDirectory();
   // Processes the files of FFileList in their order.
   void ProcessListedFiles();
+  // Walks ADirectory, a directory of the file list, for the files whose
+  // extension is one of FSourceExtensions.
+  void WalkListedDirectory(const std::string& ADirectory);
   // The walk lists through ADirectoryHandle, the open directory ADirectory:
   // every file that the mask FSelection selects (AWildcard; an empty mask
   // selects them all), or the one file that it names.
@@ -301,6 +329,9 @@ class THistrel {
   // Makes FPath + FFileName, listed by ADirectory, the source in process:
   // FSource fresh, FHistoryLines empty.
   void StartSource(const platform::Directory* ADirectory);
+  // Whether AName ends with one of FSourceExtensions, in any letter case,
+  // after at least one other character.
+  bool HasSourceExtension(const std::string& AName) const;
   // Whether the walk may enter ADirectory: true once per directory and run.
   bool MayEnter(const platform::Directory& ADirectory);
   // Whether the listing entry AName of the directory APath can be named in
@@ -386,6 +417,11 @@ class THistrel {
   // one, never make it go round again), and the workers that read ahead of
   // it.
   std::string FSelection;
+  // Whether the walk selects by FSourceExtensions instead of FSelection: it
+  // walks a directory of the file list.
+  bool FSelectByExtension = false;
+  std::vector<std::string> FSourceExtensions;
+  TTally FTally;
   std::set<std::pair<std::uint64_t, std::uint64_t>> FEnteredDirectories;
   TReadAhead* FReadAhead = nullptr;
 

@@ -35,6 +35,11 @@ std::string SThreadsDescription =
     "Dieser Schalter setzt, wie viele Threads die Dateien lesen; 0 nimmt einen je Prozessorkern, "
     "h\xF6"
     "chstens 8.";
+std::string SExtensionsOptions = ".pas .pp .inc";
+std::string SExtensionsDefault = ".pas .pp .p .inc .dpr .lpr .dpk";
+std::string SExtensionsDescription =
+    "Dieser Schalter setzt, an welchen Endungen die Quellen eines nach -- genannten "
+    "Verzeichnisses erkannt werden.";
 std::string SPathMissing = "Der Pfad mu\xDF angegeben werden!";
 std::string SUserMissing = "Der User mu\xDF angegeben werden!";
 std::string SCannotAccessDirectory = "Auf das Verzeichnis %s kann nicht zugegriffen werden!";
@@ -85,6 +90,9 @@ void FinalizeHistrelConstantsUnit() {
                             &SThreadsDefault,
                             &SThreadsDescription,
                             &SThreadsInvalid,
+                            &SExtensionsOptions,
+                            &SExtensionsDefault,
+                            &SExtensionsDescription,
                             &SPathMissing,
                             &SUserMissing,
                             &SCannotAccessDirectory,

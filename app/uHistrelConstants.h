@@ -26,6 +26,9 @@ extern std::string SKeepDateDescription;
 extern std::string SThreadsOptions;
 extern std::string SThreadsDefault;
 extern std::string SThreadsDescription;
+extern std::string SExtensionsOptions;
+extern std::string SExtensionsDefault;
+extern std::string SExtensionsDescription;
 // Execute: the path of FILE is empty.
 extern std::string SPathMissing;
 // Execute (and AddHistoryText): USER is empty.

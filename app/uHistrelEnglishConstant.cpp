@@ -25,6 +25,9 @@ void AssignHistrelTexts() {
   SThreadsDescription =
       "This switch sets how many threads read the files; 0 takes one per processor core, at most "
       "8.";
+  SExtensionsDescription =
+      "This switch sets the extensions by which the sources of a directory named after -- are "
+      "known.";
   SPathMissing = "The path must be indicated!";
   SUserMissing = "The user must be indicated!";
   SCannotAccessDirectory = "Cannot access the directory: %s";

@@ -17,6 +17,8 @@ void InitializeHistrelRegisterSwitchesUnit() {
     ProgramSwitch->Register("KEEPCVS", SKeepCVSOptions, SKeepCVSDefault, SKeepCVSDescription);
     ProgramSwitch->Register("KEEPDATE", SKeepDateOptions, SKeepDateDefault, SKeepDateDescription);
     ProgramSwitch->Register("THREADS", SThreadsOptions, SThreadsDefault, SThreadsDescription);
+    ProgramSwitch->Register("EXTENSIONS", SExtensionsOptions, SExtensionsDefault,
+                            SExtensionsDescription);
   } catch (const Exception& failure) {
     // A switch left unregistered can still be given and looked up; it is only
     // missing from the overview and from what WRITEINI and WRITEREG write.

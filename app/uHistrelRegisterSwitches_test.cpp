@@ -29,7 +29,7 @@ std::vector<Registration> Registered() {
   return result;
 }
 
-TEST(HistrelRegisterSwitches, RegistersTheSixSwitchesInOrderWithTheirEnglishTexts) {
+TEST(HistrelRegisterSwitches, RegistersTheToolsSwitchesInOrderWithTheirEnglishTexts) {
   InitializeHistrelEnglishConstantUnit();
   SwitchFixture fixture("histrel", false);
   ConsoleCapture console;
@@ -59,6 +59,10 @@ TEST(HistrelRegisterSwitches, RegistersTheSixSwitchesInOrderWithTheirEnglishText
        {"0 - 64", "0",
         "This switch sets how many threads read the files; 0 takes one per processor core, at "
         "most 8."}},
+      {"EXTENSIONS",
+       {".pas .pp .inc", ".pas .pp .p .inc .dpr .lpr .dpk",
+        "This switch sets the extensions by which the sources of a directory named after -- are "
+        "known."}},
   };
   ASSERT_EQ(registered.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {

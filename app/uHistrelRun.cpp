@@ -12,6 +12,7 @@
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
+#include "support/uStringRoutines.h"
 #include "text/Ansi.h"
 #include "text/ShownName.h"
 
@@ -44,6 +45,119 @@ std::string RegisteredDefault(const std::string& AName) {
     }
   }
   return "";
+}
+
+// The text of switch AName, or ADefault when it is not given.
+std::string SwitchTextOr(const char* AName, const std::string& ADefault) {
+  const std::string value = SwitchText(AName);
+  return value.empty() ? ADefault : value;
+}
+
+// Whether AText holds a blank (a byte up to 32, as Trim takes them) at AAt.
+bool IsBlankAt(const std::string& AText, std::string::size_type AAt) {
+  return AAt < AText.size() && static_cast<unsigned char>(AText[AAt]) <= 32;
+}
+
+// Whether APiece names a switch the command line may give: a registered or
+// hidden one of its section, "?", or any switch of another section than
+// PARAMETERS (the macros, which any name may be).
+bool IsKnownPiece(const TSwitchPiece& APiece) {
+  if (APiece.Section != "PARAMETERS" || APiece.Name == SHelpSwitch) return true;
+  for (int i = 0; i < ProgramSwitch->RegisteredCount(); ++i) {
+    if (text::AnsiSameText(ProgramSwitch->RegisteredName(i), APiece.Name) &&
+        text::AnsiSameText(ProgramSwitch->RegisteredSection(i), APiece.Section)) {
+      return true;
+    }
+  }
+  for (int i = 0; i < ProgramSwitch->HiddenCount(); ++i) {
+    if (text::AnsiSameText(ProgramSwitch->HiddenName(i), APiece.Name) &&
+        text::AnsiSameText(ProgramSwitch->HiddenSection(i), APiece.Section)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The options, for the hint after a mistyped one ("-check").
+const char* const kOptionNames[] = {"--diff", "--check",   "--files-from",
+                                    "--help", "--version", "--quiet"};
+
+// The message for AArgument, which is neither an option nor a switch: a
+// word before the switches, or an option written with one "-".
+std::string StrayArgumentMessage(const std::string& AArgument) {
+  std::string message =
+      "histrel: " + text::ShownName(AArgument) + " is neither a switch (/NAME=value) nor an option";
+  const std::string name = AArgument.substr(0, AArgument.find('='));
+  for (const char* option : kOptionNames) {
+    if ("-" + name == option) return message + "; did you mean -" + AArgument + "? (try --help)";
+  }
+  return message + "; sources are named after -- (try --help)";
+}
+
+// Whether AArgument may stand among the switches: one that begins with "/"
+// (after blanks), or blanks alone, which add nothing.
+bool IsSwitchArgument(const std::string& AArgument) {
+  const std::string trimmed = Trim(AArgument);
+  return trimmed.empty() || trimmed[0] == '/';
+}
+
+// The default text that older versions wrote for USER and FILE (German).
+const char kGermanNoDefault[] = "kein";
+
+// Where the value of the tool's switch AName comes from, as a message names
+// it: the first source, in their order of precedence, that gives it.
+std::string StoreOfSwitch(const std::string& AName) {
+  if (ProgramSwitch->CommandOn()) {
+    TCommandParameter& commandLine = ProgramSwitch->CommandParameter();
+    commandLine.FName = AName;
+    commandLine.FSection = "PARAMETERS";
+    if (!commandLine.GetValue().empty()) return "the command line";
+  }
+  if (ProgramSwitch->IniOn()) {
+    TINIParameter& ini = ProgramSwitch->IniParameter();
+    ini.FName = AName;
+    ini.FSection = "PARAMETERS";
+    if (!ini.GetValue().empty()) {
+      return "the INI file " +
+             text::ShownName(platform::NativePath(ini.FIniPath + ini.FIniFileName));
+    }
+  }
+  return "the registry key HKEY_CURRENT_USER" +
+         text::ShownName(ProgramSwitch->RegistryParameter().FRegistryPath) + "PARAMETERS";
+}
+
+// The text of USER or FILE as the run takes it: "" when it is the default
+// text that /WRITEINI and /WRITEREG write for a switch without a default
+// ("no default value"): that is no name and no path, so the switch counts
+// as not given, and a line on standard error says where the text stands.
+std::string GivenText(const std::string& AName) {
+  std::string value = SwitchText(AName.c_str());
+  if (value.empty() || (value != RegisteredDefault(AName) && value != kGermanNoDefault)) {
+    return value;
+  }
+  platform::WriteErrorLine("histrel: " + AName + " \"" + value + "\" in " + StoreOfSwitch(AName) +
+                           " is the text written for a switch without a default, not a value; " +
+                           AName + " counts as not given");
+  return "";
+}
+
+// The line for a FILE AFile that selected no file.
+std::string NothingSelectedMessage(const std::string& AFile) {
+  std::string message = "histrel: FILE " + text::ShownName(AFile) + " selects no file";
+  // "src\*.pas" not quoted reaches the program as "src*.pas".
+  if (AFile.find('\\') == std::string::npos && AFile.find('*') != std::string::npos &&
+      AFile[0] != '*') {
+    message +=
+        " (a backslash not quoted is taken away by the shell: write '/FILE=dir\\*.pas',"
+        " or give the sources after --)";
+  }
+  return message;
+}
+
+// The line for sources named after -- or in lists that selected no file.
+std::string NothingListedMessage() {
+  return "histrel: the sources named select no file (a directory gives its files that end in " +
+         SwitchTextOr("EXTENSIONS", kPascalSourceExtensions) + ")";
 }
 
 // The line after the message that FILE is missing, as GNU tools end a
@@ -112,6 +226,11 @@ THistrelOptions ReadHistrelOptions(int AArgc, const char* const* AArgv) {
     }
     const bool option = i > 0 && (argument == "-h" || argument.compare(0, 2, "--") == 0);
     if (!option) {
+      // Only text from the first "/" on is read as switches: a word outside
+      // them would be dropped or glued to a value without a word.
+      if (i > 0 && !IsSwitchArgument(argument) && options.Error.empty()) {
+        options.Error = StrayArgumentMessage(argument);
+      }
       options.Arguments.push_back(argument);
       continue;
     }
@@ -127,6 +246,8 @@ THistrelOptions ReadHistrelOptions(int AArgc, const char* const* AArgv) {
       options.Help = true;
     } else if (argument == "--version") {
       options.Version = true;
+    } else if (argument == "--quiet") {
+      options.Quiet = true;
     } else if (argument == "--diff" || argument == "--check") {
       const THistrelMode mode = argument == "--diff" ? THistrelMode::kDiff : THistrelMode::kCheck;
       if (previewChosen && mode != options.Mode && options.Error.empty()) {
@@ -205,17 +326,41 @@ std::vector<std::string> HistrelUsageLines() {
   return lines;
 }
 
-void WarnUnknownSwitches() {
-  TCommandParameter commandLine(platform::CommandLine());
-  for (const std::string& text : SplitPieces(commandLine.GetSource())) {
-    const TSwitchPiece piece = ReadPiece(text);
-    if (piece.Section != "PARAMETERS" || piece.Name == SHelpSwitch) continue;
-    bool known = false;
-    for (int i = 0; i < ProgramSwitch->RegisteredCount() && !known; ++i) {
-      known = text::AnsiSameText(ProgramSwitch->RegisteredName(i), piece.Name) &&
-              text::AnsiSameText(ProgramSwitch->RegisteredSection(i), piece.Section);
+void RefuseUnknownSwitches() {
+  const std::string source = TCommandParameter(platform::CommandLine()).GetSource();
+  // The pieces as the switch library cuts them, each with whether it was
+  // glued to the one before (no blank between them): one word of the shell.
+  struct TRawPiece {
+    std::string Text;
+    bool Glued;
+  };
+  std::vector<TRawPiece> pieces;
+  bool glued = false;
+  for (std::string::size_type start = 0; start <= source.size();) {
+    std::string::size_type end = source.find('/', start);
+    if (end == std::string::npos) end = source.size();
+    const std::string raw = source.substr(start, end - start);
+    if (!Trim(raw).empty()) pieces.push_back({Trim(raw), glued && !IsBlankAt(raw, 0)});
+    if (!raw.empty()) glued = !IsBlankAt(raw, raw.size() - 1);
+    start = end + 1;
+  }
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    if (IsKnownPiece(ReadPiece(pieces[i].Text))) continue;
+    std::string message = "histrel: unknown switch /" + text::ShownName(pieces[i].Text);
+    const TSwitchPiece before = i > 0 ? ReadPiece(pieces[i - 1].Text) : TSwitchPiece();
+    if (pieces[i].Glued && before.Section == "PARAMETERS" && before.Name == "FILE") {
+      // A POSIX path in FILE: every "/" of it began a switch.
+      std::string path = before.Value;
+      for (std::size_t j = i; j < pieces.size() && (j == i || pieces[j].Glued); ++j) {
+        path += "\\" + pieces[j].Text;
+      }
+      message +=
+          ": a \"/\" begins a switch, so FILE ends before it; write the path with \\ ('/FILE=" +
+          text::ShownName(path) + "') or give the sources after -- (see --help)";
+    } else {
+      message += " (see --help)";
     }
-    if (!known) platform::WriteErrorLine("histrel: unknown switch /" + text + " (see --help)");
+    throw EUsage(message);
   }
 }
 
@@ -249,7 +394,7 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode,
   // Neither FILE nor a list: the program was most likely started bare.
   bool fileMissing = false;
   try {
-    histrel.SetUser(SwitchText("USER"));
+    histrel.SetUser(GivenText("USER"));
     // A switch that is not given keeps the worker's default; a given yes/no
     // switch is on only for the exact text "+".
     if (!SwitchText("INSERT").empty()) histrel.SetInsertText(SwitchText("INSERT"));
@@ -265,15 +410,25 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode,
     if (!SwitchText("THREADS").empty()) {
       histrel.SetReadThreads(ReadThreadsOf(SwitchText("THREADS")));
     }
+    if (!SwitchText("EXTENSIONS").empty()) {
+      histrel.SetSourceExtensions(ReadSourceExtensions(SwitchText("EXTENSIONS")));
+    }
+    std::string file;
     if (AFiles) {
       // A list replaces FILE, wherever FILE comes from.
       ApplyFileList(histrel, *AFiles);
     } else {
-      const std::string file = SwitchText("FILE");
+      file = GivenText("FILE");
       fileMissing = file.empty();
       ApplyFileSwitch(histrel, file);
     }
     histrel.Execute();
+    // Nothing selected where something was named: a mask that matches
+    // nothing, a path the shell changed; a check would pass without a word.
+    if (histrel.Tally().Selected == 0 && (!AFiles || !AFiles->empty())) {
+      platform::WriteErrorLine(AFiles ? NothingListedMessage() : NothingSelectedMessage(file));
+      if (AMode != THistrelMode::kRun) status = kExitUsage;
+    }
   } catch (const Exception& failure) {
     status = FailureStatus(AMode);
     failed = failure.Message();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/uHistrel.h"
+#include "base/Exception.h"
 
 // What a run does with the sources it selects: rewrite them, or only show
 // what a rewrite would change (a unified diff) or which sources it would
@@ -29,6 +30,8 @@ constexpr int kExitUsage = 2;
 struct THistrelOptions {
   bool Help = false;
   bool Version = false;
+  // --quiet: no summary line and no progress line on standard error.
+  bool Quiet = false;
   THistrelMode Mode = THistrelMode::kRun;
   // The program name and every argument before "--" that is no option, in
   // their order: the switches.
@@ -42,7 +45,8 @@ struct THistrelOptions {
   // Every argument after "--", in their order.
   std::vector<std::string> Files;
   // The message for a wrong option ("histrel: unknown option --x (try
-  // --help)"); empty when every option is known.
+  // --help)") or for an argument that is neither an option nor a switch
+  // (one that does not begin with "/"); empty when there is none.
   std::string Error;
 };
 
@@ -77,10 +81,19 @@ std::string HistrelVersionLine();
 // examples and the options. Needs the started switch registry.
 std::vector<std::string> HistrelUsageLines();
 
-// One line on standard error for each command-line piece in section
-// PARAMETERS that names no registered switch (and is not "?"): such a piece
-// is ignored, and a typo would otherwise go unnoticed.
-void WarnUnknownSwitches();
+// A mistake in the command line (an unknown switch): the program ends with
+// kExitUsage before anything is written, its message on standard error.
+class EUsage : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// Throws EUsage at the first command-line piece in section PARAMETERS that
+// names no registered switch (and is not "?"), naming it: a typo such as
+// /RECURSIV- or the rest of a path cut at its "/" (/FILE=src/*.pas) would
+// otherwise be ignored and the run would do what nobody asked for.
+// Switches of other sections (macros) are not checked.
+void RefuseUnknownSwitches();
 
 // For --diff and --check, which write nothing: throws Exception when
 // WRITEINI or WRITEREG asks to write the switches (and "?", which wins over

@@ -187,12 +187,34 @@ TEST(ProgramOptions, AreTakenOutWhereverTheyStandAndAWrongOneIsRefused) {
       // "--" ends the options and the switches: what follows it are files
       // (ProgramOptions.NamesAfterTheDoubleDashAndListsAreTheRunsFiles).
       {{"histrel", "--", "--diff", "-x"}, THistrelMode::kRun, false, false, {"histrel"}, ""},
-      // A single dash is no option.
+      // A word outside the switches is no switch, and a single dash makes
+      // no option: either would be dropped without a word.
       {{"histrel", "-x", "/USER=ann"},
        THistrelMode::kRun,
        false,
        false,
        {"histrel", "-x", "/USER=ann"},
+       "histrel: -x is neither a switch (/NAME=value) nor an option; sources are named after -- "
+       "(try --help)"},
+      {{"histrel", "/USER=ann", "-check", "extra"},
+       THistrelMode::kRun,
+       false,
+       false,
+       {"histrel", "/USER=ann", "-check", "extra"},
+       "histrel: -check is neither a switch (/NAME=value) nor an option; did you mean --check? "
+       "(try --help)"},
+      {{"histrel", " /USER=ann", "", "'/FILE=a b.pas'"},
+       THistrelMode::kRun,
+       false,
+       false,
+       {"histrel", " /USER=ann", "", "'/FILE=a b.pas'"},
+       "histrel: '/FILE=a b.pas' is neither a switch (/NAME=value) nor an option; sources are "
+       "named after -- (try --help)"},
+      {{"histrel", "--quiet", "/USER=ann", "  "},
+       THistrelMode::kRun,
+       false,
+       false,
+       {"histrel", "/USER=ann", "  "},
        ""},
       {{"histrel", "/USER=ann", "--x", "--y"},
        THistrelMode::kRun,
@@ -633,18 +655,40 @@ TEST_F(ProgramRun, TheCheckListsEachNoteAsPathLineAndText) {
   }
 }
 
-TEST(UnknownSwitches, AreNamedOnStandardErrorOneLineEach) {
+TEST(UnknownSwitches, TheFirstEndsTheProgramNamedAndAPathCutAtItsSlashesIsShownWritten) {
   InitializeHistrelEnglishConstantUnit();
-  testsupport::SwitchFixture fixture(
-      "histrel /USER=ann /RECURSIV- /[MACROS].HOME=x /? /user=b /keepcvs+ "
-      "/WRITEINI=[Parameters] /[Other].X=1 /FILE=c:/src/x.pas");
-  InitializeHistrelRegisterSwitchesUnit();
-  ConsoleCapture console;
-  WarnUnknownSwitches();
-  EXPECT_EQ(console.ErrorLines, (Lines{"histrel: unknown switch /RECURSIV- (see --help)",
-                                       "histrel: unknown switch /src (see --help)",
-                                       "histrel: unknown switch /x.pas (see --help)"}));
-  EXPECT_TRUE(console.Lines.empty());
+  struct Case {
+    std::string commandLine;
+    std::string refusal;  // empty: every piece is known
+  };
+  const std::string slashHint =
+      ": a \"/\" begins a switch, so FILE ends before it; write the path with \\ ('/FILE=";
+  const std::vector<Case> cases = {
+      {"histrel /USER=ann /[MACROS].HOME=x /? /user=b /keepcvs+ /WRITEINI=[Parameters] "
+       "/[Other].X=1 /SHOWHIDDEN+ /EXTENSIONS=.pas /FILE=c:\\src\\x.pas",
+       ""},
+      {"histrel /USER=ann /RECURSIV- /FILE=x.pas",
+       "histrel: unknown switch /RECURSIV- (see --help)"},
+      {"histrel /USER=ann /FILE=src/*.pas",
+       "histrel: unknown switch /*.pas" + slashHint +
+           "src\\*.pas') or give the sources after -- (see --help)"},
+      {"histrel /FILE=src/forms/Main.pas /USER=ann /KEEPCVS+",
+       "histrel: unknown switch /forms" + slashHint +
+           "src\\forms\\Main.pas') or give the sources after -- (see --help)"},
+      // Given apart, the piece is no part of FILE's path.
+      {"histrel /FILE=src /x.pas", "histrel: unknown switch /x.pas (see --help)"},
+  };
+  for (const Case& c : cases) {
+    testsupport::SwitchFixture fixture(c.commandLine);
+    InitializeHistrelRegisterSwitchesUnit();
+    std::string refusal;
+    try {
+      RefuseUnknownSwitches();
+    } catch (const EUsage& mistake) {
+      refusal = mistake.Message();
+    }
+    EXPECT_EQ(refusal, c.refusal) << c.commandLine;
+  }
 }
 
 }  // namespace

@@ -70,14 +70,13 @@ class TReadAheadInUse {
 // The walk
 
 void THistrel::Execute() {
+  FTally = TTally();
   if (FUser.empty()) throw Exception(SUserMissing);
-  if (FFileList) {
-    ProcessListedFiles();
-    return;
-  }
-  if (FPath.empty()) throw Exception(SPathMissing);
-  if (!platform::IsDirectory(FPath)) {
-    throw Exception(FormatText(SCannotAccessDirectory, text::ShownName(FPath)));
+  if (!FFileList) {
+    if (FPath.empty()) throw Exception(SPathMissing);
+    if (!platform::IsDirectory(FPath)) {
+      throw Exception(FormatText(SCannotAccessDirectory, text::ShownName(FPath)));
+    }
   }
   FEnteredDirectories.clear();
   // The line-by-line reading reads and reports every line itself, so it
@@ -86,6 +85,10 @@ void THistrel::Execute() {
   TReadAhead readAhead(workers, std::min(FSourceReading.HoldLimit, kReadAheadHoldLimit),
                        FSourceReading.BufferSize);
   const TReadAheadInUse inUse(FReadAhead, readAhead);
+  if (FFileList) {
+    ProcessListedFiles();
+    return;
+  }
   FSelection = FFileName;
   if (FFileName.empty()) {
     ProcessDirectory();
@@ -97,6 +100,7 @@ void THistrel::Execute() {
   if (!FRecursive && !isMask) {
     // A named file outside a recursive walk is opened as it is: no line and
     // no test, so a missing file is reported by ProcessFile.
+    ++FTally.Selected;
     ProcessFile();
     return;
   }
@@ -123,17 +127,48 @@ void THistrel::ProcessListedFiles() {
     if (!file.Nameable) {
       throw Exception(FormatText(SCannotEditFile, text::ShownName(file.Path + file.FileName)));
     }
-    ProcessSource({nullptr, file.Path, file.FileName}, false);
+    if (platform::IsDirectory(file.Given)) {
+      WalkListedDirectory(file.Given);
+    } else {
+      ProcessSource({nullptr, file.Path, file.FileName}, false);
+    }
   }
 }
 
+void THistrel::WalkListedDirectory(const std::string& ADirectory) {
+  platform::Directory top;
+  if (!top.Open(ADirectory)) {
+    throw Exception(FormatText(SCannotAccessDirectory, text::ShownName(ADirectory)));
+  }
+  // A directory holds more than sources (logs, notes, build files): a name
+  // is taken by its extension, not by the substring test of a mask.
+  FSelection.clear();
+  FSelectByExtension = true;
+  try {
+    SearchFiles(top, ADirectory, true);
+  } catch (...) {
+    FSelectByExtension = false;
+    throw;
+  }
+  FSelectByExtension = false;
+}
+
 void THistrel::ProcessSource(const TSourceFile& ASource, bool AHoldsNoMarker) {
+  ++FTally.Selected;
   FPath = ASource.Path;
   FFileName = ASource.Name;
   FRunKind->AnnounceFile(FPath, FFileName);
   // A worker read it whole and found no "CVS*": processing would end there.
   if (AHoldsNoMarker) return;
   ProcessFileIn(ASource.Directory);
+}
+
+bool THistrel::HasSourceExtension(const std::string& AName) const {
+  return std::any_of(
+      FSourceExtensions.begin(), FSourceExtensions.end(), [&](const std::string& AExtension) {
+        return AName.size() > AExtension.size() &&
+               text::AnsiUpperCase(AName.substr(AName.size() - AExtension.size())) == AExtension;
+      });
 }
 
 bool THistrel::MayEnter(const platform::Directory& ADirectory) {
@@ -262,6 +297,7 @@ void THistrel::SearchFiles(const platform::Directory& ADirectoryHandle,
   const std::string path = EndsWithBackslash(directory) ? directory : directory + "\\";
   FRunKind->RemoveLeftovers(ADirectoryHandle, path, entries);
   const auto selected = [&](const platform::DirectoryEntry& AEntry) {
+    if (FSelectByExtension) return HasSourceExtension(AEntry.name);
     return upperPattern.empty() || FindAnsiText(AEntry.name, upperPattern) != std::string::npos;
   };
   // Only a mask selects many files of a listing; a named file is one.

@@ -31,6 +31,9 @@ using Lines = std::vector<std::string>;
 using Names = std::set<std::string>;
 
 const char kHint[] = "Try 'histrel --help' for more information.\n";
+const char kNothingSelected[] =
+    "histrel: the sources named select no file (a directory gives its files that end in .pas .pp "
+    ".p .inc .dpr .lpr .dpk)\n";
 
 class FileList : public ::testing::Test {
  protected:
@@ -166,12 +169,19 @@ TEST_F(FileList, EveryFileOfTheListIsTakenInItsOrderAsANamedFileIs) {
        {"nowhere\\x.pas", "The file nowhere\\x.pas cannot be edited!"},
        "",
        {}},
-      {"a directory",
+      {"a directory that holds no source says so",
        {"/USER=ann", "--", "dir.pas"},
        std::nullopt,
-       1,
-       {".\\dir.pas", "The file .\\dir.pas cannot be edited!"},
-       "",
+       0,
+       {},
+       kNothingSelected,
+       {}},
+      {"and ends a check with status 2, which would else pass",
+       {"--check", "/USER=ann", "--", "dir.pas"},
+       std::nullopt,
+       2,
+       {},
+       kNothingSelected,
        {}},
       {"a name with a backslash, which a system path cannot hold",
        {"/USER=ann", "--", "a.pas", "odd\\name.pas"},
@@ -252,6 +262,47 @@ TEST_F(FileList, EveryFileOfTheListIsTakenInItsOrderAsANamedFileIs) {
     EXPECT_EQ(result.Err, c.err);
     EXPECT_EQ(Changed(before), c.changed);
     EXPECT_TRUE(fs::is_symlink(Tree() + "/link.pas"));
+  }
+}
+
+// A directory after -- or in a list is walked for its Pascal sources, by
+// their extension in any letter case (EXTENSIONS), below it too unless
+// RECURSIVE is off; a file named is taken whatever its name.
+TEST_F(FileList, ADirectoryGivesItsPascalSourcesByTheirExtension) {
+  const Names pascal = {"src/Main.pas", "src/forms/Form1.PAS", "src/inc/defs.inc", "src/Prog.dpr"};
+  struct Case {
+    std::vector<std::string> arguments;
+    std::optional<std::string> input;
+    Names changed;
+  };
+  const std::vector<Case> cases = {
+      {{"/USER=ann", "--", "src"}, std::nullopt, pascal},
+      {{"/USER=ann", "--files-from=-"}, "src\n", pascal},
+      {{"/USER=ann", "/RECURSIVE-", "--", "src/"}, std::nullopt, {"src/Main.pas", "src/Prog.dpr"}},
+      {{"/USER=ann", "/EXTENSIONS=txt;*.MD", "--", "src", "README.md", "src/x.pascal"},
+       std::nullopt,
+       {"src/NOTES.txt", "README.md", "src/x.pascal"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments.back());
+    fs::remove_all(Tree());
+    for (const char* name :
+         {"src/Main.pas", "src/forms/Form1.PAS", "src/inc/defs.inc", "src/Prog.dpr",
+          "src/NOTES.txt", "src/old.pas.bak", "src/x.pascal", "README.md"}) {
+      WriteFile(Tree() + "/" + name, "{CVS* note}\n");
+    }
+    const Files before = Snapshot(Tree());
+    const RunResult result = Histrel(c.arguments, c.input);
+    EXPECT_EQ(result.ExitCode, 0) << result.Out << result.Err;
+    EXPECT_EQ(result.Err, "");
+    Names announced;
+    for (const std::string& line : SplitLines(result.Out)) announced.insert(line);
+    Names expected;
+    for (const std::string& name : c.changed) {
+      expected.insert(name.find('/') == std::string::npos ? ".\\" + name : SystemPath(name));
+    }
+    EXPECT_EQ(announced, expected);
+    EXPECT_EQ(Changed(before), c.changed);
   }
 }
 

@@ -19,6 +19,8 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 using testsupport::FileExists;
 using testsupport::kSampleAfterFirstRun;
 using testsupport::kSampleBefore;
@@ -111,6 +113,69 @@ TEST_F(Program, ReportsFailuresAsOneLineInTheirOrderAndEndsWithStatusOne) {
     cases.push_back({{"/USER=ann", "/FILE=\"\""}, "The path must be indicated!"});
   }
   for (const Case& c : cases) EXPECT_EQ(Run(c.arguments, "", 1), Lines{c.message}) << c.message;
+}
+
+// What a Linux user types first: a POSIX path in FILE, a typo, a word or a
+// backslash the shell took away. Each stops before anything is written,
+// with a line on standard error; a preview that would pass without a word
+// ends with status 2.
+TEST_F(Program, CommandLineMistakesStopBeforeAnythingIsWritten) {
+  for (const char* name : {"src/Main.pas", "src/NOTES.txt", "src/forms/Main.pas"}) {
+    WriteFile(FTree / name, "{CVS* note}\n");
+  }
+  const auto before = Snapshot(FTree.Path());
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {{"/USER=ann", "/FILE=src/*.pas"}, 2, "unknown switch /*.pas: a \"/\" begins a switch"},
+      {{"/USER=ann", "/FILE=src/forms/Main.pas"}, 2, "('/FILE=src\\forms\\Main.pas')"},
+      {{"/USER=ann", "/FILE=src\\*.pas", "/RECURSIV-"}, 2, "unknown switch /RECURSIV- "},
+      {{"--diff", "/USER=ann", "/FILE=src\\*.pas", "/RECURSIV-"}, 2, "unknown switch /RECURSIV-"},
+      {{"--check", "/USER=ci", "/FILE=src*.pas"}, 2, "FILE src*.pas selects no file (a backslash"},
+      {{"--check", "/USER=ci", "/FILE=src\\*.xyz"}, 2, "FILE src\\*.xyz selects no file\n"},
+      {{"/USER=ci", "/FILE=src\\*.xyz"}, 0, "FILE src\\*.xyz selects no file\n"},
+      {{"--check", "/USER=ci", "extra", "/FILE=src\\*.pas"}, 2, "extra is neither a switch"},
+      {{"-check", "/USER=ci", "/FILE=src\\*.pas"}, 2, "did you mean --check?"},
+      {{"/USER=ci", "src/Main.pas"}, 2, "src/Main.pas is neither a switch"},
+  };
+  for (const Case& c : cases) {
+    const RunResult result = testsupport::Run(FProgram, c.arguments, FTree.Path(), Environment());
+    EXPECT_EQ(result.ExitCode, c.status) << c.says;
+    EXPECT_EQ(result.Out, "") << c.says;
+    EXPECT_NE(result.Err.find(c.says), std::string::npos) << result.Err;
+    EXPECT_EQ(std::count(result.Err.begin(), result.Err.end(), '\n'), 1) << result.Err;
+    EXPECT_EQ(Snapshot(FTree.Path()), before) << c.says;
+  }
+}
+
+// WRITEINI and WRITEREG write "no default value" for USER and FILE: read
+// back, it is no name and no path, and the line names where it stands.
+TEST_F(Program, TheDefaultTextOfUserOrFileCountsAsNotGiven) {
+  WriteFile(FTree / "a.pas", "{CVS* note}\n");
+  const auto before = Snapshot(FTree.Path());
+  const RunResult written =
+      testsupport::Run(FProgram, {"/WRITEREG=all"}, FTree.Path(), Environment());
+  ASSERT_EQ(written.ExitCode, 0) << written.Err;
+  const RunResult fromHive =
+      testsupport::Run(FProgram, {"/FILE=a.pas"}, FTree.Path(), Environment());
+  EXPECT_EQ(fromHive.ExitCode, 1);
+  EXPECT_EQ(fromHive.Out, "The user must be indicated!\n");
+  EXPECT_EQ(fromHive.Err.rfind("histrel: USER \"no default value\" in the registry key "
+                               "HKEY_CURRENT_USER\\",
+                               0),
+            0u)
+      << fromHive.Err;
+  WriteFile(fs::path(FProgram).parent_path().string() + "/histrel.ini",
+            "[PARAMETERS]\r\nUSER=ann\r\nFILE=kein\r\n");
+  const RunResult fromIni = testsupport::Run(FProgram, {}, FTree.Path(), Environment());
+  EXPECT_EQ(fromIni.ExitCode, 1);
+  EXPECT_EQ(fromIni.Out, "The parameter FILE must be indicated!\n");
+  EXPECT_NE(fromIni.Err.find("histrel: FILE \"kein\" in the INI file "), std::string::npos)
+      << fromIni.Err;
+  EXPECT_EQ(Snapshot(FTree.Path()), before);
 }
 
 TEST_F(Program, SelectsByMaskByNameOrWholeDirectory) {

@@ -1,6 +1,6 @@
 // End-to-end tests of the program's options: --diff applied with git apply
 // does exactly the run's work, --help, --version, a wrong option, failures
-// before the run, and the warning about an unknown switch. (The statuses of
+// before the run, and the refusal of an unknown switch. (The statuses of
 // --check and of every failure are tested on the program run itself.)
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -155,13 +155,13 @@ TEST_F(Preview, HelpVersionAndAWrongOptionEndTheProgramBeforeAnyWork) {
   EXPECT_EQ(Snapshot(tree), before);
 }
 
-TEST_F(Preview, AnUnknownSwitchIsNamedAndTheRunGoesOnAsBefore) {
+TEST_F(Preview, AnUnknownSwitchIsNamedAndEndsTheProgramBeforeTheRun) {
   const std::string tree = Tree({{"sub/a.pas", kLfSource}});
   const RunResult result = Histrel({"/USER=ann", "/FILE=*.pas", "/RECURSIV-"}, tree);
-  EXPECT_EQ(result.ExitCode, 0);
+  EXPECT_EQ(result.ExitCode, 2);
   EXPECT_EQ(result.Err, "histrel: unknown switch /RECURSIV- (see --help)\n");
-  EXPECT_EQ(result.Out, ".\\sub\\a.pas\n");
-  EXPECT_NE(ReadFile(tree + "/sub/a.pas"), kLfSource) << "the walk went into sub as before";
+  EXPECT_EQ(result.Out, "");
+  EXPECT_EQ(ReadFile(tree + "/sub/a.pas"), kLfSource);
 }
 
 // A failure before the run (a switch that is not text in the registry hive)

@@ -30,6 +30,6 @@ check "the switches after /" "$(complete_words histrel /USER=ann /)" "$program"
 check "a switch in small letters" "$(complete_words histrel /thr)" "/THREADS="
 check "the options after --f" "$(complete_words histrel --f)" "--files-from="
 check "the options after --" "$(complete_words histrel --)" \
-  "$(printf '%s\n' --diff --check --files-from= --help --version --)"
+  "$(printf '%s\n' --diff --check --files-from= --quiet --help --version --)"
 check "a switch after --, which is a source" "$(complete_words histrel -- /thr)" ""
 exit "$status"
