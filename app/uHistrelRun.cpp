@@ -185,7 +185,8 @@ const char* const kUsageTail[] = {
     "  histrel /USER=ann '/FILE=src\\*.pas'",
     "  histrel --diff /USER=ann '/FILE=src\\*.pas' | git apply",
     "  histrel /USER=ann -- src/Unit1.pas src/Unit2.pas",
-    "  git diff -z --name-only --diff-filter=d | histrel /USER=ann --files-from=-",
+    "  git diff -z --name-only --diff-filter=d -- '*.pas' '*.pp' '*.inc' | histrel /USER=ann "
+    "--files-from=-",
     "",
     "Options:",
     "  --diff      write nothing; show what a run would change as a unified diff",

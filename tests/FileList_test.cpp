@@ -358,10 +358,13 @@ TEST_F(FileList, TheDiffOfAListAppliedByGitDoesWhatTheRunDoes) {
   EXPECT_EQ(Snapshot(copy), Snapshot(Tree())) << diff.Out;
 }
 
-// The pipe the README shows: git names the changed sources, NUL-separated.
+// The pipe the README shows: git names the changed sources, NUL-separated,
+// in any letter case, and leaves out other changed files with notes.
 TEST_F(FileList, GitDiffNamesTheSourcesThroughStandardInput) {
   MakeTree();
   fs::remove(Tree() + "/odd\\name.pas");
+  WriteFile(Tree() + "/README.md", "Write notes as {CVS* text}.\n");
+  WriteFile(Tree() + "/sub/UP.PAS", "{CVS* u}\n");
   const auto git = [&](const std::vector<std::string>& AArguments) {
     std::vector<std::string> arguments = {"-c", "user.name=t", "-c", "user.email=t@example.org"};
     arguments.insert(arguments.end(), AArguments.begin(), AArguments.end());
@@ -373,14 +376,19 @@ TEST_F(FileList, GitDiffNamesTheSourcesThroughStandardInput) {
   git({"commit", "-q", "-m", "notes"});
   WriteFile(Tree() + "/a.pas", "{CVSLOG}\n{CVS* a}\n{CVS* new in a}\n");
   WriteFile(Tree() + "/sub/b.pas", "{CVS* b}\n{CVS* new in b}\n");
+  WriteFile(Tree() + "/sub/UP.PAS", "{CVS* u}\n{CVS* new in UP}\n");
+  WriteFile(Tree() + "/README.md", "Write notes as {CVS* text}, {CVS* more}.\n");
   const Files before = Snapshot(Tree());
   std::vector<std::string> shell = {
-      "-c", "git diff -z --name-only | \"$@\" /USER=ann --files-from=-", "sh"};
+      "-c",
+      "git --icase-pathspecs diff -z --name-only --diff-filter=d -- '*.pas' '*.pp' '*.p' "
+      "'*.inc' '*.dpr' '*.lpr' '*.dpk' | \"$@\" /USER=ann --files-from=-",
+      "sh"};
   for (const std::string& word : testsupport::LaunchWords(FProgram)) shell.push_back(word);
   const RunResult result = testsupport::Run("/bin/sh", shell, Tree(), Environment());
   EXPECT_EQ(result.ExitCode, 0) << result.Out << result.Err;
-  EXPECT_EQ(SplitLines(result.Out), (Lines{".\\a.pas", "sub\\b.pas"}));
-  EXPECT_EQ(Changed(before), (Names{"a.pas", "sub/b.pas"}));
+  EXPECT_EQ(SplitLines(result.Out), (Lines{".\\a.pas", "sub\\UP.PAS", "sub\\b.pas"}));
+  EXPECT_EQ(Changed(before), (Names{"a.pas", "sub/UP.PAS", "sub/b.pas"}));
   EXPECT_EQ(ReadFile(Tree() + "/sub/c.pas"), "{CVS* c}\n");
 }
 

@@ -109,6 +109,47 @@ TEST_F(Preview, TheDiffAppliedByGitDoesExactlyWhatTheRunDoes) {
   ExpectDiffDoesTheRunsWork(Tree(files), {"/USER=ann", "/FILE=sub", "/KEEPCVS+", "/KEEPDATE-"});
 }
 
+// In a subfolder of a git repository git apply takes the diff's paths from
+// the top of the work tree and passes over those outside the subfolder, so
+// that a plain git apply there applies nothing; the README's form applies
+// the diff as the run would write it.
+TEST_F(Preview, TheDiffAppliesInASubfolderOfARepository) {
+  const std::string tree =
+      Tree({{"top.pas", kLfSource}, {"sub/a.pas", kLfSource}, {"sub/deep/b.pas", kCrLfSource}});
+  const std::string sub = tree + "/sub";
+  const auto shell = [&](const std::string& ACommand) {
+    return testsupport::Run("/bin/sh", {"-c", ACommand}, sub,
+                            {"HOME=" + FHome.Path(), "GIT_CONFIG_NOSYSTEM=1"});
+  };
+  const RunResult init = shell(
+      "git init -q .. && git add -A .. && "
+      "git -c user.name=t -c user.email=t@example.org commit -q -m first");
+  ASSERT_EQ(init.ExitCode, 0) << init.Err;
+  const RunResult diff = Histrel({"--diff", "/USER=ann", "/FILE=*.pas"}, sub);
+  ASSERT_EQ(diff.ExitCode, 1) << diff.Err;
+  const std::string patch = FWork / "notes.patch";
+  WriteFile(patch, diff.Out);
+  const Files before = Snapshot(sub);
+
+  const RunResult plain = shell("git apply " + patch);
+  EXPECT_EQ(plain.ExitCode, 0) << plain.Err;
+  EXPECT_EQ(Snapshot(sub), before) << "a plain git apply in the subfolder applied something";
+  const RunResult applied = shell(
+      "git apply --whitespace=nowarn --directory=\"$(git rev-parse --show-prefix)\" " + patch);
+  ASSERT_EQ(applied.ExitCode, 0) << applied.Err << diff.Out;
+  const Files patched = Snapshot(sub);
+  EXPECT_NE(patched, before);
+
+  // The run itself, on the tree as it was.
+  const RunResult reset = shell("git checkout -q -- . && git clean -q -f -d .");
+  ASSERT_EQ(reset.ExitCode, 0) << reset.Err;
+  ASSERT_EQ(Snapshot(sub), before);
+  const RunResult run = Histrel({"/USER=ann", "/FILE=*.pas"}, sub);
+  EXPECT_EQ(run.ExitCode, 0) << run.Out;
+  EXPECT_EQ(Snapshot(sub), patched) << diff.Out;
+  EXPECT_EQ(ReadFile(tree + "/top.pas"), kLfSource);
+}
+
 TEST_F(Preview, AFailureHalfWayShowsWhatWasDoneBeforeIt) {
   Files files;
   for (const char* name : {"a.pas", "b.pas", "c.pas", "d.pas", "e.pas"}) files[name] = kLfSource;

@@ -99,6 +99,13 @@ clean() {
     fail "the work tree or the index differs from the commit: $(git status --porcelain)"
 }
 
+# No patch of set-aside changes is left in the git directory.
+no_patch_left() {
+  for p in .git/histrel-*; do
+    test ! -e "$p" || fail "a patch was left: $p"
+  done
+}
+
 case $case in
 CollectsTheNotesAndCommitsSourcesAndLogs)
   # Stored settings that a run of the hook must not follow: the list of
@@ -171,28 +178,103 @@ HonoursHistrelUserAndPatterns)
   clean
   ;;
 
-RefusesAPartiallyStagedSourceWithNotesAndChangesNothing)
-  # a.pas, with a note, has unstaged changes: refused. "b c.pas" has some
-  # too, but no note: nothing to collect, so its staged part is committed.
+TheNameIsTheOneGitCommitsUnder)
+  # Without histrel.user and user.name the name is the commit's author:
+  # GIT_AUTHOR_NAME, else the account's full name (GECOS).
   init_repo
+  git config --unset user.name
+  put a.pas '{CVSLOG}\nunit a;\n{CVS* by Ann}\nend.\n'
+  git add a.pas
+  GIT_AUTHOR_NAME='Ann Lee' commit -m env || fail "the commit failed"
+  test "$(git log -1 --format=%an)" = 'Ann Lee' || fail "the author is $(git log -1 --format=%an)"
+  commit_has a.pas "^   Ann Lee $date by Ann\$"
+  put a.pas '{CVSLOG}\nunit a;\n{CVS* by the account}\nend.\n'
+  git add a.pas
+  commit -m account || fail "the commit failed"
+  name=$(git log -1 --format=%an)
+  git show HEAD:a.pas | grep -Fq "   $name " || fail "the entry does not name the author $name"
+  commit_lacks a.pas 'Ann Lee .* by the account'
+  # No name git may use: the hook stops and says what to set.
+  git config user.useConfigOnly true
+  put a.pas '{CVSLOG}\nunit a;\n{CVS* by nobody}\nend.\n'
+  git add a.pas
+  before=$(state)
+  status=0
+  "$top/hooks/pre-commit" >"$top/out" 2>"$top/err" || status=$?
+  test "$status" -eq 1 || fail "the hook ended with status $status, not 1"
+  grep -q 'set git config histrel.user' "$top/err" || fail "the message does not name histrel.user"
+  test "$(state)" = "$before" || fail "the index or the work tree changed"
+  # histrel.user comes before the author's name.
+  git config histrel.user bob
+  GIT_AUTHOR_NAME='Ann Lee' GIT_COMMITTER_NAME='Ann Lee' commit -m named || fail "the commit with histrel.user failed"
+  commit_has a.pas "^   bob $date by nobody\$"
+  ;;
+
+PartiallyStagedSourcesAreCommittedAsStagedAndKeepTheRest)
+  # a.pas, with a note, and its log have unstaged changes near the lines
+  # the run rewrites: set aside, merged back. "b c.pas" has some too, but no
+  # note: it is not touched.
+  init_repo
+  put a.pas.cvs 'ann 2001.01.01 first\nann 2001.01.02 second\n'
   put a.pas '{CVSLOG}\nunit a;\n{CVS* staged}\nend.\n'
   put 'sub dir/b c.pas' 'unit b;\n{ staged }\nend.\n'
   git add .
+  put a.pas.cvs 'ann 2001.01.01 first, not staged\nann 2001.01.02 second\n'
   put a.pas '{CVSLOG}\nunit a;\n{CVS* staged}\nend.\n{ not staged }\n'
   put 'sub dir/b c.pas' 'unit b;\n{ staged }\n{ not staged }\nend.\n'
-  before=$(state)
-  if commit -m partial; then fail "the commit was made"; fi
-  grep -q 'not staged' "$top/err" || fail "no message about unstaged changes"
-  grep -qx '  a.pas' "$top/err" || fail "the message does not name a.pas"
-  if grep -q 'b c.pas' "$top/err"; then fail "the message names b c.pas"; fi
-  test "$(state)" = "$before" || fail "the index or the work tree changed"
-  git add a.pas
-  commit -m whole || fail "the commit of the whole a.pas failed"
-  commit_has a.pas '^\{ not staged \}$'
+  before=$(cksum 'sub dir/b c.pas')
+  commit -m partial || fail "the commit failed"
   commit_has a.pas "^   ann $date staged\$"
+  commit_lacks a.pas 'not staged'
+  commit_has a.pas.cvs "^ann $date staged\$"
+  commit_lacks a.pas.cvs 'not staged'
   commit_lacks 'sub dir/b c.pas' 'not staged'
-  test "$(git status --porcelain)" = ' M "sub dir/b c.pas"' ||
+  # The work tree: the commit plus exactly the changes that were not staged.
+  git diff --no-color -U0 >"$top/unstaged"
+  git diff --no-color -U0 -- a.pas | grep -q '^+{ not staged }$' || fail "a.pas lost its unstaged line"
+  grep -q '^+ann 2001.01.01 first, not staged$' "$top/unstaged" || fail "the log lost its change"
+  test "$(grep -c '^[-+][^-+]' "$top/unstaged")" -eq 4 || fail "the work tree differs by $(cat "$top/unstaged")"
+  test "$(cksum 'sub dir/b c.pas')" = "$before" || fail "b c.pas was touched"
+  test "$(git status --porcelain)" = "$(printf ' M a.pas\n M a.pas.cvs\n M "sub dir/b c.pas"')" ||
     fail "git status says $(git status --porcelain)"
+  no_patch_left
+  # Changes far from the rewritten lines: the patch applies as it is.
+  git add 'sub dir/b c.pas'
+  put 'sub dir/b c.pas' 'unit b;\n{ staged }\n{ not staged }\n{CVS* far}\n\n\n\n\nend.\n'
+  git add 'sub dir/b c.pas'
+  put 'sub dir/b c.pas' '{ new }\nunit b;\n{ staged }\n{ not staged }\n{CVS* far}\n\n\n\n\nend.\n'
+  commit -m far || fail "the second commit failed"
+  commit_has 'sub dir/b c.pas' "^\\{ann $date far\\}\$"
+  commit_lacks 'sub dir/b c.pas' 'new'
+  test "$(git diff --no-color -U0 -- 'sub dir/b c.pas' | grep '^[-+][^-+]')" = '+{ new }' ||
+    fail "the work tree differs by $(git diff)"
+  ;;
+
+ChangesThatMeetTheRewrittenLinesRollBackWithAdviceThatWorks)
+  # The unstaged change edits the note's own line: no merge can keep both,
+  # so the commit is stopped with the state as it was, and the advice given
+  # is followed.
+  init_repo
+  put a.pas '{CVSLOG}\nunit a;\n{CVS* staged}\nend.\n'
+  git add a.pas
+  put a.pas '{CVSLOG}\nunit a;\n{CVS* staged, and more}\nend.\n'
+  before=$(state)
+  if commit -m conflict; then fail "the commit was made"; fi
+  test "$(state)" = "$before" || fail "the index or the work tree changed"
+  grep -qx '  a.pas' "$top/err" || fail "the message does not name a.pas"
+  patch=$(sed -n 's/^.*git apply --3way //p' "$top/err")
+  test -f "$patch" || fail "the patch $patch named in the advice is not there"
+  git checkout -- a.pas
+  commit -m staged || fail "the commit of the staged part failed"
+  commit_has a.pas "^\\{ann $date staged\\}\$"
+  if git apply --3way "$patch" 2>"$top/err"; then fail "the merge had no conflict"; fi
+  grep -q '^<<<<<<<' a.pas || fail "a.pas has no conflict markers"
+  # Settled as a user would: the entry of the commit, the note changed again.
+  git show HEAD:a.pas | awk '{ print } /^[{]ann .* staged[}]$/ { print "{CVS* and more}" }' >a.pas
+  git restore --staged a.pas
+  git diff --cached --quiet || fail "something is staged: $(git diff --cached)"
+  test "$(git diff --no-color -U0 | grep '^[-+][^-+]')" = '+{CVS* and more}' ||
+    fail "the work tree differs by $(git diff)"
   ;;
 
 AToolFailureLeavesIndexAndWorkTreeAsTheyWere)
@@ -206,6 +288,8 @@ AToolFailureLeavesIndexAndWorkTreeAsTheyWere)
   put 'sub dir/b c.pas' 'unit b;\n{CVS* two}\nend.\n'
   put a.pas.cvs 'ann 2001.01.01 an old entry\n'
   git add .
+  # Changes that are not staged, set aside during the run, are back too.
+  put a.pas '{CVSLOG}\nunit a;\n{CVS* one, not staged}\nend.\n'
   before=$(state)
   status=0
   "$top/hooks/pre-commit" >"$top/out" 2>"$top/err" || status=$?
@@ -215,6 +299,14 @@ AToolFailureLeavesIndexAndWorkTreeAsTheyWere)
   test ! -e 'sub dir/b c.pas.cvs' || fail "the new log was left"
   if commit -m fails; then fail "the commit was made"; fi
   test "$(state)" = "$before" || fail "the index or the work tree changed"
+  # Interrupted (Ctrl-C) while the program runs.
+  # shellcheck disable=SC2016 # the script's own expansions
+  put "$top/failing" '#!/bin/sh\ncase " $* " in\n*" --check "*) exec histrel "$@" ;;\nesac\nhistrel "$@"\nkill -INT $PPID\n'
+  status=0
+  "$top/hooks/pre-commit" >"$top/out" 2>"$top/err" || status=$?
+  test "$status" -eq 130 || fail "the interrupted hook ended with status $status, not 130"
+  test "$(state)" = "$before" || fail "the index or the work tree changed"
+  no_patch_left
   ;;
 
 ARefusedSourceStopsTheCommitAndChangesNothing)
@@ -248,6 +340,55 @@ OddNamesAndDeletionsAreHandled)
   commit_has "$name.cvs" "^ann $date odd\$"
   commit_has -x.pas.cvs "^ann $date dash\$"
   if git cat-file -e 'HEAD:sub dir/b c.pas' 2>/dev/null; then fail "the deletion was not committed"; fi
+  clean
+  ;;
+
+ThePreCommitFrameworkTakesTheToolAsAHook)
+  # .pre-commit-hooks.yaml, through the framework where it is installed
+  # (tools/need-packages pre-commit), else run as the framework runs it:
+  # the entry, the user's args, then the staged files the pattern selects.
+  yaml=$(cd "$(dirname "$0")/.." && pwd)/.pre-commit-hooks.yaml
+  init_repo
+  put a.pas '{CVSLOG}\nunit a;\n{CVS* lower}\nend.\n'
+  put 'sub dir/B.PAS' 'unit b;\n{CVS* upper}\nend.\n'
+  put p.Dpk '{CVSLOG}\npackage p;\n{CVS* package}\nend.\n'
+  put README.md 'Write {CVS* notes} in the sources.\n'
+  put a.pasx '{CVS* not Pascal}\n'
+  if command -v pre-commit >/dev/null 2>&1; then
+    git init -q "$top/hooks-repo"
+    cp "$yaml" "$top/hooks-repo/"
+    git -C "$top/hooks-repo" add .pre-commit-hooks.yaml
+    git -C "$top/hooks-repo" -c user.name=ann -c user.email=ann@example.org commit -q -m hooks
+    put .pre-commit-config.yaml 'repos:\n- repo: %s\n  rev: %s\n  hooks:\n  - id: histrel\n    args: [/USER=ann, --]\n' \
+      "$top/hooks-repo" "$(git -C "$top/hooks-repo" rev-parse HEAD)"
+    git config --unset core.hooksPath
+    PRE_COMMIT_HOME=$top/cache
+    export PRE_COMMIT_HOME
+    pre-commit install >/dev/null
+    git add .
+    # The framework stops a commit whose hook changed files; they are then
+    # staged and committed again.
+    if commit -m notes; then fail "the framework let the rewritten files pass"; fi
+    git add .
+    commit -m notes || fail "the second commit failed"
+  else
+    git add .
+    entry=$(sed -n 's/^ *entry: *//p' "$yaml")
+    files=$(sed -n "s/^ *files: *'(?i)\\(.*\\)'\$/\\1/p" "$yaml")
+    grep -q '^ *language: *system$' "$yaml" || fail "the hook's language is not system"
+    test "$entry" = histrel || fail "the entry is $entry"
+    test -n "$files" || fail "no files pattern in $yaml"
+    git diff --cached --name-only | grep -Ei "$files" | tr '\n' '\0' |
+      xargs -0 "$entry" /USER=ann -- >"$top/out" 2>"$top/err" || fail "$entry failed"
+    git add .
+    git -c core.hooksPath=/dev/null commit -q -m notes
+  fi
+  commit_has a.pas "^   ann $date lower\$"
+  commit_has 'sub dir/B.PAS' "^\\{ann $date upper\\}\$"
+  commit_has p.Dpk "^   ann $date package\$"
+  commit_has 'sub dir/B.PAS.cvs' "^ann $date upper\$"
+  commit_has README.md 'CVS\* notes'
+  commit_has a.pasx 'CVS\* not Pascal'
   clean
   ;;
 
