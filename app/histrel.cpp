@@ -68,7 +68,10 @@ int main(int argc, char** argv) {
     } else {
       // The lists are read once the switches could end the program (/?):
       // standard input is not taken for nothing.
-      exitCode = RunHistrel(platform::Today, options.Mode, ReadFileList(options));
+      // The summary and the progress line go to standard error, so that
+      // standard output stays the list of files, the diff or the notes.
+      const THistrelReport report{!options.Quiet, !options.Quiet && platform::ErrorIsTerminal()};
+      exitCode = RunHistrel(platform::Today, options.Mode, ReadFileList(options), report);
     }
   } catch (const EHalt& halt) {
     exitCode = halt.ExitCode();

@@ -101,6 +101,9 @@ void THistrel::SetOutput(THistrelOutput* AOutput) {
   }
 }
 void THistrel::SetFileList(std::vector<TListedFile> AFiles) { FFileList = std::move(AFiles); }
+void THistrel::SetProgress(std::function<void(const TTally&)> AProgress) {
+  FProgress = std::move(AProgress);
+}
 void THistrel::SetSourceExtensions(std::vector<std::string> AValue) {
   FSourceExtensions = std::move(AValue);
 }

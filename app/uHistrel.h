@@ -185,13 +185,22 @@ class THistrel {
   // cannot be read or replaced; a file without marked comments is not touched.
   void ProcessFile();
 
-  // What the last Execute did so far: the sources it selected (announced,
-  // or handed to ProcessFile), for the summary of a run and to tell a
-  // selection that found nothing.
+  // What the last Execute did so far, for the progress and the summary of
+  // a run and to tell a selection that found nothing. In a preview,
+  // Rewritten and Notes count what a run would do.
   struct TTally {
+    // The settings were checked and the selection began.
+    bool Began = false;
+    // Sources selected (announced, or handed to ProcessFile), sources
+    // rewritten, the notes collected into their entries, sources refused.
     std::uint64_t Selected = 0;
+    std::uint64_t Rewritten = 0;
+    std::uint64_t Notes = 0;
+    std::uint64_t Refused = 0;
   };
   const TTally& Tally() const { return FTally; }
+  // Called with the tally after each source selected (empty: not called).
+  void SetProgress(std::function<void(const TTally&)> AProgress);
 
   // The source, as messages name it, whose processing the last failure
   // (of any kind) ended; empty when the failure came outside one, as in the
@@ -422,6 +431,7 @@ class THistrel {
   bool FSelectByExtension = false;
   std::vector<std::string> FSourceExtensions;
   TTally FTally;
+  std::function<void(const TTally&)> FProgress;
   std::set<std::pair<std::uint64_t, std::uint64_t>> FEnteredDirectories;
   TReadAhead* FReadAhead = nullptr;
 

@@ -336,8 +336,12 @@ void THistrel::ProcessFileIn(const platform::Directory* ADirectory) {
     FSource.NotePieces.clear();
     return;
   }
+  const auto notes = std::count_if(FSource.NotePieces.begin(), FSource.NotePieces.end(),
+                                   [](const TNotePiece& APiece) { return APiece.EndsEntry; });
   WrapNotes(reader, ShownSourcePath());
   RewriteFile();
+  ++FTally.Rewritten;
+  FTally.Notes += static_cast<std::uint64_t>(notes);
 }
 
 bool THistrel::OpenSource() {

@@ -8,6 +8,7 @@
 #include "Bibliothek/Schalter/uProgramSwitchConstant.h"
 #include "app/uHistrelConstants.h"
 #include "app/uHistrelPreview.h"
+#include "app/uHistrelProgress.h"
 #include "base/Exception.h"
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
@@ -380,8 +381,20 @@ void RefuseWritingSwitches() {
 }
 
 int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode,
-               const std::optional<std::vector<std::string>>& AFiles) {
+               const std::optional<std::vector<std::string>>& AFiles,
+               const THistrelReport& AReport) {
   THistrel histrel(ADateSource);
+  THistrelProgress progress(AReport.Progress, AMode != THistrelMode::kRun);
+  if (AReport.Progress) {
+    histrel.SetProgress([&progress](const THistrel::TTally& ATally) { progress.Update(ATally); });
+  }
+  // The summary ends what the run wrote on standard error, whatever it was.
+  const auto summarize = [&] {
+    progress.Finish();
+    if (AReport.Summary && histrel.Tally().Began) {
+      platform::WriteErrorLine(HistrelSummaryLine(histrel.Tally(), AMode != THistrelMode::kRun));
+    }
+  };
   // --check keeps no text: it writes the notes of each source as the source
   // is found to change, so that it holds one source's notes at a time.
   THistrelPreview preview = AMode == THistrelMode::kDiff
@@ -443,10 +456,13 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode,
   // A preview's standard output is the diff or the list, so its failure
   // goes to standard error, after what was found before it.
   if (AMode == THistrelMode::kRun) {
+    progress.Finish();
     if (status != kExitSuccess) platform::WriteLine(failed);
     if (fileMissing) platform::WriteErrorLine(kTryHelp);
+    summarize();
     return status;
   }
+  progress.Finish();
   try {
     if (AMode == THistrelMode::kDiff) {
       preview.WriteDiff([](std::string_view AHead, std::string_view AText) {
@@ -459,6 +475,7 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode,
   }
   if (!failed.empty()) platform::WriteErrorLine(failed);
   if (fileMissing) platform::WriteErrorLine(kTryHelp);
+  summarize();
   if (status == kExitSuccess && !preview.Empty()) status = kExitFailure;
   return status;
 }

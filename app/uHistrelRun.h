@@ -100,6 +100,16 @@ void RefuseUnknownSwitches();
 // both, is not given), before they could.
 void RefuseWritingSwitches();
 
+// What a run tells of itself on standard error besides its messages.
+struct THistrelReport {
+  // One summary line at the end (HistrelSummaryLine), once the settings
+  // were checked and the selection began.
+  bool Summary = false;
+  // The progress line while the run lasts (THistrelProgress): for a
+  // terminal.
+  bool Progress = false;
+};
+
 // The main procedure, once the units have started: creates the worker,
 // hands it USER, INSERT, RECURSIVE, KEEPCVS, KEEPDATE and FILE, or instead
 // of FILE the files AFiles names (native paths, see ReadFileList), and calls
@@ -111,7 +121,8 @@ void RefuseWritingSwitches();
 // gets the diff or the list instead of the file lines. Returns the exit
 // status: for a run kExitSuccess or kExitFailure; for a preview kExitSuccess
 // when nothing would change, kExitFailure when something would, kExitUsage
-// after a failure.
+// after a failure. AReport: the summary and progress lines.
 int RunHistrel(const TDateSource& ADateSource = platform::Today,
                THistrelMode AMode = THistrelMode::kRun,
-               const std::optional<std::vector<std::string>>& AFiles = std::nullopt);
+               const std::optional<std::vector<std::string>>& AFiles = std::nullopt,
+               const THistrelReport& AReport = THistrelReport());

@@ -78,6 +78,7 @@ void THistrel::Execute() {
       throw Exception(FormatText(SCannotAccessDirectory, text::ShownName(FPath)));
     }
   }
+  FTally.Began = true;
   FEnteredDirectories.clear();
   // The line-by-line reading reads and reports every line itself, so it
   // takes no answers from the workers.
@@ -159,8 +160,8 @@ void THistrel::ProcessSource(const TSourceFile& ASource, bool AHoldsNoMarker) {
   FFileName = ASource.Name;
   FRunKind->AnnounceFile(FPath, FFileName);
   // A worker read it whole and found no "CVS*": processing would end there.
-  if (AHoldsNoMarker) return;
-  ProcessFileIn(ASource.Directory);
+  if (!AHoldsNoMarker) ProcessFileIn(ASource.Directory);
+  if (FProgress) FProgress(FTally);
 }
 
 bool THistrel::HasSourceExtension(const std::string& AName) const {

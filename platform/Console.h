@@ -26,6 +26,15 @@ void WriteLine(std::string_view head, std::string_view text);
 // Writes line and the line end to standard error (or the installed sink).
 void WriteErrorLine(const std::string& line);
 
+// Whether standard error is a terminal (false while a sink is installed).
+bool ErrorIsTerminal();
+
+// Shows text (one short line) as the status line at the foot of standard
+// error, in place of the one shown before; the next line written to either
+// stream, or ClearStatusLine, removes it first. Meant for a terminal.
+void ShowStatusLine(const std::string& text);
+void ClearStatusLine();
+
 // Every byte of standard input up to its end, unchanged, into text. False
 // when it cannot be read.
 bool ReadStandardInput(std::string& text);

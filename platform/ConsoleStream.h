@@ -11,6 +11,12 @@ namespace platform {
 // stderr).
 void WriteStreamLine(std::FILE* stream, std::string_view head, std::string_view text);
 
+// Writes text to stream as it is, with no line end.
+void WriteStreamText(std::FILE* stream, std::string_view text);
+
+// Whether stream is a terminal.
+bool StreamIsTerminal(std::FILE* stream);
+
 // Makes stdin give its bytes as they are (no line ends turned into others,
 // no stop at a Ctrl-Z).
 void UseBinaryInput();

@@ -366,4 +366,37 @@ TEST_F(OverviewEndToEnd, WithoutATerminalAFailedWriteIniIsOneLineOnStandardError
   EXPECT_EQ(std::count(result.Err.begin(), result.Err.end(), '\n'), 1);
 }
 
+// A run that lasts over a second shows a progress line on standard error
+// in a terminal, which is gone when it ends; the summary line stays. The run
+// waits for the logs of two sources, which other processes lock for a while.
+TEST_F(OverviewInTerminal, ALongRunShowsItsProgressAndRemovesItAtTheEnd) {
+  const std::string flock = FindOnPath("flock");
+  if (flock.empty()) GTEST_SKIP() << "flock (util-linux) is not installed";
+  for (const char* name : {"a.pas", "b.pas", "c.pas"}) {
+    WriteFile(FDir / name, "{CVS* a note}\n");
+    WriteFile(FDir / (std::string(name) + ".cvs"), "");
+  }
+  TmuxSession session(FTmuxPath, FDir);
+  const std::string command = "cd " + Quoted(FDir.Path()) + " && { " + flock +
+                              " a.pas.cvs sleep 1.5 & " + flock +
+                              " b.pas.cvs sleep 3.5 & sleep 0.3; timeout 60 " + Quoted(FProgram) +
+                              " /USER=ann -- a.pas b.pas c.pas >/dev/null; echo $? > " +
+                              Quoted(StatusFile()) + "; sleep 60; }";
+  session.Start(command, 80, 10);
+  Screen screen;
+  ASSERT_TRUE(session.WaitFor(
+      [](const Screen& s) { return s[0] == "histrel: 1 source scanned, 1 rewritten"; }, &screen))
+      << Dump(screen);
+  ASSERT_TRUE(session.WaitFor(
+      [](const Screen& s) {
+        return s[0] == "histrel: 3 sources selected, 3 rewritten, 3 notes collected, 0 refused";
+      },
+      &screen))
+      << Dump(screen);
+  EXPECT_EQ(ExitStatus(session), "0");
+  for (std::size_t row = 1; row < screen.size(); ++row) {
+    EXPECT_EQ(screen[row], "") << "the progress line is gone\n" << Dump(screen);
+  }
+}
+
 }  // namespace

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -378,6 +379,13 @@ std::string Drain(int AFd) {
 
 }  // namespace
 
+bool IsSummaryLine(const std::string& ALine) {
+  static const std::regex summary(
+      "histrel: [0-9]+ sources? selected, [0-9]+ (rewritten|to rewrite), [0-9]+ notes? "
+      "(collected|to collect), [0-9]+ refused\n");
+  return std::regex_match(ALine, summary);
+}
+
 RunResult Run(const std::string& AProgram, const std::vector<std::string>& AArguments,
               const std::string& ADirectory, const std::vector<std::string>& AEnvironment,
               const std::optional<std::string>& AInput) {
@@ -413,6 +421,14 @@ RunResult Run(const std::string& AProgram, const std::vector<std::string>& AArgu
                        IsWindowsProgram(AProgram);
   result.Out = WithLineFeeds(windows, Drain(open(outPath.c_str(), O_RDONLY)));
   result.Err = WithLineFeeds(windows, Drain(open(errPath.c_str(), O_RDONLY)));
+  // histrel's summary, its last line on standard error, is kept apart: most
+  // tests look at the messages before it.
+  const std::string::size_type last =
+      result.Err.size() < 2 ? 0 : result.Err.rfind('\n', result.Err.size() - 2) + 1;
+  if (IsSummaryLine(result.Err.substr(last))) {
+    result.Summary = result.Err.substr(last, result.Err.size() - last - 1);
+    result.Err.erase(last);
+  }
   return result;
 }
 

@@ -166,8 +166,14 @@ int Start(const std::string& AProgram, const std::vector<std::string>& AArgument
 struct RunResult {
   int ExitCode;
   std::string Out;
+  // Standard error, less histrel's summary line when that is its last line.
   std::string Err;
+  // That summary line, without its line end; empty when there is none.
+  std::string Summary;
 };
+
+// Whether ALine (with its LF) is the summary line histrel ends a run with.
+bool IsSummaryLine(const std::string& ALine);
 
 // Runs AProgram with AArguments in ADirectory (empty: the current one) and
 // the environment changed by AEnvironment ("NAME=value" entries), waits for it

@@ -34,7 +34,8 @@ def private_histrel(histrel, work):
 
 
 def run_histrel(histrel, file_switch, environment, what="histrel"):
-    result = subprocess.run([histrel, "/USER=" + USER, "/FILE=" + file_switch],
+    # --quiet: no summary line, so that standard error holds failures alone.
+    result = subprocess.run([histrel, "--quiet", "/USER=" + USER, "/FILE=" + file_switch],
                             env=environment, capture_output=True)
     if result.returncode != 0 or result.stderr:
         fail("%s ended with %d: %r %r" % (what, result.returncode, result.stdout[-500:],

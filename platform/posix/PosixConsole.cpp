@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "platform/ConsoleStream.h"
@@ -10,6 +12,12 @@ void WriteStreamLine(std::FILE* stream, std::string_view head, std::string_view 
   if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stream);
   std::fwrite("\n", 1, 1, stream);
 }
+
+void WriteStreamText(std::FILE* stream, std::string_view text) {
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+bool StreamIsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
 // POSIX streams have no text mode.
 void UseBinaryInput() {}

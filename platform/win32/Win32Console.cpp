@@ -31,6 +31,13 @@ void WriteStreamLine(std::FILE* stream, std::string_view head, std::string_view 
   std::fwrite("\r\n", 1, 2, stream);
 }
 
+void WriteStreamText(std::FILE* stream, std::string_view text) {
+  UseBinaryStreams();
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+bool StreamIsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
 void UseBinaryInput() {
   static const bool switched = [] {
     _setmode(_fileno(stdin), _O_BINARY);
