@@ -521,7 +521,7 @@ void InitializeProgramSwitchUnit() {
     ProgramSwitch->Register(SShowHiddenSwitch, SShowHiddenOptions, SShowHiddenDefault,
                             SShowHiddenDescription);
   } catch (const Exception& failure) {
-    platform::ShowErrorMessageBox(failure.Message());
+    platform::ShowErrorMessageBox(SErrorBoxCaption, failure.Message());
   }
 }
 
