@@ -71,6 +71,7 @@ void AssignSwitchLibraryTexts() {
       "This switch shows or hides the switches, which are registered with the special register "
       "method.";
   SSwitchHelpCaption = "List of registered switches";
+  SErrorBoxCaption = "Error";
 }
 
 }  // namespace

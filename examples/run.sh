@@ -7,8 +7,10 @@ set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 user="${1:-ann}"
 "$repo/tools/need-packages" cmake make g++ libncurses-dev
+echo "Building histrel in build/ (the first time about a minute on two cores)"
 cmake -S "$repo" -B "$repo/build" >/dev/null
-cmake --build "$repo/build" -j2 --target histrel >/dev/null
+cmake --build "$repo/build" -j2 --target histrel
+echo
 
 work="${TMPDIR:-/tmp}/histrel-example"
 rm -rf "$work"

@@ -4,8 +4,8 @@
 
 namespace platform {
 
-void ShowErrorMessageBox(const std::string& message) {
-  CurrentPresenter().ShowMessageBox("Fehler", message);
+void ShowErrorMessageBox(const std::string& title, const std::string& message) {
+  CurrentPresenter().ShowMessageBox(title, message);
 }
 
 }  // namespace platform

@@ -479,16 +479,16 @@ TEST_F(WindowTest, WithoutATerminalTheMessageBoxWritesOneErrorLine) {
   CapturingSink console;
   TextPresenter plain;
   Presenter* previous = SetPresenter(&plain);
-  ShowErrorMessageBox("Der Pfad x kann nicht angelegt werden!");
+  ShowErrorMessageBox("Fehler", "Der Pfad x kann nicht angelegt werden!");
   SetPresenter(previous);
   EXPECT_TRUE(console.out.empty());
   EXPECT_EQ(console.err, (std::vector<std::string>{"Der Pfad x kann nicht angelegt werden!"}));
 }
 
-TEST_F(WindowTest, TheErrorMessageBoxIsTitledFehler) {
+TEST_F(WindowTest, TheErrorMessageBoxHasTheGivenTitle) {
   testsupport::StepPresenter presenter;
-  ShowErrorMessageBox("broken");
-  EXPECT_EQ(presenter.MessageBoxes, (std::vector<std::string>{"Fehler: broken"}));
+  ShowErrorMessageBox("Error", "broken");
+  EXPECT_EQ(presenter.MessageBoxes, (std::vector<std::string>{"Error: broken"}));
 }
 
 TEST_F(WindowTest, TheModalLoopDeliversPostedMessagesBeforeItWaits) {

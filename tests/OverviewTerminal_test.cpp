@@ -309,7 +309,8 @@ TEST_F(OverviewInTerminal, AFailedWriteIniShowsTheErrorBoxUntilOk) {
   Screen screen;
   ASSERT_TRUE(session.WaitFor([](const Screen& s) { return RowWith(s, kButton) >= 0; }, &screen))
       << Dump(screen);
-  const int title = RowWith(screen, " Fehler ");
+  // Titled in the program's language, the message German as it always was.
+  const int title = RowWith(screen, " Error ");
   const int message = RowWith(screen, "kann nicht angelegt werden!");
   const int button = RowWith(screen, kButton);
   ASSERT_GT(title, 0) << Dump(screen);

@@ -50,7 +50,7 @@ void WriteAllSwitches(const std::string& ASwitch, const std::string& ADefault,
   try {
     (ProgramSwitch->*AWrite)();
   } catch (const Exception& failure) {
-    platform::ShowErrorMessageBox(failure.Message());
+    platform::ShowErrorMessageBox(SErrorBoxCaption, failure.Message());
     Halt(1);
   }
   Halt(0);

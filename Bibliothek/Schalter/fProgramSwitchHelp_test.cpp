@@ -90,7 +90,7 @@ TEST_F(StartUpStepTest, AFailedWriteIniIsShownInTheErrorBoxAndEndsTheProgramWith
   EXPECT_EQ(RunStartUpStep(), 1);  // a failure ends the program with status 1
   ASSERT_EQ(FPresenter.MessageBoxes.size(), 1u);
   const std::string& box = FPresenter.MessageBoxes[0];
-  EXPECT_EQ(box.rfind("Fehler: Der Pfad ", 0), 0u) << box;
+  EXPECT_EQ(box.rfind("Error: Der Pfad ", 0), 0u) << box;  // the title in English
   EXPECT_NE(box.find(" kann nicht angelegt werden!"), std::string::npos) << box;
   EXPECT_FALSE(testsupport::FileExists(Hive(switches))) << "WRITEREG is not looked at";
   EXPECT_TRUE(FPresenter.Events.empty());
@@ -118,7 +118,7 @@ TEST_F(StartUpStepTest, AFailedWriteRegistryIsShownInTheErrorBoxAndEndsTheProgra
   setenv("XDG_CONFIG_HOME", (switches.Dir() / "file/config").c_str(), 1);
   EXPECT_EQ(RunStartUpStep(), 1);  // a failure ends the program with status 1
   ASSERT_EQ(FPresenter.MessageBoxes.size(), 1u);
-  EXPECT_EQ(FPresenter.MessageBoxes[0].rfind("Fehler: ", 0), 0u) << FPresenter.MessageBoxes[0];
+  EXPECT_EQ(FPresenter.MessageBoxes[0].rfind("Error: ", 0), 0u) << FPresenter.MessageBoxes[0];
   EXPECT_FALSE(testsupport::FileExists(switches.IniFile()));
 }
 

@@ -59,6 +59,14 @@ std::string DirectoryOf(const std::string& APath) {
                    static_cast<std::int32_t>(APath.size()));
 }
 
+// A directory or key path with one backslash at its end, as Delphi's
+// IncludeTrailingBackslash makes it. WRITEINI writes the places with theirs
+// (INIPATH=\home\ann\build\); a second one would be read back into every
+// message that names the INI file.
+std::string IncludeTrailingBackslash(const std::string& APath) {
+  return !APath.empty() && APath.back() == '\\' ? APath : APath + "\\";
+}
+
 // The file name with its extension (from its last ".") replaced by AExtension.
 std::string ChangeFileExt(const std::string& AFileName, const std::string& AExtension) {
   const std::string::size_type dot = AFileName.rfind('.');
@@ -324,12 +332,12 @@ void sofProgramSwitch::ReadPathSwitch(const std::string& AName) {
 void sofProgramSwitch::ApplyPathSwitch(const std::string& AName, const std::string& AValue) {
   if (AValue.empty()) return;
   if (AName == "Inipath") {
-    FIniParameter->FIniPath = AValue + "\\";
+    FIniParameter->FIniPath = IncludeTrailingBackslash(AValue);
   } else if (AName == "Inifile") {
     FIniParameter->FIniFileName =
         AValue.find(".ini") != std::string::npos ? AValue : AValue + ".ini";
   } else if (AName == "Regpath") {
-    FRegistryParameter->FRegistryPath = AValue + "\\";
+    FRegistryParameter->FRegistryPath = IncludeTrailingBackslash(AValue);
   }
 }
 
@@ -513,7 +521,7 @@ void InitializeProgramSwitchUnit() {
     ProgramSwitch->Register(SShowHiddenSwitch, SShowHiddenOptions, SShowHiddenDefault,
                             SShowHiddenDescription);
   } catch (const Exception& failure) {
-    platform::ShowErrorMessageBox(failure.Message());
+    platform::ShowErrorMessageBox(SErrorBoxCaption, failure.Message());
   }
 }
 

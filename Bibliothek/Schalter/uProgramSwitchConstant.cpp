@@ -48,3 +48,4 @@ std::string SShowHiddenDescription =
     "Dieser Schalter zeigt oder versteckt die Schalter, die mit der Prozedur RegisterHidden "
     "registriert sind.";
 std::string SSwitchHelpCaption = "Liste der registrierten Schalter";
+std::string SErrorBoxCaption = "Fehler";

@@ -40,3 +40,4 @@ extern std::string SShowHiddenOptions;
 extern std::string SShowHiddenDefault;
 extern std::string SShowHiddenDescription;
 extern std::string SSwitchHelpCaption;
+extern std::string SErrorBoxCaption;

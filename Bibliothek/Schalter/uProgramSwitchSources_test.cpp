@@ -179,8 +179,10 @@ TEST(WriteIni, WhatItWritesIsReadBack) {
   SwitchFixture fixture("histrel", true, [&](const SwitchFixture& AFixture) {
     testsupport::WriteFile(AFixture.IniFile(), written);
   });
-  // INIPATH names the directory, to which the INI source adds its "\\".
-  EXPECT_EQ(ProgramSwitch->IniParameter().FIniPath, programDir + "\\");
+  // INIPATH is written with its closing backslash, and read back as the same
+  // directory, with no second one.
+  EXPECT_NE(written.find("INIPATH=" + programDir + "\r\n"), std::string::npos) << written;
+  EXPECT_EQ(ProgramSwitch->IniParameter().FIniPath, programDir);
 }
 
 TEST(WriteIni, ASelectionOfAnotherSectionWritesNothingButMakesTheDirectory) {

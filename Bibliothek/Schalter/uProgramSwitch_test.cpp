@@ -333,6 +333,10 @@ TEST(PathSwitches, MoveTheIniFileAndTheRegistryKey) {
   };
   const std::vector<Case> cases = {
       {"p /INIPATH=c:\\cfg /INIFILE=tool", "c:\\cfg\\", "tool.ini", ""},
+      // A path that ends in its separator (as WRITEINI writes the places) keeps one.
+      {"p /INIPATH=c:\\cfg\\", "c:\\cfg\\", "histrel.ini", ""},
+      {"p /INIPATH=c:\\", "c:\\", "histrel.ini", ""},
+      {"p /REGPATH=\\Software\\Other\\", "", "histrel.ini", "\\Software\\Other\\"},
       {"p /INIFILE=tool.ini", "", "tool.ini", ""},
       {"p /INIFILE=tool.INI", "", "tool.INI.ini", ""},
       {"p /REGPATH=\\Software\\Other", "", "histrel.ini", "\\Software\\Other\\"},

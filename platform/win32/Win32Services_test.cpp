@@ -58,8 +58,9 @@ TEST_F(RegistryKeyTest, WrittenTextReadsBackByteForByteUnderAnyKeySpelling) {
   const std::string text = "/USER=ann /FILE=c:\\src\\*.pas \xE4\xF6\xFC\xDF \x80";
   platform::WriteRegistryString(FKeyPath, "Switches", text);
   std::string value;
-  // A REGPATH read back from what WRITEREG wrote ends in two backslashes;
-  // names are compared without regard to case.
+  // Doubled and trailing backslashes in a key path name the same key (a
+  // REGPATH typed with its closing backslash); names are compared without
+  // regard to case.
   ASSERT_TRUE(platform::ReadRegistryString("\\\\" + FSubKey + "\\\\", "SWITCHES", value));
   EXPECT_EQ(value, text);
   platform::WriteRegistryString(FKeyPath, "switches", "second");

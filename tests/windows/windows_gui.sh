@@ -59,5 +59,5 @@ show() {
 show "List of registered switches" overview.png 0 "/?"
 # A directory in the INI file's place: WRITEINI fails, and says so in the box.
 mkdir "$work/histrel.ini"
-show "Fehler" error-box.png 1 "/WRITEINI=all"
+show "Error" error-box.png 1 "/WRITEINI=all"
 exit "$failed"
