@@ -68,7 +68,8 @@ int main(int argc, char** argv) {
     } else {
       // The lists are read once the switches could end the program (/?):
       // standard input is not taken for nothing.
-      exitCode = RunHistrel(platform::Today, options.Mode, ReadFileList(options));
+      exitCode =
+          RunHistrel(platform::Today, options.Mode, ReadFileList(options), options.KeepGoing);
     }
   } catch (const EHalt& halt) {
     exitCode = halt.ExitCode();

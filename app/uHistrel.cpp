@@ -99,6 +99,7 @@ void THistrel::SetOutput(THistrelOutput* AOutput) {
   }
 }
 void THistrel::SetFileList(std::vector<TListedFile> AFiles) { FFileList = std::move(AFiles); }
+void THistrel::SetKeepGoing(TRefusalReport AReport) { FReportRefusal = std::move(AReport); }
 void THistrel::SetSourceUtf8(bool AValue) {
   FSource.Utf8 = AValue;
   FSource.User = UserForSource(FUser, FSource.Utf8);

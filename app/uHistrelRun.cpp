@@ -77,6 +77,9 @@ const char* const kUsageTail[] = {
     "  --diff      write nothing; show what a run would change as a unified diff",
     "  --check     write nothing; list each marked comment that a run would",
     "              collect as \"path:line: text\"",
+    "  --keep-going",
+    "              report a source that a run refuses and go on with the next;",
+    "              the run then ends with status 1 (2 in --diff/--check)",
     "  --files-from=LIST",
     "              process the sources named in LIST (- is standard input), one",
     "              per line or separated by NUL bytes, instead of FILE",
@@ -127,6 +130,8 @@ THistrelOptions ReadHistrelOptions(int AArgc, const char* const* AArgv) {
       options.Help = true;
     } else if (argument == "--version") {
       options.Version = true;
+    } else if (argument == "--keep-going") {
+      options.KeepGoing = true;
     } else if (argument == "--diff" || argument == "--check") {
       const THistrelMode mode = argument == "--diff" ? THistrelMode::kDiff : THistrelMode::kCheck;
       if (previewChosen && mode != options.Mode && options.Error.empty()) {
@@ -233,8 +238,24 @@ void RefuseWritingSwitches() {
   }
 }
 
+namespace {
+
+// Writes the message of a failure (on standard output for a run, on
+// standard error for a preview, whose standard output is the diff or the
+// list), and the reason of a refusal on standard error after it.
+void ReportFailure(THistrelMode AMode, const std::string& AMessage, const std::string& AReason) {
+  if (AMode == THistrelMode::kRun) {
+    platform::WriteLine(AMessage);
+  } else {
+    platform::WriteErrorLine(AMessage);
+  }
+  if (!AReason.empty()) platform::WriteErrorLine(AReason);
+}
+
+}  // namespace
+
 int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode,
-               const std::optional<std::vector<std::string>>& AFiles) {
+               const std::optional<std::vector<std::string>>& AFiles, bool AKeepGoing) {
   THistrel histrel(ADateSource);
   // --check keeps no text: it writes the notes of each source as the source
   // is found to change, so that it holds one source's notes at a time.
@@ -244,8 +265,14 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode,
                                     platform::WriteLine(ALine);
                                   }));
   if (AMode != THistrelMode::kRun) histrel.SetOutput(&preview);
+  if (AKeepGoing) {
+    histrel.SetKeepGoing([AMode](const ERefusal& ARefusal) {
+      ReportFailure(AMode, ARefusal.Message(), ARefusal.Reason());
+    });
+  }
   int status = kExitSuccess;
   std::string failed;
+  std::string reason;
   // Neither FILE nor a list: the program was most likely started bare.
   bool fileMissing = false;
   try {
@@ -274,6 +301,12 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode,
       ApplyFileSwitch(histrel, file);
     }
     histrel.Execute();
+    // Sources passed over end the run as a failure would.
+    if (histrel.RefusedSources() > 0) status = FailureStatus(AMode);
+  } catch (const ERefusal& refusal) {
+    status = FailureStatus(AMode);
+    failed = refusal.Message();
+    reason = refusal.Reason();
   } catch (const Exception& failure) {
     status = FailureStatus(AMode);
     failed = failure.Message();
@@ -287,7 +320,7 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode,
   // A preview's standard output is the diff or the list, so its failure
   // goes to standard error, after what was found before it.
   if (AMode == THistrelMode::kRun) {
-    if (status != kExitSuccess) platform::WriteLine(failed);
+    if (!failed.empty()) ReportFailure(AMode, failed, reason);
     if (fileMissing) platform::WriteErrorLine(kTryHelp);
     return status;
   }
@@ -301,7 +334,7 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode,
     status = FailureStatus(AMode);
     if (failed.empty()) failed = UnforeseenFailureMessage(failure, "");
   }
-  if (!failed.empty()) platform::WriteErrorLine(failed);
+  if (!failed.empty()) ReportFailure(AMode, failed, reason);
   if (fileMissing) platform::WriteErrorLine(kTryHelp);
   if (status == kExitSuccess && !preview.Empty()) status = kExitFailure;
   return status;

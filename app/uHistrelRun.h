@@ -30,6 +30,8 @@ struct THistrelOptions {
   bool Help = false;
   bool Version = false;
   THistrelMode Mode = THistrelMode::kRun;
+  // --keep-going: a refused source is reported and passed over.
+  bool KeepGoing = false;
   // The program name and every argument before "--" that is no option, in
   // their order: the switches.
   std::vector<std::string> Arguments;
@@ -92,13 +94,16 @@ void RefuseWritingSwitches();
 // of FILE the files AFiles names (native paths, see ReadFileList), and calls
 // Execute. The first failure (memory that runs out included) ends the run
 // and its message is written as one line (on standard output for a run, on
-// standard error for a preview), followed on standard error by a hint to
-// --help when neither FILE nor a list was given; the worker is freed either
-// way. In kDiff and kCheck nothing is written to any file: standard output
-// gets the diff or the list instead of the file lines. Returns the exit
+// standard error for a preview), followed on standard error by the reason
+// of a refused source (ERefusal) and by a hint to --help when neither FILE
+// nor a list was given; the worker is freed either way. With AKeepGoing a
+// refused source is reported so (message and reason) and passed over, and
+// the run goes on; it then ends as after a failure. In kDiff and kCheck nothing is written to any
+// file: standard output gets the diff or the list instead of the file lines. Returns the exit
 // status: for a run kExitSuccess or kExitFailure; for a preview kExitSuccess
 // when nothing would change, kExitFailure when something would, kExitUsage
 // after a failure.
 int RunHistrel(const TDateSource& ADateSource = platform::Today,
                THistrelMode AMode = THistrelMode::kRun,
-               const std::optional<std::vector<std::string>>& AFiles = std::nullopt);
+               const std::optional<std::vector<std::string>>& AFiles = std::nullopt,
+               bool AKeepGoing = false);

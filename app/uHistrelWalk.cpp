@@ -70,6 +70,7 @@ class TReadAheadInUse {
 // The walk
 
 void THistrel::Execute() {
+  FRefusedSources = 0;
   if (FUser.empty()) throw Exception(SUserMissing);
   if (FFileList) {
     ProcessListedFiles();
@@ -97,7 +98,11 @@ void THistrel::Execute() {
   if (!FRecursive && !isMask) {
     // A named file outside a recursive walk is opened as it is: no line and
     // no test, so a missing file is reported by ProcessFile.
-    ProcessFile();
+    try {
+      ProcessFile();
+    } catch (const ERefusal& refusal) {
+      PassOver(refusal);
+    }
     return;
   }
   platform::Directory top;
@@ -121,10 +126,20 @@ void THistrel::ProcessListedFiles() {
   // announced, so that the output names what the list led to.
   for (const TListedFile& file : *FFileList) {
     if (!file.Nameable) {
-      throw Exception(FormatText(SCannotEditFile, text::ShownName(file.Path + file.FileName)));
+      const std::string shown = text::ShownName(file.Path + file.FileName);
+      PassOver(ERefusal(FormatText(SCannotEditFile, shown), FormatText(SReasonBackslash, shown)));
+      continue;
     }
     ProcessSource({nullptr, file.Path, file.FileName}, false);
   }
+}
+
+void THistrel::PassOver(const ERefusal& ARefusal) {
+  ++FRefusedSources;
+  if (!FReportRefusal) throw ARefusal;
+  FReportRefusal(ARefusal);
+  // The failure that may end the run later is no longer this source's.
+  FFailedSource.clear();
 }
 
 void THistrel::ProcessSource(const TSourceFile& ASource, bool AHoldsNoMarker) {
@@ -133,7 +148,11 @@ void THistrel::ProcessSource(const TSourceFile& ASource, bool AHoldsNoMarker) {
   FRunKind->AnnounceFile(FPath, FFileName);
   // A worker read it whole and found no "CVS*": processing would end there.
   if (AHoldsNoMarker) return;
-  ProcessFileIn(ASource.Directory);
+  try {
+    ProcessFileIn(ASource.Directory);
+  } catch (const ERefusal& refusal) {
+    PassOver(refusal);
+  }
 }
 
 bool THistrel::MayEnter(const platform::Directory& ADirectory) {
@@ -226,9 +245,11 @@ void THistrel::TRunInFiles::RemoveLeftovers(const platform::Directory& ADirector
       case platform::LeftoverStatus::kRemoved:
         removed.insert(temporary);
         break;
-      case platform::LeftoverStatus::kLogLocked:
-        throw Exception(
-            FormatText(SLogLocked, text::ShownName(APath + entry.name + kLogExtension)));
+      case platform::LeftoverStatus::kLogLocked: {
+        const std::string shownLog = text::ShownName(APath + entry.name + kLogExtension);
+        throw ERefusal(FormatText(SLogLocked, shownLog),
+                       RefusalReason(platform::FileProblem::kLocked, shownLog));
+      }
       case platform::LeftoverStatus::kKept:
         break;
     }
