@@ -70,8 +70,9 @@ int main(int argc, char** argv) {
       // standard input is not taken for nothing.
       // The summary and the progress line go to standard error, so that
       // standard output stays the list of files, the diff or the notes.
-      const THistrelReport report{!options.Quiet, !options.Quiet && platform::ErrorIsTerminal()};
-      exitCode = RunHistrel(platform::Today, options.Mode, ReadFileList(options), report);
+      const THistrelRunOptions run{options.KeepGoing, !options.Quiet,
+                                   !options.Quiet && platform::ErrorIsTerminal()};
+      exitCode = RunHistrel(platform::Today, options.Mode, ReadFileList(options), run);
     }
   } catch (const EHalt& halt) {
     exitCode = halt.ExitCode();

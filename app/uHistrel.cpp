@@ -107,6 +107,7 @@ void THistrel::SetProgress(std::function<void(const TTally&)> AProgress) {
 void THistrel::SetSourceExtensions(std::vector<std::string> AValue) {
   FSourceExtensions = std::move(AValue);
 }
+void THistrel::SetKeepGoing(TRefusalReport AReport) { FReportRefusal = std::move(AReport); }
 void THistrel::SetSourceUtf8(bool AValue) {
   FSource.Utf8 = AValue;
   FSource.User = UserForSource(FUser, FSource.Utf8);

@@ -16,6 +16,7 @@
 
 #include "app/uHistrelLines.h"
 #include "app/uHistrelPascal.h"
+#include "base/Exception.h"
 #include "platform/Date.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
@@ -127,6 +128,27 @@ struct TListedFile {
   bool Nameable = true;
 };
 
+// A source that the worker refuses and leaves as it was: the message (the
+// run's last line, "The file ... cannot be edited!") and, for a line of its
+// own, the reason ("Reason: ... is not writable."); the reason is empty when
+// the message is the system's own and names it.
+class ERefusal : public Exception {
+ public:
+  ERefusal(const std::string& AMessage, std::string AReason)
+      : Exception(AMessage), FReason(std::move(AReason)) {}
+  const std::string& Reason() const { return FReason; }
+
+ private:
+  std::string FReason;
+};
+
+// The reason line for a file that AProblem keeps from being used, naming it
+// as AShown (a path as messages show it); empty for FileProblem::kNone.
+std::string RefusalReason(platform::FileProblem AProblem, const std::string& AShown);
+
+// Takes a source that the worker refused and passes over (SetKeepGoing).
+using TRefusalReport = std::function<void(const ERefusal& ARefusal)>;
+
 class THistrel {
  public:
   // Empty path, file name and user; INSERT "CVSLOG", RECURSIVE on, KEEPCVS
@@ -160,6 +182,13 @@ class THistrel {
   // select, in this order, each as a file named outside a recursive walk;
   // an empty list processes nothing.
   void SetFileList(std::vector<TListedFile> AFiles);
+  // With a report, a source that is refused (ERefusal: a marker that cannot
+  // hold the history, a rewrite that would change code, a log refused, a
+  // file that cannot be edited or written) is handed to AReport and passed
+  // over, left as it was, and Execute goes on with the next; without one
+  // (the default) the refusal ends Execute. A failure that is no source's
+  // (a directory that cannot be opened, memory) ends it either way.
+  void SetKeepGoing(TRefusalReport AReport);
 
   const std::string& Path() const { return FPath; }
   const std::string& FileName() const { return FFileName; }
@@ -201,6 +230,9 @@ class THistrel {
   const TTally& Tally() const { return FTally; }
   // Called with the tally after each source selected (empty: not called).
   void SetProgress(std::function<void(const TTally&)> AProgress);
+  // How many sources the last Execute refused: those passed over, and the
+  // one whose refusal ended it.
+  std::uint64_t RefusedSources() const { return FTally.Refused; }
 
   // The source, as messages name it, whose processing the last failure
   // (of any kind) ended; empty when the failure came outside one, as in the
@@ -302,6 +334,8 @@ class THistrel {
     // history cannot (all ones: it does not): the source is then refused if
     // it has notes.
     std::uint64_t MarkerRefusalAt = ~std::uint64_t{0};
+    // A preview: a run would refuse the source, as it said already.
+    bool RunWouldRefuse = false;
     // Found while collecting, used by the rewrite; in file order, and
     // bounded, so that memory does not grow with the source. StartSource
     // hands their memory on from source to source.
@@ -332,6 +366,9 @@ class THistrel {
   // processes it, unless the read-ahead found that it holds no "CVS*"
   // (AHoldsNoMarker).
   void ProcessSource(const TSourceFile& ASource, bool AHoldsNoMarker);
+  // Counts ARefusal, the refusal of one source, and hands it to the report
+  // of SetKeepGoing; without one throws it, which ends the run.
+  void PassOver(const ERefusal& ARefusal);
   // ProcessFile on FPath + FFileName as ADirectory lists it (nullptr: it
   // opens FPath itself).
   void ProcessFileIn(const platform::Directory* ADirectory);
@@ -357,8 +394,12 @@ class THistrel {
   bool OpenSubdirectory(platform::Directory& ASubdirectory, const platform::Directory& AParent,
                         const std::string& APath, const std::string& AName) const;
   // Opens the source for reading, following a link to the file it names
-  // (FSource.Home, FSource.HomeName); false when it cannot be read.
-  bool OpenSource();
+  // (FSource.Home, FSource.HomeName); kNone, or what keeps it from being
+  // read (kMissing, kDirectory, kLink, ...).
+  platform::FileProblem OpenSource();
+  // ProcessFileIn's work; its failures of the system become ERefusal there.
+  void CollectAndRewrite();
+
   void CollectComments(platform::TextReader& AReader, const std::string& AShown);
   // Builds the entry in FHistoryLines from the pieces kept, reading their
   // lines again through AReader.
@@ -415,6 +456,8 @@ class THistrel {
   bool FRecursive = true;
   // Given (SetFileList): the files a run takes instead of FPath and FFileName.
   std::optional<std::vector<TListedFile>> FFileList;
+  // Given (SetKeepGoing): who takes the sources refused and passed over.
+  TRefusalReport FReportRefusal;
   TDateSource FDateSource;
   TSourceReading FSourceReading;
   unsigned FReadThreads = 1;

@@ -67,6 +67,48 @@ std::string SNotEnoughMemory = "Der Speicher reicht nicht, um %s zu bearbeiten!"
 std::string SNotEnoughMemoryForRun = "Der Speicher reicht f\xFCr den Lauf nicht!";
 std::string SUnexpectedFailure = "Der Lauf endete mit einem unerwarteten Fehler: %s";
 
+std::string SReasonMissing = "Grund: %s gibt es nicht.";
+std::string SReasonDirectory = "Grund: %s ist ein Verzeichnis.";
+std::string SReasonLink = "Grund: %s ist ein symbolischer Link, dem hier nicht gefolgt wird.";
+std::string SReasonFifo = "Grund: %s ist ein FIFO.";
+std::string SReasonNotRegular = "Grund: %s ist keine gew\xF6hnliche Datei.";
+std::string SReasonSecondName = "Grund: %s hat einen zweiten Namen (einen harten Link).";
+std::string SReasonNotReadable = "Grund: %s darf nicht gelesen werden.";
+std::string SReasonNotWritable = "Grund: %s ist schreibgesch\xFCtzt.";
+std::string SReasonDirectoryNotWritable = "Grund: das Verzeichnis von %s ist schreibgesch\xFCtzt.";
+std::string SReasonStickyDirectory =
+    "Grund: %s geh\xF6rt einem anderen Benutzer, in einem Verzeichnis, in dem nur der Besitzer "
+    "eine Datei ersetzen darf.";
+std::string SReasonLocked =
+    "Grund: %s blieb 10 Sekunden lang von einem anderen Proze\xDF gesperrt.";
+std::string SReasonOtherOwner = "Grund: die Protokolldatei %s geh\xF6rt einem anderen Benutzer.";
+std::string SReasonReadableByOthers =
+    "Grund: die Protokolldatei %s ist f\xFCr Benutzer lesbar, die die Quelldatei nicht lesen "
+    "d\xFCrfen.";
+std::string SReasonDiskFull =
+    "Grund: der Datentr\xE4ger ist voll; %s kann nicht geschrieben werden.";
+std::string SReasonFailed = "Grund: das System verweigert das Lesen oder Schreiben von %s.";
+std::string SReasonSystem = "Grund: %s";
+std::string SReasonBackslash =
+    "Grund: der Name %s enth\xE4lt einen Backslash, den ein Pfad dieses Programms als Trenner "
+    "liest.";
+std::string SReasonMarker =
+    "Grund: ein //-Kommentar endet mit seiner Zeile, die Historie w\xFCrde Code; die Markierung "
+    "geh\xF6rt in einen Kommentar { } oder (* *).";
+std::string SReasonCodeChange =
+    "Grund: der neue Text w\xFCrde sich au\xDF"
+    "erhalb der Kommentare vom alten unterscheiden (ein Benutzername mit } bewirkt das).";
+std::string SReasonChanged =
+    "Grund: %s wurde nach dem Lesen ge\xE4ndert; bitte erneut ausf\xFChren.";
+std::string SReasonTemporaryKept =
+    "Grund: %s stammt nicht von einem abgebrochenen Lauf dieses Programms und bleibt daher "
+    "erhalten.";
+std::string SReasonOwnTemporary =
+    "Grund: die Datei tr\xE4gt den Namen ihrer eigenen tempor\xE4ren Datei.";
+std::string SReasonNotReplaced =
+    "Grund: die tempor\xE4re Datei %s konnte die Quelldatei nicht ersetzen.";
+std::string SRunWouldRefuse = "Warnung: ein Lauf w\xFCrde die Datei %s nicht bearbeiten.";
+
 void FinalizeHistrelConstantsUnit() {
   for (std::string* text : {&SUserOptions,
                             &SUserDefault,
@@ -107,7 +149,31 @@ void FinalizeHistrelConstantsUnit() {
                             &SLogLocked,
                             &SNotEnoughMemory,
                             &SNotEnoughMemoryForRun,
-                            &SUnexpectedFailure}) {
+                            &SUnexpectedFailure,
+                            &SReasonMissing,
+                            &SReasonDirectory,
+                            &SReasonLink,
+                            &SReasonFifo,
+                            &SReasonNotRegular,
+                            &SReasonSecondName,
+                            &SReasonNotReadable,
+                            &SReasonNotWritable,
+                            &SReasonDirectoryNotWritable,
+                            &SReasonStickyDirectory,
+                            &SReasonLocked,
+                            &SReasonOtherOwner,
+                            &SReasonReadableByOthers,
+                            &SReasonDiskFull,
+                            &SReasonFailed,
+                            &SReasonSystem,
+                            &SReasonBackslash,
+                            &SReasonMarker,
+                            &SReasonCodeChange,
+                            &SReasonChanged,
+                            &SReasonTemporaryKept,
+                            &SReasonOwnTemporary,
+                            &SReasonNotReplaced,
+                            &SRunWouldRefuse}) {
     text->clear();
     text->shrink_to_fit();
   }

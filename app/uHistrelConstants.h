@@ -71,5 +71,59 @@ extern std::string SNotEnoughMemoryForRun;
 // library says.
 extern std::string SUnexpectedFailure;
 
+// The reasons of refusals, each one line on standard error after the
+// refusal's message; %s is the file concerned as messages show it (its full
+// shown path), where the text has one.
+// the file (or its directory) is missing.
+extern std::string SReasonMissing;
+// it is a directory.
+extern std::string SReasonDirectory;
+// it is a symbolic link that is not followed (a log, or a link to no file or planted by another
+// user).
+extern std::string SReasonLink;
+// it is a FIFO.
+extern std::string SReasonFifo;
+// it is a device or a socket.
+extern std::string SReasonNotRegular;
+// a log with a second name.
+extern std::string SReasonSecondName;
+// this user may not read it.
+extern std::string SReasonNotReadable;
+// it is read-only, or this user may not write it.
+extern std::string SReasonNotWritable;
+// its directory may not be written.
+extern std::string SReasonDirectoryNotWritable;
+// another user's file in a sticky directory.
+extern std::string SReasonStickyDirectory;
+// another process held its lock longer than a run waits.
+extern std::string SReasonLocked;
+// a log of another user than the source's or this one.
+extern std::string SReasonOtherOwner;
+// a log that users may read who may not read its source.
+extern std::string SReasonReadableByOthers;
+// no room left on the disk of the file (its full shown path).
+extern std::string SReasonDiskFull;
+// the system refused it for another reason.
+extern std::string SReasonFailed;
+// the system's own message, when a read or write of the source failed.
+extern std::string SReasonSystem;
+// a listed name that holds a backslash.
+extern std::string SReasonBackslash;
+// the marker is in a // comment.
+extern std::string SReasonMarker;
+// the rewrite would change code.
+extern std::string SReasonCodeChange;
+// the file changed after it was read.
+extern std::string SReasonChanged;
+// a file holds the temporary file's name.
+extern std::string SReasonTemporaryKept;
+// a source named like its own temporary file.
+extern std::string SReasonOwnTemporary;
+// the temporary file could not replace the source.
+extern std::string SReasonNotReplaced;
+// --diff and --check: the warning that a run would refuse a source whose
+// notes and diff they show; %s is its path. Its reason follows.
+extern std::string SRunWouldRefuse;
+
 // Unit shut-down: releases the texts.
 void FinalizeHistrelConstantsUnit();

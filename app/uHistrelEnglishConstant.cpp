@@ -46,6 +46,37 @@ void AssignHistrelTexts() {
   SNotEnoughMemory = "There is not enough memory to process %s!";
   SNotEnoughMemoryForRun = "There is not enough memory for the run!";
   SUnexpectedFailure = "The run stopped on an unexpected failure: %s";
+  SReasonMissing = "Reason: %s does not exist.";
+  SReasonDirectory = "Reason: %s is a directory.";
+  SReasonLink = "Reason: %s is a symbolic link, which is not followed there.";
+  SReasonFifo = "Reason: %s is a FIFO.";
+  SReasonNotRegular = "Reason: %s is no regular file.";
+  SReasonSecondName = "Reason: %s has a second name (a hard link).";
+  SReasonNotReadable = "Reason: %s may not be read.";
+  SReasonNotWritable = "Reason: %s is not writable.";
+  SReasonDirectoryNotWritable = "Reason: the directory of %s is not writable.";
+  SReasonStickyDirectory =
+      "Reason: %s belongs to another user, in a directory where only its owner may replace it.";
+  SReasonLocked = "Reason: %s stayed locked by another process for 10 seconds.";
+  SReasonOtherOwner = "Reason: the log %s belongs to another user.";
+  SReasonReadableByOthers = "Reason: the log %s may be read by users who may not read its source.";
+  SReasonDiskFull = "Reason: the disk is full; %s cannot be written.";
+  SReasonFailed = "Reason: the system refused to read or write %s.";
+  SReasonSystem = "Reason: %s";
+  SReasonBackslash =
+      "Reason: the name %s holds a backslash, which a path of this tool reads as a separator.";
+  SReasonMarker =
+      "Reason: a // comment ends with its line, so the history would become code; put the marker "
+      "in a { } or (* *) comment.";
+  SReasonCodeChange =
+      "Reason: the new text would differ from the old one outside its comments (a user name "
+      "holding } does that).";
+  SReasonChanged = "Reason: %s changed after it was read; run again.";
+  SReasonTemporaryKept =
+      "Reason: %s was not left behind by a killed run of this tool, so it is kept.";
+  SReasonOwnTemporary = "Reason: the file has the name of its own temporary file.";
+  SReasonNotReplaced = "Reason: the temporary file %s could not take the place of the source.";
+  SRunWouldRefuse = "Warning: a run would not edit the file %s.";
 }
 
 void AssignSwitchLibraryTexts() {

@@ -15,6 +15,7 @@
 #include "app/uHistrelPascal.h"
 #include "app/uHistrelRunKind.h"
 #include "base/Exception.h"
+#include "platform/Console.h"
 #include "platform/Process.h"
 #include "platform/SourceReplacement.h"
 #include "platform/TextFile.h"
@@ -42,13 +43,39 @@ constexpr std::size_t kMaxPlainStretches = 4096;
 // The line of a note piece that stands for no line.
 constexpr std::uint64_t kNoLine = ~std::uint64_t{0};
 
+// The refusal of the source shown as AShown, which cannot be edited because
+// of AProblem of the file shown as AConcerned.
+ERefusal CannotEdit(const std::string& AShown, platform::FileProblem AProblem,
+                    const std::string& AConcerned) {
+  return ERefusal(FormatText(SCannotEditFile, AShown), RefusalReason(AProblem, AConcerned));
+}
+
+// The refusal of a source that could not be read: the system's message is
+// its reason.
+ERefusal CannotRead(const std::string& AShown, const Exception& AFailure) {
+  return ERefusal(FormatText(SCannotEditFile, AShown),
+                  FormatText(SReasonSystem, AFailure.Message()));
+}
+
+// The refusal of a source that changed after it was read.
+ERefusal SourceChanged(const std::string& AShown) {
+  return ERefusal(FormatText(SSourceChanged, AShown), FormatText(SReasonChanged, AShown));
+}
+
+// The refusal after a copy from a source that could not give its bytes:
+// it changed, or reading it failed.
+ERefusal CopyFailed(const platform::TextReader& AReader, const std::string& AShown) {
+  return AReader.Unchanged() ? CannotEdit(AShown, platform::FileProblem::kFailed, AShown)
+                             : SourceChanged(AShown);
+}
+
 // Reads the next line of a source; a read failure becomes the tool's message
 // naming the file, because the platform's message does not name it.
 bool ReadSourceLine(platform::TextReader& reader, std::string& line, const std::string& shown) {
   try {
     return reader.ReadLine(line);
-  } catch (const Exception&) {
-    throw Exception(FormatText(SCannotEditFile, shown));
+  } catch (const Exception& failure) {
+    throw CannotRead(shown, failure);
   }
 }
 
@@ -69,8 +96,8 @@ bool SkipSourceLines(platform::TextReader& AReader, const text::LineStops& AStop
                      const std::string& AShown) {
   try {
     return AReader.SkipLines(AStops, APassed);
-  } catch (const Exception&) {
-    throw Exception(FormatText(SCannotEditFile, AShown));
+  } catch (const Exception& failure) {
+    throw CannotRead(AShown, failure);
   }
 }
 
@@ -106,8 +133,8 @@ bool InsertTextCanBeFound(const std::string& upperInsertText) {
 const char* SourceLineEnd(platform::TextReader& reader, const std::string& shown) {
   try {
     return reader.FirstLineEnd() == platform::LineEnd::kLf ? "\n" : "\r\n";
-  } catch (const Exception&) {
-    throw Exception(FormatText(SCannotEditFile, shown));
+  } catch (const Exception& failure) {
+    throw CannotRead(shown, failure);
   }
 }
 
@@ -301,17 +328,42 @@ void THistrel::ProcessFileIn(const platform::Directory* ADirectory) {
     FSource.Directory = nullptr;
     FSource.Home = nullptr;
   });
+  // Whatever fails in the system while one source is processed refuses
+  // that source, which the rewrite leaves as it was: a full disk names the
+  // file it could not write, any other failure its reason in its message.
+  try {
+    CollectAndRewrite();
+  } catch (const ERefusal&) {
+    throw;
+  } catch (const EAssertionFailed&) {
+    throw;
+  } catch (const platform::FileError& failure) {
+    const bool diskFull = failure.Problem() == platform::FileProblem::kDiskFull;
+    throw ERefusal(failure.Message(),
+                   diskFull ? RefusalReason(failure.Problem(), text::ShownName(failure.Shown()))
+                            : std::string());
+  } catch (const Exception& failure) {
+    throw ERefusal(failure.Message(), "");
+  }
+}
+
+void THistrel::CollectAndRewrite() {
   // A log beside its source holds what the tool wrote; "*.pas" selects
   // "a.pas.cvs" too, but it is never collected from.
   if (IsLogOfAFileBeside()) return;
   const bool lineByLine = FSourceReading.LineByLine;
   platform::TextReader& reader = FReader;
-  if (!OpenSource()) throw Exception(FormatText(SCannotEditFile, ShownSourcePath()));
+  const platform::FileProblem problem = OpenSource();
+  if (problem != platform::FileProblem::kNone) {
+    throw CannotEdit(ShownSourcePath(), problem, ShownSourcePath());
+  }
   // A file without "CVS*" cannot hold a marked comment: most files of a tree
   // are of this kind, and they are searched, not split into lines.
   if (!lineByLine) {
     if (!MayHoldMarker(reader)) return;
-    if (!reader.Seek(0)) throw Exception(FormatText(SCannotEditFile, ShownSourcePath()));
+    if (!reader.Seek(0)) {
+      throw CannotEdit(ShownSourcePath(), platform::FileProblem::kFailed, ShownSourcePath());
+    }
   }
   // A NUL byte makes it no Pascal source but, say, an editor's swap file,
   // which would lose what it keeps: it is left as it is. The bytes are
@@ -322,15 +374,16 @@ void THistrel::ProcessFileIn(const platform::Directory* ADirectory) {
   if (FSource.NotePieces.empty()) return;
   // A marker that cannot hold the history leaves the source as it is.
   if (FSource.MarkerRefusalAt != kNoLine) {
-    throw Exception(FormatText(
-        SMarkerCannotTakeHistory,
-        ShownSourcePath() + ":" + std::to_string(LineNumberAt(reader, FSource.MarkerRefusalAt))));
+    throw ERefusal(FormatText(SMarkerCannotTakeHistory,
+                              ShownSourcePath() + ":" +
+                                  std::to_string(LineNumberAt(reader, FSource.MarkerRefusalAt))),
+                   SReasonMarker);
   }
   bool binary = true;
   try {
     binary = reader.HoldsNul();
-  } catch (const Exception&) {
-    throw Exception(FormatText(SCannotEditFile, ShownSourcePath()));
+  } catch (const Exception& failure) {
+    throw CannotRead(ShownSourcePath(), failure);
   }
   if (binary) {
     FSource.NotePieces.clear();
@@ -344,7 +397,7 @@ void THistrel::ProcessFileIn(const platform::Directory* ADirectory) {
   FTally.Notes += static_cast<std::uint64_t>(notes);
 }
 
-bool THistrel::OpenSource() {
+platform::FileProblem THistrel::OpenSource() {
   const std::size_t holdLimit = FSourceReading.LineByLine ? 0 : FSourceReading.HoldLimit;
   TSourceInProcess& source = FSource;
   if (source.Directory == nullptr) {
@@ -353,7 +406,11 @@ bool THistrel::OpenSource() {
     const std::string::size_type slash = FFileName.rfind('\\');
     const std::string directory =
         slash == std::string::npos ? FPath : SourcePath().substr(0, SourcePath().rfind('\\') + 1);
-    if (!source.OwnDirectory.Open(directory.empty() ? "." : directory)) return false;
+    const std::string opened = directory.empty() ? "." : directory;
+    if (!source.OwnDirectory.Open(opened)) {
+      return platform::IsDirectory(opened) ? platform::FileProblem::kFailed
+                                           : platform::FileProblem::kMissing;
+    }
     source.LogName = slash == std::string::npos ? FFileName : FFileName.substr(slash + 1);
   } else {
     source.LogName = FFileName;
@@ -370,13 +427,31 @@ bool THistrel::OpenSource() {
              FReader.Open(source.HomeDirectory, source.HomeName, holdLimit)) {
     source.Home = &source.HomeDirectory;
   }
+  // What kept it from being read, told by what the name is: a file that
+  // cannot be opened is one this user may not read.
+  platform::FileProblem problem = platform::FileProblem::kNone;
+  if (source.Home == nullptr) {
+    problem = platform::ReplaceProblem(directory, source.LogName);
+    switch (problem) {
+      case platform::FileProblem::kMissing:
+      case platform::FileProblem::kDirectory:
+      case platform::FileProblem::kLink:
+      case platform::FileProblem::kFifo:
+      case platform::FileProblem::kNotRegular:
+      case platform::FileProblem::kFailed:
+        break;
+      default:
+        problem = platform::FileProblem::kNotReadable;
+        break;
+    }
+  }
   source.LogName += kLogExtension;
-  return source.Home != nullptr;
+  return problem;
 }
 
 void THistrel::CollectComments(platform::TextReader& AReader, const std::string& AShown) {
   FSource.LineEnd = SourceLineEnd(AReader, AShown);
-  if (!AReader.Seek(0)) throw Exception(FormatText(SCannotEditFile, AShown));
+  if (!AReader.Seek(0)) throw CannotEdit(AShown, platform::FileProblem::kFailed, AShown);
   std::vector<TPlainStretch>& plainStretches = FSource.PlainStretches;
   std::vector<TNotePiece>& notePieces = FSource.NotePieces;
   const std::string upperInsertText = text::AnsiUpperCase(FInsertText);
@@ -490,9 +565,11 @@ void THistrel::WrapNotes(platform::TextReader& AReader, const std::string& AShow
     if (piece.Line == kNoLine) {
       line.clear();
     } else if (piece.Line != read) {
-      if (!AReader.Seek(piece.Line)) throw Exception(FormatText(SCannotEditFile, AShown));
+      if (!AReader.Seek(piece.Line)) {
+        throw CannotEdit(AShown, platform::FileProblem::kFailed, AShown);
+      }
       ReadSourceLine(AReader, line, AShown);
-      if (line.size() < piece.End) throw Exception(FormatText(SSourceChanged, AShown));
+      if (line.size() < piece.End) throw SourceChanged(AShown);
       read = piece.Line;
     }
     if (takesNotes) {
@@ -512,7 +589,9 @@ std::uint64_t THistrel::CountLinesTo(platform::TextReader& AReader, TNoteShown& 
                                      std::uint64_t AOffset, const std::string& AName) {
   // The notes come in file order, so the lines are counted on from the
   // last note's: the source is read once more, not once per note.
-  if (!AReader.Seek(AShown.CountedTo)) throw Exception(FormatText(SCannotEditFile, AName));
+  if (!AReader.Seek(AShown.CountedTo)) {
+    throw CannotEdit(AName, platform::FileProblem::kFailed, AName);
+  }
   while (AReader.Offset() < AOffset && AReader.ReadLine(FLine)) {
     if (AReader.LastLineEnd() != platform::LineEnd::kPart) ++AShown.CountedLines;
   }
@@ -703,9 +782,12 @@ platform::FileStatus THistrel::TNewTextInFiles::Open() {
       case platform::LeftoverStatus::kRemoved:
         status = open();
         break;
-      case platform::LeftoverStatus::kLogLocked:
-        throw Exception(FormatText(
-            SLogLocked, text::ShownName(worker.FPath + worker.FFileName + kLogExtension)));
+      case platform::LeftoverStatus::kLogLocked: {
+        const std::string shownLog =
+            text::ShownName(worker.FPath + worker.FFileName + kLogExtension);
+        throw ERefusal(FormatText(SLogLocked, shownLog),
+                       RefusalReason(platform::FileProblem::kLocked, shownLog));
+      }
       case platform::LeftoverStatus::kKept:
         break;
     }
@@ -725,15 +807,20 @@ void THistrel::TNewTextInFiles::Finish(const TLogEntry& AEntry) {
   // a full disk fails here and leaves the log as it was.
   FReplacement.Complete();
 
-  // A new log is readable by no one who may not read the source.
+  // A new log is readable by no one who may not read the source. Messages
+  // name it by its whole path, as they name the source.
   platform::TextWriter& log = worker.FLog;
-  if (!log.OpenAppend(FPlace.Selected, worker.FSource.LogName,
-                      worker.FReader.Permissions() & 0666)) {
-    throw Exception(FormatText(SCannotEditFile, FPlace.Shown));
+  const std::string logPath = worker.FPath + worker.FFileName + kLogExtension;
+  platform::FileProblem problem =
+      log.OpenAppend(FPlace.Selected, worker.FSource.LogName, worker.FReader.Permissions() & 0666);
+  if (problem != platform::FileProblem::kNone) {
+    throw CannotEdit(FPlace.Shown, problem, text::ShownName(logPath));
   }
-  if (!platform::LogFitsSource(log, worker.FReader)) {
+  log.SetName(logPath);
+  problem = platform::LogProblem(log, worker.FReader);
+  if (problem != platform::FileProblem::kNone) {
     log.Undo();
-    throw Exception(FormatText(SCannotEditFile, FPlace.Shown));
+    throw CannotEdit(FPlace.Shown, problem, text::ShownName(logPath));
   }
   // The log is written before the source is replaced and cut back when that
   // fails, so that the log holds the entry exactly when the source does. A
@@ -763,8 +850,9 @@ void THistrel::TNewTextInFiles::Finish(const TLogEntry& AEntry) {
   if (status != platform::FileStatus::kOk) {
     log.Undo();
     log.Abandon();
-    throw Exception(FormatText(
-        status == platform::FileStatus::kChanged ? SSourceChanged : SCannotEditFile, FPlace.Shown));
+    if (status == platform::FileStatus::kChanged) throw SourceChanged(FPlace.Shown);
+    throw ERefusal(FormatText(SCannotEditFile, FPlace.Shown),
+                   FormatText(SReasonNotReplaced, FPlace.ShownTemporary));
   }
   log.Close();
 }
@@ -804,19 +892,24 @@ void THistrel::RewriteFile() {
 
   // A source named like its temporary file would be its own temporary file.
   if (temporaryName == source.HomeName) {
-    throw Exception(FormatText(STemporaryFileExists, shownTemporary));
+    throw ERefusal(FormatText(STemporaryFileExists, shownTemporary), SReasonOwnTemporary);
   }
   platform::TextReader& reader = FReader;
-  if (!reader.StillAt(home, source.HomeName)) throw Exception(FormatText(SSourceChanged, shown));
+  if (!reader.StillAt(home, source.HomeName)) throw SourceChanged(shown);
   // Nothing is written unless the source can be replaced afterwards:
-  // otherwise the log would gain lines for comments that stay marked.
-  if (!platform::CanReplaceFile(home, source.HomeName)) {
-    throw Exception(FormatText(SCannotEditFile, shown));
+  // otherwise the log would gain lines for comments that stay marked. A
+  // preview goes on, and says that the run would not.
+  const platform::FileProblem problem = platform::ReplaceProblem(home, source.HomeName);
+  if (problem != platform::FileProblem::kNone) {
+    const std::string shownFile =
+        linked ? text::ShownName(platform::FinalTarget(SourcePath())) : shown;
+    FRunKind->CannotReplace(shown, CannotEdit(shown, problem, shownFile));
+    FSource.RunWouldRefuse = true;
   }
 
   // The source is read again from the reader that collected it; it stays
   // open until it is replaced, so that only the file that was read is.
-  if (!reader.Seek(0)) throw Exception(FormatText(SCannotEditFile, shown));
+  if (!reader.Seek(0)) throw CannotEdit(shown, platform::FileProblem::kFailed, shown);
   // A run writes the new text in the source's place; a preview makes the
   // same bytes in memory and hands them on. Both stop where the other would.
   const TRewritePlace place{home, selected, temporaryName, shown, shownTemporary};
@@ -826,10 +919,12 @@ void THistrel::RewriteFile() {
     case platform::FileStatus::kOk:
       break;
     case platform::FileStatus::kExists:
-      throw Exception(FormatText(STemporaryFileExists, shownTemporary));
+      throw ERefusal(FormatText(STemporaryFileExists, shownTemporary),
+                     FormatText(SReasonTemporaryKept, shownTemporary));
     case platform::FileStatus::kChanged:
+      throw SourceChanged(shown);
     case platform::FileStatus::kFailed:
-      throw Exception(FormatText(SCannotEditFile, shown));
+      throw CannotEdit(shown, platform::FileProblem::kFailed, shownTemporary);
   }
   platform::TextWriter& rewrittenSourceBytes = newText.Writer();
 
@@ -856,16 +951,16 @@ void THistrel::RewriteFile() {
     rewriting.Context = stretch.Context;
     if (!rewrittenSourceBytes.CopyFrom(reader, stretch.From, stretch.To) ||
         !reader.Seek(stretch.To)) {
-      throw Exception(FormatText(reader.Unchanged() ? SCannotEditFile : SSourceChanged, shown));
+      throw CopyFailed(reader, shown);
     }
   }
   while (ReadSourceLine(reader, line, shown)) RewriteLine(line, reader.LastLineEnd(), rewriting);
   // The new text must hold the same code as the old one, token for token:
   // only comments may differ. Otherwise nothing is written.
-  if (!check.Finish()) throw Exception(FormatText(SRewriteChangesCode, shown));
+  if (!check.Finish()) throw ERefusal(FormatText(SRewriteChangesCode, shown), SReasonCodeChange);
   // What follows a Ctrl-Z is no text of the source, but it is kept.
   if (reader.AtCtrlZ() && !rewrittenSourceBytes.CopyFrom(reader, reader.Offset(), reader.Size())) {
-    throw Exception(FormatText(reader.Unchanged() ? SCannotEditFile : SSourceChanged, shown));
+    throw CopyFailed(reader, shown);
   }
   // Without a marker line the log also receives the empty line that ends the
   // last entry.
@@ -913,16 +1008,24 @@ void THistrel::PreviewRewrite(THistrelOutput& AOutput, platform::TextWriter& APr
   // blocks nothing. Each is handed over, never copied: a source may be
   // as large as the memory allows.
   std::string before;
-  if (keepsTexts && !CopyAll(reader, before)) {
-    throw Exception(FormatText(reader.Unchanged() ? SCannotEditFile : SSourceChanged, shown));
-  }
+  if (keepsTexts && !CopyAll(reader, before)) throw CopyFailed(reader, shown);
   AOutput.SourceRead(target, std::move(before));
   before.clear();
   platform::TextReader log;
   log.SetBufferSize(std::size_t{64} * 1024);
+  const std::string shownLog = text::ShownName(source + kLogExtension);
   if (log.Open(selected, FSource.LogName)) {
-    if (!platform::LogFitsSource(log, reader) || (keepsTexts && !CopyAll(log, before))) {
-      throw Exception(FormatText(SCannotEditFile, shown));
+    const platform::FileProblem problem = platform::LogProblem(log, reader);
+    if (problem != platform::FileProblem::kNone) throw CannotEdit(shown, problem, shownLog);
+    if (keepsTexts && !CopyAll(log, before)) {
+      throw CannotEdit(shown, platform::FileProblem::kFailed, shownLog);
+    }
+    // A log that cannot be appended to: a run would refuse the source. Told
+    // once, when the source itself could be replaced.
+    if (!FSource.RunWouldRefuse && platform::ReplaceProblem(selected, FSource.LogName) ==
+                                       platform::FileProblem::kNotWritable) {
+      FRunKind->CannotReplace(shown,
+                              CannotEdit(shown, platform::FileProblem::kNotWritable, shownLog));
     }
     // An entry that the log ends with already is not written twice (see
     // RewriteFile).
@@ -936,7 +1039,11 @@ void THistrel::PreviewRewrite(THistrelOutput& AOutput, platform::TextWriter& APr
     AOutput.LogRead(source + kLogExtension, true, 0, std::move(before));
   } else if (selected.Holds(FSource.LogName)) {
     // A link, a FIFO or anything else that appending would refuse.
-    throw Exception(FormatText(SCannotEditFile, shown));
+    platform::FileProblem problem = platform::ReplaceProblem(selected, FSource.LogName);
+    if (problem == platform::FileProblem::kNone || problem == platform::FileProblem::kNotWritable) {
+      problem = platform::FileProblem::kNotReadable;
+    }
+    throw CannotEdit(shown, problem, shownLog);
   } else {
     // As the run creates it (see RewriteFile).
     AOutput.LogRead(source + kLogExtension, false,
@@ -945,4 +1052,72 @@ void THistrel::PreviewRewrite(THistrelOutput& AOutput, platform::TextWriter& APr
   }
   AOutput.SourceRewritten(source, target, std::move(ANewText));
   AOutput.LogAppended(source + kLogExtension, std::move(logLines));
+}
+
+std::string RefusalReason(platform::FileProblem AProblem, const std::string& AShown) {
+  using platform::FileProblem;
+  const std::string* text = nullptr;
+  switch (AProblem) {
+    case FileProblem::kNone:
+      return "";
+    case FileProblem::kMissing:
+      text = &SReasonMissing;
+      break;
+    case FileProblem::kDirectory:
+      text = &SReasonDirectory;
+      break;
+    case FileProblem::kLink:
+      text = &SReasonLink;
+      break;
+    case FileProblem::kFifo:
+      text = &SReasonFifo;
+      break;
+    case FileProblem::kNotRegular:
+      text = &SReasonNotRegular;
+      break;
+    case FileProblem::kSecondName:
+      text = &SReasonSecondName;
+      break;
+    case FileProblem::kNotReadable:
+      text = &SReasonNotReadable;
+      break;
+    case FileProblem::kNotWritable:
+      text = &SReasonNotWritable;
+      break;
+    case FileProblem::kDirectoryNotWritable:
+      text = &SReasonDirectoryNotWritable;
+      break;
+    case FileProblem::kStickyDirectory:
+      text = &SReasonStickyDirectory;
+      break;
+    case FileProblem::kLocked:
+      text = &SReasonLocked;
+      break;
+    case FileProblem::kOtherOwner:
+      text = &SReasonOtherOwner;
+      break;
+    case FileProblem::kReadableByOthers:
+      text = &SReasonReadableByOthers;
+      break;
+    case FileProblem::kDiskFull:
+      text = &SReasonDiskFull;
+      break;
+    case FileProblem::kFailed:
+      text = &SReasonFailed;
+      break;
+  }
+  return text == nullptr ? "" : FormatText(*text, AShown);
+}
+
+// A run refuses a source it cannot replace.
+void THistrel::TRunInFiles::CannotReplace(const std::string& AShown, const ERefusal& ARefusal) {
+  (void)AShown;
+  throw ARefusal;
+}
+
+// A preview goes on to show what the run would do, and says on standard
+// error that the run would refuse the source, and why.
+void THistrel::TRunInPreview::CannotReplace(const std::string& AShown, const ERefusal& ARefusal) {
+  platform::WriteErrorLine(FormatText(SRunWouldRefuse, AShown));
+  if (!ARefusal.Reason().empty()) platform::WriteErrorLine(ARefusal.Reason());
 }

@@ -166,23 +166,28 @@ std::string NothingListedMessage() {
 const char kTryHelp[] = "Try 'histrel --help' for more information.";
 
 const char* const kUsageHead[] = {
-    "Usage: histrel [OPTION]... /USER=name '/FILE=path' [/SWITCH=value]...",
-    "  or:  histrel [OPTION]... /USER=name [/SWITCH=value]... -- SOURCE...",
+    "Usage: histrel [OPTION]... /USER=name [/SWITCH=value]... -- SOURCE|DIRECTORY...",
     "  or:  histrel [OPTION]... /USER=name [/SWITCH=value]... --files-from=LIST",
+    "  or:  histrel [OPTION]... /USER=name '/FILE=path' [/SWITCH=value]...",
     "",
     "Collects the marked comments of Pascal sources ({CVS* ...} and // CVS* ...)",
     "into a dated history entry under the marker line (CVSLOG), appends the entry",
     "to the source's history log (<source>.cvs) and turns the notes into ordinary",
-    "comments. A \"/\" always begins a switch: write paths with backslashes and",
-    "quote them for the shell. The sources after -- and in a --files-from list",
-    "are paths as the shell gives them (src/a.pas), taken in their order, each",
-    "as /FILE names one file with /RECURSIVE-; the switch FILE is then not used.",
+    "comments. The paths after -- and in a --files-from list are paths as the",
+    "shell gives them (src, src/a.pas), taken in their order: a file is processed",
+    "whatever its name, a directory gives the sources in and below it whose",
+    "extension EXTENSIONS lists; the switch FILE is then not used. In switches a",
+    "\"/\" always begins a new switch: write the path of FILE with backslashes",
+    "and quote it for the shell. A word or switch that is not known stops the",
+    "program before anything is written.",
     "",
     "Switches (/NAME=value, /NAME+ on, /NAME- off), each with its default:",
 };
 
 const char* const kUsageTail[] = {
     "Examples:",
+    "  histrel /USER=ann -- src",
+    "  histrel --check /USER=ci -- src",
     "  histrel /USER=ann '/FILE=src\\*.pas'",
     "  histrel --diff /USER=ann '/FILE=src\\*.pas' | git apply",
     "  histrel /USER=ann -- src/Unit1.pas src/Unit2.pas",
@@ -193,11 +198,15 @@ const char* const kUsageTail[] = {
     "  --diff      write nothing; show what a run would change as a unified diff",
     "  --check     write nothing; list each marked comment that a run would",
     "              collect as \"path:line: text\"",
+    "  --keep-going",
+    "              report a source that a run refuses and go on with the next;",
+    "              the run then ends with status 1 (2 in --diff/--check)",
     "  --files-from=LIST",
     "              process the sources named in LIST (- is standard input), one",
     "              per line or separated by NUL bytes, instead of FILE",
+    "  --quiet     no summary line at the end and no progress line (standard error)",
     "  --          end the options and switches: every argument after it names a",
-    "              source to process, instead of FILE",
+    "              source or a directory to process, instead of FILE",
     "  -h, --help  show this text and end",
     "  --version   show the version and end",
     "",
@@ -250,6 +259,8 @@ THistrelOptions ReadHistrelOptions(int AArgc, const char* const* AArgv) {
       options.Version = true;
     } else if (argument == "--quiet") {
       options.Quiet = true;
+    } else if (argument == "--keep-going") {
+      options.KeepGoing = true;
     } else if (argument == "--diff" || argument == "--check") {
       const THistrelMode mode = argument == "--diff" ? THistrelMode::kDiff : THistrelMode::kCheck;
       if (previewChosen && mode != options.Mode && options.Error.empty()) {
@@ -380,18 +391,34 @@ void RefuseWritingSwitches() {
   }
 }
 
+namespace {
+
+// Writes the message of a failure (on standard output for a run, on
+// standard error for a preview, whose standard output is the diff or the
+// list), and the reason of a refusal on standard error after it.
+void ReportFailure(THistrelMode AMode, const std::string& AMessage, const std::string& AReason) {
+  if (AMode == THistrelMode::kRun) {
+    platform::WriteLine(AMessage);
+  } else {
+    platform::WriteErrorLine(AMessage);
+  }
+  if (!AReason.empty()) platform::WriteErrorLine(AReason);
+}
+
+}  // namespace
+
 int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode,
                const std::optional<std::vector<std::string>>& AFiles,
-               const THistrelReport& AReport) {
+               const THistrelRunOptions& AOptions) {
   THistrel histrel(ADateSource);
-  THistrelProgress progress(AReport.Progress, AMode != THistrelMode::kRun);
-  if (AReport.Progress) {
+  THistrelProgress progress(AOptions.Progress, AMode != THistrelMode::kRun);
+  if (AOptions.Progress) {
     histrel.SetProgress([&progress](const THistrel::TTally& ATally) { progress.Update(ATally); });
   }
   // The summary ends what the run wrote on standard error, whatever it was.
   const auto summarize = [&] {
     progress.Finish();
-    if (AReport.Summary && histrel.Tally().Began) {
+    if (AOptions.Summary && histrel.Tally().Began) {
       platform::WriteErrorLine(HistrelSummaryLine(histrel.Tally(), AMode != THistrelMode::kRun));
     }
   };
@@ -403,8 +430,14 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode,
                                     platform::WriteLine(ALine);
                                   }));
   if (AMode != THistrelMode::kRun) histrel.SetOutput(&preview);
+  if (AOptions.KeepGoing) {
+    histrel.SetKeepGoing([AMode](const ERefusal& ARefusal) {
+      ReportFailure(AMode, ARefusal.Message(), ARefusal.Reason());
+    });
+  }
   int status = kExitSuccess;
   std::string failed;
+  std::string reason;
   // Neither FILE nor a list: the program was most likely started bare.
   bool fileMissing = false;
   try {
@@ -443,6 +476,12 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode,
       platform::WriteErrorLine(AFiles ? NothingListedMessage() : NothingSelectedMessage(file));
       if (AMode != THistrelMode::kRun) status = kExitUsage;
     }
+    // Sources passed over end the run as a failure would.
+    if (histrel.RefusedSources() > 0) status = FailureStatus(AMode);
+  } catch (const ERefusal& refusal) {
+    status = FailureStatus(AMode);
+    failed = refusal.Message();
+    reason = refusal.Reason();
   } catch (const Exception& failure) {
     status = FailureStatus(AMode);
     failed = failure.Message();
@@ -457,7 +496,7 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode,
   // goes to standard error, after what was found before it.
   if (AMode == THistrelMode::kRun) {
     progress.Finish();
-    if (status != kExitSuccess) platform::WriteLine(failed);
+    if (!failed.empty()) ReportFailure(AMode, failed, reason);
     if (fileMissing) platform::WriteErrorLine(kTryHelp);
     summarize();
     return status;
@@ -473,7 +512,7 @@ int RunHistrel(const TDateSource& ADateSource, THistrelMode AMode,
     status = FailureStatus(AMode);
     if (failed.empty()) failed = UnforeseenFailureMessage(failure, "");
   }
-  if (!failed.empty()) platform::WriteErrorLine(failed);
+  if (!failed.empty()) ReportFailure(AMode, failed, reason);
   if (fileMissing) platform::WriteErrorLine(kTryHelp);
   summarize();
   if (status == kExitSuccess && !preview.Empty()) status = kExitFailure;

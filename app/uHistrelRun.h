@@ -33,6 +33,8 @@ struct THistrelOptions {
   // --quiet: no summary line and no progress line on standard error.
   bool Quiet = false;
   THistrelMode Mode = THistrelMode::kRun;
+  // --keep-going: a refused source is reported and passed over.
+  bool KeepGoing = false;
   // The program name and every argument before "--" that is no option, in
   // their order: the switches.
   std::vector<std::string> Arguments;
@@ -100,8 +102,11 @@ void RefuseUnknownSwitches();
 // both, is not given), before they could.
 void RefuseWritingSwitches();
 
-// What a run tells of itself on standard error besides its messages.
-struct THistrelReport {
+// How a run goes besides its mode and its files.
+struct THistrelRunOptions {
+  // --keep-going: a refused source is reported and passed over, and the run
+  // goes on; it then ends as after a failure.
+  bool KeepGoing = false;
   // One summary line at the end (HistrelSummaryLine), once the settings
   // were checked and the selection began.
   bool Summary = false;
@@ -115,14 +120,16 @@ struct THistrelReport {
 // of FILE the files AFiles names (native paths, see ReadFileList), and calls
 // Execute. The first failure (memory that runs out included) ends the run
 // and its message is written as one line (on standard output for a run, on
-// standard error for a preview), followed on standard error by a hint to
-// --help when neither FILE nor a list was given; the worker is freed either
-// way. In kDiff and kCheck nothing is written to any file: standard output
-// gets the diff or the list instead of the file lines. Returns the exit
+// standard error for a preview), followed on standard error by the reason
+// of a refused source (ERefusal) and by a hint to --help when neither FILE
+// nor a list was given; the worker is freed either way. With AOptions.KeepGoing a
+// refused source is reported so (message and reason) and passed over, and
+// the run goes on; it then ends as after a failure. In kDiff and kCheck nothing is written to any
+// file: standard output gets the diff or the list instead of the file lines. Returns the exit
 // status: for a run kExitSuccess or kExitFailure; for a preview kExitSuccess
 // when nothing would change, kExitFailure when something would, kExitUsage
-// after a failure. AReport: the summary and progress lines.
+// after a failure. AOptions: --keep-going, the summary and progress lines.
 int RunHistrel(const TDateSource& ADateSource = platform::Today,
                THistrelMode AMode = THistrelMode::kRun,
                const std::optional<std::vector<std::string>>& AFiles = std::nullopt,
-               const THistrelReport& AReport = THistrelReport());
+               const THistrelRunOptions& AOptions = THistrelRunOptions());

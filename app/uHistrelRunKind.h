@@ -31,6 +31,9 @@ class THistrel::TRunKind {
   // Where RewriteFile writes the new text of the source that APlace
   // describes.
   virtual std::unique_ptr<TNewText> NewText(THistrel& AWorker, const TRewritePlace& APlace) = 0;
+  // The source shown as AShown (or its log) cannot be replaced, for
+  // ARefusal's reason: a run throws ARefusal; a preview warns and goes on.
+  virtual void CannotReplace(const std::string& AShown, const ERefusal& ARefusal) = 0;
 };
 
 // A run: each file is named on standard output, leftovers of killed runs
@@ -42,6 +45,7 @@ class THistrel::TRunInFiles final : public THistrel::TRunKind {
                        std::vector<platform::DirectoryEntry>& AEntries) override;
   THistrelOutput* NoteTaker() override { return nullptr; }
   std::unique_ptr<TNewText> NewText(THistrel& AWorker, const TRewritePlace& APlace) override;
+  [[noreturn]] void CannotReplace(const std::string& AShown, const ERefusal& ARefusal) override;
 
  private:
   // The path announced, kept from file to file: a walk announces every
@@ -60,6 +64,7 @@ class THistrel::TRunInPreview final : public THistrel::TRunKind {
                        std::vector<platform::DirectoryEntry>& AEntries) override;
   THistrelOutput* NoteTaker() override { return FOutput.TakesNotes() ? &FOutput : nullptr; }
   std::unique_ptr<TNewText> NewText(THistrel& AWorker, const TRewritePlace& APlace) override;
+  void CannotReplace(const std::string& AShown, const ERefusal& ARefusal) override;
 
  private:
   THistrelOutput& FOutput;

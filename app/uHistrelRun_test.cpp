@@ -422,37 +422,68 @@ TEST_F(ProgramRun, EveryFailureEndsWithItsStatusInEveryMode) {
   WriteFile(FDir / "hard/a.pas", "{CVS* a}\n");
   ASSERT_EQ(link((FDir / "secret").c_str(), (FDir / "hard/a.pas.cvs").c_str()), 0);
   const std::string missing = Top() + "\\missing\\";
+  // A refused source's reason follows its message on standard error; a
+  // read-only source is no failure of a preview, which shows its notes.
   struct Case {
     std::string switches;
     std::string message;
+    std::string reason;
+    bool previewGoesOn = false;
   };
-  const std::vector<Case> cases = {
-      {"", "The parameter FILE must be indicated!"},
-      {"/FILE=x.pas", "The user must be indicated!"},
-      {"/USER=ann /FILE=\"\"", "The path must be indicated!"},
-      {"/USER=ann /FILE=" + missing, "Cannot access the directory: " + missing},
+  std::vector<Case> cases = {
+      {"", "The parameter FILE must be indicated!", ""},
+      {"/FILE=x.pas", "The user must be indicated!", ""},
+      {"/USER=ann /FILE=\"\"", "The path must be indicated!", ""},
+      {"/USER=ann /FILE=" + missing, "Cannot access the directory: " + missing, ""},
       {"/USER=ann /FILE=" + Top() + "\\none.pas /RECURSIVE-",
-       "The file " + Top() + "\\none.pas cannot be edited!"},
+       "The file " + Top() + "\\none.pas cannot be edited!",
+       "Reason: " + Top() + "\\none.pas does not exist."},
       {"/USER=ann /FILE=" + Top() + "\\ro\\a.pas /RECURSIVE-",
-       "The file " + Top() + "\\ro\\a.pas cannot be edited!"},
+       "The file " + Top() + "\\ro\\a.pas cannot be edited!",
+       "Reason: " + Top() + "\\ro\\a.pas is not writable.", true},
       {"/USER=ann /FILE=" + Top() + "\\tmp\\a.pas /RECURSIVE-",
-       "The temporary file " + Top() + "\\tmp\\a.tmp already exists!"},
+       "The temporary file " + Top() + "\\tmp\\a.tmp already exists!",
+       "Reason: " + Top() +
+           "\\tmp\\a.tmp was not left behind by a killed run of this tool, so it is kept."},
       {"/USER=ann /FILE=" + Top() + "\\line\\a.pas /RECURSIVE-",
        "The marker at " + Top() +
-           "\\line\\a.pas:2 cannot take the history: only a { } or (* *) comment can hold it!"},
+           "\\line\\a.pas:2 cannot take the history: only a { } or (* *) comment can hold it!",
+       "Reason: a // comment ends with its line, so the history would become code; put the "
+       "marker in a { } or (* *) comment."},
       {"/USER=ann /FILE=" + Top() + "\\link\\a.pas /RECURSIVE-",
-       "The file " + Top() + "\\link\\a.pas cannot be edited!"},
+       "The file " + Top() + "\\link\\a.pas cannot be edited!",
+       "Reason: " + Top() + "\\link\\a.pas.cvs is a symbolic link, which is not followed there."},
       {"/USER=ann /FILE=" + Top() + "\\fifo\\a.pas /RECURSIVE-",
-       "The file " + Top() + "\\fifo\\a.pas cannot be edited!"},
+       "The file " + Top() + "\\fifo\\a.pas cannot be edited!",
+       "Reason: " + Top() + "\\fifo\\a.pas.cvs is a FIFO."},
       {"/USER=ann /FILE=" + Top() + "\\dangling\\a.pas /RECURSIVE-",
-       "The file " + Top() + "\\dangling\\a.pas cannot be edited!"},
+       "The file " + Top() + "\\dangling\\a.pas cannot be edited!",
+       "Reason: " + Top() +
+           "\\dangling\\a.pas.cvs is a symbolic link, which is not followed there."},
       {"/USER=ann /FILE=" + Top() + "\\hard\\a.pas /RECURSIVE-",
-       "The file " + Top() + "\\hard\\a.pas cannot be edited!"},
+       "The file " + Top() + "\\hard\\a.pas cannot be edited!",
+       "Reason: " + Top() + "\\hard\\a.pas.cvs has a second name (a hard link)."},
       // A user that would end the converted note early changes the code.
       {"/USER=a} /FILE=" + Top() + "\\user\\a.pas /RECURSIVE-",
        "The rewrite of " + Top() +
            "\\user\\a.pas would change its code, so the file was left as "
-           "it is!"},
+           "it is!",
+       "Reason: the new text would differ from the old one outside its comments (a user name "
+       "holding } does that)."},
+  };
+  // A log of another user, which only root can plant here.
+  if (geteuid() == 0) {
+    WriteFile(FDir / "owner/a.pas", "{CVS* a}\n");
+    WriteFile(FDir / "owner/a.pas.cvs", "");
+    ASSERT_EQ(chown((FDir / "owner/a.pas.cvs").c_str(), 65534, 65534), 0);
+    cases.push_back({"/USER=ann /FILE=" + Top() + "\\owner\\a.pas /RECURSIVE-",
+                     "The file " + Top() + "\\owner\\a.pas cannot be edited!",
+                     "Reason: the log " + Top() + "\\owner\\a.pas.cvs belongs to another user."});
+  }
+  // What a preview says of a source that a run would refuse, and shows.
+  const auto warning = [](const Case& ACase) {
+    const std::string shown = ACase.message.substr(9, ACase.message.find(" cannot") - 9);
+    return Lines{"Warning: a run would not edit the file " + shown + ".", ACase.reason};
   };
   // Only the missing FILE is followed by a hint, on standard error.
   const auto hintAfter = [](const std::string& AMessage) {
@@ -466,16 +497,21 @@ TEST_F(ProgramRun, EveryFailureEndsWithItsStatusInEveryMode) {
       ConsoleCapture console;
       const int status = RunHistrel(FixedDate(2003, 5, 14), mode);
       Lines errors = hintAfter(c.message);
+      if (!c.reason.empty()) errors.insert(errors.begin(), c.reason);
       if (mode == THistrelMode::kRun) {
         EXPECT_EQ(status, kExitFailure) << c.message;
         EXPECT_EQ(console.Lines, Lines{c.message});
+      } else if (c.previewGoesOn) {
+        EXPECT_EQ(status, kExitFailure) << c.message;
+        EXPECT_FALSE(console.Lines.empty()) << c.message;
+        errors = warning(c);
       } else {
         EXPECT_EQ(status, kExitUsage) << c.message;
         EXPECT_TRUE(console.Lines.empty()) << c.message;
         errors.insert(errors.begin(), c.message);
       }
       EXPECT_EQ(console.ErrorLines, errors) << c.message;
-      if (!errors.empty()) {
+      if (!errors.empty() && !(c.previewGoesOn && mode != THistrelMode::kRun)) {
         EXPECT_EQ(console.InOrder.back(), "error: " + errors.back()) << "the hint comes last";
       }
     }
@@ -500,11 +536,14 @@ TEST_F(ProgramRun, EveryFailureEndsWithItsStatusInEveryMode) {
       if (mode == THistrelMode::kRun) {
         EXPECT_EQ(status, kExitFailure) << c.message;
         EXPECT_EQ(console.Lines, (Lines{shown, c.message}));
-        EXPECT_TRUE(console.ErrorLines.empty()) << c.message;
+        EXPECT_EQ(console.ErrorLines, Lines{c.reason}) << c.message;
+      } else if (c.previewGoesOn) {
+        EXPECT_EQ(status, kExitFailure) << c.message;
+        EXPECT_EQ(console.ErrorLines, warning(c));
       } else {
         EXPECT_EQ(status, kExitUsage) << c.message;
         EXPECT_TRUE(console.Lines.empty()) << c.message;
-        EXPECT_EQ(console.ErrorLines, Lines{c.message});
+        EXPECT_EQ(console.ErrorLines, (Lines{c.message, c.reason}));
       }
     }
   }
@@ -625,22 +664,27 @@ TEST_F(ProgramRun, TheCheckListsEachNoteAsPathLineAndText) {
        {"utf8/a.pas:1: a" + Repeated("\xC3\xA9", 99) + "..."},
        {}},
       {"none", {{"a.pas", "unit A; { CVS is not a note }\n"}}, kExitSuccess, {}, {}},
+      // A read-only source shows its notes, as in checkouts where files stay
+      // read-only until they are opened for editing; a run would refuse it.
       {"readonly",
        {{"a.pas", "{CVS* before}\n"}, {"sub/b.pas", "{CVS* refused}\n"}},
-       kExitUsage,
-       {"readonly/a.pas:1: before"},
-       {"The file readonly\\sub\\b.pas cannot be edited!"}},
+       kExitFailure,
+       {"readonly/a.pas:1: before", "readonly/sub/b.pas:1: refused"},
+       {"Warning: a run would not edit the file readonly\\sub\\b.pas.",
+        "Reason: readonly\\sub\\b.pas is not writable."}},
       {"refused",
        {{"a.pas", "{CVS* before}\n"}, {"sub/b.pas", "// CVSLOG\n{CVS* refused}\n"}},
        kExitUsage,
        {"refused/a.pas:1: before"},
        {"The marker at refused\\sub\\b.pas:1 cannot take the history: only a { } or (* *) comment "
-        "can hold it!"}},
+        "can hold it!",
+        "Reason: a // comment ends with its line, so the history would become code; put the "
+        "marker in a { } or (* *) comment."}},
   };
   for (const Case& c : cases) {
     for (const auto& file : c.files) WriteFile(FDir / (c.label + "/" + file.first), file.second);
   }
-  // Refused after its notes were read.
+  // A run would refuse it after its notes were read.
   ASSERT_EQ(chmod((FDir / "readonly/sub/b.pas").c_str(), 0444), 0);
   const testsupport::CurrentDirectory inTree(FDir.Path());
   for (const Case& c : cases) {

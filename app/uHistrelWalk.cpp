@@ -102,7 +102,11 @@ void THistrel::Execute() {
     // A named file outside a recursive walk is opened as it is: no line and
     // no test, so a missing file is reported by ProcessFile.
     ++FTally.Selected;
-    ProcessFile();
+    try {
+      ProcessFile();
+    } catch (const ERefusal& refusal) {
+      PassOver(refusal);
+    }
     return;
   }
   platform::Directory top;
@@ -126,7 +130,9 @@ void THistrel::ProcessListedFiles() {
   // announced, so that the output names what the list led to.
   for (const TListedFile& file : *FFileList) {
     if (!file.Nameable) {
-      throw Exception(FormatText(SCannotEditFile, text::ShownName(file.Path + file.FileName)));
+      const std::string shown = text::ShownName(file.Path + file.FileName);
+      PassOver(ERefusal(FormatText(SCannotEditFile, shown), FormatText(SReasonBackslash, shown)));
+      continue;
     }
     if (platform::IsDirectory(file.Given)) {
       WalkListedDirectory(file.Given);
@@ -154,13 +160,27 @@ void THistrel::WalkListedDirectory(const std::string& ADirectory) {
   FSelectByExtension = false;
 }
 
+void THistrel::PassOver(const ERefusal& ARefusal) {
+  ++FTally.Refused;
+  if (!FReportRefusal) throw ARefusal;
+  FReportRefusal(ARefusal);
+  // The failure that may end the run later is no longer this source's.
+  FFailedSource.clear();
+}
+
 void THistrel::ProcessSource(const TSourceFile& ASource, bool AHoldsNoMarker) {
   ++FTally.Selected;
   FPath = ASource.Path;
   FFileName = ASource.Name;
   FRunKind->AnnounceFile(FPath, FFileName);
   // A worker read it whole and found no "CVS*": processing would end there.
-  if (!AHoldsNoMarker) ProcessFileIn(ASource.Directory);
+  if (!AHoldsNoMarker) {
+    try {
+      ProcessFileIn(ASource.Directory);
+    } catch (const ERefusal& refusal) {
+      PassOver(refusal);
+    }
+  }
   if (FProgress) FProgress(FTally);
 }
 
@@ -262,9 +282,11 @@ void THistrel::TRunInFiles::RemoveLeftovers(const platform::Directory& ADirector
       case platform::LeftoverStatus::kRemoved:
         removed.insert(temporary);
         break;
-      case platform::LeftoverStatus::kLogLocked:
-        throw Exception(
-            FormatText(SLogLocked, text::ShownName(APath + entry.name + kLogExtension)));
+      case platform::LeftoverStatus::kLogLocked: {
+        const std::string shownLog = text::ShownName(APath + entry.name + kLogExtension);
+        throw ERefusal(FormatText(SLogLocked, shownLog),
+                       RefusalReason(platform::FileProblem::kLocked, shownLog));
+      }
       case platform::LeftoverStatus::kKept:
         break;
     }

@@ -37,6 +37,27 @@ struct DirectoryEntry {
   EntryKind kind;  // kFile and kDirectory are certain; kUnknown needs IsFile/IsDirectory
 };
 
+// Why a file cannot be used as asked, where the system tells: kNone when
+// it can. The tool shows each with a reason of its own.
+enum class FileProblem {
+  kNone,
+  kMissing,               // there is no such file
+  kDirectory,             // it is a directory
+  kLink,                  // it is a symbolic link, which is not followed there
+  kFifo,                  // it is a FIFO
+  kNotRegular,            // it is no regular file: a device, a socket
+  kSecondName,            // it has a second name (a hard link)
+  kNotReadable,           // this user may not read it
+  kNotWritable,           // it is read-only, or this user may not write it
+  kDirectoryNotWritable,  // its directory may not be written
+  kStickyDirectory,       // another user's file in a directory where only owners replace files
+  kLocked,                // another process holds its lock longer than a run would
+  kOtherOwner,            // a log of another user (see LogProblem)
+  kReadableByOthers,      // a log that users may read who may not read its source
+  kDiskFull,              // no room is left on its disk (or in the user's quota)
+  kFailed,                // anything else
+};
+
 // The outcome of creating, opening or replacing a file.
 //   kExists: something of that name is there already and was left as it is;
 //   kChanged: the file changed after it was read, so it was not replaced.
@@ -128,11 +149,16 @@ bool CreateDirectory(const std::string& path);
 // link or the link cannot be followed.
 std::string FinalTarget(const std::string& path);
 
-// True when the process may replace the file name in directory, which must be
-// the file itself, not a link to it (see LocateFile): it has a write
+// kNone when the process may replace the file name in directory, which must
+// be the file itself, not a link to it (see LocateFile): it has a write
 // permission bit, the process may write it and the directory, and, where the
 // directory is sticky, the process may replace files of the file's owner in
-// it.
-bool CanReplaceFile(const Directory& directory, const std::string& name);
+// it. Otherwise what keeps it from that (kMissing, kNotWritable,
+// kDirectoryNotWritable, ...).
+FileProblem ReplaceProblem(const Directory& directory, const std::string& name);
+
+inline bool CanReplaceFile(const Directory& directory, const std::string& name) {
+  return ReplaceProblem(directory, name) == FileProblem::kNone;
+}
 
 }  // namespace platform

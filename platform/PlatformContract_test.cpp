@@ -149,14 +149,14 @@ TEST_F(FileContractTest, OpenChildTellsANameThatIsNoDirectoryFromADirectory) {
 
 TEST_F(FileContractTest, UndoRemovesACreatedLogAndCutsAnOldOneBack) {
   platform::TextWriter log;
-  ASSERT_TRUE(log.OpenAppend(FDirectory, "new.cvs", 0644));
+  ASSERT_EQ(log.OpenAppend(FDirectory, "new.cvs", 0644), platform::FileProblem::kNone);
   log.WriteLine("entry");
   log.Flush();
   EXPECT_TRUE(log.Undo());
   EXPECT_FALSE(fs::exists(Native("new.cvs")));
 
   Write("old.cvs", "before\r\n");
-  ASSERT_TRUE(log.OpenAppend(FDirectory, "old.cvs", 0644));
+  ASSERT_EQ(log.OpenAppend(FDirectory, "old.cvs", 0644), platform::FileProblem::kNone);
   log.WriteLine("entry");
   log.Flush();
   EXPECT_EQ(Read("old.cvs"), "before\r\nentry\r\n");

@@ -255,6 +255,7 @@ TextWriter::~TextWriter() { Abandon(); }
 bool TextWriter::Adopt(int fd, const std::string& path) {
   fd_ = fd;
   path_ = path;
+  shown_ = path;
   AllocateBuffer();
   used_ = 0;
   startLength_ = 0;
@@ -274,6 +275,7 @@ void TextWriter::OpenMemory(std::string& text) {
   memory_ = &text;
   discard_ = false;
   path_ = "(memory)";
+  shown_ = path_;
   AllocateBuffer();
   used_ = 0;
 }
@@ -305,7 +307,7 @@ void TextWriter::Write(const char* data, std::size_t size) {
     if (!discard_) memory_->append(data, size);
     return;
   }
-  if (fd_ < 0) throw Exception("Cannot write " + path_ + ": the file is not open");
+  if (fd_ < 0) throw Exception("Cannot write " + shown_ + ": the file is not open");
   if (used_ + size > kTextBufferSize) {
     Flush();
     if (size > kTextBufferSize) {
@@ -339,7 +341,7 @@ bool TextWriter::CopyFrom(const TextReader& source, std::uint64_t from, std::uin
     return true;
   }
   if (fd_ < 0 && memory_ == nullptr) {
-    throw Exception("Cannot write " + path_ + ": the file is not open");
+    throw Exception("Cannot write " + shown_ + ": the file is not open");
   }
   return CopyFromFile(source, from, to);
 }

@@ -8,8 +8,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "base/Exception.h"
 #include "platform/FileSystem.h"
 
 namespace text {
@@ -17,6 +19,20 @@ class LineStops;
 }  // namespace text
 
 namespace platform {
+
+// A failure to write a text file, with what kept it from that where the
+// system tells (kDiskFull; else kFailed) and the file as messages name it.
+class FileError : public Exception {
+ public:
+  FileError(const std::string& message, FileProblem problem, std::string shown)
+      : Exception(message), problem_(problem), shown_(std::move(shown)) {}
+  FileProblem Problem() const { return problem_; }
+  const std::string& Shown() const { return shown_; }
+
+ private:
+  FileProblem problem_;
+  std::string shown_;
+};
 
 // How much one read or write of a text file takes at most, unless a file is
 // held whole.
@@ -185,9 +201,11 @@ class TextWriter {
   // Opens name in directory for appending, creating it with permissions
   // (less the process's umask) when missing, and locks it against other
   // writers until it is closed. Never follows a link and never waits for a
-  // reader: false when name is a link, no regular file, or has another name
-  // (a hard link).
-  bool OpenAppend(const Directory& directory, const std::string& name, unsigned permissions);
+  // reader. kNone when it is open; else why not: kLink, kFifo, kDirectory,
+  // kNotRegular, kSecondName (a hard link), kNotWritable, kLocked (another
+  // process held it longer than a run holds a log), kDiskFull, kMissing (the
+  // directory went), kFailed.
+  FileProblem OpenAppend(const Directory& directory, const std::string& name, unsigned permissions);
 
   // Cuts the file back to the length it had when OpenAppend opened it, or
   // removes it when OpenAppend created it, so that a write that failed
@@ -211,13 +229,14 @@ class TextWriter {
 
   bool IsOpen() const { return fd_ >= 0 || memory_ != nullptr; }
 
-  // How messages name the file from now on.
-  void SetName(const std::string& name) { path_ = name; }
+  // How messages name the file from now on (the name it was opened by
+  // stays the one its directory knows it by).
+  void SetName(const std::string& name) { shown_ = name; }
 
   // Writes line followed by CR LF. Throws Exception when writing fails.
   void WriteLine(const std::string& line);
 
-  // Writes bytes as they are. Throws Exception when writing fails.
+  // Writes bytes as they are. Throws FileError when writing fails.
   void Write(const char* data, std::size_t size);
   void Write(const std::string& text) { Write(text.data(), text.size()); }
 
@@ -242,7 +261,7 @@ class TextWriter {
 
  private:
   friend class NativeAccess;
-  friend bool LogFitsSource(TextWriter& log, const TextReader& source);
+  friend FileProblem LogProblem(TextWriter& log, const TextReader& source);
 
   bool Adopt(int fd, const std::string& path);
   void AllocateBuffer();
@@ -257,23 +276,25 @@ class TextWriter {
   bool CopyFromFile(const TextReader& source, std::uint64_t from, std::uint64_t to);
 
   int fd_;
-  std::string* memory_ = nullptr;  // written into instead of fd_ when set
-  bool discard_ = false;           // with memory_: nothing is kept in it
-  std::string discarded_;          // memory_ when discarding: stays empty
-  std::uint64_t startLength_ = 0;  // the length when OpenAppend opened the file
-  int createdIn_ = -1;             // the directory of a file that OpenAppend created
-  std::string path_;
+  std::string* memory_ = nullptr;   // written into instead of fd_ when set
+  bool discard_ = false;            // with memory_: nothing is kept in it
+  std::string discarded_;           // memory_ when discarding: stays empty
+  std::uint64_t startLength_ = 0;   // the length when OpenAppend opened the file
+  int createdIn_ = -1;              // the directory of a file that OpenAppend created
+  std::string path_;                // the name in its directory
+  std::string shown_;               // how messages name it
   std::unique_ptr<char[]> buffer_;  // allocated once, never zero-filled
   std::size_t used_;
 };
 
-// Whether the log that log has open may take the notes of the source that
-// source has open: its owner is this process's user, the source's owner or
-// root, and no one may read it who may not read the source. A log that
-// another user planted beside a private source would hand its notes on. A
-// log that OpenAppend created first takes the source's group, where the
-// process may give it.
-bool LogFitsSource(TextWriter& log, const TextReader& source);
-bool LogFitsSource(const TextReader& log, const TextReader& source);
+// kNone when the log that log has open may take the notes of the source that
+// source has open: it has one name, its owner is this process's user, the
+// source's owner or root, and no one may read it who may not read the
+// source; else kSecondName, kOtherOwner, kReadableByOthers or kFailed. A log
+// that another user planted beside a private source would hand its notes
+// on. A log that OpenAppend created first takes the source's group, where
+// the process may give it.
+FileProblem LogProblem(TextWriter& log, const TextReader& source);
+FileProblem LogProblem(const TextReader& log, const TextReader& source);
 
 }  // namespace platform

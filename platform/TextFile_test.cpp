@@ -421,10 +421,10 @@ TEST(TextWriter, EndsLinesWithCrLfAndAppends) {
   platform::Directory directory;
   ASSERT_TRUE(directory.Open(dir.Path()));
   platform::TextWriter writer;
-  ASSERT_TRUE(writer.OpenAppend(directory, "log", 0644));
+  ASSERT_EQ(writer.OpenAppend(directory, "log", 0644), platform::FileProblem::kNone);
   writer.WriteLine("one");
   writer.Close();
-  ASSERT_TRUE(writer.OpenAppend(directory, "log", 0644));
+  ASSERT_EQ(writer.OpenAppend(directory, "log", 0644), platform::FileProblem::kNone);
   writer.WriteLine("");
   writer.WriteLine("two");
   writer.Close();

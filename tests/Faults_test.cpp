@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,9 +63,44 @@ TEST_F(Faults, AFullDiskFailsTheFileAndLeavesItAsItWas) {
   // The file's line, then the failure of the write as the last line.
   EXPECT_EQ(result.Out, SystemPath(disk) + "\\Big.pas\nCannot write " + SystemPath(disk) +
                             "\\Big.tmp: " + DiskFullReason() + "\n");
+  EXPECT_EQ(result.Err,
+            "Reason: the disk is full; " + SystemPath(disk) + "\\Big.tmp cannot be written.\n");
   EXPECT_EQ(content, big);
   EXPECT_FALSE(tempLeft);
   EXPECT_FALSE(logWritten);
+}
+
+// The temporary file fits, the log's entry does not: the message and the
+// reason name the log by its whole path, and the pair stays as it was.
+TEST_F(Faults, ALogThatDoesNotFitIsNamedByItsWholePath) {
+  SKIP_UNDER_WINE("a tmpfs of its own needs Linux");
+  const std::string disk = dir_ / "disk";
+  fs::create_directories(disk);
+  if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=256k") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here (needs CAP_SYS_ADMIN)";
+  }
+  WriteFile(disk + "/src/Small.pas", kMarked);
+  // A log that fills its page, so that its entry needs another.
+  const std::string oldLog = std::string(4094, 'x') + "\r\n";
+  WriteFile(disk + "/src/Small.pas.cvs", oldLog);
+  // One page left: the temporary file takes it.
+  struct statvfs space {};
+  ASSERT_EQ(statvfs(disk.c_str(), &space), 0);
+  const std::size_t room = static_cast<std::size_t>(space.f_bavail) * space.f_bsize;
+  WriteFile(disk + "/filler", std::string(room - 4096, 'f'));
+  const testsupport::RunResult result = RunOn(disk + "/src/Small.pas");
+  const std::string content = ReadFile(disk + "/src/Small.pas");
+  const std::string log = ReadFile(disk + "/src/Small.pas.cvs");
+  const bool tempLeft = FileExists(disk + "/src/Small.tmp");
+  umount(disk.c_str());
+  const std::string shownLog = SystemPath(disk) + "\\src\\Small.pas.cvs";
+  EXPECT_EQ(result.ExitCode, 1);
+  EXPECT_EQ(result.Out, SystemPath(disk) + "\\src\\Small.pas\nCannot write " + shownLog + ": " +
+                            DiskFullReason() + "\n");
+  EXPECT_EQ(result.Err, "Reason: the disk is full; " + shownLog + " cannot be written.\n");
+  EXPECT_EQ(content, kMarked);
+  EXPECT_TRUE(log == oldLog) << log.size() << " bytes";
+  EXPECT_FALSE(tempLeft);
 }
 
 TEST_F(Faults, AnUnreadableSubdirectoryIsSkippedWithoutAMessage) {

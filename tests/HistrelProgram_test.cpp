@@ -53,13 +53,13 @@ class Program : public ::testing::Test {
 
   // The lines the program writes, in ADirectory (default: the tree), after
   // checking that it ends with AStatus (1 after a reported failure) and
-  // nothing on standard error.
+  // writes AErrors on standard error (the reason of a refused source).
   Lines Run(const std::vector<std::string>& AArguments, const std::string& ADirectory = "",
-            int AStatus = 0) {
+            int AStatus = 0, const std::string& AErrors = "") {
     const RunResult result = testsupport::Run(
         FProgram, AArguments, ADirectory.empty() ? FTree.Path() : ADirectory, Environment());
     EXPECT_EQ(result.ExitCode, AStatus);
-    EXPECT_EQ(result.Err, "");
+    EXPECT_EQ(result.Err, AErrors);
     return SplitLines(result.Out);
   }
 
@@ -94,6 +94,7 @@ TEST_F(Program, ReportsFailuresAsOneLineInTheirOrderAndEndsWithStatusOne) {
   struct Case {
     std::vector<std::string> arguments;
     std::string message;
+    std::string reason;
   };
   // A bare histrel: the message, and a hint on standard error after it.
   const RunResult bare = testsupport::Run(FProgram, {}, FTree.Path(), Environment());
@@ -101,18 +102,22 @@ TEST_F(Program, ReportsFailuresAsOneLineInTheirOrderAndEndsWithStatusOne) {
   EXPECT_EQ(bare.Out, "The parameter FILE must be indicated!\n");
   EXPECT_EQ(bare.Err, "Try 'histrel --help' for more information.\n");
   std::vector<Case> cases = {
-      {{"/FILE=x.pas"}, "The user must be indicated!"},
+      {{"/FILE=x.pas"}, "The user must be indicated!", ""},
       {{"/USER=ann", "/FILE=" + Top() + "\\nowhere\\*.pas"},
-       "Cannot access the directory: " + Top() + "\\nowhere\\"},
+       "Cannot access the directory: " + Top() + "\\nowhere\\",
+       ""},
       {{"/USER=ann", "/FILE=missing.pas", "/RECURSIVE-"},
-       "The file .\\missing.pas cannot be edited!"},
+       "The file .\\missing.pas cannot be edited!",
+       "Reason: .\\missing.pas does not exist.\n"},
   };
   // Wine passes an argument that holds quotes to the Windows program quoted
   // and escaped, and the switches are read from the raw command line.
   if (!testsupport::UnderWine()) {
-    cases.push_back({{"/USER=ann", "/FILE=\"\""}, "The path must be indicated!"});
+    cases.push_back({{"/USER=ann", "/FILE=\"\""}, "The path must be indicated!", ""});
   }
-  for (const Case& c : cases) EXPECT_EQ(Run(c.arguments, "", 1), Lines{c.message}) << c.message;
+  for (const Case& c : cases) {
+    EXPECT_EQ(Run(c.arguments, "", 1, c.reason), Lines{c.message}) << c.message;
+  }
 }
 
 // What a Linux user types first: a POSIX path in FILE, a typo, a word or a
@@ -211,9 +216,73 @@ TEST_F(Program, ASecondRunChangesNothing) {
 TEST_F(Program, AReadOnlySourceIsReportedAndLeftWithoutTrace) {
   WriteFile(FTree / "a.pas", "{CVS* a}\n");
   ASSERT_EQ(chmod((FTree / "a.pas").c_str(), 0444), 0);
-  EXPECT_EQ(Run({"/USER=ann", "/FILE=a.pas", "/RECURSIVE-"}, "", 1),
+  EXPECT_EQ(Run({"/USER=ann", "/FILE=a.pas", "/RECURSIVE-"}, "", 1,
+                "Reason: .\\a.pas is not writable.\n"),
             Lines{"The file .\\a.pas cannot be edited!"});
   EXPECT_EQ(Snapshot(FTree.Path()), (std::map<std::string, std::string>{{"a.pas", "{CVS* a}\n"}}));
+}
+
+// --keep-going over a tree read ahead by workers: a unit whose marker
+// cannot hold the history and one whose log others may read are reported
+// with their reasons and passed over, left as they were with their logs;
+// every other file, before and after them, is rewritten; status 1.
+TEST_F(Program, KeepGoingPassesOverRefusedSourcesAndEndsWithStatusOne) {
+  for (int i = 0; i < 40; ++i) {
+    WriteFile(FTree / ("src/d" + std::to_string(i % 3) + "/u" + std::to_string(i) + ".pas"),
+              "{CVSLOG}\n{CVS* note " + std::to_string(i) + "}\n");
+  }
+  const std::string marker = "unit M;\n// CVSLOG\n{CVS* refused}\n";
+  WriteFile(FTree / "src/d1/m.pas", marker);
+  WriteFile(FTree / "src/d2/p.pas", "{CVSLOG}\n{CVS* private}\n");
+  WriteFile(FTree / "src/d2/p.pas.cvs", "ann 2001.01.01 an earlier entry\n\n");
+  // Wine keeps no Unix mode bits: the log would not be refused there.
+  const bool modes = !testsupport::UnderWine();
+  if (modes) {
+    ASSERT_EQ(chmod((FTree / "src/d2/p.pas").c_str(), 0600), 0);
+    ASSERT_EQ(chmod((FTree / "src/d2/p.pas.cvs").c_str(), 0644), 0);
+  }
+  const auto before = Snapshot(FTree.Path());
+  const RunResult result =
+      testsupport::Run(FProgram, {"--keep-going", "/USER=ann", "/THREADS=4", "/FILE=src\\*.pas"},
+                       FTree.Path(), Environment());
+  EXPECT_EQ(result.ExitCode, 1) << result.Out;
+  const Lines out = SplitLines(result.Out);
+  const auto has = [&](const std::string& ALine) {
+    return std::find(out.begin(), out.end(), ALine) != out.end();
+  };
+  EXPECT_TRUE(
+      has("The marker at src\\d1\\m.pas:2 cannot take the history: only a { } or (* *) "
+          "comment can hold it!"))
+      << result.Out;
+  std::string errors =
+      "Reason: a // comment ends with its line, so the history would become code; put the marker "
+      "in a { } or (* *) comment.\n";
+  if (modes) {
+    EXPECT_TRUE(has("The file src\\d2\\p.pas cannot be edited!")) << result.Out;
+    errors +=
+        "Reason: the log src\\d2\\p.pas.cvs may be read by users who may not read its "
+        "source.\n";
+  }
+  // One reason for each refusal, in the order of the walk, which the listing decides.
+  Lines errorLines = SplitLines(result.Err);
+  std::sort(errorLines.begin(), errorLines.end());
+  Lines expected = SplitLines(errors);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(errorLines, expected);
+  const auto after = Snapshot(FTree.Path());
+  EXPECT_EQ(after.at("src/d1/m.pas"), marker);
+  EXPECT_EQ(after.count("src/d1/m.pas.cvs"), 0u);
+  if (modes) {
+    EXPECT_EQ(after.at("src/d2/p.pas"), before.at("src/d2/p.pas"));
+    EXPECT_EQ(after.at("src/d2/p.pas.cvs"), before.at("src/d2/p.pas.cvs"));
+  }
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "src/d" + std::to_string(i % 3) + "/u" + std::to_string(i) + ".pas";
+    EXPECT_EQ(after.at(name).find("{CVS*"), std::string::npos) << name;
+    EXPECT_EQ(after.count(name + ".cvs"), 1u) << name;
+    EXPECT_TRUE(has(SystemPath(name))) << name;
+  }
+  EXPECT_EQ(after.size(), before.size() + 40) << "a log for each rewritten source, no temporary";
 }
 
 // Mend: text at the end of a source inside an open comment reaches the history.
@@ -229,7 +298,9 @@ TEST_F(Program, AnOpenCommentAtTheEndOfASourceIsNotLost) {
 TEST_F(Program, AnExistingTemporaryFileStopsTheRewriting) {
   WriteFile(FTree / "a.pas", "{CVS* a}\n");
   WriteFile(FTree / "a.tmp", "precious\n");
-  EXPECT_EQ(Run({"/USER=ann", "/FILE=" + Top() + "\\a.pas", "/RECURSIVE-"}, "", 1),
+  EXPECT_EQ(Run({"/USER=ann", "/FILE=" + Top() + "\\a.pas", "/RECURSIVE-"}, "", 1,
+                "Reason: " + Top() +
+                    "\\a.tmp was not left behind by a killed run of this tool, so it is kept.\n"),
             Lines{"The temporary file " + Top() + "\\a.tmp already exists!"});
   EXPECT_EQ(Snapshot(FTree.Path()),
             (std::map<std::string, std::string>{{"a.pas", "{CVS* a}\n"}, {"a.tmp", "precious\n"}}));

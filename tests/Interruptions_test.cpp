@@ -246,6 +246,8 @@ TEST_F(Interruptions, ALogLockedForLongStopsTheRecoveryWithAMessage) {
   EXPECT_NE(locked.Out.find("The log " + SystemPath(tree) + "\\u.pas.cvs stays locked"),
             std::string::npos)
       << locked.Out;
+  EXPECT_EQ(locked.Err, "Reason: " + SystemPath(tree) +
+                            "\\u.pas.cvs stayed locked by another process for 10 seconds.\n");
   EXPECT_EQ(ReadFile(tree + "/u.pas.cvs"), log);
   EXPECT_TRUE(TemporaryLeft(tree));
   EXPECT_EQ(Histrel(tree, {}).ExitCode, 0);

@@ -164,9 +164,13 @@ TEST_F(Preview, AFailureHalfWayShowsWhatWasDoneBeforeIt) {
   }
   ASSERT_EQ(listed.size(), 5u) << check.Out;
   const std::string blocked = listed[2];
-  chmod((tree + "/" + blocked).c_str(), 0444);
-  ExpectDiffDoesTheRunsWork(tree, {"/USER=ann", "/FILE=*.pas", "/RECURSIVE-"},
-                            "The file .\\" + blocked + " cannot be edited!");
+  WriteFile(tree + "/" + blocked, "unit B;\n// CVSLOG\n{CVS* refused}\n");
+  ExpectDiffDoesTheRunsWork(
+      tree, {"/USER=ann", "/FILE=*.pas", "/RECURSIVE-"},
+      "The marker at .\\" + blocked +
+          ":2 cannot take the history: only a { } or (* *) comment can hold it!\nReason: a // "
+          "comment ends with its line, so the history would become code; put the marker in a { } "
+          "or (* *) comment.");
   EXPECT_NE(ReadFile(tree + "/" + listed[0]), kLfSource);
   EXPECT_EQ(ReadFile(tree + "/" + listed[4]), kLfSource);
 }
@@ -290,7 +294,39 @@ TEST_F(Preview, ADirectoryInTheLogsPlaceIsRefusedByEveryMode) {
     EXPECT_NE((result.Out + result.Err).find("The file .\\a.pas cannot be edited!"),
               std::string::npos)
         << option << result.Out << result.Err;
+    EXPECT_NE(result.Err.find("Reason: .\\a.pas.cvs is a directory.\n"), std::string::npos)
+        << option << result.Err;
     EXPECT_EQ(Snapshot(tree), before) << option;
+  }
+}
+
+// A read-only source, as in checkouts where files stay read-only until they
+// are opened for editing: both previews show its notes and say that a run
+// would refuse it, with the reason; the run refuses it. Nothing is written.
+TEST_F(Preview, AReadOnlySourceIsShownWithAWarningThatARunWouldRefuseIt) {
+  SKIP_UNDER_WINE("Wine keeps no Unix mode bits");
+  const std::string tree = Tree({{"a.pas", kLfSource}}, {"a.pas"});
+  const Files before = Snapshot(tree);
+  const std::string warning =
+      "Warning: a run would not edit the file .\\a.pas.\nReason: .\\a.pas is not writable.\n";
+  struct Case {
+    std::string option;
+    int status;
+    std::string out;
+    std::string err;
+  };
+  for (const Case& c :
+       std::vector<Case>{{"--check", 1, "a.pas:7: Takes no argument now.\n", warning},
+                         {"--diff", 1, "diff --git a/a.pas b/a.pas\n", warning},
+                         {"", 1, ".\\a.pas\nThe file .\\a.pas cannot be edited!\n",
+                          "Reason: .\\a.pas is not writable.\n"}}) {
+    std::vector<std::string> arguments = {"/USER=ann", "/FILE=*.pas"};
+    if (!c.option.empty()) arguments.insert(arguments.begin(), c.option);
+    const RunResult result = Histrel(arguments, tree);
+    EXPECT_EQ(result.ExitCode, c.status) << c.option;
+    EXPECT_EQ(result.Out.substr(0, c.out.size()), c.out) << c.option;
+    EXPECT_EQ(result.Err, c.err) << c.option;
+    EXPECT_EQ(Snapshot(tree), before) << c.option;
   }
 }
 

@@ -30,14 +30,19 @@ class WindowsPaths : public ::testing::Test {
 
   // The lines the program writes in the tree, each without its line end
   // (LF on Linux, CR LF on Windows), after checking its exit status and
-  // that standard error stays empty.
-  Lines Run(const std::vector<std::string>& AArguments, int AStatus = 0) {
+  // the lines of standard error.
+  Lines Run(const std::vector<std::string>& AArguments, int AStatus = 0,
+            const Lines& AErrors = {}) {
     const RunResult result =
         testsupport::Run(FProgram, AArguments, FTree.Path(),
                          {"HOME=" + FHome.Path(), "XDG_CONFIG_HOME=" + FHome / "config"});
     EXPECT_EQ(result.ExitCode, AStatus) << result.Out;
-    EXPECT_EQ(result.Err, "");
-    Lines lines = testsupport::SplitLines(result.Out);
+    EXPECT_EQ(LinesOf(result.Err), AErrors);
+    return LinesOf(result.Out);
+  }
+
+  static Lines LinesOf(const std::string& AText) {
+    Lines lines = testsupport::SplitLines(AText);
     for (std::string& line : lines) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
     }
@@ -91,7 +96,8 @@ TEST_F(WindowsPaths, ALogThatIsALinkIsRefusedAndNothingChanges) {
   WriteFile(FTree / "src/t.pas", kSource);
   WriteFile(FTree / "other/kept.txt", "someone else's\r\n");
   Link("../other/kept.txt", "src/t.pas.cvs");
-  EXPECT_EQ(Run({"/USER=dev", "/FILE=src\\t.pas", "/RECURSIVE-"}, 1),
+  EXPECT_EQ(Run({"/USER=dev", "/FILE=src\\t.pas", "/RECURSIVE-"}, 1,
+                {"Reason: src\\t.pas.cvs is a symbolic link, which is not followed there."}),
             Lines{"The file src\\t.pas cannot be edited!"});
   EXPECT_EQ(ReadFile(FTree / "src/t.pas"), kSource);
   EXPECT_EQ(ReadFile(FTree / "other/kept.txt"), "someone else's\r\n");

@@ -280,22 +280,30 @@ bool LockForAWhile(int fd, bool& waited) {
   }
 }
 
-bool CanReplaceFile(const Directory& directory, const std::string& name) {
+FileProblem ReplaceProblem(const Directory& directory, const std::string& name) {
   const int at = NativeAccess::Descriptor(directory);
   struct stat info {};
   struct stat home {};
-  if (Calls().StatusAt(at, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-      !S_ISREG(info.st_mode) || Calls().Status(at, &home) != 0) {
-    return false;
+  if (Calls().StatusAt(at, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT ? FileProblem::kMissing : FileProblem::kFailed;
   }
+  if (S_ISDIR(info.st_mode)) return FileProblem::kDirectory;
+  if (S_ISLNK(info.st_mode)) return FileProblem::kLink;
+  if (S_ISFIFO(info.st_mode)) return FileProblem::kFifo;
+  if (!S_ISREG(info.st_mode)) return FileProblem::kNotRegular;
+  if (Calls().Status(at, &home) != 0) return FileProblem::kFailed;
   // No write bit at all is the read-only attribute; it holds for root too.
-  if ((info.st_mode & 0222) == 0) return false;
-  if (Calls().AccessAt(at, name.c_str(), W_OK, AT_EACCESS) != 0) return false;
-  if (Calls().AccessAt(at, ".", W_OK | X_OK, AT_EACCESS) != 0) return false;
+  if ((info.st_mode & 0222) == 0) return FileProblem::kNotWritable;
+  if (Calls().AccessAt(at, name.c_str(), W_OK, AT_EACCESS) != 0) return FileProblem::kNotWritable;
+  if (Calls().AccessAt(at, ".", W_OK | X_OK, AT_EACCESS) != 0) {
+    return FileProblem::kDirectoryNotWritable;
+  }
   // In a sticky directory only the owner of a file or of the directory (or
   // root) may replace it.
   const uid_t user = geteuid();
-  return (home.st_mode & S_ISVTX) == 0 || user == 0 || user == info.st_uid || user == home.st_uid;
+  const bool mayReplace =
+      (home.st_mode & S_ISVTX) == 0 || user == 0 || user == info.st_uid || user == home.st_uid;
+  return mayReplace ? FileProblem::kNone : FileProblem::kStickyDirectory;
 }
 
 bool ReadNativeFile(const std::string& nativePath, std::string& text) {

@@ -28,11 +28,12 @@ class NativeAccess {
   static void NoteReplaced(const Directory& directory) { directory.unsynced_ = true; }
 };
 
-// Whether the log of status log may take notes of a source of sourceInfo:
-// it has no other name, its owner is this process's user, the source's
-// owner or root, and no one may read it who may not read the source (group
-// or others).
-bool LogFitsSource(const struct stat& log, const struct stat& sourceInfo);
+// kNone when the log of status log may take notes of a source of
+// sourceInfo: it has no other name, its owner is this process's user, the
+// source's owner or root, and no one may read it who may not read the source
+// (group or others); else which of these it fails (see LogProblem in
+// TextFile.h).
+FileProblem LogProblem(const struct stat& log, const struct stat& sourceInfo);
 
 // The pieces of a file replacement that AtomicFile (posix/PosixAtomicFile.cpp)
 // and SourceReplacement (posix/PosixSourceReplacement.cpp) share.

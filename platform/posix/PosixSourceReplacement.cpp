@@ -155,19 +155,23 @@ bool IsMarkAttribute(const char* name) {
 
 }  // namespace
 
-bool LogFitsSource(const struct stat& log, const struct stat& sourceInfo) {
+FileProblem LogProblem(const struct stat& log, const struct stat& sourceInfo) {
   // A log with a second name may be someone else's file linked in its place.
-  if (log.st_nlink > 1) return false;
+  if (log.st_nlink > 1) return FileProblem::kSecondName;
   const uid_t owner = log.st_uid;
-  if (owner != geteuid() && owner != sourceInfo.st_uid && owner != 0) return false;
+  if (owner != geteuid() && owner != sourceInfo.st_uid && owner != 0) {
+    return FileProblem::kOtherOwner;
+  }
   // Others may read the log only when they may read the source; the log's
   // group only when it is the source's and may read it, or is root's.
-  if ((log.st_mode & S_IROTH) != 0 && (sourceInfo.st_mode & S_IROTH) == 0) return false;
+  if ((log.st_mode & S_IROTH) != 0 && (sourceInfo.st_mode & S_IROTH) == 0) {
+    return FileProblem::kReadableByOthers;
+  }
   if ((log.st_mode & S_IRGRP) != 0 && (sourceInfo.st_mode & S_IROTH) == 0 && log.st_gid != 0 &&
       (log.st_gid != sourceInfo.st_gid || (sourceInfo.st_mode & S_IRGRP) == 0)) {
-    return false;
+    return FileProblem::kReadableByOthers;
   }
-  return true;
+  return FileProblem::kNone;
 }
 
 namespace {
@@ -427,7 +431,10 @@ void SourceReplacement::NoteLog(const TextWriter& log) {
   // failure stops the rewrite before the log is written: a run killed
   // later could not be undone.
   if (!SetMark(static_cast<int>(held_), mark) && !NoMarksHere()) {
-    throw Exception("Cannot write " + text::ShownName(temporary_) + ": " + std::strerror(errno));
+    const FileProblem problem =
+        errno == ENOSPC || errno == EDQUOT ? FileProblem::kDiskFull : FileProblem::kFailed;
+    throw FileError("Cannot write " + text::ShownName(temporary_) + ": " + std::strerror(errno),
+                    problem, temporary_);
   }
 }
 
@@ -586,7 +593,7 @@ void RestoreMode(int fd, unsigned mode) {
 // The log that a "log <length> <device> <inode>" mark names, opened for
 // writing, when it is logName in logDirectory and could have been appended
 // to for the source of sourceInfo (a regular file with no other name, see
-// LogFitsSource); -1 when it is not (the mark then belongs to another
+// LogProblem); -1 when it is not (the mark then belongs to another
 // source, or the log has been replaced).
 int OpenMarkedLog(const std::string& mark, int logDirectory, const std::string& logName,
                   const struct stat& sourceInfo, off_t& length) {
@@ -599,7 +606,8 @@ int OpenMarkedLog(const std::string& mark, int logDirectory, const std::string& 
   if (log < 0) return -1;
   struct stat info {};
   if (Calls().Status(log, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
-      !LogFitsSource(info, sourceInfo) || static_cast<unsigned long long>(info.st_dev) != device ||
+      LogProblem(info, sourceInfo) != FileProblem::kNone ||
+      static_cast<unsigned long long>(info.st_dev) != device ||
       static_cast<unsigned long long>(info.st_ino) != inode) {
     Calls().Close(log);
     return -1;

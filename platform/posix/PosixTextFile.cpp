@@ -25,6 +25,46 @@ std::string SystemError(const std::string& action, const std::string& path) {
   return action + " " + text::ShownName(path) + ": " + reason;
 }
 
+// The failure to write the file shown as path, after a call that set errno.
+FileError WriteError(const std::string& path) {
+  const FileProblem problem =
+      errno == ENOSPC || errno == EDQUOT ? FileProblem::kDiskFull : FileProblem::kFailed;
+  return FileError(SystemError("Cannot write", path), problem, path);
+}
+
+// Why a log could not be opened for appending, from the errno of its open.
+FileProblem OpenProblem(int error) {
+  switch (error) {
+    case ELOOP:
+      return FileProblem::kLink;
+    case EISDIR:
+      return FileProblem::kDirectory;
+    case ENXIO:  // a FIFO without a reader, opened for writing only
+      return FileProblem::kFifo;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ETXTBSY:
+      return FileProblem::kNotWritable;
+    case ENOSPC:
+    case EDQUOT:
+      return FileProblem::kDiskFull;
+    case ENOENT:
+    case ENOTDIR:
+      return FileProblem::kMissing;
+    default:
+      return FileProblem::kFailed;
+  }
+}
+
+// Why a file of this kind is no log.
+FileProblem KindProblem(const struct stat& info) {
+  if (S_ISDIR(info.st_mode)) return FileProblem::kDirectory;
+  if (S_ISFIFO(info.st_mode)) return FileProblem::kFifo;
+  if (S_ISLNK(info.st_mode)) return FileProblem::kLink;
+  return FileProblem::kNotRegular;
+}
+
 }  // namespace
 
 bool TextReader::Open(const std::string& path, std::size_t holdLimit) {
@@ -113,8 +153,8 @@ FileStatus TextWriter::CreateExclusive(const Directory& directory, const std::st
   return FileStatus::kOk;
 }
 
-bool TextWriter::OpenAppend(const Directory& directory, const std::string& name,
-                            unsigned permissions) {
+FileProblem TextWriter::OpenAppend(const Directory& directory, const std::string& name,
+                                   unsigned permissions) {
   Abandon();
   // A link planted in the log's place is not followed, and a FIFO neither
   // hangs the open nor is written. A log is created only where none is, so
@@ -135,28 +175,39 @@ bool TextWriter::OpenAppend(const Directory& directory, const std::string& name,
       created = fd >= 0;
       if (fd < 0 && errno == EEXIST) continue;
     }
-    if (fd < 0) return false;
+    if (fd < 0) return OpenProblem(errno);
     // Runs at once over one tree take turns at a log; its length is taken
     // once the turn has come. A log that the run before removed again (see
     // Undo) is looked for anew.
     // A log with a second name may be someone else's file linked in its
     // place; it is not written.
+    FileProblem problem = FileProblem::kNone;
     bool waited = false;
-    if (Calls().Status(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink > 1 ||
-        !LockForAWhile(fd, waited) || (waited && Calls().Status(fd, &info) != 0)) {
+    if (Calls().Status(fd, &info) != 0) {
+      problem = FileProblem::kFailed;
+    } else if (!S_ISREG(info.st_mode)) {
+      problem = KindProblem(info);
+    } else if (info.st_nlink > 1) {
+      problem = FileProblem::kSecondName;
+    } else if (!LockForAWhile(fd, waited)) {
+      problem = errno == EWOULDBLOCK ? FileProblem::kLocked : FileProblem::kFailed;
+    } else if (waited && Calls().Status(fd, &info) != 0) {
+      problem = FileProblem::kFailed;
+    }
+    if (problem != FileProblem::kNone) {
       Calls().Close(fd);
-      return false;
+      return problem;
     }
     if (info.st_nlink == 0) {
       Calls().Close(fd);
       fd = -1;
     }
   }
-  if (fd < 0) return false;
+  if (fd < 0) return FileProblem::kFailed;
   Adopt(fd, name);
   startLength_ = static_cast<std::uint64_t>(info.st_size);
   if (created) createdIn_ = Calls().Duplicate(at);
-  return true;
+  return FileProblem::kNone;
 }
 
 bool TextWriter::ReadEnd(std::uint64_t size,
@@ -178,7 +229,7 @@ bool TextWriter::ReadEnd(std::uint64_t size,
   return true;
 }
 
-bool LogFitsSource(TextWriter& log, const TextReader& source) {
+FileProblem LogProblem(TextWriter& log, const TextReader& source) {
   struct stat logInfo {};
   struct stat sourceInfo {};
   // A new log is readable by the source's group, not by the process's.
@@ -186,17 +237,21 @@ bool LogFitsSource(TextWriter& log, const TextReader& source) {
       Calls().ChangeOwner(log.fd_, static_cast<uid_t>(-1), sourceInfo.st_gid) != 0) {
     // Not a group of this process's user: the check below decides.
   }
-  return Calls().Status(NativeAccess::Descriptor(log), &logInfo) == 0 &&
-         Calls().Status(NativeAccess::Descriptor(source), &sourceInfo) == 0 &&
-         LogFitsSource(logInfo, sourceInfo);
+  if (Calls().Status(NativeAccess::Descriptor(log), &logInfo) != 0 ||
+      Calls().Status(NativeAccess::Descriptor(source), &sourceInfo) != 0) {
+    return FileProblem::kFailed;
+  }
+  return LogProblem(logInfo, sourceInfo);
 }
 
-bool LogFitsSource(const TextReader& log, const TextReader& source) {
+FileProblem LogProblem(const TextReader& log, const TextReader& source) {
   struct stat logInfo {};
   struct stat sourceInfo {};
-  return Calls().Status(NativeAccess::Descriptor(log), &logInfo) == 0 &&
-         Calls().Status(NativeAccess::Descriptor(source), &sourceInfo) == 0 &&
-         LogFitsSource(logInfo, sourceInfo);
+  if (Calls().Status(NativeAccess::Descriptor(log), &logInfo) != 0 ||
+      Calls().Status(NativeAccess::Descriptor(source), &sourceInfo) != 0) {
+    return FileProblem::kFailed;
+  }
+  return LogProblem(logInfo, sourceInfo);
 }
 
 bool TextWriter::Undo() {
@@ -221,7 +276,7 @@ void TextWriter::WriteOut(const char* data, std::size_t size) {
     const ssize_t n = Calls().Write(fd_, data + done, size - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw Exception(SystemError("Cannot write", path_));
+      throw WriteError(shown_);
     }
     done += static_cast<std::size_t>(n);
   }
@@ -230,7 +285,7 @@ void TextWriter::WriteOut(const char* data, std::size_t size) {
 void TextWriter::SyncFile() {
   // The data and what reading it back needs (the size), not every
   // timestamp.
-  if (Calls().SyncData(fd_) != 0) throw Exception(SystemError("Cannot write", path_));
+  if (Calls().SyncData(fd_) != 0) throw WriteError(shown_);
 }
 
 bool TextWriter::CopyFromFile(const TextReader& source, std::uint64_t from, std::uint64_t to) {
@@ -272,7 +327,7 @@ void TextWriter::CloseFile() {
   fd_ = -1;
   if (createdIn_ >= 0) Calls().Close(createdIn_);
   createdIn_ = -1;
-  if (Calls().Close(fd) != 0) throw Exception(SystemError("Cannot write", path_));
+  if (Calls().Close(fd) != 0) throw WriteError(shown_);
 }
 
 void TextWriter::Abandon() {

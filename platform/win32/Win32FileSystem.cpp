@@ -458,29 +458,39 @@ bool LocateFile(const Directory& directory, const std::string& name, Directory& 
 
 namespace {
 
-bool CanReplacePath(const std::wstring& path) {
-  if (path.empty()) return false;
+FileProblem ReplacePathProblem(const std::wstring& path) {
+  if (path.empty()) return FileProblem::kFailed;
   const DWORD attributes = GetFileAttributesW(path.c_str());
-  // The read-only attribute: the file cannot be edited.
-  if (attributes == INVALID_FILE_ATTRIBUTES ||
-      (attributes &
-       (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
-    return false;
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileProblem::kMissing
+                                                                          : FileProblem::kFailed;
   }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return FileProblem::kDirectory;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return FileProblem::kLink;
+  // The read-only attribute: the file cannot be edited.
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return FileProblem::kNotWritable;
   // The file's access rights and whoever holds it open without sharing;
   // and a link, which replacing would turn into a file.
   const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, kShareAll, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED) return FileProblem::kNotWritable;
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+      return FileProblem::kLocked;
+    }
+    return FileProblem::kFailed;
+  }
   const bool itself = IsNamedEntry(handle, path);
   CloseHandle(handle);
-  return itself;
+  return itself ? FileProblem::kNone : FileProblem::kLink;
 }
 
 }  // namespace
 
-bool CanReplaceFile(const Directory& directory, const std::string& name) {
-  return CanReplacePath(PathIn(directory, name));
+FileProblem ReplaceProblem(const Directory& directory, const std::string& name) {
+  return ReplacePathProblem(PathIn(directory, name));
 }
 
 }  // namespace platform

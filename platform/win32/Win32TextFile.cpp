@@ -21,6 +21,35 @@ std::string SystemError(const std::string& action, const std::string& path) {
   return action + " " + text::ShownName(path) + ": " + reason;
 }
 
+// The failure to write the file shown as path, after a call that failed.
+FileError WriteError(const std::string& path) {
+  const DWORD error = GetLastError();
+  const FileProblem problem = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL
+                                  ? FileProblem::kDiskFull
+                                  : FileProblem::kFailed;
+  return FileError(SystemError("Cannot write", path), problem, path);
+}
+
+// Why a log could not be opened for appending, from the error of its open.
+FileProblem OpenProblem(DWORD error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+      return FileProblem::kNotWritable;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return FileProblem::kLocked;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return FileProblem::kDiskFull;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return FileProblem::kMissing;
+    default:
+      return FileProblem::kFailed;
+  }
+}
+
 // Writers of one file take turns through a lock on one byte far behind any
 // text: locks on Windows keep others from reading what they cover, and a
 // reader of the log must not be kept out.
@@ -176,7 +205,7 @@ FileStatus TextWriter::CreateExclusive(const Directory& directory, const std::st
   return status;
 }
 
-bool TextWriter::OpenAppend(const Directory& directory, const std::string& name, unsigned) {
+FileProblem TextWriter::OpenAppend(const Directory& directory, const std::string& name, unsigned) {
   Abandon();
   // A link planted in the log's place is not followed. A log is created
   // only where none is, so that Undo knows whether to remove it.
@@ -197,25 +226,38 @@ bool TextWriter::OpenAppend(const Directory& directory, const std::string& name,
       created = handle != INVALID_HANDLE_VALUE;
       if (!created && GetLastError() == ERROR_FILE_EXISTS) continue;
     }
-    if (handle == INVALID_HANDLE_VALUE) return false;
+    if (handle == INVALID_HANDLE_VALUE) return OpenProblem(GetLastError());
     // Runs at once over one tree take turns at a log; its length is taken
     // once the turn has come. A log with a second name may be someone
     // else's file linked in its place; it is not written, nor is a log that
     // is a link (which Wine opens as the file it names).
+    FileProblem problem = FileProblem::kNone;
     bool waited = false;
-    if (!FactsOf(handle, facts) ||
-        (facts.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-        facts.links > 1 || !IsNamedEntry(handle, path) || !LockForAWhile(handle, waited) ||
-        (waited && !FactsOf(handle, facts))) {
+    if (!FactsOf(handle, facts)) {
+      problem = FileProblem::kFailed;
+    } else if ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      problem = FileProblem::kDirectory;
+    } else if ((facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+               !IsNamedEntry(handle, path)) {
+      problem = FileProblem::kLink;
+    } else if (facts.links > 1) {
+      problem = FileProblem::kSecondName;
+    } else if (!LockForAWhile(handle, waited)) {
+      problem =
+          GetLastError() == ERROR_LOCK_VIOLATION ? FileProblem::kLocked : FileProblem::kFailed;
+    } else if (waited && !FactsOf(handle, facts)) {
+      problem = FileProblem::kFailed;
+    }
+    if (problem != FileProblem::kNone) {
       CloseHandle(handle);
-      return false;
+      return problem;
     }
   }
-  if (handle == INVALID_HANDLE_VALUE) return false;
+  if (handle == INVALID_HANDLE_VALUE) return FileProblem::kFailed;
   LARGE_INTEGER end{};
   if (!SetFilePointerEx(handle, end, nullptr, FILE_END)) {
     CloseHandle(handle);
-    return false;
+    return FileProblem::kFailed;
   }
   Adopt(static_cast<int>(ValueOf(handle)), name);
   startLength_ = facts.size;
@@ -225,7 +267,7 @@ bool TextWriter::OpenAppend(const Directory& directory, const std::string& name,
                       &createdIn, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
     createdIn_ = static_cast<int>(ValueOf(createdIn));
   }
-  return true;
+  return FileProblem::kNone;
 }
 
 bool TextWriter::Undo() {
@@ -254,11 +296,11 @@ bool TextWriter::Undo() {
 }
 
 void TextWriter::WriteOut(const char* data, std::size_t size) {
-  if (!WriteAll(HandleOf(fd_), data, size)) throw Exception(SystemError("Cannot write", path_));
+  if (!WriteAll(HandleOf(fd_), data, size)) throw WriteError(shown_);
 }
 
 void TextWriter::SyncFile() {
-  if (!FlushFileBuffers(HandleOf(fd_))) throw Exception(SystemError("Cannot write", path_));
+  if (!FlushFileBuffers(HandleOf(fd_))) throw WriteError(shown_);
 }
 
 bool TextWriter::CopyFromFile(const TextReader& source, std::uint64_t from, std::uint64_t to) {
@@ -288,7 +330,7 @@ void TextWriter::CloseFile() {
   fd_ = -1;
   if (createdIn_ >= 0) CloseHandle(HandleOf(createdIn_));
   createdIn_ = -1;
-  if (!CloseHandle(handle)) throw Exception(SystemError("Cannot write", path_));
+  if (!CloseHandle(handle)) throw WriteError(shown_);
 }
 
 void TextWriter::Abandon() {
@@ -308,7 +350,7 @@ bool TextWriter::ReadEnd(std::uint64_t, const std::function<bool(std::string_vie
 
 // Windows gives a new log the permissions of its folder; who may read it is
 // the folder's matter, not the tool's.
-bool LogFitsSource(TextWriter&, const TextReader&) { return true; }
-bool LogFitsSource(const TextReader&, const TextReader&) { return true; }
+FileProblem LogProblem(TextWriter&, const TextReader&) { return FileProblem::kNone; }
+FileProblem LogProblem(const TextReader&, const TextReader&) { return FileProblem::kNone; }
 
 }  // namespace platform
