@@ -17,11 +17,9 @@ rm -rf "$work"
 mkdir -p "$work"
 cp -r "$repo/examples/." "$work/"
 rm -f "$work/run.sh"
-# histrel takes paths with backslashes: a "/" would begin a new switch.
-file="$(printf '%s' "$work" | tr '/' '\\')\\*.pas"
-
-echo "\$ histrel /USER=$user '/FILE=$file'"
-"$repo/build/histrel" "/USER=$user" "/FILE=$file"
+# The paths after -- are the shell's: a directory gives its Pascal sources.
+echo "\$ histrel /USER=$user -- $work"
+"$repo/build/histrel" "/USER=$user" -- "$work"
 echo
 echo "== $work/Billing.pas"
 cat "$work/Billing.pas"
@@ -29,5 +27,5 @@ echo "== $work/Billing.pas.cvs"
 cat "$work/Billing.pas.cvs"
 echo "== a second run changes nothing:"
 before="$(cat "$work/Billing.pas")"
-"$repo/build/histrel" "/USER=$user" "/FILE=$file" >/dev/null
+"$repo/build/histrel" --quiet "/USER=$user" -- "$work" >/dev/null
 [ "$before" = "$(cat "$work/Billing.pas")" ] && echo "Billing.pas unchanged"
