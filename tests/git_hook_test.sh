@@ -114,8 +114,10 @@ CollectsTheNotesAndCommitsSourcesAndLogs)
   init_repo
   put a.pas '{CVSLOG}\nunit a;\ninterface\n{CVS* Rounding fixed}\nimplementation\nend.\n'
   put 'sub dir/b c.pas' 'unit b;\n// CVS* New unit b\ninterface\nimplementation\nend.\n'
-  git add a.pas 'sub dir/b c.pas'
+  put MAIN.DPK 'package m;\n{CVS* Upper case}\nend.\n'
+  git add a.pas 'sub dir/b c.pas' MAIN.DPK
   commit -m notes || fail "the commit failed"
+  commit_has MAIN.DPK "^\\{ann $date Upper case\\}\$"
   # The history entry under the marker, the note an ordinary comment.
   commit_has a.pas "^   ann $date Rounding fixed\$"
   commit_has a.pas "^\\{ann $date Rounding fixed\\}\$"
@@ -125,7 +127,7 @@ CollectsTheNotesAndCommitsSourcesAndLogs)
   commit_has a.pas.cvs "^ann $date Rounding fixed\$"
   commit_has 'sub dir/b c.pas.cvs' "^ann $date New unit b\$"
   git ls-tree -r --name-only HEAD >"$top/tree"
-  printf 'a.pas\na.pas.cvs\nnotes.txt\nsub dir/b c.pas\nsub dir/b c.pas.cvs\n' | cmp -s - "$top/tree" ||
+  printf 'MAIN.DPK\nMAIN.DPK.cvs\na.pas\na.pas.cvs\nnotes.txt\nsub dir/b c.pas\nsub dir/b c.pas.cvs\n' | cmp -s - "$top/tree" ||
     fail "the commit holds $(cat "$top/tree")"
   grep -q 'a.pas:4: Rounding fixed' "$top/err" || fail "the collected notes are not named"
   clean
