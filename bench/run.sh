@@ -112,6 +112,22 @@ j="$work/w1large.json"
 results+=("W1 1 MB files vs rg|$(ratio "$(med "$j" histrel)" "$(med "$j" rg)")x|<= 1.0x|$(ms "$(med "$j" histrel)") ms vs $(ms "$(med "$j" rg)") ms")
 results+=("W1 1 MB /THREADS=1 vs grep|$(ratio "$(med "$j" histrel1)" "$(med "$j" grep)")x|<= 1.0x|$(ms "$(med "$j" histrel1)") ms vs $(ms "$(med "$j" grep)") ms")
 
+echo "== W1 on a terminal: --check of W1 with a note in every file, standard error on a terminal"
+# A check of over a second draws its progress line on the terminal that
+# script gives it; --quiet draws none. Both run under script, so that the
+# terminal costs them alike.
+if [ ! -d "$work/w1notes" ]; then
+  cp -r "$work/w1" "$work/w1notes"
+  find "$work/w1notes" -name '*.pas' -exec sh -c 'for f; do echo "{CVS* a note}" >>"$f"; done' sh {} +
+fi
+if need script; then
+  interleave "$work/w1tty.json" \
+    "quiet=script -qfec '$histrel --quiet --check /USER=bench /THREADS=1 -- $work/w1notes >/dev/null' /dev/null" \
+    "progress=script -qfec '$histrel --check /USER=bench /THREADS=1 -- $work/w1notes >/dev/null' /dev/null"
+  j="$work/w1tty.json"
+  results+=("W1 on a terminal: progress line vs --quiet|$(ratio "$(med "$j" progress)" "$(med "$j" quiet)")x|<= 1.02x|$(ms "$(med "$j" progress)") ms vs $(ms "$(med "$j" quiet)") ms (/THREADS=1)")
+fi
+
 echo "== W1 deep: the same files in a chain of 50 nested directories"
 if [ ! -d "$work/w1deep" ]; then python3 "$here/gen_tree.py" deep "$work/w1deep" "$scan_files" 10240; fi
 w1deepsys="$(syspath "$work/w1deep")"
