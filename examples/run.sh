@@ -12,9 +12,9 @@ cmake -S "$repo" -B "$repo/build" >/dev/null
 cmake --build "$repo/build" -j2 --target histrel
 echo
 
-work="${TMPDIR:-/tmp}/histrel-example"
-rm -rf "$work"
-mkdir -p "$work"
+# A directory of its own: another user's copy in /tmp is neither in the
+# way nor taken for this one.
+work="$(mktemp -d "${TMPDIR:-/tmp}/histrel-example.XXXXXX")"
 cp -r "$repo/examples/." "$work/"
 rm -f "$work/run.sh"
 # The paths after -- are the shell's: a directory gives its Pascal sources.
