@@ -80,8 +80,8 @@ bool IsKnownPiece(const TSwitchPiece& APiece) {
 }
 
 // The options, for the hint after a mistyped one ("-check").
-const char* const kOptionNames[] = {"--diff", "--check",   "--files-from",
-                                    "--help", "--version", "--quiet"};
+const char* const kOptionNames[] = {"--diff", "--check", "--files-from", "--keep-going",
+                                    "--help", "--quiet", "--version"};
 
 // The message for AArgument, which is neither an option nor a switch: a
 // word before the switches, or an option written with one "-".

@@ -164,9 +164,10 @@ def file_list():
     check("--files-from=-: names with CR LF from standard input, / as a separator",
           (status, out, err) == (0, b"sub\\c.pas\r\n.\\a.pas\r\n", b""), (status, out, err))
     status, out, err = histrel(top, "/USER=ann", "--", "missing.pas")
-    check("list: a missing file cannot be edited",
-          (status, out, err) == (1, b".\\missing.pas\r\nThe file .\\missing.pas cannot be "
-                                    b"edited!\r\n", b""), (status, out, err))
+    check("list: a missing file cannot be edited, the reason on standard error",
+          (status, out) == (1, b".\\missing.pas\r\nThe file .\\missing.pas cannot be "
+                               b"edited!\r\n")
+          and err.startswith(b"Reason: .\\missing.pas "), (status, out, err))
     status, out, err = histrel(top)
     check("bare histrel: the message, then a hint on standard error",
           (status, out, err) == (1, b"The parameter FILE must be indicated!\r\n",
@@ -181,10 +182,10 @@ def read_only():
     check("read-only: attrib +r", wine("attrib", "+r", "Z:" + source.replace("/", "\\"))
           .returncode == 0)
     status, out, err = histrel(top, "/USER=ann", "/FILE=Locked.pas", "/RECURSIVE-")
-    check("read-only: refused with the message and status 1, the file unchanged",
-          (status, out, err, read(source)) ==
-          (1, b"The file .\\Locked.pas cannot be edited!\r\n", b"", b"{CVS* note}\r\n"),
-          (status, out, err))
+    check("read-only: refused with the message, its reason and status 1, the file unchanged",
+          (status, out, read(source)) ==
+          (1, b"The file .\\Locked.pas cannot be edited!\r\n", b"{CVS* note}\r\n")
+          and err.startswith(b"Reason: .\\Locked.pas "), (status, out, err))
 
 
 def links():
@@ -218,8 +219,8 @@ def links():
     os.symlink("../other/kept.txt", os.path.join(top, "plain", "t.pas.cvs"))
     status, out, err = histrel(top, "/USER=dev", "/FILE=plain\\t.pas", "/RECURSIVE-")
     check("a log that is a link: refused, the source and the file it names unchanged",
-          (status, out, err) == (1, b"The file plain\\t.pas cannot be edited!\r\n", b"")
-          and read(os.path.join(top, "plain", "t.pas")) == note
+          (status, out) == (1, b"The file plain\\t.pas cannot be edited!\r\n")
+          and err.startswith(b"Reason: ") and read(os.path.join(top, "plain", "t.pas")) == note
           and read(os.path.join(top, "other", "kept.txt")) == b"someone else's\r\n",
           (status, out, err))
 
