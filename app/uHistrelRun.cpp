@@ -90,9 +90,10 @@ std::string StrayArgumentMessage(const std::string& AArgument) {
       "histrel: " + text::ShownName(AArgument) + " is neither a switch (/NAME=value) nor an option";
   const std::string name = AArgument.substr(0, AArgument.find('='));
   for (const char* option : kOptionNames) {
-    if ("-" + name == option) return message + "; did you mean -" + AArgument + "? (try --help)";
+    if ("-" + name == option)
+      return message.append("; did you mean -").append(AArgument).append("? (try --help)");
   }
-  return message + "; sources are named after -- (try --help)";
+  return message.append("; sources are named after -- (try --help)");
 }
 
 // Whether AArgument may stand among the switches: one that begins with "/"
@@ -191,8 +192,9 @@ const char* const kUsageTail[] = {
     "  histrel /USER=ann '/FILE=src\\*.pas'",
     "  histrel --diff /USER=ann '/FILE=src\\*.pas' | git apply",
     "  histrel /USER=ann -- src/Unit1.pas src/Unit2.pas",
-    "  git diff -z --name-only --diff-filter=d -- '*.pas' '*.pp' '*.inc' | histrel /USER=ann "
-    "--files-from=-",
+    // One line, longer than the others.
+    ("  git diff -z --name-only --diff-filter=d -- '*.pas' '*.pp' '*.inc' | histrel /USER=ann "
+     "--files-from=-"),
     "",
     "Options:",
     "  --diff      write nothing; show what a run would change as a unified diff",

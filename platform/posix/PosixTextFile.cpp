@@ -183,15 +183,15 @@ FileProblem TextWriter::OpenAppend(const Directory& directory, const std::string
     // place; it is not written.
     FileProblem problem = FileProblem::kNone;
     bool waited = false;
-    if (Calls().Status(fd, &info) != 0) {
-      problem = FileProblem::kFailed;
-    } else if (!S_ISREG(info.st_mode)) {
+    // The length is read again after a wait, as the other run left it.
+    const bool statusRead = Calls().Status(fd, &info) == 0;
+    if (statusRead && !S_ISREG(info.st_mode)) {
       problem = KindProblem(info);
-    } else if (info.st_nlink > 1) {
+    } else if (statusRead && info.st_nlink > 1) {
       problem = FileProblem::kSecondName;
-    } else if (!LockForAWhile(fd, waited)) {
+    } else if (statusRead && !LockForAWhile(fd, waited)) {
       problem = errno == EWOULDBLOCK ? FileProblem::kLocked : FileProblem::kFailed;
-    } else if (waited && Calls().Status(fd, &info) != 0) {
+    } else if (!statusRead || (waited && Calls().Status(fd, &info) != 0)) {
       problem = FileProblem::kFailed;
     }
     if (problem != FileProblem::kNone) {
