@@ -294,8 +294,10 @@ TEST_F(Preview, ADirectoryInTheLogsPlaceIsRefusedByEveryMode) {
     EXPECT_NE((result.Out + result.Err).find("The file .\\a.pas cannot be edited!"),
               std::string::npos)
         << option << result.Out << result.Err;
-    EXPECT_NE(result.Err.find("Reason: .\\a.pas.cvs is a directory.\n"), std::string::npos)
-        << option << result.Err;
+    // Windows opens no directory for writing and says no more than that.
+    const std::string reason = testsupport::UnderWine() ? "Reason: .\\a.pas.cvs "
+                                                        : "Reason: .\\a.pas.cvs is a directory.\n";
+    EXPECT_NE(result.Err.find(reason), std::string::npos) << option << result.Err;
     EXPECT_EQ(Snapshot(tree), before) << option;
   }
 }
