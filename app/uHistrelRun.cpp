@@ -64,17 +64,14 @@ bool IsBlankAt(const std::string& AText, std::string::size_type AAt) {
 // PARAMETERS (the macros, which any name may be).
 bool IsKnownPiece(const TSwitchPiece& APiece) {
   if (APiece.Section != "PARAMETERS" || APiece.Name == SHelpSwitch) return true;
+  const auto names = [&APiece](const std::string& AName, const std::string& ASection) {
+    return text::AnsiSameText(AName, APiece.Name) && text::AnsiSameText(ASection, APiece.Section);
+  };
   for (int i = 0; i < ProgramSwitch->RegisteredCount(); ++i) {
-    if (text::AnsiSameText(ProgramSwitch->RegisteredName(i), APiece.Name) &&
-        text::AnsiSameText(ProgramSwitch->RegisteredSection(i), APiece.Section)) {
-      return true;
-    }
+    if (names(ProgramSwitch->RegisteredName(i), ProgramSwitch->RegisteredSection(i))) return true;
   }
   for (int i = 0; i < ProgramSwitch->HiddenCount(); ++i) {
-    if (text::AnsiSameText(ProgramSwitch->HiddenName(i), APiece.Name) &&
-        text::AnsiSameText(ProgramSwitch->HiddenSection(i), APiece.Section)) {
-      return true;
-    }
+    if (names(ProgramSwitch->HiddenName(i), ProgramSwitch->HiddenSection(i))) return true;
   }
   return false;
 }
