@@ -29,9 +29,15 @@ struct TSpanListener {
   }
 };
 
+// Whether the two readings may read AText apart, when they stand at the
+// same place before it: only an opener inside a comment reads differently.
+bool MayReadApart(std::string_view AText) {
+  return AText.find('{') != std::string_view::npos || AText.find("(*") != std::string_view::npos;
+}
+
 // Moves the nested reading's mark over APieces, once the flat one has been
-// moved: without a "{" (AAlike) both readings read them alike, and the flat
-// mark is taken.
+// moved: without an opener (AAlike) both readings read them alike, and the
+// flat mark is taken.
 void MoveNested(TLineContext& AContext, bool AAlike,
                 std::initializer_list<std::string_view> APieces) {
   if (AAlike) {
@@ -51,8 +57,8 @@ void ScanLine(const std::string& ALine, std::string_view ALineEnd, TLineContext&
   if (text::InComment(AContext.Flat.State)) {
     ASpans.push_back({AContext.Flat.State.Where, true, 0, kNone});
   }
-  // Without a "{" both readings read a line alike: it is scanned once.
-  const bool alike = AContext.Flat == AContext.Nested && ALine.find('{') == std::string::npos;
+  // Without an opener both readings read a line alike: it is scanned once.
+  const bool alike = AContext.Flat == AContext.Nested && !MayReadApart(ALine);
   text::PascalCode flat(text::PascalBraces::kFlat, false);
   flat.SetMark(AContext.Flat);
   TSpanListener spans{ASpans};
@@ -68,9 +74,32 @@ void ScanLine(const std::string& ALine, std::string_view ALineEnd, TLineContext&
 }
 
 // Whether AText before AEnd, trimmed, is exactly "//": the head of a line
-// comment of its own.
-bool IsLineCommentHead(const std::string& AText, std::size_t AEnd) {
-  return text::TrimBlanks(std::string_view(AText).substr(0, AEnd)) == "//";
+// comment of its own. At the start of a file a byte order mark may stand
+// before it.
+bool IsLineCommentHead(const std::string& AText, std::size_t AEnd, bool AFileStart) {
+  std::string_view head = std::string_view(AText).substr(0, AEnd);
+  if (AFileStart && head.substr(0, 3) == "\xEF\xBB\xBF") head.remove_prefix(3);
+  return text::TrimBlanks(head) == "//";
+}
+
+// Whether ASpan is a brace comment that begins in ALine with "{CVS*".
+bool IsNoteShaped(const std::string& ALine, const TCommentSpan& ASpan) {
+  return ASpan.Kind == PascalContext::kBraceComment && !ASpan.OpenedBefore &&
+         ALine.compare(ASpan.Open, histrel_internal::LengthOf(histrel_internal::kBraceNote),
+                       histrel_internal::kBraceNote) == 0;
+}
+
+// The span whose comment holds the byte at AAt of a line of ASize bytes, or
+// npos when that byte is no comment's.
+std::size_t SpanHolding(const std::vector<TCommentSpan>& ASpans, std::size_t AAt,
+                        std::size_t ASize) {
+  for (std::size_t i = 0; i < ASpans.size(); ++i) {
+    const TCommentSpan& span = ASpans[i];
+    const std::size_t begin = span.OpenedBefore ? 0 : span.Open;
+    const std::size_t end = span.Close == kNone ? ASize : span.Close;
+    if (begin <= AAt && AAt < end) return i;
+  }
+  return kNone;
 }
 
 // The offset of AUpperNeedle in ALine[ABegin, AEnd) by the ANSI case rules,
@@ -92,31 +121,42 @@ void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd, bool AG
                     const std::string& AUpperInsertText, TLineContext& AContext, TLineFacts& AFacts,
                     std::vector<TCommentSpan>& ASpans) {
   AFacts = TLineFacts();
-  const bool startsInDirective = AContext.Flat.State.Where == PascalContext::kBraceDirective ||
-                                 AContext.Flat.State.Where == PascalContext::kParenDirective;
   ScanLine(ALine, ALineEnd, AContext, ASpans);
-  // Only the first part of a long line begins it.
+  // Only the first part of a long line begins it; a byte order mark may
+  // stand before the first one.
   const bool lineStart = !AContext.ContinuesLine;
+  const bool fileStart = AContext.AtFileStart;
   AContext.ContinuesLine = AGoesOn;
+  AContext.AtFileStart = fileStart && ALine.empty() && AGoesOn;
+  const bool noteShapedBefore = AContext.NoteShapedOpen;
+  AContext.NoteShapedOpen = false;
   const std::size_t size = ALine.size();
-  // A note of the line form takes every part of its line.
-  if (AContext.LineNoteOpen) {
-    AFacts.Continues = true;
-    AFacts.ContinuationEnd = size;
-    AFacts.ContinuationEnds = !AGoesOn;
-    AContext.LineNoteOpen = AGoesOn;
-    return;
-  }
   const auto endOf = [size](const TCommentSpan& ASpan) {
     return ASpan.Close == kNone ? size : ASpan.Close;
   };
+  // Whether the comment of ASpan ends in this piece of its line: a "//"
+  // comment that the line's end ends goes on into the next part.
+  const auto endsHere = [size, AGoesOn](const TCommentSpan& ASpan) {
+    if (ASpan.Kind == PascalContext::kLineComment) return ASpan.Close < size || !AGoesOn;
+    return ASpan.Close != kNone;
+  };
+  const bool continued = !ASpans.empty() && ASpans.front().OpenedBefore;
+  // A note of the line form takes the rest of its comment: to the end of
+  // the line, or to the closer of the block it stands in.
+  if (AContext.LineNoteOpen) {
+    const bool ends = !AGoesOn || (continued && endsHere(ASpans.front()));
+    AFacts.Continues = true;
+    AFacts.ContinuationEnd = continued ? endOf(ASpans.front()) : size;
+    AFacts.ContinuationEnds = ends;
+    AContext.LineNoteOpen = !ends;
+    return;
+  }
 
   // What goes on from the line before: the text of an open note, or the
   // history comment, in which nothing is a note.
   std::size_t from = 0;
   bool historyWhole = false;
   bool historyHere = false;
-  const bool continued = !ASpans.empty() && ASpans.front().OpenedBefore;
   if (AContext.NoteOpen) {
     AFacts.Continues = true;
     AFacts.ContinuationEnd = continued ? endOf(ASpans.front()) : 0;
@@ -127,21 +167,21 @@ void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd, bool AG
     historyHere = true;
     historyWhole = continued && ASpans.front().Close == kNone;
     from = continued ? endOf(ASpans.front()) : 0;
+    if (continued && !historyWhole) AFacts.HistoryCloser = ASpans.front().Close;
     AContext.HistoryOpen = historyWhole;
   }
+  // The comment that goes on from the line before is that of a note or of
+  // the history, which hold no note and no marker.
+  const bool ownedBefore = continued && (AFacts.Continues || historyHere);
 
   // A brace note: a brace comment that begins with "{CVS*"; it ends at the
-  // first "}", as Delphi reads it. The byte after the asterisk separates and
-  // is not part of the text.
+  // first "}", as Delphi reads it. The character after the asterisk
+  // separates and is not part of the text.
   std::size_t noteSpan = kNone;
   if (!historyWhole) {
     for (std::size_t i = 0; i < ASpans.size(); ++i) {
       const TCommentSpan& span = ASpans[i];
-      if (span.Kind != PascalContext::kBraceComment || span.OpenedBefore || span.Open < from ||
-          ALine.compare(span.Open, histrel_internal::LengthOf(histrel_internal::kBraceNote),
-                        histrel_internal::kBraceNote) != 0) {
-        continue;
-      }
+      if (!IsNoteShaped(ALine, span) || span.Open < from) continue;
       noteSpan = i;
       AFacts.Note = TNoteForm::kBrace;
       AFacts.NoteAt = span.Open;
@@ -153,17 +193,30 @@ void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd, bool AG
     }
   }
   // The line form: "// CVS*" with nothing but blanks before it, in code or
-  // in a comment that goes on over this line (not in the history).
-  if (AFacts.Note == TNoteForm::kNone && !historyWhole && !startsInDirective && lineStart) {
+  // in a comment that goes on over this line (not a note's, not the
+  // history's); a line in a literal or a directive holds none.
+  if (AFacts.Note == TNoteForm::kNone && !historyWhole && lineStart) {
     const std::size_t at = ALine.find(histrel_internal::kNoteMarker);
-    if (at != kNone && !(historyHere && at < from) && IsLineCommentHead(ALine, at)) {
+    const std::size_t holder = at != kNone && IsLineCommentHead(ALine, at, fileStart)
+                                   ? SpanHolding(ASpans, at, size)
+                                   : kNone;
+    if (holder != kNone && !(holder == 0 && ownedBefore)) {
+      const TCommentSpan& span = ASpans[holder];
+      noteSpan = holder;
       AFacts.Note = TNoteForm::kLine;
       AFacts.NoteAt = at;
-      AFacts.TextBegin = std::min(at + 5, size);
-      AFacts.TextEnd = size;
-      AFacts.NoteGoesOn = AGoesOn;
-      AContext.LineNoteOpen = AGoesOn;
+      AFacts.TextEnd = endOf(span);
+      AFacts.TextBegin = std::min(at + 5, AFacts.TextEnd);
+      AFacts.NoteGoesOn = !endsHere(span);
+      AContext.LineNoteOpen = AFacts.NoteGoesOn;
     }
+  }
+  // A brace comment that looks like a note but is none (the second of its
+  // line) is no place for the marker either, in any line it goes over.
+  if (!ASpans.empty() && ASpans.back().Close == kNone && !AFacts.NoteGoesOn &&
+      (IsNoteShaped(ALine, ASpans.back()) ||
+       (noteShapedBefore && ASpans.size() == 1 && continued))) {
+    AContext.NoteShapedOpen = true;
   }
 
   // The marker: the first comment of the line that holds the insert text,
@@ -171,11 +224,12 @@ void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd, bool AG
   if (AContext.MarkerFound || AUpperInsertText.empty() || historyWhole) return;
   for (std::size_t i = 0; i < ASpans.size(); ++i) {
     const TCommentSpan& span = ASpans[i];
-    if (i == noteSpan || (i == 0 && continued && (AFacts.Continues || historyHere))) continue;
+    if (i == noteSpan || (i == 0 && (ownedBefore || (continued && noteShapedBefore))) ||
+        IsNoteShaped(ALine, span)) {
+      continue;
+    }
     const std::size_t begin = span.OpenedBefore ? 0 : span.Open + OpenerSize(span.Kind);
-    std::size_t end = endOf(span);
-    if (AFacts.Note == TNoteForm::kLine) end = std::min(end, AFacts.NoteAt);
-    const std::size_t at = FindAnsiTextIn(ALine, begin, end, AUpperInsertText);
+    const std::size_t at = FindAnsiTextIn(ALine, begin, endOf(span), AUpperInsertText);
     if (at == kNone) continue;
     AFacts.MarkerAt = at;
     AFacts.MarkerComment = span.Kind;
@@ -186,13 +240,35 @@ void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd, bool AG
   }
 }
 
+std::size_t Utf8TextBegin(std::string_view ALine, std::size_t ABegin, std::size_t AEnd) {
+  if (ABegin == 0 || ABegin > ALine.size()) return ABegin;
+  const auto lead = static_cast<unsigned char>(ALine[ABegin - 1]);
+  const std::size_t more = lead >= 0xF0U ? 3 : lead >= 0xE0U ? 2 : lead >= 0xC0U ? 1 : 0;
+  std::size_t at = ABegin;
+  while (at < AEnd && at < ABegin + more &&
+         (static_cast<unsigned char>(ALine[at]) & 0xC0U) == 0x80U) {
+    ++at;
+  }
+  return at;
+}
+
 void PassSourceLines(std::string_view ALines, TLineContext& AContext) {
   // Whole lines: what follows them begins a line.
-  if (!ALines.empty()) AContext.ContinuesLine = false;
-  const bool alike = AContext.Flat == AContext.Nested && ALines.find('{') == std::string::npos;
+  if (!ALines.empty()) {
+    AContext.ContinuesLine = false;
+    AContext.AtFileStart = false;
+  }
+  const bool alike = AContext.Flat == AContext.Nested && !MayReadApart(ALines);
   text::PascalCode flat(text::PascalBraces::kFlat, false);
   flat.SetMark(AContext.Flat);
-  flat.Feed(ALines);
+  // A passed line holds no "CVS*": once the comment that goes on closes,
+  // no comment that looks like a note is open.
+  struct TCloseListener {
+    bool& Open;
+    void CommentOpen(PascalContext, std::size_t) {}
+    void CommentClose(PascalContext, std::size_t) { Open = false; }
+  } closes{AContext.NoteShapedOpen};
+  flat.Feed(ALines.data(), ALines.size(), closes);
   AContext.Flat = flat.Mark();
   MoveNested(AContext, alike, {ALines});
 }

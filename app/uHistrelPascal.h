@@ -30,6 +30,11 @@ struct TLineContext {
   // note of the line form that it began goes on with it.
   bool ContinuesLine = false;
   bool LineNoteOpen = false;
+  // Nothing but a byte order mark has been read.
+  bool AtFileStart = true;
+  // The comment that goes on begins with "{CVS*" but is no note: it holds
+  // no marker.
+  bool NoteShapedOpen = false;
 };
 
 enum class TNoteForm { kNone, kBrace, kLine };
@@ -63,6 +68,9 @@ struct TLineFacts {
   std::size_t MarkerAt = std::string::npos;
   text::PascalContext MarkerComment = text::PascalContext::kCode;
   std::size_t MarkerCloser = std::string::npos;
+  // The closer of the history comment that goes on from the line before,
+  // when it is in this line.
+  std::size_t HistoryCloser = std::string::npos;
 };
 
 // Reads ALine (without its line end) in AContext and moves AContext over the
@@ -72,6 +80,11 @@ struct TLineFacts {
 void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd, bool AGoesOn,
                     const std::string& AUpperInsertText, TLineContext& AContext, TLineFacts& AFacts,
                     std::vector<TCommentSpan>& ASpans);
+
+// Where the text of a note whose separator ends at ABegin begins when the
+// source is UTF-8: the separator is a character, and when its first byte
+// leads a sequence, the sequence's other bytes in [ABegin, AEnd) are its.
+std::size_t Utf8TextBegin(std::string_view ALine, std::size_t ABegin, std::size_t AEnd);
 
 // Moves AContext over whole lines that hold no note, no marker and no end of
 // the history comment.

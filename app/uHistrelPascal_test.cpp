@@ -46,6 +46,15 @@ TEST(ReadSourceLine, FindsNotesAndTheMarkerOnlyWhereTheCompilerSeesComments) {
       {"the marker in a note", {"{CVS* the CVSLOG scan}"}, TNoteForm::kBrace, 0, npos},
       {"the marker beside a note", {"{CVS* a} (* cvslog *)"}, TNoteForm::kBrace, 0, 12},
       {"the marker on a block's line", {"(* unit A", "   CVSLOG"}, TNoteForm::kNone, 0, 3},
+      {"in a multi-line literal", {"s := '''", "  // CVS* a {CVSLOG}"}, TNoteForm::kNone, 0, npos},
+      {"after a byte order mark", {"\xEF\xBB\xBF// CVS* a"}, TNoteForm::kLine, 6, npos},
+      {"a word after a block is code", {"{ b", "// CVS* a } {}CVSLOG"}, TNoteForm::kLine, 3, npos},
+      {"after a lone CR", {"// CVS* x\r// d\r{CVSLOG}"}, TNoteForm::kLine, 3, 16},
+      {"in a second note-shaped comment",
+       {"{CVS* a} {CVS* b", " CVSLOG"},
+       TNoteForm::kNone,
+       0,
+       npos},
   };
   for (const Case& c : cases) {
     TLineContext context;
@@ -72,6 +81,17 @@ TEST(ReadSourceLine, ANoteEndsAtTheFirstBraceAndGoesOnOverLinesUntilThen) {
   EXPECT_EQ(facts.Note, TNoteForm::kBrace);
   EXPECT_FALSE(facts.NoteGoesOn);
   EXPECT_FALSE(context.NoteOpen);
+}
+
+// A note of the line form in a block ends where the block does.
+TEST(ReadSourceLine, ALineNoteEndsWithItsComment) {
+  TLineContext context;
+  TLineFacts facts = FactsOfLast({"{ block", "  // CVS* a } const z = 3;"}, context);
+  EXPECT_EQ(facts.Note, TNoteForm::kLine);
+  EXPECT_EQ(facts.TextEnd, 12U);
+  EXPECT_FALSE(facts.NoteGoesOn);
+  facts = FactsOfLast({"// CVS* x\rcode"}, context);
+  EXPECT_EQ(facts.TextEnd, 9U);
 }
 
 TEST(ReadSourceLine, TellsWhetherTheMarkerCommentClosesOnItsLine) {

@@ -372,13 +372,6 @@ void THistrel::CollectAndRewrite() {
   reader.WatchForNul();
   CollectComments(reader, ShownSourcePath());
   if (FSource.NotePieces.empty()) return;
-  // A marker that cannot hold the history leaves the source as it is.
-  if (FSource.MarkerRefusalAt != kNoLine) {
-    throw ERefusal(FormatText(SMarkerCannotTakeHistory,
-                              ShownSourcePath() + ":" +
-                                  std::to_string(LineNumberAt(reader, FSource.MarkerRefusalAt))),
-                   SReasonMarker);
-  }
   bool binary = true;
   try {
     binary = reader.HoldsNul();
@@ -388,6 +381,13 @@ void THistrel::CollectAndRewrite() {
   if (binary) {
     FSource.NotePieces.clear();
     return;
+  }
+  // A marker that cannot hold the history leaves the source as it is.
+  if (FSource.MarkerRefusalAt != kNoLine) {
+    throw ERefusal(FormatText(SMarkerCannotTakeHistory,
+                              ShownSourcePath() + ":" +
+                                  std::to_string(LineNumberAt(reader, FSource.MarkerRefusalAt))),
+                   SReasonMarker);
   }
   const auto notes = std::count_if(FSource.NotePieces.begin(), FSource.NotePieces.end(),
                                    [](const TNotePiece& APiece) { return APiece.EndsEntry; });
@@ -492,8 +492,12 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
     encoding.Feed(AData, ASize);
     histrel_pascal::PassSourceLines(std::string_view(AData, ASize), context);
   };
+  // A marker in a part of a long line whose comment goes on: the history
+  // waits for the comment's closer or the line's end, in a later part.
+  bool markerLineGoesOn = false;
+  bool partBefore = false;
   for (;;) {
-    if (skipping && !context.NoteOpen && !context.LineNoteOpen) {
+    if (skipping && !context.NoteOpen && !context.LineNoteOpen && !markerLineGoesOn) {
       const text::LineStops& stops =
           context.HistoryOpen
               ? (context.Flat.State.Where == text::PascalContext::kParenComment ? parenHistory
@@ -510,16 +514,26 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
     const std::string_view lineEnd = LineEndBytes(AReader.LastLineEnd());
     encoding.Feed(line.data(), line.size());
     encoding.Feed(lineEnd.data(), lineEnd.size());
-    histrel_pascal::ReadSourceLine(line, lineEnd, AReader.LastLineEnd() == platform::LineEnd::kPart,
-                                   marker, context, facts, FSpans);
+    const bool goesOn = AReader.LastLineEnd() == platform::LineEnd::kPart;
+    histrel_pascal::ReadSourceLine(line, lineEnd, goesOn, marker, context, facts, FSpans);
+    const bool markerPartBefore = markerLineGoesOn;
+    if (facts.MarkerAt != std::string::npos) {
+      markerLineGoesOn = goesOn && facts.MarkerCloser == std::string::npos;
+    } else if (markerLineGoesOn) {
+      markerLineGoesOn = goesOn && facts.HistoryCloser == std::string::npos;
+    }
     if (facts.Continues) {
       notePieces.push_back({from, 0, facts.ContinuationEnd, facts.ContinuationEnds});
     }
-    // An empty note that ends in its line adds nothing, but is converted.
+    // An empty note that ends in its line adds nothing, but is converted;
+    // a separator of more bytes than one (in UTF-8) is not text.
+    const std::size_t textBegin =
+        facts.Note == histrel_pascal::TNoteForm::kNone
+            ? facts.TextBegin
+            : histrel_pascal::Utf8TextBegin(line, facts.TextBegin, facts.TextEnd);
     if (facts.Note != histrel_pascal::TNoteForm::kNone &&
         (facts.NoteGoesOn ||
-         !text::TrimBlanks(
-              std::string_view(line).substr(facts.TextBegin, facts.TextEnd - facts.TextBegin))
+         !text::TrimBlanks(std::string_view(line).substr(textBegin, facts.TextEnd - textBegin))
               .empty())) {
       notePieces.push_back({from, facts.TextBegin, facts.TextEnd, !facts.NoteGoesOn});
     }
@@ -527,9 +541,13 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
         facts.MarkerComment == text::PascalContext::kLineComment) {
       FSource.MarkerRefusalAt = from;
     }
-    if (facts.Note == histrel_pascal::TNoteForm::kNone && facts.MarkerAt == std::string::npos) {
+    // The parts of a long line are rewritten one after the other, so that
+    // the rewrite knows the columns before a marker in a later one.
+    if (facts.Note == histrel_pascal::TNoteForm::kNone && facts.MarkerAt == std::string::npos &&
+        !markerPartBefore && !goesOn && !partBefore) {
       addPlain(from, AReader.Offset());
     }
+    partBefore = goesOn;
   }
   // A source that ends inside an open note: end the entry here, so that its
   // last line is written like every other. Its note is converted and would
@@ -572,15 +590,18 @@ void THistrel::WrapNotes(platform::TextReader& AReader, const std::string& AShow
       if (line.size() < piece.End) throw SourceChanged(AShown);
       read = piece.Line;
     }
+    // In UTF-8 the separator after "CVS*" is one character of any length.
+    const std::size_t begin =
+        FSource.Utf8 ? histrel_pascal::Utf8TextBegin(line, piece.Begin, piece.End) : piece.Begin;
     if (takesNotes) {
-      AddShownPiece(shown, std::string_view(line).substr(piece.Begin, piece.End - piece.Begin));
+      AddShownPiece(shown, std::string_view(line).substr(begin, piece.End - begin));
       if (piece.EndsEntry && shown.Open) {
         noteTaker->NoteRead(shown.First, shown.Number, std::move(shown.Text), shown.Cut);
         shown.First = false;
         shown.Open = false;
       }
     }
-    AddHistoryPiece(line, piece.Begin, piece.End, piece.EndsEntry, false);
+    AddHistoryPiece(line, begin, piece.End, piece.EndsEntry, false);
   }
   FSource.NotePieces.clear();
 }
@@ -628,8 +649,14 @@ struct THistrel::TRewriting {
   std::size_t LastEntryLine;
   histrel_pascal::TLineContext Context;
   histrel_pascal::TLineFacts Facts;
-  // A history line as written into the source.
+  // A history line as written into the source, and the blanks before it.
   std::string Lines;
+  std::string Indentation;
+  // The marker stood in an earlier part of the line being read, in a
+  // comment that went on; the columns of those parts.
+  bool HistoryWaits = false;
+  std::string HeldBlanks;
+  std::size_t LineColumns = 0;
 };
 
 void THistrel::RewriteLine(std::string& ALine, platform::LineEnd AEnd, TRewriting& ARewriting) {
@@ -648,27 +675,27 @@ void THistrel::RewriteLine(std::string& ALine, platform::LineEnd AEnd, TRewritin
     const bool brace = facts.Note == histrel_pascal::TNoteForm::kBrace;
     const std::size_t kept = brace ? (FKeepCVS ? 4 : 1) : (FKeepCVS ? 3 : 0);
     const std::size_t replaced = (brace ? 5 : 4) - kept;
+    // A "}" in what a brace note takes on would end it early: the rest of
+    // the note would stay a comment of its own, not the text it was.
+    if (brace && ARewriting.Middle.find('}') != std::string::npos) {
+      throw ERefusal(FormatText(SRewriteChangesCode, ShownSourcePath()), SReasonCodeChange);
+    }
     noteAt = facts.NoteAt;
     ALine.replace(noteAt + kept, replaced, ARewriting.Middle);
     shift = ARewriting.Middle.size() - replaced;
   }
-  if (facts.MarkerAt == std::string::npos) {
-    out.Write(ALine);
-    out.Write(ownEnd);
-    return;
-  }
+  const bool goesOn = AEnd == platform::LineEnd::kPart;
   const auto moved = [&](std::size_t AAt) {
     return noteAt != std::string::npos && AAt > noteAt ? AAt + shift : AAt;
   };
-  const std::size_t marker = moved(facts.MarkerAt);
   // Lines the run adds end as the marker line does, or, when it has no
   // line end of its own, as the first line.
   const std::string_view addedEnd = ownEnd.empty() ? std::string_view(FSource.LineEnd) : ownEnd;
-  const std::string indentation(MarkerColumn(ALine, marker) + 2, ' ');
   // A history line is escaped in slices, so that a long one is not held
   // twice.
   constexpr std::size_t kSlice = std::size_t{64} * 1024;
   const auto writeHistory = [&] {
+    const std::string& indentation = ARewriting.Indentation;
     std::string& slice = ARewriting.Lines;
     for (std::size_t k = 1; k < ARewriting.LastEntryLine; ++k) {
       const std::string_view text = FHistoryLines[k];
@@ -684,25 +711,71 @@ void THistrel::RewriteLine(std::string& ALine, platform::LineEnd AEnd, TRewritin
       out.Write(slice);
     }
   };
-  if (facts.MarkerCloser == std::string::npos) {
-    // The comment goes on below: the history follows the whole line.
-    out.Write(ALine);
+  // The comment closes at ACloser: it is reopened. The line keeps what
+  // stands before the closer; the history follows, then a line with the
+  // closer and whatever followed it.
+  const auto reopenAt = [&](std::size_t AHead, std::size_t ACloser) {
+    std::size_t head = ACloser;
+    while (head > AHead && (ALine[head - 1] == ' ' || ALine[head - 1] == '\t')) --head;
+    out.Write(ALine.data(), head);
     writeHistory();
+    out.Write(addedEnd);
+    out.Write(ALine.data() + ACloser, ALine.size() - ACloser);
+    out.Write(ownEnd);
+  };
+  // The columns of a long line's parts, for a marker in a later one.
+  const std::size_t lineColumns = ARewriting.LineColumns;
+  ARewriting.LineColumns =
+      goesOn ? lineColumns + (FSource.Utf8 ? text::Utf8Columns(ALine) : ALine.size()) : 0;
+
+  // The marker stood in an earlier part of this long line, in a comment
+  // that went on: the history follows its closer's part, or the line. The
+  // blanks at the end of a part wait, as they go when the closer follows.
+  const auto writeWaiting = [&](std::size_t AFrom) {
+    std::size_t end = ALine.size();
+    if (goesOn) {
+      while (end > AFrom && (ALine[end - 1] == ' ' || ALine[end - 1] == '\t')) --end;
+    }
+    out.Write(ALine.data(), end);
+    ARewriting.HeldBlanks.assign(ALine, end, std::string::npos);
+  };
+  if (ARewriting.HistoryWaits) {
+    const std::size_t closer = facts.HistoryCloser;
+    if (closer == std::string::npos || closer > 0) out.Write(ARewriting.HeldBlanks);
+    ARewriting.HeldBlanks.clear();
+    if (closer != std::string::npos) {
+      ARewriting.HistoryWaits = false;
+      reopenAt(0, moved(closer));
+    } else {
+      writeWaiting(0);
+      if (!goesOn) {
+        ARewriting.HistoryWaits = false;
+        writeHistory();
+      }
+      out.Write(ownEnd);
+    }
+    return;
+  }
+  if (facts.MarkerAt == std::string::npos) {
+    out.Write(ALine);
     out.Write(ownEnd);
     return;
   }
-  // The comment closes in this line: it is reopened. The line keeps what
-  // stands before the closer; the history follows, then a line with the
-  // closer and whatever followed it.
-  const std::size_t closer = moved(facts.MarkerCloser);
-  std::size_t head = closer;
-  const std::size_t markerEnd = marker + ARewriting.UpperInsertText.size();
-  while (head > markerEnd && (ALine[head - 1] == ' ' || ALine[head - 1] == '\t')) --head;
-  out.Write(ALine.data(), head);
-  writeHistory();
-  out.Write(addedEnd);
-  out.Write(ALine.data() + closer, ALine.size() - closer);
-  out.Write(ownEnd);
+  const std::size_t marker = moved(facts.MarkerAt);
+  ARewriting.Indentation.assign(lineColumns + MarkerColumn(ALine, marker) + 2, ' ');
+  if (facts.MarkerCloser == std::string::npos) {
+    // The comment goes on below: the history follows the whole line.
+    if (goesOn) {
+      writeWaiting(marker + ARewriting.UpperInsertText.size());
+      ARewriting.HistoryWaits = true;
+    } else {
+      out.Write(ALine);
+      writeHistory();
+    }
+    out.Write(ownEnd);
+    return;
+  }
+  reopenAt(marker + ARewriting.UpperInsertText.size(), moved(facts.MarkerCloser));
 }
 
 // What RewriteFile has found out about the source's place: the directory
@@ -827,18 +900,22 @@ void THistrel::TNewTextInFiles::Finish(const TLogEntry& AEntry) {
   // run killed in between leaves its temporary file, and the next run cuts
   // the log back when it removes it. Where no mark tells it that (a file
   // system without extended attributes), the log's end does: an entry that
-  // the log ends with already is not written twice.
-  TLogEntryComparison comparison(AEntry);
-  const bool entryWritten = log.ReadEnd(AEntry.Size(), [&](std::string_view ASlice) {
-    return comparison.Feed(ASlice);
-  }) && comparison.Complete();
+  // the log ends with already is not written twice there. Where marks are
+  // kept, such an entry is a second one of the same text and day, and is
+  // written.
+  const auto logEndsWithEntry = [&] {
+    TLogEntryComparison comparison(AEntry);
+    return log.ReadEnd(AEntry.Size(), [&](std::string_view ASlice) {
+      return comparison.Feed(ASlice);
+    }) && comparison.Complete();
+  };
   // The entry is on the disk before the source is replaced: after a power
   // loss, a replaced source has its entry in the log, and a run that did
   // not get that far left its marked temporary file, by which the next run
   // cuts the log back.
   try {
-    FReplacement.NoteLog(log);
-    if (!entryWritten) writeLogLines(log);
+    const bool marked = FReplacement.NoteLog(log);
+    if (marked || !logEndsWithEntry()) writeLogLines(log);
     log.Sync();
   } catch (...) {  // running out of memory half-way as well
     log.Undo();
@@ -936,7 +1013,11 @@ void THistrel::RewriteFile() {
                        FHistoryLines.size() - 1,
                        {},
                        {},
-                       {}};
+                       {},
+                       {},
+                       false,
+                       {},
+                       0};
   if (!InsertTextCanBeFound(rewriting.UpperInsertText)) rewriting.UpperInsertText.clear();
   std::string& line = FLine;
   for (const TPlainStretch& stretch : source.PlainStretches) {
@@ -949,6 +1030,8 @@ void THistrel::RewriteFile() {
     // it leads them both to where the collection found it to end.
     if (!check.SkipTo({stretch.Context.Flat, stretch.Context.Nested})) break;
     rewriting.Context = stretch.Context;
+    // A stretch ends where a line begins.
+    rewriting.LineColumns = 0;
     if (!rewrittenSourceBytes.CopyFrom(reader, stretch.From, stretch.To) ||
         !reader.Seek(stretch.To)) {
       throw CopyFailed(reader, shown);
@@ -1026,15 +1109,6 @@ void THistrel::PreviewRewrite(THistrelOutput& AOutput, platform::TextWriter& APr
                                        platform::FileProblem::kNotWritable) {
       FRunKind->CannotReplace(shown,
                               CannotEdit(shown, platform::FileProblem::kNotWritable, shownLog));
-    }
-    // An entry that the log ends with already is not written twice (see
-    // RewriteFile).
-    TLogEntryComparison comparison(AEntry);
-    const std::size_t size = AEntry.Size();
-    if (size > 0 && size <= before.size() &&
-        comparison.Feed(std::string_view(before).substr(before.size() - size)) &&
-        comparison.Complete()) {
-      logLines.clear();
     }
     AOutput.LogRead(source + kLogExtension, true, 0, std::move(before));
   } else if (selected.Holds(FSource.LogName)) {

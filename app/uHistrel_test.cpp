@@ -810,6 +810,8 @@ TEST_F(RewriteSource, LinesAppendedToALogTakeItsLineEnds) {
       {"{CVS* a}\r\n", "old\n", "old\nqa 2003.06.02 a\n\n"},
       {"{CVS* a}\n", "", "qa 2003.06.02 a\n\n"},
       {"{CVS* a}\r\n", "", "qa 2003.06.02 a\r\n\r\n"},
+      // A second entry of the same day and text is an entry of its own.
+      {"{CVS* a}\n", "qa 2003.06.02 a\n\n", "qa 2003.06.02 a\n\nqa 2003.06.02 a\n\n"},
   };
   for (const LogCase& c : cases) {
     RemoveFile(Log());
@@ -817,6 +819,53 @@ TEST_F(RewriteSource, LinesAppendedToALogTakeItsLineEnds) {
     WriteFile(Source(), c.source);
     ASSERT_EQ(Process(), "");
     EXPECT_EQ(ReadFile(Log()), c.logAfter) << testing::PrintToString(c.source + c.logBefore);
+  }
+}
+
+// What the compilers read as code, literals included, stays as it was, and
+// what they read as a comment holds the notes and the history.
+TEST_F(RewriteSource, NotesAndTheHistoryStayWhereTheCompilersSeeComments) {
+  const std::string h = "qa 2003.06.02";
+  const std::vector<BytesCase> cases = {
+      {"a UTF-8 separator is one character", "{CVSLOG}\n{CVS*\xC3\xA9 text}\n// CVS*\xC2\xA7note\n",
+       "{CVSLOG\n   " + h + " text\n" + Blanks(17) + "note\n}\n{" + h + "\xC3\xA9 text}\n// " + h +
+           "\xC2\xA7note\n"},
+      {"a second note-shaped comment holds no history", "unit u;\n{CVS* a} {CVS* b\n  CVSLOG\n}\n",
+       "unit u;\n{" + h + " a} {CVS* b\n  CVSLOG\n}\n"},
+      {"a line note after a byte order mark", "\xEF\xBB\xBF// CVS* a\n",
+       "\xEF\xBB\xBF// " + h + " a\n"},
+      {"a line note ends with its block", "{CVSLOG}\n{ block\n  // CVS* a } const z = 3;\n",
+       "{CVSLOG\n   " + h + " a\n}\n{ block\n  // " + h + " a } const z = 3;\n"},
+      {"a word after a comment is no marker", "{ b\n// CVS* a } {}CVSLOG\n",
+       "{ b\n// " + h + " a } {}CVSLOG\n"},
+      {"a lone CR ends a line note", "// CVS* x\r// d\r{CVSLOG}\n",
+       "// " + h + " x\r// d\r{CVSLOG\n" + Blanks(27) + h + " x\n}\n"},
+      {"notes and a marker in a multi-line literal",
+       "const S = '''\n  {CVS* in}\n  // CVS* in\n  {CVSLOG}\n  ''';\n{CVSLOG}\n{CVS* a}\n",
+       "const S = '''\n  {CVS* in}\n  // CVS* in\n  {CVSLOG}\n  ''';\n{CVSLOG\n   " + h +
+           " a\n}\n{" + h + " a}\n"},
+      {"notes in a backtick literal", "const S = `\n{CVS* in}\n// CVS* in\n`;\n{CVS* a}\n",
+       "const S = `\n{CVS* in}\n// CVS* in\n`;\n{" + h + " a}\n"},
+  };
+  for (const BytesCase& c : cases) {
+    RemoveFile(Log());
+    WriteFile(Source(), c.before);
+    EXPECT_EQ(Process(), "") << c.name;
+    EXPECT_EQ(ReadFile(Source()), c.after) << c.name;
+  }
+  // Where the new text would read otherwise under Free Pascal's nesting, or
+  // a user name would end a note early, nothing is written.
+  const std::pair<std::string, std::string> refused[] = {
+      {"a(*b", "{$mode objfpc}\n{CVSLOG}\n(* block\n// CVS* x\n*)\nbegin end.\n"},
+      {"qa", "(* a (* b *)\n{CVSLOG '*)' x}\n{CVS* n}\n"},
+      {"a}{b", "{CVS* n}\n"},
+  };
+  for (const auto& [user, content] : refused) {
+    RemoveFile(Log());
+    WriteFile(Source(), content);
+    EXPECT_EQ(Process(user), FormatText(SRewriteChangesCode, Shown())) << content;
+    EXPECT_EQ(ReadFile(Source()), content);
+    EXPECT_FALSE(FileExists(Log()));
   }
 }
 
@@ -839,7 +888,8 @@ TEST_F(RewriteSource, LongLinesAndBytesOtherThanNulPassUnchanged) {
 TEST_F(RewriteSource, AFileWithANulByteIsLeftAlone) {
   for (const std::string& content :
        {std::string("{CVS* a}\n") + '\0' + "\n", std::string("{CVS* a}\n\x1A") + '\0',
-        std::string(5'000'000, 'x') + "\n{CVS* a}\n" + '\0'}) {
+        std::string(5'000'000, 'x') + "\n{CVS* a}\n" + '\0',
+        std::string("// CVSLOG\n{CVS* a}\n") + '\0'}) {
     WriteFile(Source(), content);
     EXPECT_EQ(Process(), "");
     EXPECT_EQ(ReadFile(Source()), content);
@@ -1177,6 +1227,10 @@ TEST_F(SourceReadings, ALongLineReadInPartsGivesTheSameBytesAsReadWhole) {
       "unit U;\n{CVSLOG}\nx := 1; " + words + " {CVS* late note} y;\n// CVS* " + words + "\n",
       "unit U;\r\n{CVSLOG}\r\n{CVS* " + std::string(500, 'w') + " " + words + "\r\n}\r\n",
       "{CVS* a}\n" + words + "// CVS* no note\n{ CVSLOG } " + words + "\n",
+      // The marker's comment closes, or the line ends, in a later part.
+      "{CVSLOG " + words + "}\n{CVS* real}\n",
+      "x := 1; " + words + "{ CVSLOG " + words + "\n}\n{CVS* real}\n",
+      "x := 1; " + words + "(* CVSLOG *) y; " + words + "\n// CVS* real\n",
   };
   for (const std::string& content : contents) {
     const Outcome whole = Run(content, TSourceReading{});

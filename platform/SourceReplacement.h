@@ -38,8 +38,9 @@ class SourceReplacement : public HeldTemporary {
   // to it, so that a later run removing the temporary file left by a
   // killed one cuts the log back (see RemoveLeftoverTemporary). Throws
   // Exception when the note cannot be written where the file system keeps
-  // such notes at all.
-  void NoteLog(const TextWriter& log);
+  // such notes at all. False where it keeps none, so that a later run
+  // cannot tell a leftover of this one.
+  bool NoteLog(const TextWriter& log);
 
   // Writes what is buffered, gives the temporary file the permission bits
   // (and owner and group, where allowed, and extended attributes) of the

@@ -209,7 +209,7 @@ TEST_F(Interruptions, AnEntryThatTheLogEndsWithIsNotWrittenTwice) {
   const RunResult refused = Histrel(tree, {});
   EXPECT_EQ(refused.ExitCode, 1) << refused.Out;
   std::remove((tree + "/u.tmp").c_str());
-  const RunResult again = Histrel(tree, {});
+  const RunResult again = Histrel(tree, {"fsetxattr:error=EOPNOTSUPP"});
   EXPECT_EQ(again.ExitCode, 0) << again.Out;
   EXPECT_EQ(ReadFile(tree + "/u.pas"), FNewSource);
   EXPECT_EQ(ReadFile(tree + "/u.pas.cvs"), FNewLog);

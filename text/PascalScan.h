@@ -1,12 +1,14 @@
 // A scanner of Pascal text as the compilers read it: brace comments,
 // "(* *)" comments, "//" comments, compiler directives ("{$...}", "(*$...*)",
-// which are code to the compiler, not comments) and string literals. It keeps
-// its state between pieces of a text, so a file can be fed line by line.
+// which are code to the compiler, not comments) and string literals, Delphi's
+// multi-line ones and Free Pascal's backtick ones included. It keeps its state
+// between pieces of a text, so a file can be fed line by line.
 //
 // A piece may end anywhere except right after "(", "{", "/" or "*": those
 // may begin a two-byte token whose second byte would be in the next piece.
 // A piece that ends at a line end, or before one, is always safe, since no
-// token goes over a line end.
+// comment opener or closer goes over a line end. A run of quotes may be cut
+// anywhere: the state counts it.
 #pragma once
 
 #include <cstddef>
@@ -21,9 +23,10 @@
 
 namespace text {
 
-// How a "{" inside a brace comment reads: Delphi (and Free Pascal's Delphi
-// mode) take it as text, so the first "}" ends the comment; Free Pascal's own
-// modes nest brace comments.
+// How a comment opener inside a comment reads: Delphi (and Free Pascal's
+// Delphi mode) take it as text, so the first "}" or "*)" ends the comment;
+// Free Pascal's own modes nest comments of the same kind: a "{" inside a
+// brace comment, a "(*" inside a "(* *)" one (other openers stay text).
 enum class PascalBraces : std::uint8_t { kFlat, kNested };
 
 // What the scanner is in between two bytes.
@@ -35,15 +38,31 @@ enum class PascalContext : std::uint8_t {
   kString,
   kBraceDirective,
   kParenDirective,
+  // A run of quotes that began in code, or inside a literal, whose end
+  // decides what follows: an even run in code is whole literals, an odd one
+  // leaves a literal open; three, five, ... at the end of a line open a
+  // multi-line literal.
+  kQuotes,
+  kStringQuotes,
+  // Delphi's multi-line literal, closed by as many quotes as opened it at the
+  // start of a line (blanks before them), and Free Pascal's between
+  // backticks.
+  kTextBlock,
+  kBacktickString,
 };
 
 struct PascalState {
   PascalContext Where = PascalContext::kCode;
-  // Brace comments open inside the outer one (nested reading only).
+  // Comments open inside the outer one (nested reading only); the quotes of
+  // a run so far; the quotes that close a multi-line literal.
   std::uint32_t Depth = 0;
+  // In a multi-line literal: the quotes met so far at the start of the
+  // current line, after its blanks, or kInLine past that start.
+  std::uint32_t Lead = 0;
+  static constexpr std::uint32_t kInLine = 0xFFFFFFFFU;
 
   bool operator==(const PascalState& AOther) const {
-    return Where == AOther.Where && Depth == AOther.Depth;
+    return Where == AOther.Where && Depth == AOther.Depth && Lead == AOther.Lead;
   }
   bool operator!=(const PascalState& AOther) const { return !(*this == AOther); }
 };
@@ -80,6 +99,7 @@ struct CodeStops {
     Stop[static_cast<unsigned char>('(')] = true;
     Stop[static_cast<unsigned char>('/')] = true;
     Stop[static_cast<unsigned char>('\'')] = true;
+    Stop[static_cast<unsigned char>('`')] = true;
   }
 };
 inline constexpr CodeStops kCodeStops{};
@@ -92,11 +112,13 @@ inline const char* FindCodeStop(const char* AFrom, const char* AEnd) {
   const __m128i paren = _mm_set1_epi8('(');
   const __m128i slash = _mm_set1_epi8('/');
   const __m128i quote = _mm_set1_epi8('\'');
+  const __m128i backtick = _mm_set1_epi8('`');
   while (AEnd - AFrom >= 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(AFrom));
-    const __m128i hits =
+    const __m128i hits = _mm_or_si128(
         _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, brace), _mm_cmpeq_epi8(bytes, paren)),
-                     _mm_or_si128(_mm_cmpeq_epi8(bytes, slash), _mm_cmpeq_epi8(bytes, quote)));
+                     _mm_or_si128(_mm_cmpeq_epi8(bytes, slash), _mm_cmpeq_epi8(bytes, quote))),
+        _mm_cmpeq_epi8(bytes, backtick));
     const int mask = _mm_movemask_epi8(hits);
     if (mask != 0) return AFrom + __builtin_ctz(static_cast<unsigned>(mask));
     AFrom += 16;
@@ -111,6 +133,24 @@ inline const char* FindParenClose(const char* AFrom, const char* AEnd) {
     star = static_cast<const char*>(std::memchr(star, '*', static_cast<std::size_t>(AEnd - star)));
     if (star == nullptr) return nullptr;
     if (star + 1 < AEnd && star[1] == ')') return star;
+  }
+  return nullptr;
+}
+
+// The "*)" that closes a "(* *)" comment read with nesting, moving ADepth
+// over the "(*" and "*)" inside it; nullptr when the piece ends first. A
+// "(*" whose "*" begins a "*)" opens nothing: the "*)" closes.
+inline const char* FindNestedParenClose(const char* AFrom, const char* AEnd,
+                                        std::uint32_t& ADepth) {
+  for (const char* at = AFrom; at + 1 < AEnd; ++at) {
+    if (at[0] == '*' && at[1] == ')') {
+      if (ADepth == 0) return at;
+      --ADepth;
+      ++at;
+    } else if (at[0] == '(' && at[1] == '*' && !(at + 2 < AEnd && at[2] == ')')) {
+      ++ADepth;
+      ++at;
+    }
   }
   return nullptr;
 }
@@ -143,13 +183,17 @@ void ScanPascal(PascalState& AState, PascalBraces ABraces, const char* AData, st
           return;
         }
         const char next = stop + 1 < end ? stop[1] : '\0';
-        if (*stop == '\'') {
+        if (*stop == '\'' || *stop == '`') {
           if (stop > at) AListener.Code(at, offset(stop) - offset(at));
-          AState.Where = PascalContext::kString;
+          // The quote is the first byte of the literal; a run of quotes is
+          // counted before it is known what it opens.
+          AState.Where = *stop == '`' ? PascalContext::kBacktickString : PascalContext::kQuotes;
+          AState.Depth = 0;
           at = stop;
-          // The quote is the first byte of the literal.
-          AListener.Literal(at, 1);
-          ++at;
+          if (*stop == '`') {
+            AListener.Literal(at, 1);
+            ++at;
+          }
         } else if (*stop == '{') {
           if (stop > at) AListener.Code(at, offset(stop) - offset(at));
           if (next == '$') {
@@ -168,6 +212,7 @@ void ScanPascal(PascalState& AState, PascalBraces ABraces, const char* AData, st
             AListener.Literal(stop, 2);
           } else {
             AState.Where = PascalContext::kParenComment;
+            AState.Depth = 0;
             AListener.CommentOpen(PascalContext::kParenComment, offset(stop));
           }
           // The "*" of the opener cannot close it: "(*)" stays open.
@@ -184,23 +229,72 @@ void ScanPascal(PascalState& AState, PascalBraces ABraces, const char* AData, st
         break;
       }
       case PascalContext::kString: {
-        // A literal ends at its closing quote; "''" inside it reads as a
-        // literal that ends and one that begins, which gives the same bytes.
-        // An unclosed literal ends with its line.
+        // A literal ends at a run of an odd number of quotes: "''" inside it
+        // is a quote. An unclosed literal ends with its line.
         const char* stop = at;
         while (stop < end && *stop != '\'' && *stop != '\n' && *stop != '\r') ++stop;
-        if (stop == end) {
-          AListener.Literal(at, offset(end) - offset(at));
-          return;
-        }
+        if (stop > at) AListener.Literal(at, offset(stop) - offset(at));
+        if (stop == end) return;
+        at = stop;
         if (*stop == '\'') {
-          AListener.Literal(at, offset(stop) + 1 - offset(at));
-          at = stop + 1;
+          AState.Where = PascalContext::kStringQuotes;
+          AState.Depth = 0;
         } else {
-          if (stop > at) AListener.Literal(at, offset(stop) - offset(at));
-          at = stop;
+          AState.Where = PascalContext::kCode;
         }
+        break;
+      }
+      case PascalContext::kQuotes:
+      case PascalContext::kStringQuotes: {
+        const char* stop = at;
+        while (stop < end && *stop == '\'') ++stop;
+        if (stop > at) AListener.Literal(at, offset(stop) - offset(at));
+        AState.Depth += static_cast<std::uint32_t>(stop - at);
+        if (stop == end) return;
+        at = stop;
+        const bool odd = AState.Depth % 2 == 1;
+        if (AState.Where == PascalContext::kStringQuotes) {
+          AState.Where = odd ? PascalContext::kCode : PascalContext::kString;
+        } else if (odd && AState.Depth >= 3 && (*at == '\n' || *at == '\r')) {
+          AState.Where = PascalContext::kTextBlock;
+          AState.Lead = PascalState::kInLine;
+          break;
+        } else {
+          AState.Where = odd ? PascalContext::kString : PascalContext::kCode;
+        }
+        AState.Depth = 0;
+        break;
+      }
+      case PascalContext::kTextBlock: {
+        // Blanks, then as many quotes as opened it, at the start of a line
+        // close it; the bytes up to there are the literal's.
+        const char* stop = at;
+        while (stop < end && AState.Where == PascalContext::kTextBlock) {
+          const char c = *stop++;
+          if (c == '\n' || c == '\r') {
+            AState.Lead = 0;
+          } else if (AState.Lead == PascalState::kInLine) {
+            stop = FindLineEnd(stop, end);
+            if (stop == nullptr) stop = end;
+          } else if (c == '\'') {
+            if (++AState.Lead == AState.Depth) {
+              AState = PascalState();
+            }
+          } else if (!(AState.Lead == 0 && (c == ' ' || c == '\t'))) {
+            AState.Lead = PascalState::kInLine;
+          }
+        }
+        AListener.Literal(at, offset(stop) - offset(at));
+        at = stop;
+        break;
+      }
+      case PascalContext::kBacktickString: {
+        const void* close = std::memchr(at, '`', offset(end) - offset(at));
+        const char* stop = close == nullptr ? end : static_cast<const char*>(close) + 1;
+        AListener.Literal(at, offset(stop) - offset(at));
+        if (close == nullptr) return;
         AState.Where = PascalContext::kCode;
+        at = stop;
         break;
       }
       case PascalContext::kBraceComment: {
@@ -226,7 +320,9 @@ void ScanPascal(PascalState& AState, PascalBraces ABraces, const char* AData, st
         break;
       }
       case PascalContext::kParenComment: {
-        const char* close = FindParenClose(at, end);
+        const char* close = ABraces == PascalBraces::kFlat
+                                ? FindParenClose(at, end)
+                                : pascal_detail::FindNestedParenClose(at, end, AState.Depth);
         if (close == nullptr) return;
         AState.Where = PascalContext::kCode;
         AListener.CommentClose(PascalContext::kParenComment, offset(close));

@@ -39,6 +39,19 @@ TEST(PascalCode, SeesTheTokensAsTheCompilersDo) {
       {"(* { *) x", "x", "x"},
       {"a / b; c(d)", "a / b; c(d)", "a / b; c(d)"},
       {"  \r\n\tx", "x", "x"},
+      // Free Pascal nests "(* *)" in "(* *)" only; "(*)" inside one closes it.
+      {"(* a (* b *) c *) d", "c *) d", "d"},
+      {"(* a { b *) c", "c", "c"},
+      {"{ a (* b } c", "c", "c"},
+      {"(* a (*) b", "b", "b"},
+      {"(* (**) *) x", "*) x", "x"},
+      // Delphi's multi-line literals and Free Pascal's backtick ones.
+      {"s := '''\n  {CVS* a}\n  // b\n  ''';\nx", "s := '''\n  {CVS* a}\n  // b\n  '''; x",
+       "s := '''\n  {CVS* a}\n  // b\n  '''; x"},
+      {"s := '''''\n'''\n'''''; {c}x", "s := '''''\n'''\n'''''; x", "s := '''''\n'''\n'''''; x"},
+      {"s := ''' x'''; {c}", "s := ''' x''';", "s := ''' x''';"},
+      {"s := 'a''''\n{c}x", "s := 'a'''' x", "s := 'a'''' x"},
+      {"s := `a\n{b}\n`; {c}x", "s := `a\n{b}\n`; x", "s := `a\n{b}\n`; x"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(CodeOf(c.Text, PascalBraces::kFlat), c.Flat) << c.Text;

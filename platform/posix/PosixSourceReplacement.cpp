@@ -408,9 +408,9 @@ FileStatus SourceReplacement::Create(const std::string& temporaryName) {
   return FileStatus::kOk;
 }
 
-void SourceReplacement::NoteLog(const TextWriter& log) {
+bool SourceReplacement::NoteLog(const TextWriter& log) {
   struct stat info {};
-  if (held_ < 0 || Calls().Status(NativeAccess::Descriptor(log), &info) != 0) return;
+  if (held_ < 0 || Calls().Status(NativeAccess::Descriptor(log), &info) != 0) return false;
   if (gInterruption.temporary == static_cast<int>(held_) &&
       NativeAccess::Name(log).size() < sizeof gInterruption.logName) {
     gInterruption.phase = kIdle;
@@ -430,12 +430,12 @@ void SourceReplacement::NoteLog(const TextWriter& log) {
   // tells a later run of the entry itself (see the rewrite). Any other
   // failure stops the rewrite before the log is written: a run killed
   // later could not be undone.
-  if (!SetMark(static_cast<int>(held_), mark) && !NoMarksHere()) {
-    const FileProblem problem =
-        errno == ENOSPC || errno == EDQUOT ? FileProblem::kDiskFull : FileProblem::kFailed;
-    throw FileError("Cannot write " + text::ShownName(temporary_) + ": " + std::strerror(errno),
-                    problem, temporary_);
-  }
+  if (SetMark(static_cast<int>(held_), mark)) return true;
+  if (NoMarksHere()) return false;
+  const FileProblem problem =
+      errno == ENOSPC || errno == EDQUOT ? FileProblem::kDiskFull : FileProblem::kFailed;
+  throw FileError("Cannot write " + text::ShownName(temporary_) + ": " + std::strerror(errno),
+                  problem, temporary_);
 }
 
 void SourceReplacement::Complete() {

@@ -12,7 +12,7 @@ FileStatus SourceReplacement::Create(const std::string& temporaryName) {
 }
 
 // The temporary file carries no mark here (see RemoveLeftoverTemporary).
-void SourceReplacement::NoteLog(const TextWriter&) {}
+bool SourceReplacement::NoteLog(const TextWriter&) { return false; }
 
 void SourceReplacement::Complete() { CompleteHeld(writer_); }
 
