@@ -37,19 +37,6 @@ std::string UserForSource(const std::string& AUser, bool ASourceUtf8) {
   return AUser;
 }
 
-// The columns of a line that an entry goes on in, or some number above
-// kWrapLimit once they pass it: the line then takes no more words. Valid
-// UTF-8 passes it within its first 4 * 80 bytes, so that a line holding a
-// long word is not counted again for every piece after it.
-std::size_t Utf8LineColumns(std::string_view ALine) {
-  constexpr std::size_t kFullLineBytes = 4 * (kWrapLimit + 1);
-  if (ALine.size() > kFullLineBytes) {
-    const std::size_t head = text::Utf8Columns(ALine.substr(0, kFullLineBytes));
-    if (head > kWrapLimit) return head;
-  }
-  return text::Utf8Columns(ALine);
-}
-
 }  // namespace
 
 unsigned DefaultReadThreads() {
@@ -150,22 +137,34 @@ void THistrel::AddHistoryPiece(const std::string& AText, std::size_t ABegin, std
   const std::string date = Today();
   std::string line;
   std::size_t index;
+  bool columnsKnown = false;
   if (FHistoryLines.empty()) {
     FHistoryLines.insert(0, "{");
     index = 1;
     line = FSource.User + " " + date;
+    FLastLine = TLastLineColumns();
   } else {
     index = FHistoryLines.size() - 1;
     line = FHistoryLines.pop_back();
     // An empty last line closed the previous entry: this piece begins a new
     // one, whose first word goes under the first word after the date.
-    if (line.empty()) line.assign(DateColumn() + kDateLength - 1, ' ');
+    if (line.empty()) {
+      line.assign(DateColumn() + kDateLength - 1, ' ');
+    } else {
+      columnsKnown = FLastLine.Lines == index + 1 && FLastLine.Bytes == line.size();
+    }
   }
-  WrapWords(AText, ABegin, AEnd, std::move(line), endOfEntry, index);
+  // The columns of a line are counted once, when it is begun, and then kept
+  // up with its words: a line of combining marks, which take none, may hold
+  // any number of bytes and still take the words of many more pieces.
+  std::size_t columns = FLastLine.Columns;
+  if (!columnsKnown) columns = FSource.Utf8 ? text::Utf8Columns(line) : line.size();
+  WrapWords(AText, ABegin, AEnd, std::move(line), columns, endOfEntry, index);
 }
 
 void THistrel::WrapWords(const std::string& AText, std::size_t ABegin, std::size_t AEnd,
-                         std::string ALine, bool AEndOfEntry, std::size_t AIndex) {
+                         std::string ALine, std::size_t ALineColumns, bool AEndOfEntry,
+                         std::size_t AIndex) {
   // The words are taken where they stand, never by cutting the front off
   // the rest of the text, so that a note of any length is wrapped in one pass.
   // In a UTF-8 source lengths are columns rather than bytes; words are still
@@ -175,9 +174,10 @@ void THistrel::WrapWords(const std::string& AText, std::size_t ABegin, std::size
     return FSource.Utf8 ? text::Utf8Columns(APart) : APart.size();
   };
   const std::size_t indent = DateColumn() + kDateLength;
-  std::size_t lineWidth = FSource.Utf8 ? Utf8LineColumns(ALine) : ALine.size();
+  std::size_t lineWidth = ALineColumns;
   const auto insertLine = [&] {
     if (AIndex == FHistoryLines.size()) {
+      FLastLine = {AIndex + 1, ALine.size(), lineWidth};
       FHistoryLines.push_back(std::move(ALine));
     } else {
       FHistoryLines.insert(AIndex, ALine);
@@ -186,6 +186,7 @@ void THistrel::WrapWords(const std::string& AText, std::size_t ABegin, std::size
     ++AIndex;
   };
   if (ABegin == AEnd) {
+    FLastLine = {FHistoryLines.size() + 1, ALine.size(), lineWidth};
     FHistoryLines.push_back(std::move(ALine));
   } else {
     for (std::size_t at = ABegin;;) {

@@ -436,11 +436,12 @@ class THistrel {
   // the entry only when AMarkInText; a note's text holds none.
   void AddHistoryPiece(const std::string& AText, std::size_t ABegin, std::size_t AEnd,
                        bool AWithMark, bool AMarkInText = true);
-  // Wraps the words of the bytes [ABegin, AEnd) of AText onto ALine and the
-  // lines after it, inserted at AIndex of the history, in time linear in
-  // their number; AEndOfEntry: the entry ends with them.
+  // Wraps the words of the bytes [ABegin, AEnd) of AText onto ALine, which
+  // takes ALineColumns, and the lines after it, inserted at AIndex of the
+  // history, in time linear in their number; AEndOfEntry: the entry ends
+  // with them.
   void WrapWords(const std::string& AText, std::size_t ABegin, std::size_t AEnd, std::string ALine,
-                 bool AEndOfEntry, std::size_t AIndex);
+                 std::size_t ALineColumns, bool AEndOfEntry, std::size_t AIndex);
   // Whether the selected file is the history log of a file beside it.
   bool IsLogOfAFileBeside();
 
@@ -482,6 +483,15 @@ class THistrel {
   // stays after it (HistoryLines).
   TSourceInProcess FSource;
   THistoryLines FHistoryLines;
+  // The columns of the line that WrapWords left last in FHistoryLines, and
+  // the number of lines and the bytes by which AddHistoryPiece knows that
+  // line again.
+  struct TLastLineColumns {
+    std::size_t Lines = 0;
+    std::size_t Bytes = 0;
+    std::size_t Columns = 0;
+  };
+  TLastLineColumns FLastLine;
   // See FailedSource: set while a source is processed, and kept when that
   // ends in a failure.
   std::string FFailedSource;

@@ -303,7 +303,7 @@ TEST_F(HistoryEntries, InAUtf8SourceLinesAreWrappedAtTheEightiethCharacter) {
                    Blanks(15) + "für Umlaute wird nicht mehr geschätzt.", ""}));
 }
 
-TEST_F(HistoryEntries, InAUtf8SourceWideCharactersTakeTwoColumns) {
+TEST_F(HistoryEntries, InAUtf8SourceWideCharactersTakeTwoColumnsAndMarksNone) {
   FSourceUtf8 = true;
   // 31 of them take 62 columns (93 bytes), so that "b" still makes 79.
   std::string wide;
@@ -314,6 +314,19 @@ TEST_F(HistoryEntries, InAUtf8SourceWideCharactersTakeTwoColumns) {
   wide += "字";
   EXPECT_EQ(Build("dev", {wide + " b" + kMark}),
             (Lines{"{", "dev 2003.05.14 " + wide, Blanks(15) + "b", ""}));
+  // Emoji are wide too: 75 columns and " ⌚⌚⌚" would make 82.
+  const std::string w60(60, 'a');
+  EXPECT_EQ(Build("dev", {w60 + " ⌚⌚⌚" + kMark}),
+            (Lines{"{", "dev 2003.05.14 " + w60, Blanks(15) + "⌚⌚⌚", ""}));
+  // A combining mark takes none: 63 accented letters of 126 code points
+  // take 78 columns with the header, so that "b" makes exactly 80.
+  std::string accented;
+  for (int i = 0; i < 63; ++i) accented += "e\xCC\x81";
+  EXPECT_EQ(Build("dev", {accented + " b c" + kMark}),
+            (Lines{"{", "dev 2003.05.14 " + accented + " b", Blanks(15) + "c", ""}));
+  // The same when the words come in later pieces, onto the line kept.
+  EXPECT_EQ(Build("dev", {accented, "", "b", "c" + kMark}),
+            (Lines{"{", "dev 2003.05.14 " + accented + " b", Blanks(15) + "c", ""}));
 }
 
 struct SourceUserCase {

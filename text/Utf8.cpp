@@ -1,7 +1,10 @@
 #include "text/Utf8.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+
+#include "text/Utf8Widths.h"
 
 namespace text {
 namespace {
@@ -57,24 +60,24 @@ char32_t NextCodePoint(std::string_view text, std::size_t& at) {
   return c;
 }
 
-// The East Asian wide and fullwidth characters, in ascending order.
-struct Range {
-  char32_t first;
-  char32_t last;
-};
-constexpr Range kWide[] = {
-    {0x1100, 0x115F},   {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},
-    {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},
-    {0xFE30, 0xFE4F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},   {0x1F300, 0x1F64F},
-    {0x1F900, 0x1F9FF}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
-};
+// Whether c lies in one of the sorted, disjoint ranges of table.
+template <std::size_t size>
+bool InRanges(const widths::CodeRange (&table)[size], char32_t c) {
+  const auto* const end = table + size;
+  const auto* const range = std::upper_bound(
+      table, end, c, [](char32_t point, const widths::CodeRange& r) { return point < r.first; });
+  return range != table && c <= (range - 1)->last;
+}
 
-bool IsWide(char32_t c) {
-  for (const Range& range : kWide) {
-    if (c < range.first) return false;
-    if (c <= range.last) return true;
-  }
-  return false;
+// The columns a terminal gives the code point c: none for a combining mark
+// or a format character, two for an East Asian wide or fullwidth one, one
+// for everything else, control characters included. The code points before
+// the first range of either table take one, which spares ASCII and Latin
+// text the searches.
+std::size_t ColumnsOf(char32_t c) {
+  if (c < widths::kZeroColumns[0].first && c < widths::kTwoColumns[0].first) return 1;
+  if (InRanges(widths::kZeroColumns, c)) return 0;
+  return InRanges(widths::kTwoColumns, c) ? 2 : 1;
 }
 
 // The characters of the Windows-1252 bytes 0x80 to 0x9F; the bytes from 0xA0
@@ -164,7 +167,7 @@ std::size_t Utf8Columns(std::string_view text) {
     if (c == kNoCharacter) {
       if ((b & 0xC0) != 0x80) ++columns;
     } else {
-      columns += IsWide(c) ? 2 : 1;
+      columns += ColumnsOf(c);
     }
   }
   return columns;

@@ -39,9 +39,13 @@ class Utf8Check {
 // Utf8Check on the whole of text.
 bool IsUtf8Text(std::string_view text);
 
-// The columns text takes: one per code point, two for an East Asian wide or
-// fullwidth character. A byte that starts no valid sequence counts one, a
-// stray continuation byte none.
+// The columns text takes on a terminal, by Unicode's data: none for a
+// combining mark (General_Category Mn, Me), a format character (Cf, such as
+// U+200B or U+200D; not the soft hyphen) or a Hangul jamo vowel or final
+// consonant that joins the syllable before it; two for an East Asian wide or
+// fullwidth character (East_Asian_Width W, F), emoji and CJK among them;
+// one for every other code point. A byte that starts no valid sequence
+// counts one, a stray continuation byte none.
 std::size_t Utf8Columns(std::string_view text);
 
 // Windows-1252 text in UTF-8. Every byte has a character: the five that

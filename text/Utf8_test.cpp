@@ -60,7 +60,7 @@ struct ColumnsCase {
   std::size_t columns;
 };
 
-TEST(Utf8Columns, CountsCharactersAndWideOnesTwice) {
+TEST(Utf8Columns, CountsWideCharactersTwiceAndMarksNotAtAll) {
   const std::vector<ColumnsCase> cases = {
       {"", 0},
       {"abc", 3},
@@ -70,11 +70,34 @@ TEST(Utf8Columns, CountsCharactersAndWideOnesTwice) {
       {"\xED\x95\x9C", 2},                          // Hangul syllable
       {"\xEF\xBC\xA1", 2},                          // fullwidth A, U+FF21
       {"\xEF\xBD\xB6", 1},                          // halfwidth katakana, U+FF76
-      {"\xE1\x85\x9F\xE1\x85\xA0", 3},              // U+115F wide, U+1160 not
+      {"\xE1\x85\x9F\xE1\x85\xA0", 2},              // U+115F wide, jamo vowel U+1160 none
       {"\xE3\x80\xBE\xE3\x80\xBF", 3},              // U+303E wide, U+303F not
-      {"\xF0\x9F\x98\x80", 2},                      // U+1F600
       {"\xF0\xA0\x80\x80", 2},                      // U+20000
       {"\xE2\x82\xAC", 1},                          // euro sign
+      {"The quick brown fox, 42 times.", 30},
+      {"\xE7\xA2\xBA\xE8\xAA\x8D\xE3\x80\x82", 6},  // 確認。
+      {"ok \xF0\x9F\x91\x8D", 5},                   // ok 👍, U+1F44D
+      {"\xE2\x8C\x9A", 2},                          // U+231A watch
+      {"\xE2\x8C\xA9\xE2\x8C\xAA", 4},              // U+2329, U+232A angle brackets
+      {"\xE2\xAD\x90", 2},                          // U+2B50 star
+      {"\xE2\x9C\x85", 2},                          // U+2705 check mark
+      {"\xF0\x9F\xAA\x90", 2},                      // U+1FA90 ringed planet
+      {"\xEF\xB8\x90", 2},                          // U+FE10 vertical comma
+      {"\xEF\xB9\x9A", 2},                          // U+FE5A small parenthesis
+      {"\xEA\xA5\xA0", 2},                          // U+A960 Hangul jamo
+      {"e\xCC\x81", 1},                             // e and combining acute, U+0301
+      {"\xE2\x83\x9D", 0},                          // enclosing circle, U+20DD
+      {"x\xE2\x80\x8By\xE2\x80\x8Dz", 3},           // U+200B, U+200D between letters
+      {"\xEF\xBB\xBF", 0},                          // U+FEFF
+      {"\xC2\xAD", 1},                              // soft hyphen, drawn
+      {"\xD8\x80", 1},                              // Arabic number sign, drawn
+      {"\xE3\x82\x99", 0},                          // combining voiced mark, East Asian wide
+      {"\xE3\x80\xA9\xE3\x80\xAA", 2},              // U+3029 wide, U+302A a mark
+      {"\xE1\x86\xA8\xED\x9F\x8B", 0},              // final consonants U+11A8, U+D7CB
+      {"\xE2\xAC\x95", 1},                          // U+2B15 arrow, not wide
+      {"\xF0\xAA\x9B\xA0", 2},                      // U+2A6E0, unassigned in plane 2
+      {"\xE4\xB6\xBF\xE4\xB7\x80", 3},              // U+4DBF wide, U+4DC0 hexagram not
+      {"\xF0\x9F\x98\x80", 2},                      // U+1F600
       {"Gr\xF6\xDF", 4},                            // Windows-1252: each byte starts something
       {"a\x80\x80z", 2},                            // stray continuation bytes
       {"\xE6\x97", 1},                              // cut off
