@@ -33,10 +33,31 @@ def private_histrel(histrel, work):
     return copy, dict(os.environ, XDG_CONFIG_HOME=os.path.join(work, "config"))
 
 
-def run_histrel(histrel, file_switch, environment, what="histrel"):
+def run_as(histrel, file_switch, environment, user=USER):
+    """One run of histrel as user, whatever its status."""
     # --quiet: no summary line, so that standard error holds failures alone.
-    result = subprocess.run([histrel, "--quiet", "/USER=" + USER, "/FILE=" + file_switch],
-                            env=environment, capture_output=True)
+    return subprocess.run([histrel, "--quiet", "/USER=" + user, "/FILE=" + file_switch],
+                          env=environment, capture_output=True)
+
+
+# The messages of a source refused for its text, on standard output.
+REFUSALS = [
+    re.compile(r"The marker at .+:\d+ cannot take the history: only a \{ \} or \(\* \*\) "
+               r"comment can hold it!$"),
+    re.compile(r"The rewrite of .+ would change its code, so the file was left as it is!$"),
+]
+
+
+def refusal_message(lines, name):
+    """The line of lines that refuses the source called name, or None."""
+    for line in lines:
+        if name in line and any(pattern.match(line) for pattern in REFUSALS):
+            return line
+    return None
+
+
+def run_histrel(histrel, file_switch, environment, what="histrel"):
+    result = run_as(histrel, file_switch, environment)
     if result.returncode != 0 or result.stderr:
         fail("%s ended with %d: %r %r" % (what, result.returncode, result.stdout[-500:],
                                           result.stderr[-500:]))
@@ -145,11 +166,17 @@ def width(text, utf8):
 
 # --- A Pascal scanner of the test's own ------------------------------------
 # It follows Free Pascal's scanner: "{...}" and "(*...*)" comments (nested
-# or not: both are read), "//" up to the line end, "{$...}" and "(*$...*)"
-# directives as tokens, strings 'a''b' up to their quote or the line end,
-# #nn and #$hh characters, identifiers (&begin too), numbers ($hex, %bin,
-# &oct, decimals with fraction and exponent) and symbols. A Ctrl-Z ends the
-# text, as it ends the compiler's reading.
+# or not: both are read; nested, each kind counts only its own openers, so a
+# "{" inside "(* *)" is text), "//" up to the line end (an LF or a CR),
+# "{$...}" and "(*$...*)" directives as tokens, strings 'a''b' up to their
+# quote or the line end, #nn and #$hh characters, identifiers (&begin too),
+# numbers ($hex, %bin, &oct, decimals with fraction and exponent) and
+# symbols. A Ctrl-Z ends the text, as it ends the compiler's reading.
+# Multi-line strings are strings too: Delphi 12's, which an odd number (three
+# or more) of quotes at a line's end opens and the same quotes, with only
+# blanks before them on their line, close; and Free Pascal's `...` (a
+# doubled backtick stands for one). In older code neither can be anything
+# but an error, so reading them changes nothing there.
 
 _SEGMENT = re.compile(
     rb"(?P<space>[ \t\r\n\x0b\x0c\x00]+)"
@@ -157,7 +184,8 @@ _SEGMENT = re.compile(
     rb"|(?P<brace>\{)"
     rb"|(?P<paren>\(\*)"
     rb"|(?P<line>//[^\r\n]*)"
-    rb"|(?P<string>'(?:[^'\r\n]|'')*'?)"
+    rb"|(?P<multiline>'{3}(?:'')*(?=[ \t]*[\r\n]))"
+    rb"|(?P<string>'(?:[^'\r\n]|'')*'?|`(?:[^`]|``)*`?)"
     rb"|(?P<code>#(?:\$[0-9A-Fa-f]*|%[01]*|&[0-7]*|[0-9]*)"
     rb"|&?[A-Za-z_][A-Za-z0-9_]*"
     rb"|\$[0-9A-Fa-f]+|%[01]+|&[0-7]+"
@@ -193,6 +221,12 @@ def _skip_paren_star(data, at, end, nested):
     return end
 
 
+def _skip_multiline(data, at, end, quotes):
+    closer = re.compile(rb"[\r\n][ \t]*" + b"'" * quotes)
+    match = closer.search(data, at, end)
+    return end if match is None else match.end()
+
+
 def scan(data, nested):
     """Segments of a Pascal source as (kind, start, end), kind one of
     "code", "directive", "string" and "comment"."""
@@ -211,6 +245,9 @@ def scan(data, nested):
             at = _skip_brace(data, at, end, nested)
         elif kind == "paren":
             at = _skip_paren_star(data, at, end, nested)
+        elif kind == "multiline":
+            at = _skip_multiline(data, at, end, at - start)
+            kind = "string"
         if kind in ("brace", "paren", "line"):
             kind = "comment"
         segments.append((kind, start, at))
@@ -240,6 +277,32 @@ def line_of(data, offset):
     return data.count(b"\n", 0, offset) + 1
 
 
+def compare_strings(name, before, after):
+    """None when every string literal of both texts is the same, in the same
+    order, under both readings of nested comments; else the first that
+    changed. (A rewrite may change comments alone.)"""
+    for nested in (False, True):
+        old, new = (
+            [(text[start:stop], start) for kind, start, stop in scan(text, nested)
+             if kind == "string"] for text in (before, after))
+        for index in range(max(len(old), len(new))):
+            was = old[index] if index < len(old) else (None, len(before))
+            now = new[index] if index < len(new) else (None, len(after))
+            if was[0] != now[0]:
+                return "%s (%s): string literal %d at line %d was %r, is %r" % (
+                    name, "nested comments" if nested else "comments not nested", index + 1,
+                    line_of(before, was[1]), was[0], now[0])
+    return None
+
+
+def is_utf8(data):
+    try:
+        data.decode("utf-8")
+    except UnicodeDecodeError:
+        return False
+    return True
+
+
 def compare_code(name, before, after):
     """None when the code tokens of both texts are the same under both
     readings of nested comments, else a message with the first difference."""
@@ -267,6 +330,16 @@ def check_scanner():
         (b"a(*x(*y*)z*)b", False, [b"a", b"z", b"*", b")", b"b"]),
         (b"a(*{*)b}", False, [b"a", b"b", b"}"]),
         (b"a//{x\r\nb", True, [b"a", b"b"]),
+        (b"//{x\r{y}b", True, [b"b"]),
+        # Nested, each kind counts only its own openers and closers.
+        (b"a(*{*)b", True, [b"a", b"b"]),
+        (b"a{(*}b", True, [b"a", b"b"]),
+        (b"(* a (* b *)\n{L '*)' x}\nc", True, [b"' x}", b"c"]),
+        (b"(* a (* b *)\n{L '*)' x}\nc", False, [b"c"]),
+        (b"s='''\n {x}\n // y\n ''';", True, [b"s", b"=", b"'''\n {x}\n // y\n '''", b";"]),
+        (b"s='''''\n'''\n '''''{x}", False, [b"s", b"=", b"'''''\n'''\n '''''"]),
+        (b"s:='''';{x}", True, [b"s", b":=", b"''''", b";"]),
+        (b"s=`{x}\n// ``y`;", False, [b"s", b"=", b"`{x}\n// ``y`", b";"]),
         (b"s:='{x}''//'#13#$0A;", True, [b"s", b":=", b"'{x}''//'", b"#13", b"#$0A", b";"]),
         (b"{$mode objfpc}(*$H+*)x", True, [b"{$mode objfpc}", b"(*$H+*)", b"x"]),
         (b"for i:=1..2 do x:=1.5e3", True,
