@@ -307,6 +307,8 @@ class THistrel {
     std::size_t Begin;
     std::size_t End;
     bool EndsEntry;
+    // The block that holds a note of the line form (TLineFacts::NoteHolderAt).
+    std::uint64_t Holder = histrel_pascal::TLineContext::kNoOffset;
   };
   // What the worker holds of the one source in process (FPath + FFileName):
   // made fresh when its processing starts (StartSource), read by its
@@ -334,6 +336,8 @@ class THistrel {
     // history cannot (all ones: it does not): the source is then refused if
     // it has notes.
     std::uint64_t MarkerRefusalAt = ~std::uint64_t{0};
+    // The opener's offset of the comment that holds the marker.
+    std::uint64_t HistoryAt = histrel_pascal::TLineContext::kNoOffset;
     // A preview: a run would refuse the source, as it said already.
     bool RunWouldRefuse = false;
     // Found while collecting, used by the rewrite; in file order, and

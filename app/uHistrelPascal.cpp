@@ -30,9 +30,11 @@ struct TSpanListener {
 };
 
 // Whether the two readings may read AText apart, when they stand at the
-// same place before it: only an opener inside a comment reads differently.
+// same place before it: an opener inside a comment, or the quotes that open
+// a multi-line literal.
 bool MayReadApart(std::string_view AText) {
-  return AText.find('{') != std::string_view::npos || AText.find("(*") != std::string_view::npos;
+  return AText.find('{') != std::string_view::npos || AText.find("(*") != std::string_view::npos ||
+         AText.find("'''") != std::string_view::npos;
 }
 
 // Moves the nested reading's mark over APieces, once the flat one has been
@@ -122,6 +124,12 @@ void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd, bool AG
                     std::vector<TCommentSpan>& ASpans) {
   AFacts = TLineFacts();
   ScanLine(ALine, ALineEnd, AContext, ASpans);
+  const std::uint64_t lineAt = AContext.Offset;
+  const std::uint64_t openedBefore = AContext.OpenedAt;
+  AContext.Offset += ALine.size() + ALineEnd.size();
+  if (!ASpans.empty() && ASpans.back().Close == kNone && !ASpans.back().OpenedBefore) {
+    AContext.OpenedAt = lineAt + ASpans.back().Open;
+  }
   // Only the first part of a long line begins it; a byte order mark may
   // stand before the first one.
   const bool lineStart = !AContext.ContinuesLine;
@@ -138,7 +146,7 @@ void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd, bool AG
   // comment that the line's end ends goes on into the next part.
   const auto endsHere = [size, AGoesOn](const TCommentSpan& ASpan) {
     if (ASpan.Kind == PascalContext::kLineComment) return ASpan.Close < size || !AGoesOn;
-    return ASpan.Close != kNone;
+    return ASpan.Close != kNone || !AGoesOn;
   };
   const bool continued = !ASpans.empty() && ASpans.front().OpenedBefore;
   // A note of the line form takes the rest of its comment: to the end of
@@ -200,7 +208,9 @@ void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd, bool AG
     const std::size_t holder = at != kNone && IsLineCommentHead(ALine, at, fileStart)
                                    ? SpanHolding(ASpans, at, size)
                                    : kNone;
-    if (holder != kNone && !(holder == 0 && ownedBefore)) {
+    const bool inOpenBlock = holder == 0 && continued;
+    if (holder != kNone && !(inOpenBlock && (ownedBefore || openedBefore == AContext.HistoryAt))) {
+      if (inOpenBlock) AFacts.NoteHolderAt = openedBefore;
       const TCommentSpan& span = ASpans[holder];
       noteSpan = holder;
       AFacts.Note = TNoteForm::kLine;
@@ -233,6 +243,7 @@ void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd, bool AG
     if (at == kNone) continue;
     AFacts.MarkerAt = at;
     AFacts.MarkerComment = span.Kind;
+    AFacts.MarkerCommentAt = span.OpenedBefore ? openedBefore : lineAt + span.Open;
     AFacts.MarkerCloser = span.Kind == PascalContext::kLineComment ? kNone : span.Close;
     AContext.MarkerFound = true;
     AContext.HistoryOpen = span.Kind != PascalContext::kLineComment && span.Close == kNone;
@@ -263,12 +274,14 @@ void PassSourceLines(std::string_view ALines, TLineContext& AContext) {
   flat.SetMark(AContext.Flat);
   // A passed line holds no "CVS*": once the comment that goes on closes,
   // no comment that looks like a note is open.
-  struct TCloseListener {
-    bool& Open;
-    void CommentOpen(PascalContext, std::size_t) {}
-    void CommentClose(PascalContext, std::size_t) { Open = false; }
-  } closes{AContext.NoteShapedOpen};
-  flat.Feed(ALines.data(), ALines.size(), closes);
+  struct TCommentListener {
+    TLineContext& Context;
+    std::uint64_t At;
+    void CommentOpen(PascalContext, std::size_t AAt) { Context.OpenedAt = At + AAt; }
+    void CommentClose(PascalContext, std::size_t) { Context.NoteShapedOpen = false; }
+  } comments{AContext, AContext.Offset};
+  flat.Feed(ALines.data(), ALines.size(), comments);
+  AContext.Offset += ALines.size();
   AContext.Flat = flat.Mark();
   MoveNested(AContext, alike, {ALines});
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,15 @@ struct TLineContext {
   // The comment that goes on begins with "{CVS*" but is no note: it holds
   // no marker.
   bool NoteShapedOpen = false;
+  // The offset in the file where the text read so far ends, and that of the
+  // opener of the comment that goes on there (by the flat reading).
+  std::uint64_t Offset = 0;
+  std::uint64_t OpenedAt = 0;
+  // The opener's offset of the comment that holds the marker, when it is
+  // known before the lines above the marker are read (by the rewrite): a
+  // "//" line in it is no note, as it is none in the history.
+  std::uint64_t HistoryAt = kNoOffset;
+  static constexpr std::uint64_t kNoOffset = ~std::uint64_t{0};
 };
 
 enum class TNoteForm { kNone, kBrace, kLine };
@@ -71,6 +81,10 @@ struct TLineFacts {
   // The closer of the history comment that goes on from the line before,
   // when it is in this line.
   std::size_t HistoryCloser = std::string::npos;
+  // The opener's offset of the block that holds a note of the line form,
+  // when that block began in an earlier line; of the marker's comment.
+  std::uint64_t NoteHolderAt = TLineContext::kNoOffset;
+  std::uint64_t MarkerCommentAt = TLineContext::kNoOffset;
 };
 
 // Reads ALine (without its line end) in AContext and moves AContext over the

@@ -90,7 +90,11 @@ TEST(ReadSourceLine, ALineNoteEndsWithItsComment) {
   EXPECT_EQ(facts.Note, TNoteForm::kLine);
   EXPECT_EQ(facts.TextEnd, 12U);
   EXPECT_FALSE(facts.NoteGoesOn);
-  facts = FactsOfLast({"// CVS* x\rcode"}, context);
+  facts = FactsOfLast({"(* block", "// CVS* a"}, context);
+  EXPECT_FALSE(facts.NoteGoesOn);
+  EXPECT_FALSE(context.LineNoteOpen);
+  TLineContext fresh;
+  facts = FactsOfLast({"// CVS* x\rcode"}, fresh);
   EXPECT_EQ(facts.TextEnd, 9U);
 }
 

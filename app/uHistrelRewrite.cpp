@@ -495,6 +495,8 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
   // A marker in a part of a long line whose comment goes on: the history
   // waits for the comment's closer or the line's end, in a later part.
   bool markerLineGoesOn = false;
+  // The block that holds the note of the line form being read.
+  std::uint64_t noteHolder = histrel_pascal::TLineContext::kNoOffset;
   bool partBefore = false;
   for (;;) {
     if (skipping && !context.NoteOpen && !context.LineNoteOpen && !markerLineGoesOn) {
@@ -523,8 +525,9 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
       markerLineGoesOn = goesOn && facts.HistoryCloser == std::string::npos;
     }
     if (facts.Continues) {
-      notePieces.push_back({from, 0, facts.ContinuationEnd, facts.ContinuationEnds});
+      notePieces.push_back({from, 0, facts.ContinuationEnd, facts.ContinuationEnds, noteHolder});
     }
+    if (facts.Note != histrel_pascal::TNoteForm::kNone) noteHolder = facts.NoteHolderAt;
     // An empty note that ends in its line adds nothing, but is converted;
     // a separator of more bytes than one (in UTF-8) is not text.
     const std::size_t textBegin =
@@ -535,11 +538,19 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
         (facts.NoteGoesOn ||
          !text::TrimBlanks(std::string_view(line).substr(textBegin, facts.TextEnd - textBegin))
               .empty())) {
-      notePieces.push_back({from, facts.TextBegin, facts.TextEnd, !facts.NoteGoesOn});
+      notePieces.push_back({from, facts.TextBegin, facts.TextEnd, !facts.NoteGoesOn, noteHolder});
     }
     if (facts.MarkerAt != std::string::npos &&
         facts.MarkerComment == text::PascalContext::kLineComment) {
       FSource.MarkerRefusalAt = from;
+    } else if (facts.MarkerAt != std::string::npos) {
+      // Lines of the history comment above the marker hold no notes.
+      const std::uint64_t history = facts.MarkerCommentAt;
+      FSource.HistoryAt = history;
+      notePieces.erase(
+          std::remove_if(notePieces.begin(), notePieces.end(),
+                         [history](const TNotePiece& APiece) { return APiece.Holder == history; }),
+          notePieces.end());
     }
     // The parts of a long line are rewritten one after the other, so that
     // the rewrite knows the columns before a marker in a later one.
@@ -1019,6 +1030,7 @@ void THistrel::RewriteFile() {
                        {},
                        0};
   if (!InsertTextCanBeFound(rewriting.UpperInsertText)) rewriting.UpperInsertText.clear();
+  rewriting.Context.HistoryAt = source.HistoryAt;
   std::string& line = FLine;
   for (const TPlainStretch& stretch : source.PlainStretches) {
     while (reader.Offset() < stretch.From && ReadSourceLine(reader, line, shown)) {
@@ -1030,6 +1042,7 @@ void THistrel::RewriteFile() {
     // it leads them both to where the collection found it to end.
     if (!check.SkipTo({stretch.Context.Flat, stretch.Context.Nested})) break;
     rewriting.Context = stretch.Context;
+    rewriting.Context.HistoryAt = source.HistoryAt;
     // A stretch ends where a line begins.
     rewriting.LineColumns = 0;
     if (!rewrittenSourceBytes.CopyFrom(reader, stretch.From, stretch.To) ||

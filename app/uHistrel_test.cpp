@@ -857,6 +857,9 @@ TEST_F(RewriteSource, NotesAndTheHistoryStayWhereTheCompilersSeeComments) {
        "const S = '''\n  {CVS* in}\n  // CVS* in\n  {CVSLOG}\n  ''';\n{CVSLOG}\n{CVS* a}\n",
        "const S = '''\n  {CVS* in}\n  // CVS* in\n  {CVSLOG}\n  ''';\n{CVSLOG\n   " + h +
            " a\n}\n{" + h + " a}\n"},
+      {"a line note above the marker in its comment",
+       "(* History\n// CVS* x\n   CVSLOG\n*)\n{CVS* a}\n",
+       "(* History\n// CVS* x\n   CVSLOG\n     " + h + " a\n*)\n{" + h + " a}\n"},
       {"notes in a backtick literal", "const S = `\n{CVS* in}\n// CVS* in\n`;\n{CVS* a}\n",
        "const S = `\n{CVS* in}\n// CVS* in\n`;\n{" + h + " a}\n"},
   };

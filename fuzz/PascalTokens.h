@@ -10,6 +10,9 @@
 // Free Pascal (default and objfpc modes): "{" nests inside "{ }" and "(*"
 // inside "(* *)", each kind counting only its own; after a directive that
 // names multilinestrings a backtick string runs up to the next backtick.
+// A backtick anywhere else in code is an error to both compilers, so both
+// readings take it as opening such a string too: a text that neither
+// compiler takes has no reading to keep.
 // Both: reading ends at the first Ctrl-Z; "(*)" does not close; a "//"
 // comment and a plain literal end at a CR or an LF.
 #pragma once
@@ -85,7 +88,7 @@ inline Reading Read(const std::string& AWhole, Compiler ACompiler) {
   const std::string text = AWhole.substr(0, AWhole.find('\x1A'));
   const std::size_t size = text.size();
   const bool nests = ACompiler == Compiler::FreePascal;
-  bool backticks = false;
+  bool backticks = true;
   Reading reading;
   bool separated = false;
   const auto token = [&](std::size_t AFrom, std::size_t ATo) {

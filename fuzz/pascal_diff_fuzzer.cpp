@@ -21,11 +21,6 @@
 // Byte 0 chooses the user (bits 0-3), KEEPCVS (bit 4), KEEPDATE off (bit 5)
 // and the INSERT text (bits 6-7); every further piece takes one byte for its
 // kind and one or two for its variant.
-//
-// Classes of input that the worker is known to get wrong can be passed over
-// while the fuzzer looks for others: build with PASCAL_DIFF_KNOWN_FAULTS
-// defined (see KnownFault below). Without it every check holds for every
-// input.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -422,43 +417,6 @@ std::vector<std::size_t> NotesLeft(const std::string& AText, const std::string& 
   return both;
 }
 
-#ifdef PASCAL_DIFF_KNOWN_FAULTS
-// Inputs of the classes the worker is known to get wrong, passed over so
-// that the fuzzer finds others.
-bool KnownFault(const std::string& ASource, const Settings& ASettings) {
-  // A user holding "(*" or "*)" opens or closes a nested comment, under Free Pascal's reading,
-  // in a converted line note inside a "(* *)" block (issue row 1).
-  if (ASettings.user.find("(*") != std::string::npos) return true;
-  if (ASettings.user.find("*)") != std::string::npos) return true;
-  // Nor does the check see a "(*" inside a "(* *)" comment nest, so that a
-  // "*)" written later (a reopened marker's text) ends that comment (issue
-  // row 1, second form).
-  for (const pascaltokens::Comment& comment :
-       pascaltokens::Read(ASource, Compiler::Delphi).comments) {
-    if (comment.kind == pascaltokens::CommentKind::Paren &&
-        ASource.substr(comment.from + 2, comment.to - comment.from - 2).find("(*") !=
-            std::string::npos) {
-      return true;
-    }
-  }
-  const auto holds = [&](const char* AText) { return ASource.find(AText) != std::string::npos; };
-  // Notes and markers inside multi-line strings of either compiler are
-  // taken (issue row 8).
-  if (holds("'''\n") || holds("'''\r") || holds("multilinestrings")) return true;
-  // The separator behind "CVS*" is taken as one byte, splitting a UTF-8
-  // character (issue row 2).
-  for (std::size_t at = ASource.find("CVS*"); at != std::string::npos;
-       at = ASource.find("CVS*", at + 1)) {
-    if (at + 4 < ASource.size() && static_cast<unsigned char>(ASource[at + 4]) >= 0x80) return true;
-  }
-  // The encoding is told from the text before a Ctrl-Z alone: UTF-8 behind
-  // it makes a Windows-1252 user name break the file's UTF-8 (new).
-  const std::size_t tail = ASource.find('\x1A');
-  if (tail != std::string::npos && HoldsNonAscii(ASource.substr(tail))) return true;
-  return false;
-}
-#endif
-
 // The oracle on texts whose reading is known: one that went wrong would let
 // the checks below pass anything.
 void CheckOracle() {
@@ -486,8 +444,8 @@ void CheckOracle() {
   CHECK(tokens("{$modeswitch multilinestrings}T=`a\n{b}`", f) ==
         "{$modeswitch multilinestrings}T=`a\n{b}`");
   CHECK(tokens("{$modeswitch multilinestrings}T=`a\n{b}`", d) ==
-        "{$modeswitch multilinestrings}T=`a `");
-  CHECK(tokens("T=`{a}`", f) == "T=` `");
+        "{$modeswitch multilinestrings}T=`a\n{b}`");
+  CHECK(tokens("T=`{a}`", f) == "T=`{a}`" && tokens("T=`'`{a}x", d) == "T=`'` x");
   CHECK(tokens("a\x1A b", d) == "a" && tokens("a'b\nc", d) == "a'b c");
   CHECK(pascaltokens::Read("a { { }", f).open && !pascaltokens::Read("a { { }", d).open);
   CHECK(pascaltokens::Read("a (*) b", d).open && !pascaltokens::Read("a // b", d).open);
@@ -556,9 +514,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
   Show("keep", std::string(settings.keepCvs ? "KEEPCVS+" : "KEEPCVS-") +
                    (settings.keepDate ? " KEEPDATE+" : " KEEPDATE-"));
   Show("source", content);
-#ifdef PASCAL_DIFF_KNOWN_FAULTS
-  if (KnownFault(content, settings)) return 0;
-#endif
 
   // A line gives at most one note: one left behind a note on its line is
   // taken by the next run. Each run on the way must hold as the first does.
@@ -592,9 +547,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
       // (d) Every note was taken.
       if (run + 1 == runs) EXPECT(NotesLeft(outcome.source, settings.insertText).empty());
     }
-    // (c) UTF-8 stays UTF-8.
-    if (pascaltokens::IsUtf8(source) && HoldsNonAscii(source)) {
-      EXPECT(pascaltokens::IsUtf8(outcome.source) && pascaltokens::IsUtf8(outcome.log));
+    // (c) UTF-8 stays UTF-8: the text before a Ctrl-Z, which alone tells
+    // the encoding, and the log.
+    const auto text = [](const std::string& AFile) { return AFile.substr(0, AFile.find('\x1A')); };
+    if (pascaltokens::IsUtf8(text(source)) && HoldsNonAscii(text(source))) {
+      EXPECT(pascaltokens::IsUtf8(text(outcome.source)) && pascaltokens::IsUtf8(outcome.log));
     }
     source = outcome.source;
     log += outcome.log;

@@ -27,6 +27,10 @@ namespace text {
 // Delphi mode) take it as text, so the first "}" or "*)" ends the comment;
 // Free Pascal's own modes nest comments of the same kind: a "{" inside a
 // brace comment, a "(*" inside a "(* *)" one (other openers stay text).
+// Delphi's multi-line literals ("'''" at a line's end) are read only flat,
+// as Free Pascal has none; Free Pascal's backtick literals are read both
+// ways, since no Delphi text can hold a backtick outside a comment or a
+// literal.
 enum class PascalBraces : std::uint8_t { kFlat, kNested };
 
 // What the scanner is in between two bytes.
@@ -255,7 +259,8 @@ void ScanPascal(PascalState& AState, PascalBraces ABraces, const char* AData, st
         const bool odd = AState.Depth % 2 == 1;
         if (AState.Where == PascalContext::kStringQuotes) {
           AState.Where = odd ? PascalContext::kCode : PascalContext::kString;
-        } else if (odd && AState.Depth >= 3 && (*at == '\n' || *at == '\r')) {
+        } else if (odd && AState.Depth >= 3 && ABraces == PascalBraces::kFlat &&
+                   (*at == '\n' || *at == '\r')) {
           AState.Where = PascalContext::kTextBlock;
           AState.Lead = PascalState::kInLine;
           break;

@@ -47,8 +47,8 @@ TEST(PascalCode, SeesTheTokensAsTheCompilersDo) {
       {"(* (**) *) x", "*) x", "x"},
       // Delphi's multi-line literals and Free Pascal's backtick ones.
       {"s := '''\n  {CVS* a}\n  // b\n  ''';\nx", "s := '''\n  {CVS* a}\n  // b\n  '''; x",
-       "s := '''\n  {CVS* a}\n  // b\n  '''; x"},
-      {"s := '''''\n'''\n'''''; {c}x", "s := '''''\n'''\n'''''; x", "s := '''''\n'''\n'''''; x"},
+       "s := ''' '''; x"},
+      {"s := '''''\n'''\n'''''; {c}x", "s := '''''\n'''\n'''''; x", "s := ''''' ''' '''''; {c}x"},
       {"s := ''' x'''; {c}", "s := ''' x''';", "s := ''' x''';"},
       {"s := 'a''''\n{c}x", "s := 'a'''' x", "s := 'a'''' x"},
       {"s := `a\n{b}\n`; {c}x", "s := `a\n{b}\n`; x", "s := `a\n{b}\n`; x"},
