@@ -13,7 +13,8 @@
 // A backtick anywhere else in code is an error to both compilers, so both
 // readings take it as opening such a string too: a text that neither
 // compiler takes has no reading to keep.
-// Both: reading ends at the first Ctrl-Z; "(*)" does not close; a "//"
+// Both: reading ends at the first Ctrl-Z; "(*)" does not close the comment
+// it opens (inside one, its "*)" closes); a "//"
 // comment and a plain literal end at a CR or an LF.
 #pragma once
 
@@ -131,7 +132,9 @@ inline Reading Read(const std::string& AWhole, Compiler ACompiler) {
         } else if (!brace && text[k] == '*' && at(k + 1) == ')') {
           --depth;
           k += 2;
-        } else if (!brace && text[k] == '(' && at(k + 1) == '*' && nests) {
+        } else if (!brace && text[k] == '(' && at(k + 1) == '*' && at(k + 2) != ')' && nests) {
+          // Free Pascal's scanner takes the "*)" of a "(*)" inside a
+          // comment as a closer, not the "(*" as an opener.
           ++depth;
           k += 2;
         } else {

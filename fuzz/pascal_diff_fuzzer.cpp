@@ -434,6 +434,7 @@ void CheckOracle() {
   CHECK(tokens("(* (* *) *) x", d) == "*) x" && tokens("(* (* *) *) x", f) == "x");
   CHECK(tokens("{ (* } a *) b", f) == "a *) b" && tokens("(* { *) a } b", f) == "a } b");
   CHECK(tokens("(*) a *) b", f) == "b" && tokens("(*)*) c", d) == "c");
+  CHECK(tokens("(* a (*) b", f) == "b" && tokens("(* (**) *) c", f) == "c");
   CHECK(tokens("a{$I {x} b(*$H+*)c", f) == "a{$I {x} b(*$H+*)c");
   CHECK(tokens("s := '{CVS* x}'+'(*'+'it''s'", f) == "s := '{CVS* x}'+'(*'+'it''s'");
   CHECK(tokens("c := #13#10;", d) == "c := #13#10;");
