@@ -404,7 +404,9 @@ class THistrel {
   // ProcessFileIn's work; its failures of the system become ERefusal there.
   void CollectAndRewrite();
 
-  void CollectComments(platform::TextReader& AReader, const std::string& AShown);
+  // AUtf8Marker: the marker is looked for as in a UTF-8 source, by
+  // characters in any case.
+  void CollectComments(platform::TextReader& AReader, const std::string& AShown, bool AUtf8Marker);
   // Builds the entry in FHistoryLines from the pieces kept, reading their
   // lines again through AReader.
   void WrapNotes(platform::TextReader& AReader, const std::string& AShown);

@@ -5,6 +5,7 @@
 
 #include "app/uHistrelInternal.h"
 #include "text/TextLines.h"
+#include "text/Utf8.h"
 
 namespace histrel_pascal {
 
@@ -104,12 +105,13 @@ std::size_t SpanHolding(const std::vector<TCommentSpan>& ASpans, std::size_t AAt
   return kNone;
 }
 
-// The offset of AUpperNeedle in ALine[ABegin, AEnd) by the ANSI case rules,
-// or npos.
-std::size_t FindAnsiTextIn(const std::string& ALine, std::size_t ABegin, std::size_t AEnd,
-                           const std::string& AUpperNeedle) {
-  const std::size_t at = histrel_internal::FindAnsiText(
-      std::string_view(ALine).substr(ABegin, AEnd - ABegin), AUpperNeedle);
+// The offset of AUpperNeedle in ALine[ABegin, AEnd) in any case, by the
+// characters of UTF-8 (AUtf8) or by the bytes of Windows-1252; or npos.
+std::size_t FindMarkerTextIn(const std::string& ALine, std::size_t ABegin, std::size_t AEnd,
+                             const std::string& AUpperNeedle, bool AUtf8) {
+  const std::string_view part = std::string_view(ALine).substr(ABegin, AEnd - ABegin);
+  const std::size_t at = AUtf8 ? text::FindUtf8IgnoringCase(part, AUpperNeedle)
+                               : histrel_internal::FindAnsiText(part, AUpperNeedle);
   return at == kNone ? kNone : ABegin + at;
 }
 
@@ -239,7 +241,8 @@ void ReadSourceLine(const std::string& ALine, std::string_view ALineEnd, bool AG
       continue;
     }
     const std::size_t begin = span.OpenedBefore ? 0 : span.Open + OpenerSize(span.Kind);
-    const std::size_t at = FindAnsiTextIn(ALine, begin, endOf(span), AUpperInsertText);
+    const std::size_t at =
+        FindMarkerTextIn(ALine, begin, endOf(span), AUpperInsertText, AContext.Utf8Marker);
     if (at == kNone) continue;
     AFacts.MarkerAt = at;
     AFacts.MarkerComment = span.Kind;

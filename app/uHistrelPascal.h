@@ -44,6 +44,9 @@ struct TLineContext {
   // known before the lines above the marker are read (by the rewrite): a
   // "//" line in it is no note, as it is none in the history.
   std::uint64_t HistoryAt = kNoOffset;
+  // The marker text is UTF-8, matched by characters in any case; else
+  // Windows-1252, matched by bytes in any case.
+  bool Utf8Marker = false;
   static constexpr std::uint64_t kNoOffset = ~std::uint64_t{0};
 };
 

@@ -128,6 +128,22 @@ bool InsertTextCanBeFound(const std::string& upperInsertText) {
   return !upperInsertText.empty() && upperInsertText.find_first_of("\n\x1A") == std::string::npos;
 }
 
+// Whether the insert text is written otherwise in a UTF-8 source than in a
+// Windows-1252 one: it holds a byte outside ASCII.
+bool MarkerReadsApart(const std::string& AInsertText) {
+  return std::any_of(AInsertText.begin(), AInsertText.end(),
+                     [](char AByte) { return static_cast<unsigned char>(AByte) >= 0x80; });
+}
+
+// The insert text as a source holds it, upper-cased: read as UTF-8 when it
+// is valid UTF-8 holding a byte outside ASCII, else as Windows-1252 (as the
+// user name is), and written in the source's encoding.
+std::string UpperInsertText(const std::string& AInsertText, bool AUtf8Source) {
+  const bool utf8 = text::IsUtf8Text(AInsertText);
+  if (AUtf8Source) return text::Utf8UpperCase(utf8 ? AInsertText : text::Cp1252ToUtf8(AInsertText));
+  return text::AnsiUpperCase(utf8 ? text::Utf8ToCp1252(AInsertText) : AInsertText);
+}
+
 // The line end that the source's first line has, which the rewrite gives
 // every line it writes: LF when that line ends in LF alone, else CR LF.
 const char* SourceLineEnd(platform::TextReader& reader, const std::string& shown) {
@@ -370,7 +386,16 @@ void THistrel::CollectAndRewrite() {
   // looked at while the comments are collected, so a big file is not read
   // once more for it.
   reader.WatchForNul();
-  CollectComments(reader, ShownSourcePath());
+  CollectComments(reader, ShownSourcePath(), false);
+  // A marker text outside ASCII is written otherwise in UTF-8, and matches
+  // there by characters: a UTF-8 source is read again for it.
+  if (!FSource.NotePieces.empty() && FSource.Utf8 && MarkerReadsApart(FInsertText)) {
+    FSource.NotePieces.clear();
+    FSource.PlainStretches.clear();
+    FSource.MarkerRefusalAt = kNoLine;
+    FSource.HistoryAt = histrel_pascal::TLineContext::kNoOffset;
+    CollectComments(reader, ShownSourcePath(), true);
+  }
   if (FSource.NotePieces.empty()) return;
   bool binary = true;
   try {
@@ -449,12 +474,13 @@ platform::FileProblem THistrel::OpenSource() {
   return problem;
 }
 
-void THistrel::CollectComments(platform::TextReader& AReader, const std::string& AShown) {
+void THistrel::CollectComments(platform::TextReader& AReader, const std::string& AShown,
+                               bool AUtf8Marker) {
   FSource.LineEnd = SourceLineEnd(AReader, AShown);
   if (!AReader.Seek(0)) throw CannotEdit(AShown, platform::FileProblem::kFailed, AShown);
   std::vector<TPlainStretch>& plainStretches = FSource.PlainStretches;
   std::vector<TNotePiece>& notePieces = FSource.NotePieces;
-  const std::string upperInsertText = text::AnsiUpperCase(FInsertText);
+  const std::string upperInsertText = UpperInsertText(FInsertText, AUtf8Marker);
   const std::string& marker =
       InsertTextCanBeFound(upperInsertText) ? upperInsertText : std::string();
   // Lines that the rewrite writes as they are, which are most, are noted in
@@ -462,6 +488,7 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
   // them.
   bool planning = !FSourceReading.LineByLine;
   histrel_pascal::TLineContext context;
+  context.Utf8Marker = AUtf8Marker;
   histrel_pascal::TLineFacts facts;
   std::string& line = FLine;
   // Whether the source is UTF-8 is known once it is read: the entry is
@@ -482,7 +509,8 @@ void THistrel::CollectComments(platform::TextReader& AReader, const std::string&
   // rather than read one by one; the scan and the encoding check still see
   // every byte of them. The lines of an open note are read, since they are
   // its text.
-  const bool skipping = !FSourceReading.LineByLine;
+  // A marker matched by characters in any case has no bytes to stop at.
+  const bool skipping = !FSourceReading.LineByLine && !(AUtf8Marker && !marker.empty());
   const text::LineStops notesOrMarker(kNoteMarker, marker, text::LineStops::Plain::kAny);
   const text::LineStops notes(kNoteMarker, "", text::LineStops::Plain::kAny);
   const text::LineStops braceHistory("}", "", text::LineStops::Plain::kAny);
@@ -1017,10 +1045,12 @@ void THistrel::RewriteFile() {
   platform::TextWriter& rewrittenSourceBytes = newText.Writer();
 
   text::PascalCodeComparison check;
+  // As the collection looked for the marker.
+  const bool utf8Marker = source.Utf8 && MarkerReadsApart(FInsertText);
   TRewriting rewriting{TCheckedOutput(rewrittenSourceBytes, check),
                        check,
                        ConversionMiddle(FKeepCVS, FKeepDate, SourceUser() + " " + Today()),
-                       text::AnsiUpperCase(FInsertText),
+                       UpperInsertText(FInsertText, utf8Marker),
                        FHistoryLines.size() - 1,
                        {},
                        {},
@@ -1031,6 +1061,7 @@ void THistrel::RewriteFile() {
                        0};
   if (!InsertTextCanBeFound(rewriting.UpperInsertText)) rewriting.UpperInsertText.clear();
   rewriting.Context.HistoryAt = source.HistoryAt;
+  rewriting.Context.Utf8Marker = utf8Marker;
   std::string& line = FLine;
   for (const TPlainStretch& stretch : source.PlainStretches) {
     while (reader.Offset() < stretch.From && ReadSourceLine(reader, line, shown)) {

@@ -885,6 +885,27 @@ TEST_F(RewriteSource, NotesAndTheHistoryStayWhereTheCompilersSeeComments) {
   }
 }
 
+// A marker text outside ASCII is matched in the source's encoding, by its
+// characters in any case.
+TEST_F(RewriteSource, AMarkerTextOutsideAsciiIsFoundInTheSourcesEncoding) {
+  FInsertText = "\xC3\x80 PROPOS";  // "À PROPOS", given in UTF-8
+  const std::string h = "qa 2003.06.02";
+  const std::vector<BytesCase> cases = {
+      {"UTF-8, lower case", "{ \xC3\xA0 propos }\n{CVS* \xC3\xA9t\xC3\xA9}\n",
+       "{ \xC3\xA0 propos\n    " + h + " \xC3\xA9t\xC3\xA9\n}\n{" + h + " \xC3\xA9t\xC3\xA9}\n"},
+      {"Windows-1252", "{ \xE0 propos }\n{CVS* \xE9t\xE9}\n",
+       "{ \xE0 propos\n    " + h + " \xE9t\xE9\n}\n{" + h + " \xE9t\xE9}\n"},
+      {"no byte of a CJK character", "{ \xE3\xA0\x80 PROPOS }\n{CVS* \xC3\xA9}\n",
+       "{ \xE3\xA0\x80 PROPOS }\n{" + h + " \xC3\xA9}\n"},
+  };
+  for (const BytesCase& c : cases) {
+    RemoveFile(Log());
+    WriteFile(Source(), c.before);
+    EXPECT_EQ(Process(), "") << c.name;
+    EXPECT_EQ(ReadFile(Source()), c.after) << c.name;
+  }
+}
+
 TEST_F(RewriteSource, ALoneCrDoesNotJoinAMarker) {
   WriteFile(Source(), "{CV\rS* no note}\r\n// CVS\r* none\r\n");
   ASSERT_EQ(Process(), "");

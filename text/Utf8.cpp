@@ -191,3 +191,60 @@ std::string Utf8ToCp1252(std::string_view text) {
 }
 
 }  // namespace text
+
+namespace text {
+
+char32_t UpperCodePoint(char32_t c) {
+  if (c >= 'a' && c <= 'z') return c - 0x20;
+  if (c < 0xE0) return c;
+  if (c <= 0xFE) return c == 0xF7 ? c : c - 0x20;
+  if (c == 0xFF) return 0x178;
+  // Latin Extended-A pairs its letters, the capital first, except in the
+  // runs that start with a lone capital.
+  const bool pairedEvenFirst = (c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177);
+  const bool pairedOddFirst = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+  if (pairedEvenFirst) return c & ~char32_t{1};
+  if (pairedOddFirst) return c % 2 == 0 ? c - 1 : c;
+  if (c >= 0x3B1 && c <= 0x3C9) return c == 0x3C2 ? 0x3A3 : c - 0x20;
+  if (c >= 0x430 && c <= 0x44F) return c - 0x20;
+  if (c >= 0x450 && c <= 0x45F) return c - 0x50;
+  return c;
+}
+
+std::string Utf8UpperCase(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t from = at;
+    const char32_t c = NextCodePoint(text, at);
+    if (c == kNoCharacter) {
+      out += text[from];
+    } else {
+      AppendUtf8(out, UpperCodePoint(c));
+    }
+  }
+  return out;
+}
+
+std::size_t FindUtf8IgnoringCase(std::string_view text, std::string_view upperNeedle) {
+  if (upperNeedle.empty()) return std::string_view::npos;
+  for (std::size_t start = 0; start < text.size(); NextCodePoint(text, start)) {
+    std::size_t at = start;
+    std::size_t k = 0;
+    bool matched = true;
+    while (matched && k < upperNeedle.size()) {
+      if (at >= text.size()) return std::string_view::npos;
+      const std::size_t from = at;
+      const std::size_t needleFrom = k;
+      const char32_t c = NextCodePoint(text, at);
+      const char32_t n = NextCodePoint(upperNeedle, k);
+      matched = c == kNoCharacter || n == kNoCharacter
+                    ? at - from == 1 && k - needleFrom == 1 && text[from] == upperNeedle[needleFrom]
+                    : UpperCodePoint(c) == n;
+    }
+    if (matched) return start;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace text

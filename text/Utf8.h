@@ -48,6 +48,22 @@ bool IsUtf8Text(std::string_view text);
 // counts one, a stray continuation byte none.
 std::size_t Utf8Columns(std::string_view text);
 
+// The upper case of a character of the alphabets that Windows-1252 and its
+// neighbours write (Latin with its first extension, Greek, Cyrillic); any
+// other character as it is. A character and its upper case take as many
+// bytes in UTF-8.
+char32_t UpperCodePoint(char32_t c);
+
+// text with every character in its upper case (UpperCodePoint); bytes that
+// start no valid sequence stay as they are.
+std::string Utf8UpperCase(std::string_view text);
+
+// The offset of the first character of text at which the characters of
+// upperNeedle (in upper case, see Utf8UpperCase) stand, whatever the case
+// of text's; npos when there is none. Bytes that start no valid sequence
+// match only themselves.
+std::size_t FindUtf8IgnoringCase(std::string_view text, std::string_view upperNeedle);
+
 // Windows-1252 text in UTF-8. Every byte has a character: the five that
 // Windows-1252 leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) become the
 // control characters of the same number.

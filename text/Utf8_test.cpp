@@ -106,6 +106,36 @@ TEST(Utf8Columns, CountsWideCharactersTwiceAndMarksNotAtAll) {
   for (const ColumnsCase& c : cases) EXPECT_EQ(text::Utf8Columns(c.text), c.columns) << c.text;
 }
 
+TEST(Utf8, FindsATextInAnyCaseByCharacters) {
+  struct Case {
+    const char* Text;
+    const char* Needle;  // as given; upper-cased here
+    std::size_t At;
+  };
+  const std::size_t npos = std::string_view::npos;
+  const Case cases[] = {
+      {"x {cvslog}", "CVSLOG", 3},
+      {"{ \xC3\xA0 propos }", "\xC3\x80", 2},  // à found as À
+      {"{ \xC3\xA0 propos }", "\xC3\xA0", 2},  // and as itself
+      {"\xE3\xA0\x80", "\xC3\xA0", npos},      // no byte of a CJK character
+      {"{\xC5\x82\xC3\xB3"
+       "d\xC5\xBA}",
+       "\xC5\x81\xC3\x93"
+       "D\xC5\xB9",
+       1},  // łódź
+      {"\xD0\xB8\xD1\x81\xD1\x82\xD0\xBE\xD1\x80\xD0\xB8\xD1\x8F", "\xD0\x98\xD0\xA1\xD0\xA2", 0},
+      {"ab\xFF"
+       "c",
+       "B\xFF"
+       "C",
+       1},  // a stray byte matches itself
+      {"ab", "ABC", npos},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(text::FindUtf8IgnoringCase(c.Text, text::Utf8UpperCase(c.Needle)), c.At) << c.Text;
+  }
+}
+
 TEST(Cp1252, EveryByteGoesToUtf8AndBackUnchanged) {
   std::string all;
   for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
