@@ -6,7 +6,7 @@
 //
 // Delphi: no comment nests; a string that opens with an odd number (three or
 // more) of quotes directly followed by a line end runs over lines up to a
-// line holding, after blanks only, the same number of quotes.
+// line holding, after blanks only, as many quotes (or more).
 // Free Pascal (default and objfpc modes): "{" nests inside "{ }" and "(*"
 // inside "(* *)", each kind counting only its own; after a directive that
 // names multilinestrings a backtick string runs up to the next backtick.
@@ -80,7 +80,9 @@ inline std::size_t MultiLineStringEnd(const std::string& AText, std::size_t AAt,
     while (k < size && (AText[k] == ' ' || AText[k] == '\t')) ++k;
     std::size_t quotes = 0;
     while (k + quotes < size && AText[k + quotes] == '\'') ++quotes;
-    if (quotes == AQuotes) return k + quotes;
+    // More quotes than opened it close it too, and the rest begin code:
+    // Delphi's own texts never write such a line, and the worker reads it so.
+    if (quotes >= AQuotes) return k + AQuotes;
   }
 }
 

@@ -442,6 +442,7 @@ void CheckOracle() {
         "S = '''\n {CVS* a}\n x '''';\n  ''';");
   CHECK(tokens("S = '''\n {CVS* a}\n  ''';", f) == "S = ''' ''';");
   CHECK(tokens("S = '''''\r\n'''\r\n '''''x", d) == "S = '''''\r\n'''\r\n '''''x");
+  CHECK(!pascaltokens::Read("S = '''\n a\n ''''';\n", d).open);
   CHECK(tokens("{$modeswitch multilinestrings}T=`a\n{b}`", f) ==
         "{$modeswitch multilinestrings}T=`a\n{b}`");
   CHECK(tokens("{$modeswitch multilinestrings}T=`a\n{b}`", d) ==
