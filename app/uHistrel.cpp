@@ -27,16 +27,6 @@ constexpr std::size_t kWrapLimit = 79;
 // The date "yyyy.mm.dd" is always this long.
 constexpr std::size_t kDateLength = 10;
 
-// USER as written into a source of the given encoding. A user that reads as
-// UTF-8 is taken as UTF-8, any other as Windows-1252, so that USER may come
-// from a terminal or an INI file of either kind.
-std::string UserForSource(const std::string& AUser, bool ASourceUtf8) {
-  const bool userUtf8 = text::IsUtf8Text(AUser);
-  if (ASourceUtf8 && !userUtf8) return text::Cp1252ToUtf8(AUser);
-  if (!ASourceUtf8 && userUtf8) return text::Utf8ToCp1252(AUser);
-  return AUser;
-}
-
 }  // namespace
 
 unsigned DefaultReadThreads() {
@@ -68,7 +58,7 @@ void THistrel::SetPath(const std::string& AValue) { FPath = AValue; }
 void THistrel::SetFileName(const std::string& AValue) { FFileName = AValue; }
 void THistrel::SetUser(const std::string& AValue) {
   FUser = AValue;
-  FSource.User = UserForSource(FUser, FSource.Utf8);
+  FSource.User = histrel_internal::TextForSource(FUser, FSource.Utf8);
 }
 void THistrel::SetInsertText(const std::string& AValue) { FInsertText = AValue; }
 void THistrel::SetKeepCVS(bool AValue) { FKeepCVS = AValue; }
@@ -97,7 +87,7 @@ void THistrel::SetSourceExtensions(std::vector<std::string> AValue) {
 void THistrel::SetKeepGoing(TRefusalReport AReport) { FReportRefusal = std::move(AReport); }
 void THistrel::SetSourceUtf8(bool AValue) {
   FSource.Utf8 = AValue;
-  FSource.User = UserForSource(FUser, FSource.Utf8);
+  FSource.User = histrel_internal::TextForSource(FUser, FSource.Utf8);
 }
 
 std::string THistrel::Today() const { return FormatHistoryDate(FDateSource()); }

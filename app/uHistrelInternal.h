@@ -8,6 +8,7 @@
 
 #include "text/Ansi.h"
 #include "text/TextLines.h"
+#include "text/Utf8.h"
 
 namespace histrel_internal {
 
@@ -38,6 +39,17 @@ inline std::string::size_type FindAnsiText(std::string_view line, const std::str
     if (k == n) return i;
   }
   return std::string::npos;
+}
+
+// A text of the settings (USER, INSERT) as written into a source of the
+// given encoding. A text that reads as UTF-8 is taken as UTF-8, any other as
+// Windows-1252, so that it may come from a terminal or an INI file of either
+// kind.
+inline std::string TextForSource(const std::string& AText, bool ASourceUtf8) {
+  const bool textUtf8 = text::IsUtf8Text(AText);
+  if (ASourceUtf8 && !textUtf8) return text::Cp1252ToUtf8(AText);
+  if (!ASourceUtf8 && textUtf8) return text::Utf8ToCp1252(AText);
+  return AText;
 }
 
 // The temporary file of a source: its name with the extension (from the last

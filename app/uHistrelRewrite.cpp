@@ -139,9 +139,8 @@ bool MarkerReadsApart(const std::string& AInsertText) {
 // is valid UTF-8 holding a byte outside ASCII, else as Windows-1252 (as the
 // user name is), and written in the source's encoding.
 std::string UpperInsertText(const std::string& AInsertText, bool AUtf8Source) {
-  const bool utf8 = text::IsUtf8Text(AInsertText);
-  if (AUtf8Source) return text::Utf8UpperCase(utf8 ? AInsertText : text::Cp1252ToUtf8(AInsertText));
-  return text::AnsiUpperCase(utf8 ? text::Utf8ToCp1252(AInsertText) : AInsertText);
+  const std::string inSource = histrel_internal::TextForSource(AInsertText, AUtf8Source);
+  return AUtf8Source ? text::Utf8UpperCase(inSource) : text::AnsiUpperCase(inSource);
 }
 
 // The line end that the source's first line has, which the rewrite gives

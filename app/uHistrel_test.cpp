@@ -374,6 +374,12 @@ TEST_F(HistoryEntries, ContinuationsStandUnderTheFirstWordAfterTheDateInEitherEn
 // ---------------------------------------------------------------------------
 // Rewriting one source
 
+struct BytesCase {
+  std::string name;
+  std::string before;
+  std::string after;
+};
+
 // Unit1.pas in a directory of a file system in memory; RewriteSourceOnDisk
 // keeps it on the disk, for what the system itself must show (modes,
 // extended attributes, links, FIFOs).
@@ -413,6 +419,16 @@ class RewriteSource : public ::testing::Test {
   }
 
   std::string Shown() const { return SystemPath(FDir.Path()) + "\\Unit1.pas"; }
+
+  // Each case's source, without a log, becomes its new text in one run.
+  void ExpectRewrites(const std::vector<BytesCase>& ACases) {
+    for (const BytesCase& c : ACases) {
+      RemoveFile(Log());
+      WriteFile(Source(), c.before);
+      EXPECT_EQ(Process(), "") << c.name;
+      EXPECT_EQ(ReadFile(Source()), c.after) << c.name;
+    }
+  }
 
   // Before FDir, which it holds.
   std::unique_ptr<testsupport::InMemoryFiles> FMemory;
@@ -630,12 +646,6 @@ TEST_F(RewriteSource, AMarkerLineKeepsItsCodeAndDirectives) {
     EXPECT_EQ(Rewritten(c.before), WithCrLf(c.after)) << c.name;
   }
 }
-
-struct BytesCase {
-  std::string name;
-  std::string before;
-  std::string after;
-};
 
 // Mend: every way of writing the marker in a comment gets the history inside
 // that comment, and a second run changes nothing.
@@ -863,12 +873,7 @@ TEST_F(RewriteSource, NotesAndTheHistoryStayWhereTheCompilersSeeComments) {
       {"notes in a backtick literal", "const S = `\n{CVS* in}\n// CVS* in\n`;\n{CVS* a}\n",
        "const S = `\n{CVS* in}\n// CVS* in\n`;\n{" + h + " a}\n"},
   };
-  for (const BytesCase& c : cases) {
-    RemoveFile(Log());
-    WriteFile(Source(), c.before);
-    EXPECT_EQ(Process(), "") << c.name;
-    EXPECT_EQ(ReadFile(Source()), c.after) << c.name;
-  }
+  ExpectRewrites(cases);
   // Where the new text would read otherwise under Free Pascal's nesting, or
   // a user name would end a note early, nothing is written.
   const std::pair<std::string, std::string> refused[] = {
@@ -898,12 +903,7 @@ TEST_F(RewriteSource, AMarkerTextOutsideAsciiIsFoundInTheSourcesEncoding) {
       {"no byte of a CJK character", "{ \xE3\xA0\x80 PROPOS }\n{CVS* \xC3\xA9}\n",
        "{ \xE3\xA0\x80 PROPOS }\n{" + h + " \xC3\xA9}\n"},
   };
-  for (const BytesCase& c : cases) {
-    RemoveFile(Log());
-    WriteFile(Source(), c.before);
-    EXPECT_EQ(Process(), "") << c.name;
-    EXPECT_EQ(ReadFile(Source()), c.after) << c.name;
-  }
+  ExpectRewrites(cases);
 }
 
 TEST_F(RewriteSource, ALoneCrDoesNotJoinAMarker) {

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/uHistrel.h"
@@ -91,6 +92,34 @@ class Recorder : public THistrelOutput {
     events.push_back("log " + ALog + "\n" + ALines);
   }
   std::vector<std::string> events;
+};
+
+// Keeps what the worker would write of one source and its log, in memory,
+// as a preview does; any other file is a fault.
+class OneSourceOutput : public THistrelOutput {
+ public:
+  OneSourceOutput(std::string ASource, std::string ALog, std::string AContent)
+      : source(std::move(AContent)), sourceName_(std::move(ASource)), logName_(std::move(ALog)) {}
+  void SourceRewritten(const std::string& ASource, const std::string& ATarget,
+                       std::string&& ANewText) override {
+    CHECK(ASource == sourceName_ && ATarget == sourceName_ && !replaced);
+    replaced = true;
+    source = std::move(ANewText);
+  }
+  void LogAppended(const std::string& ALog, std::string&& ALines) override {
+    CHECK(ALog == logName_);
+    logWritten = true;
+    log += ALines;
+  }
+  // The source's text, new once replaced; what its log was given.
+  std::string source;
+  bool replaced = false;
+  bool logWritten = false;
+  std::string log;
+
+ private:
+  std::string sourceName_;
+  std::string logName_;
 };
 
 // Runs the worker and gives every line it wrote, warnings among them where

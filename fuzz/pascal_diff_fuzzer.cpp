@@ -111,25 +111,14 @@ Outcome Run(const std::string& AContent, const Settings& ASettings) {
   histrel.SetKeepCVS(ASettings.keepCvs);
   histrel.SetKeepDate(ASettings.keepDate);
   histrel.SetReadThreads(1);
-  struct Output : THistrelOutput {
-    Outcome* outcome;
-    void SourceRewritten(const std::string& ASource, const std::string& ATarget,
-                         std::string&& ANewText) override {
-      CHECK(ASource == gSource && ATarget == gSource && !outcome->replaced);
-      outcome->replaced = true;
-      outcome->source = ANewText;
-    }
-    void LogAppended(const std::string& ALog, std::string&& ALines) override {
-      CHECK(ALog == gLog);
-      outcome->logWritten = true;
-      outcome->log += ALines;
-    }
-  } output;
-  Outcome outcome;
-  outcome.source = AContent;
-  output.outcome = &outcome;
+  fuzztree::OneSourceOutput output(gSource, gLog, AContent);
   histrel.SetOutput(&output);
+  Outcome outcome;
   outcome.output = fuzztree::Execute(histrel);
+  outcome.source = std::move(output.source);
+  outcome.replaced = output.replaced;
+  outcome.logWritten = output.logWritten;
+  outcome.log = std::move(output.log);
   return outcome;
 }
 

@@ -77,26 +77,15 @@ platform::LocalDate FixedDate() { return platform::LocalDate{2003, 6, 2}; }
 Outcome RunInMemory(THistrel& AHistrel, const std::string& AContent, const Settings& ASettings,
                     const TSourceReading& AReading) {
   Configure(AHistrel, ASettings, AReading);
-  struct Output : THistrelOutput {
-    Outcome* outcome;
-    void SourceRewritten(const std::string& ASource, const std::string& ATarget,
-                         std::string&& ANewText) override {
-      CHECK(ASource == gSource && ATarget == gSource && !outcome->replaced);
-      outcome->replaced = true;
-      outcome->source = ANewText;
-    }
-    void LogAppended(const std::string& ALog, std::string&& ALines) override {
-      CHECK(ALog == gLog);
-      outcome->logExists = true;
-      outcome->log += ALines;
-    }
-  } output;
-  Outcome outcome;
-  outcome.source = AContent;
-  output.outcome = &outcome;
+  fuzztree::OneSourceOutput output(gSource, gLog, AContent);
   AHistrel.SetOutput(&output);
+  Outcome outcome;
   outcome.output = fuzztree::Execute(AHistrel);
   AHistrel.SetOutput(nullptr);
+  outcome.source = std::move(output.source);
+  outcome.replaced = output.replaced;
+  outcome.logExists = output.logWritten;
+  outcome.log = std::move(output.log);
   return outcome;
 }
 

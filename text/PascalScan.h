@@ -293,15 +293,6 @@ void ScanPascal(PascalState& AState, PascalBraces ABraces, const char* AData, st
         at = stop;
         break;
       }
-      case PascalContext::kBacktickString: {
-        const void* close = std::memchr(at, '`', offset(end) - offset(at));
-        const char* stop = close == nullptr ? end : static_cast<const char*>(close) + 1;
-        AListener.Literal(at, offset(stop) - offset(at));
-        if (close == nullptr) return;
-        AState.Where = PascalContext::kCode;
-        at = stop;
-        break;
-      }
       case PascalContext::kBraceComment: {
         if (ABraces == PascalBraces::kFlat) {
           const void* close = std::memchr(at, '}', offset(end) - offset(at));
@@ -342,8 +333,11 @@ void ScanPascal(PascalState& AState, PascalBraces ABraces, const char* AData, st
         at = close;
         break;
       }
+      // Both end at their first closer, which is theirs.
+      case PascalContext::kBacktickString:
       case PascalContext::kBraceDirective: {
-        const void* close = std::memchr(at, '}', offset(end) - offset(at));
+        const char closer = AState.Where == PascalContext::kBraceDirective ? '}' : '`';
+        const void* close = std::memchr(at, closer, offset(end) - offset(at));
         const char* stop = close == nullptr ? end : static_cast<const char*>(close) + 1;
         AListener.Literal(at, offset(stop) - offset(at));
         if (close == nullptr) return;
